@@ -1,0 +1,10 @@
+# Applied to every target, third-party code included, so that instrumented and plain code never mix.
+if(WHEELBOX_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+elseif(WHEELBOX_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT WHEELBOX_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "WHEELBOX_SANITIZE must be empty, 'address' or 'thread'")
+endif()

@@ -1,0 +1,20 @@
+# Project targets call wheelbox_target(<target>) to get the common warnings (as errors) and the
+# include root, so a header is always included as "library/MusicLibraryProvider.hpp".
+function(wheelbox_target target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
+                                           -Wold-style-cast -Woverloaded-virtual -Wimplicit-fallthrough
+                                           -Werror)
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "INTERFACE_LIBRARY")
+    return()
+  endif()
+endfunction()
+
+# Subfolders are added when present, so subsystems can land one at a time.
+function(wheelbox_add_subdirectories)
+  foreach(dir IN LISTS ARGN)
+    if(EXISTS "${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt")
+      add_subdirectory(${dir})
+    endif()
+  endforeach()
+endfunction()

@@ -1,0 +1,31 @@
+// Text formatting for the screens.
+
+/** Seconds as "m:ss", or "h:mm:ss" from an hour on; anything not a finite positive number is 0. */
+export function formatTime(seconds) {
+  const total = Number.isFinite(seconds) && seconds > 0 ? Math.floor(seconds) : 0;
+  const hours = Math.floor(total / 3600);
+  const minutes = Math.floor((total % 3600) / 60);
+  const secs = String(total % 60).padStart(2, '0');
+  return hours > 0 ? `${hours}:${String(minutes).padStart(2, '0')}:${secs}` : `${minutes}:${secs}`;
+}
+
+/** Time left as "-m:ss". Rounds the elapsed part down, so elapsed + remaining adds up on screen. */
+export function formatRemaining(elapsed, duration) {
+  const d = Number.isFinite(duration) && duration > 0 ? Math.floor(duration) : 0;
+  const e = Number.isFinite(elapsed) && elapsed > 0 ? Math.floor(elapsed) : 0;
+  return `-${formatTime(Math.max(0, d - e))}`;
+}
+
+/** "3 of 12" for a 1-based queue position; empty when the player keeps no queue. */
+export function formatQueuePosition(position, count) {
+  if (!Number.isInteger(position) || !Number.isInteger(count) || count <= 0 || position <= 0) {
+    return '';
+  }
+  return `${position} of ${count}`;
+}
+
+/** Battery level as a whole percentage 0…100. */
+export function batteryPercent(level) {
+  if (!Number.isFinite(level)) return 0;
+  return Math.round(Math.min(1, Math.max(0, level)) * 100);
+}

@@ -1,0 +1,92 @@
+#include "lib/mpd/MpdConnection.hpp"
+
+#include <charconv>
+#include <cstdlib>
+#include <filesystem>
+
+namespace wheelbox::mpd {
+namespace {
+
+constexpr unsigned defaultPort = 6600;
+
+std::string_view environment(const char *name)
+{
+    const char *value = std::getenv(name);
+    return value ? std::string_view(value) : std::string_view();
+}
+
+unsigned parsePort(std::string_view text)
+{
+    unsigned port = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
+    if (error != std::errc() || end != text.data() + text.size() || port == 0 || port > 65535)
+        return defaultPort;
+    return port;
+}
+
+} // namespace
+
+MpdAddress parseMpdAddress(std::string_view host, std::string_view port)
+{
+    MpdAddress address;
+    // "password@host"; a host that starts with '@' is an abstract socket, not a password.
+    if (auto at = host.find('@'); at != std::string_view::npos && at > 0) {
+        address.password = std::string(host.substr(0, at));
+        host.remove_prefix(at + 1);
+    }
+    address.host = host.empty() ? "localhost" : std::string(host);
+    bool isSocket = address.host.front() == '/' || address.host.front() == '@';
+    address.port = isSocket ? 0 : (port.empty() ? defaultPort : parsePort(port));
+    return address;
+}
+
+MpdAddress defaultMpdAddress()
+{
+    auto host = environment("MPD_HOST");
+    auto port = environment("MPD_PORT");
+    if (!host.empty() || !port.empty())
+        return parseMpdAddress(host, port);
+    if (auto runtime = environment("XDG_RUNTIME_DIR"); !runtime.empty()) {
+        auto socket = std::filesystem::path(runtime) / "mpd" / "socket";
+        std::error_code error;
+        if (std::filesystem::is_socket(socket, error))
+            return MpdAddress{socket.string(), 0, std::nullopt};
+    }
+    return MpdAddress{"localhost", defaultPort, std::nullopt};
+}
+
+MpdConnection MpdConnection::open(const MpdAddress &address, std::chrono::milliseconds timeout)
+{
+    ConnectionPtr connection(mpd_connection_new(address.host.c_str(), address.port,
+                                                static_cast<unsigned>(timeout.count())));
+    if (!connection)
+        throw MpdError("Out of memory", MPD_ERROR_OOM, std::nullopt);
+    MpdConnection result(std::move(connection));
+    result.check();
+    if (address.password) {
+        mpd_run_password(result.get(), address.password->c_str());
+        result.check();
+    }
+    return result;
+}
+
+void MpdConnection::check() const
+{
+    auto error = mpd_connection_get_error(connection_.get());
+    if (error == MPD_ERROR_SUCCESS)
+        return;
+    std::string message = mpd_connection_get_error_message(connection_.get());
+    std::optional<mpd_server_error> serverError;
+    if (error == MPD_ERROR_SERVER)
+        serverError = mpd_connection_get_server_error(connection_.get());
+    // Clearing succeeds only for recoverable errors (ACKs); a broken connection stays broken.
+    mpd_connection_clear_error(connection_.get());
+    throw MpdError(std::move(message), error, serverError);
+}
+
+void MpdConnection::setTimeout(std::chrono::milliseconds timeout) noexcept
+{
+    mpd_connection_set_timeout(connection_.get(), static_cast<unsigned>(timeout.count()));
+}
+
+} // namespace wheelbox::mpd

@@ -1,0 +1,13 @@
+#include "model/NowPlayingState.hpp"
+
+namespace wheelbox {
+
+NowPlayingState NowPlayingState::empty()
+{
+    NowPlayingState state;
+    state.source = "none";
+    state.title = "Not Playing";
+    return state;
+}
+
+} // namespace wheelbox
