@@ -77,7 +77,8 @@ std::optional<std::string> optionalString(const json::object &object, std::strin
     return std::string(value->get_string());
 }
 
-std::optional<std::int64_t> optionalInteger(const json::object &object, std::string_view key, const char *what)
+std::optional<std::int64_t> optionalInteger(const json::object &object, std::string_view key,
+                                            const char *what)
 {
     const auto *value = optionalValue(object, key);
     if (!value)

@@ -14,7 +14,7 @@ namespace wheelbox {
 // A record that JSON cannot represent (a NaN or infinite time) or a JSON value that is not a
 // record. Nothing partial is ever produced.
 class JSONCodingError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

@@ -4,7 +4,7 @@ namespace wheelbox {
 namespace {
 
 class SystemClock final : public Clock {
-public:
+  public:
     std::chrono::nanoseconds uptime() const noexcept override
     {
         return std::chrono::steady_clock::now().time_since_epoch();

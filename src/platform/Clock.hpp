@@ -7,7 +7,7 @@ namespace wheelbox {
 // Time as the program sees it. Injected so staleness, deadlines and probes are tested without
 // sleeping. Thread-safe in every implementation.
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
 
     // Monotonic time since an arbitrary start (system uptime); for intervals and deadlines.

@@ -52,13 +52,13 @@ struct LibraryContents {
 // Opening the library failed (no access, no database, a broken reply). The text is shown to the
 // user as the reason the library is unavailable.
 class LibrarySourceError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // A place the whole library can be read from in one go. Used from one thread at a time.
 class LibrarySource {
-public:
+  public:
     virtual ~LibrarySource() = default;
 
     // Reads everything afresh. Throws LibrarySourceError (or another std::exception) on failure.

@@ -8,7 +8,7 @@ namespace wheelbox::test {
 
 // A clock that moves only when a test moves it.
 class ManualClock final : public Clock {
-public:
+  public:
     std::chrono::nanoseconds uptime() const noexcept override { return uptime_.load(); }
     std::chrono::system_clock::time_point now() const noexcept override
     {
@@ -18,7 +18,7 @@ public:
 
     void advance(std::chrono::nanoseconds by) noexcept { uptime_ += by; }
 
-private:
+  private:
     std::atomic<std::chrono::nanoseconds> uptime_{std::chrono::hours(1)};
     std::chrono::nanoseconds wallStart_{std::chrono::seconds(1'800'000'000)};
 };

@@ -38,17 +38,16 @@ using MainLoopPtr = std::unique_ptr<GMainLoop, MainLoopDeleter>;
 
 // A GError turned into an exception, keeping its domain and code.
 class GLibError : public std::runtime_error {
-public:
+  public:
     explicit GLibError(const GError &error)
         : std::runtime_error(error.message ? error.message : "Unknown error"), domain_(error.domain),
           code_(error.code)
-    {
-    }
+    {}
 
     GQuark domain() const noexcept { return domain_; }
     int code() const noexcept { return code_; }
 
-private:
+  private:
     GQuark domain_;
     int code_;
 };

@@ -57,8 +57,8 @@ MpdAddress defaultMpdAddress()
 
 MpdConnection MpdConnection::open(const MpdAddress &address, std::chrono::milliseconds timeout)
 {
-    ConnectionPtr connection(mpd_connection_new(address.host.c_str(), address.port,
-                                                static_cast<unsigned>(timeout.count())));
+    ConnectionPtr connection(
+        mpd_connection_new(address.host.c_str(), address.port, static_cast<unsigned>(timeout.count())));
     if (!connection)
         throw MpdError("Out of memory", MPD_ERROR_OOM, std::nullopt);
     MpdConnection result(std::move(connection));

@@ -11,17 +11,16 @@ namespace wheelbox::mpd {
 
 // A failure talking to MPD: no server, a broken connection, or the server's ACK for a command.
 class MpdError : public std::runtime_error {
-public:
+  public:
     MpdError(std::string message, mpd_error error, std::optional<mpd_server_error> serverError)
         : std::runtime_error(std::move(message)), error_(error), serverError_(serverError)
-    {
-    }
+    {}
 
     mpd_error error() const noexcept { return error_; }
     // The ACK code when the server refused a command (MPD_SERVER_ERROR_PLAYER_SYNC = 55, ...).
     std::optional<mpd_server_error> serverError() const noexcept { return serverError_; }
 
-private:
+  private:
     mpd_error error_;
     std::optional<mpd_server_error> serverError_;
 };
@@ -45,7 +44,7 @@ MpdAddress parseMpdAddress(std::string_view host, std::string_view port);
 
 // One connection to MPD. Move-only; not thread-safe (one owner thread at a time).
 class MpdConnection {
-public:
+  public:
     // Connects and authenticates. Throws MpdError.
     static MpdConnection open(const MpdAddress &address, std::chrono::milliseconds timeout);
 
@@ -58,7 +57,7 @@ public:
     // The time libmpdclient waits for each reply from now on.
     void setTimeout(std::chrono::milliseconds timeout) noexcept;
 
-private:
+  private:
     explicit MpdConnection(ConnectionPtr connection) noexcept : connection_(std::move(connection)) {}
 
     ConnectionPtr connection_;

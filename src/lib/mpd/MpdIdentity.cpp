@@ -81,10 +81,12 @@ std::uint64_t albumPersistentID(std::string_view title, std::string_view musicBr
         return fnvAppend(hash, musicBrainzAlbumID);
     }
     if (!albumArtist.empty()) {
-        hash = fnvAppend(hash, "\x1f" "artist\x1f");
+        hash = fnvAppend(hash, "\x1f"
+                               "artist\x1f");
         return fnvAppend(hash, albumArtist);
     }
-    hash = fnvAppend(hash, "\x1f" "folder\x1f");
+    hash = fnvAppend(hash, "\x1f"
+                           "folder\x1f");
     return fnvAppend(hash, albumFolder(songURI));
 }
 

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "platform/LibrarySource.hpp"
+
+#include <filesystem>
+#include <string>
+
+namespace wheelbox {
+
+// A library described in JSON, for tests, benchmarks and demos:
+//   {"songs": [{"id": "A1", "kind": "song", "title": "…", "artist": "…",
+//               "album": {"id": "B1", "title": "…", "disc": 1}, "genre": "…", "track": 3}],
+//    "playlists": [{"id": "C1", "name": "…", "visible": true, "primary": false,
+//                   "distinguished": "none", "kind": "regular", "items": [0, 2, 2]}],
+//    "error": "…"}
+// Ids are hexadecimal (up to 16 digits); playlist items are positions in "songs". Every key but
+// "id" and "title" of a song may be left out. With "error", opening fails with that text.
+class JSONLibrarySource final : public LibrarySource {
+  public:
+    explicit JSONLibrarySource(std::string json) : json_(std::move(json)) {}
+    static JSONLibrarySource fromFile(const std::filesystem::path &path);
+
+    // Replaces what the next open() reads, as if the library changed on disk.
+    void setJSON(std::string json) { json_ = std::move(json); }
+
+    // Throws LibrarySourceError on an "error" entry or malformed JSON.
+    LibraryContents open() override;
+
+    // How often open() was called; lets tests see when the library was read.
+    int openCount() const noexcept { return openCount_; }
+
+  private:
+    std::string json_;
+    int openCount_ = 0;
+};
+
+} // namespace wheelbox

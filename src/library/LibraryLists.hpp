@@ -1,0 +1,22 @@
+#pragma once
+
+#include "library/LibrarySnapshot.hpp"
+#include "model/MediaList.hpp"
+
+#include <string_view>
+
+namespace wheelbox {
+
+// The list behind a library path, computed from the snapshot. Paths:
+//   music, music/songs, music/artists, music/albums, music/genres, music/playlists,
+//   music/artists/all, music/artists/all/all, music/artists/all/<album>, music/albums/<album>,
+//   music/genres/<genre token>, music/playlist/<playlist>,
+//   music/artists/<artist token>[/all | /<album>]
+// where <album> and <playlist> are hex persistent IDs. Throws LibraryError::unknownPath.
+MediaList libraryList(const LibrarySnapshot &snapshot, std::string_view path);
+
+// What every path shows while no library is open: one row that offers a retry when loading
+// failed, or says that there is no music.
+MediaList unavailableLibraryList(std::string_view path, bool loadFailed);
+
+} // namespace wheelbox

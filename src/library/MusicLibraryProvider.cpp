@@ -1,0 +1,51 @@
+#include "library/MusicLibraryProvider.hpp"
+
+#include "library/LibraryLists.hpp"
+#include "model/PersistentID.hpp"
+#include "platform/Clock.hpp"
+#include "platform/LibrarySource.hpp"
+
+namespace wheelbox {
+
+MusicLibraryProvider::MusicLibraryProvider(LibrarySource &source, const Clock &clock)
+    : source_(source), clock_(clock)
+{
+    reload();
+}
+
+void MusicLibraryProvider::reload()
+{
+    // The old snapshot goes first, so two libraries never sit in memory at once.
+    library_.reset();
+    try {
+        library_.emplace(source_.open(), collator_);
+        loadError_.reset();
+    } catch (const std::exception &error) {
+        library_.reset();
+        loadError_ = error.what();
+    }
+    lastRefresh_ = clock_.uptime();
+}
+
+MediaList MusicLibraryProvider::list(std::string_view path)
+{
+    if (library_ && lastRefresh_ && clock_.uptime() - *lastRefresh_ > staleAfter)
+        reload();
+    if (!library_)
+        return unavailableLibraryList(path, loadError_.has_value());
+    return libraryList(*library_, path);
+}
+
+std::vector<std::string> MusicLibraryProvider::trackIDs(std::string_view path)
+{
+    auto rows = list(path);
+    std::vector<std::string> ids;
+    ids.reserve(rows.items.size());
+    for (auto &row : rows.items) {
+        if (row.id.starts_with(trackIDPrefix))
+            ids.push_back(row.id.substr(trackIDPrefix.size()));
+    }
+    return ids;
+}
+
+} // namespace wheelbox

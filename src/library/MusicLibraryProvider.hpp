@@ -1,0 +1,55 @@
+#pragma once
+
+#include "lib/icu/TextCollator.hpp"
+#include "library/LibraryProvider.hpp"
+#include "library/LibrarySnapshot.hpp"
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace wheelbox {
+
+class Clock;
+class LibrarySource;
+
+// The user's music library as lists, read from a library source into a snapshot that is read
+// again when it is more than a minute old or when the user asks. A failed read is remembered and
+// shown as the unavailable list, with a retry row, until the next reload().
+// Owned by the media worker and used only on its queue: no locks.
+class MusicLibraryProvider final : public LibraryProvider {
+  public:
+    static constexpr std::chrono::seconds staleAfter{60};
+
+    // Reads the library once before returning.
+    MusicLibraryProvider(LibrarySource &source, const Clock &clock);
+
+    const std::string &id() const noexcept override { return id_; }
+
+    // Reads the whole library again. Never fails: a failure leaves the provider unavailable.
+    void reload();
+
+    // Throws LibraryError.
+    MediaList list(std::string_view path) override;
+
+    // The songs a path plays, in list order, as hex persistent IDs. Throws LibraryError.
+    std::vector<std::string> trackIDs(std::string_view path);
+
+    bool isLoaded() const noexcept { return library_.has_value(); }
+    const std::optional<std::string> &loadError() const noexcept { return loadError_; }
+
+  private:
+    LibrarySource &source_;
+    const Clock &clock_;
+    icu::TextCollator collator_;
+
+    const std::string id_ = "music";
+    std::optional<LibrarySnapshot> library_;
+    std::optional<std::string> loadError_;
+    // Uptime at the end of the last load. Monotonic, so a change of the wall clock neither
+    // freezes nor forces refreshes.
+    std::optional<std::chrono::nanoseconds> lastRefresh_;
+};
+
+} // namespace wheelbox
