@@ -1,0 +1,489 @@
+// The device's behaviour: screens, navigation and what each input does. No DOM here: the view and
+// the sounds are handed in, so every decision stays in one place and reads without the page.
+
+import { ListWindow } from './listwindow.js';
+import { Accelerator } from './wheel.js';
+import {
+  aboutItems,
+  hasLoadedTrack,
+  libraryAction,
+  mainMenuItems,
+  pickShuffleStart,
+  settingChange,
+  settingsItems,
+} from './menu.js';
+import { PlayerModel, clampVolume } from './player.js';
+import { LatestValueSender } from './bridge.js';
+
+export const VISIBLE_ROWS = 6;
+export const IDLE_MS = 30_000;
+export const VOLUME_STEP = 2;
+export const SEEK_DEBOUNCE_MS = 350;
+export const SCRUB_IDLE_MS = 4_000;
+
+const forward = 'forward';
+const back = 'back';
+
+function menuScreen(kind, title, items, extra = {}) {
+  return { kind, title, items, window: new ListWindow(items.length, VISIBLE_ROWS), loading: false, ...extra };
+}
+
+export class App {
+  /**
+   * `bridge`: a BridgeClient. `view`: receives the change notifications below. `sound`: tick() and
+   * press(). `timers`: setTimeout/clearTimeout. `now`: milliseconds.
+   */
+  constructor({ bridge, view, sound, timers = globalThis, now = () => performance.now(), random = Math.random }) {
+    this.bridge = bridge;
+    this.view = view;
+    this.sound = sound;
+    this.timers = timers;
+    this.now = now;
+    this.random = random;
+    this.player = new PlayerModel(now);
+    this.volume = 50;
+    this.settings = { shuffle: 'Off', repeat: 'Off', transport: 'system', alwaysOnTop: false };
+    this.battery = null;
+    this.awake = true;
+    this.hold = false;
+    this.busy = 0;
+    this.accelerator = new Accelerator();
+    this.idleTimer = null;
+    this.scrubTimer = null;
+    this.seekTimer = null;
+    this.volumeSender = new LatestValueSender(
+      (volume) => this.bridge.request('setVolume', { volume }),
+      (error) => this.#fail(error),
+    );
+    this.stack = [menuScreen('menu', 'Wheelbox', mainMenuItems(this.player.state))];
+  }
+
+  get screen() {
+    return this.stack[this.stack.length - 1];
+  }
+
+  // --- start-up and native pushes ---------------------------------------------------------------
+
+  start() {
+    this.#restartIdle();
+    return this.#call('ready', {}).then((result) => {
+      if (!result || typeof result !== 'object') return;
+      if (typeof result.transport === 'string') this.settings.transport = result.transport;
+      if (typeof result.volume === 'number') this.volume = clampVolume(result.volume);
+      this.nowPlaying(result.nowPlaying);
+    }, () => {});
+  }
+
+  nowPlaying(raw) {
+    if (!raw || typeof raw !== 'object') return;
+    this.player.update(raw);
+    if (typeof raw.volume === 'number' && Number.isFinite(raw.volume)) this.volume = clampVolume(raw.volume);
+    if (raw.repeat === 'Off' || raw.repeat === 'One' || raw.repeat === 'All') this.settings.repeat = raw.repeat;
+    this.#refreshMainMenu();
+    if (this.screen.kind === 'settings') this.#refreshSettings();
+    this.view.nowPlayingChanged();
+    this.view.statusChanged();
+  }
+
+  setBattery(raw) {
+    if (!raw || typeof raw !== 'object' || typeof raw.level !== 'number' || !Number.isFinite(raw.level)) return;
+    this.battery = { level: Math.min(1, Math.max(0, raw.level)), charging: raw.charging === true };
+    this.view.statusChanged();
+  }
+
+  setHold(on) {
+    this.hold = Boolean(on);
+    if (this.hold) this.#cancelPress();
+    this.view.holdChanged();
+    this.view.statusChanged();
+  }
+
+  // --- input ------------------------------------------------------------------------------------
+
+  /**
+   * Every input goes through here. Returns false when the input was refused (hold), so the input
+   * layer can stop a gesture that has begun.
+   */
+  input(action, argument) {
+    if (this.hold) {
+      this.view.lockFlash();
+      return false;
+    }
+    this.#wake();
+    this.#restartIdle();
+    switch (action) {
+      case 'rotate':
+        this.#rotate(argument);
+        break;
+      case 'select':
+        this.sound.press();
+        this.#select();
+        break;
+      case 'menu':
+        this.sound.press();
+        this.#back();
+        break;
+      case 'playPause':
+        this.sound.press();
+        this.#call('playPause').then((r) => this.#applyStatus(r), () => {});
+        break;
+      case 'skip':
+        this.sound.press();
+        this.#call('skip', { direction: argument < 0 ? -1 : 1 }).then((r) => this.#applyStatus(r), () => {});
+        break;
+      case 'seekBegin':
+        this.sound.press();
+        this.seeking = true;
+        this.#call('beginSeek', { direction: argument < 0 ? -1 : 1 }).catch(() => {});
+        break;
+      case 'seekEnd':
+        if (!this.seeking) break;
+        this.seeking = false;
+        this.#call('endSeek').then((r) => this.#applyStatus(r), () => {});
+        break;
+      case 'chassis':
+        this.sound.knock();
+        this.view.chassisTapped();
+        break;
+      default:
+        return false;
+    }
+    return true;
+  }
+
+  #cancelPress() {
+    if (this.seeking) {
+      this.seeking = false;
+      this.#call('endSeek').catch(() => {});
+    }
+  }
+
+  #rotate(steps) {
+    const count = Math.trunc(steps);
+    if (!count) return;
+    const direction = Math.sign(count);
+    const screen = this.screen;
+    for (let i = 0; i < Math.abs(count); i++) {
+      this.sound.tick();
+      this.bridge.notify('haptic');
+      if (screen.kind === 'nowPlaying') this.#turnNowPlaying(screen, direction);
+      else if (screen.window && !screen.loading) {
+        screen.window.move(this.accelerator.step(direction, this.now(), screen.window.count));
+      }
+    }
+    if (screen.kind !== 'nowPlaying') this.view.selectionChanged(screen);
+  }
+
+  #turnNowPlaying(screen, direction) {
+    if (screen.mode === 'scrub') {
+      const { duration } = this.player.state;
+      const step = Math.max(1, duration / 100);
+      screen.scrubPosition = Math.min(duration, Math.max(0, screen.scrubPosition + direction * step));
+      this.#restartScrubTimer(screen);
+      this.timers.clearTimeout(this.seekTimer);
+      this.seekTimer = this.timers.setTimeout(() => this.#commitScrub(screen), SEEK_DEBOUNCE_MS);
+      this.view.nowPlayingChanged();
+      return;
+    }
+    const volume = clampVolume(this.volume + direction * VOLUME_STEP);
+    if (volume === this.volume) return;
+    this.volume = volume;
+    this.volumeSender.push(volume);
+    this.view.volumeShown();
+  }
+
+  #restartScrubTimer(screen) {
+    this.timers.clearTimeout(this.scrubTimer);
+    this.scrubTimer = this.timers.setTimeout(() => this.#endScrub(screen), SCRUB_IDLE_MS);
+  }
+
+  #commitScrub(screen) {
+    this.timers.clearTimeout(this.seekTimer);
+    this.seekTimer = null;
+    if (screen.pendingSeek === screen.scrubPosition) return;
+    screen.pendingSeek = screen.scrubPosition;
+    this.#call('seek', { seconds: screen.scrubPosition }).then((r) => this.#applyStatus(r), () => {});
+  }
+
+  #endScrub(screen) {
+    if (screen.mode !== 'scrub') return;
+    if (this.seekTimer !== null) this.#commitScrub(screen);
+    this.timers.clearTimeout(this.scrubTimer);
+    screen.mode = 'volume';
+    this.view.nowPlayingChanged();
+  }
+
+  #select() {
+    const screen = this.screen;
+    if (screen.kind === 'nowPlaying') {
+      if (screen.mode === 'scrub') this.#endScrub(screen);
+      else if (this.player.state.duration > 0) {
+        screen.mode = 'scrub';
+        screen.scrubPosition = this.player.elapsed();
+        screen.pendingSeek = null;
+        this.#restartScrubTimer(screen);
+        this.view.nowPlayingChanged();
+      }
+      return;
+    }
+    if (screen.loading || !screen.items) return;
+    const index = screen.window.selected;
+    const row = screen.items[index];
+    if (!row) return;
+    if (screen.kind === 'menu') this.#selectMain(row);
+    else if (screen.kind === 'settings') this.#selectSetting(row);
+    else if (screen.kind === 'list') this.#selectLibraryRow(screen, row, index);
+  }
+
+  #back() {
+    const screen = this.screen;
+    if (screen.kind === 'nowPlaying') this.#endScrub(screen);
+    if (this.stack.length <= 1) return;
+    this.stack.pop();
+    this.accelerator.reset();
+    if (this.screen.kind === 'menu') this.#refreshMainMenu();
+    this.view.screenChanged(back);
+  }
+
+  #push(screen) {
+    this.stack.push(screen);
+    this.accelerator.reset();
+    this.view.screenChanged(forward);
+    return screen;
+  }
+
+  // --- main menu --------------------------------------------------------------------------------
+
+  #selectMain(row) {
+    switch (row.id) {
+      case 'music':
+        this.#openList('music', 'Music');
+        break;
+      case 'shuffle-songs':
+        this.#shuffleSongs();
+        break;
+      case 'settings':
+        this.#push(menuScreen('settings', 'Settings', settingsItems(this.settings)));
+        this.#call('getSettings').then((result) => {
+          if (!result || typeof result !== 'object') return;
+          if (typeof result.transport === 'string') this.settings.transport = result.transport;
+          if (typeof result.volume === 'number') this.volume = clampVolume(result.volume);
+          if (typeof result.alwaysOnTop === 'boolean') this.settings.alwaysOnTop = result.alwaysOnTop;
+          this.#refreshSettings();
+        }, () => {});
+        break;
+      case 'about':
+        this.#openAbout();
+        break;
+      case 'now-playing':
+        this.#showNowPlaying();
+        break;
+    }
+  }
+
+  #refreshMainMenu() {
+    const root = this.stack[0];
+    const items = mainMenuItems(this.player.state);
+    if (items.length === root.items.length) return;
+    root.items = items;
+    root.window.setCount(items.length);
+    if (this.screen === root) this.view.selectionChanged(root);
+  }
+
+  #showNowPlaying() {
+    if (this.screen.kind === 'nowPlaying') return;
+    // One Now Playing at a time: going there again from deep in the library returns to it fresh.
+    const existing = this.stack.findIndex((s) => s.kind === 'nowPlaying');
+    if (existing >= 0) this.stack.splice(existing, 1);
+    this.#push({ kind: 'nowPlaying', title: 'Now Playing', mode: 'volume', scrubPosition: 0, pendingSeek: null });
+  }
+
+  #openAbout() {
+    const screen = this.#push(menuScreen('about', 'About', [], { loading: true }));
+    this.#call('getAbout').then(
+      (about) => this.#fill(screen, aboutItems(about)),
+      () => this.#abandon(screen),
+    );
+  }
+
+  // --- library ----------------------------------------------------------------------------------
+
+  #openList(path, title) {
+    const screen = this.#push(menuScreen('list', title, [], { loading: true, path, list: null }));
+    this.#call('getList', { path }).then(
+      (list) => this.#showList(screen, list),
+      () => this.#abandon(screen),
+    );
+  }
+
+  #showList(screen, list) {
+    if (!this.stack.includes(screen)) return;
+    const items = Array.isArray(list?.items) ? list.items : [];
+    screen.list = { id: typeof list?.id === 'string' ? list.id : screen.path, title: list?.title, items };
+    if (typeof list?.title === 'string' && list.title) screen.title = list.title;
+    this.#fill(screen, items);
+    globalThis.performance?.mark?.('wheelbox:list-shown');
+  }
+
+  #fill(screen, items) {
+    if (!this.stack.includes(screen)) return;
+    screen.items = items;
+    screen.window = new ListWindow(items.length, VISIBLE_ROWS);
+    screen.loading = false;
+    if (this.screen === screen) this.view.screenUpdated(screen);
+  }
+
+  // A screen whose content could not be fetched goes away again; the error text says why.
+  #abandon(screen) {
+    const index = this.stack.indexOf(screen);
+    if (index < 0) return;
+    const wasTop = index === this.stack.length - 1;
+    this.stack.splice(index, 1);
+    if (wasTop) this.view.screenChanged(back);
+  }
+
+  #playback() {
+    return { volume: this.volume, shuffle: this.settings.shuffle, repeat: this.settings.repeat };
+  }
+
+  #selectLibraryRow(screen, row, index) {
+    const action = libraryAction(screen.list, row, index, this.#playback());
+    if (!action) return;
+    if (action.kind === 'open') {
+      this.#openList(action.params.path, row.title);
+    } else if (action.kind === 'refresh') {
+      screen.loading = true;
+      this.view.screenUpdated(screen);
+      this.#call(action.method, action.params).then(
+        (list) => this.#showList(screen, list),
+        () => {
+          screen.loading = false;
+          if (this.screen === screen) this.view.screenUpdated(screen);
+        },
+      );
+    } else if (action.kind === 'play') {
+      this.#play(action.params);
+    }
+  }
+
+  #play(params) {
+    return this.#call('playCollection', params).then((result) => {
+      this.settings.shuffle = params.shuffle;
+      this.settings.repeat = params.repeat;
+      this.#applyStatus(result);
+      this.#showNowPlaying();
+    }, () => {});
+  }
+
+  #shuffleSongs() {
+    this.#call('getList', { path: 'music/songs' }).then((list) => {
+      const start = pickShuffleStart(list, this.random);
+      if (!start) {
+        const reason = list?.items?.[0]?.id === 'music-unavailable' ? list.items[0].title : 'No songs to shuffle';
+        this.view.message(reason);
+        return;
+      }
+      const path = typeof list.id === 'string' ? list.id : 'music/songs';
+      this.#play({ path, id: start.row.id, index: start.index, ...this.#playback(), shuffle: 'On' });
+    }, () => {});
+  }
+
+  #applyStatus(result) {
+    if (!result || typeof result !== 'object') return;
+    if (typeof result.transport === 'string') this.settings.transport = result.transport;
+    if (typeof result.volume === 'number') this.volume = clampVolume(result.volume);
+    if (result.nowPlaying) this.nowPlaying(result.nowPlaying);
+  }
+
+  // --- settings ---------------------------------------------------------------------------------
+
+  #selectSetting(row) {
+    if (row.id === 'refresh') {
+      this.#call('refreshLibrary', { path: 'music' }).then((list) => {
+        const first = list?.items?.[0];
+        this.view.message(first?.id === 'music-unavailable' ? first.title : 'Library refreshed', 'info');
+      }, () => {});
+      return;
+    }
+    const change = settingChange(row.id, this.settings);
+    if (!change) return;
+    const before = this.settings;
+    this.settings = change.settings;
+    this.#refreshSettings();
+    this.#call(change.method, change.params).then(
+      (result) => {
+        if (change.method === 'setTransport') this.#applyStatus(result);
+        if (change.method === 'setAlwaysOnTop' && typeof result?.alwaysOnTop === 'boolean') {
+          this.settings.alwaysOnTop = result.alwaysOnTop;
+        }
+        this.#refreshSettings();
+      },
+      () => {
+        // Put back only the field this change touched; others may have moved meanwhile.
+        const key = Object.keys(change.settings).find((k) => change.settings[k] !== before[k]);
+        if (key) this.settings = { ...this.settings, [key]: before[key] };
+        this.#refreshSettings();
+      },
+    );
+  }
+
+  #refreshSettings() {
+    const screen = this.stack.find((s) => s.kind === 'settings');
+    if (!screen) return;
+    screen.items = settingsItems(this.settings);
+    if (this.screen === screen) this.view.selectionChanged(screen);
+  }
+
+  // --- requests, sleep --------------------------------------------------------------------------
+
+  /** A request whose failure is shown on the screen. */
+  #call(method, params = {}) {
+    this.busy++;
+    this.view.statusChanged();
+    return this.bridge.request(method, params).then(
+      (result) => {
+        this.busy--;
+        this.view.statusChanged();
+        return result;
+      },
+      (error) => {
+        this.busy--;
+        this.view.statusChanged();
+        this.#fail(error);
+        throw error;
+      },
+    );
+  }
+
+  #fail(error) {
+    this.view.message(error?.message ?? String(error));
+  }
+
+  #restartIdle() {
+    this.timers.clearTimeout(this.idleTimer);
+    this.idleTimer = this.timers.setTimeout(() => this.#sleep(), IDLE_MS);
+  }
+
+  #sleep() {
+    if (!this.awake) return;
+    this.awake = false;
+    this.view.awakeChanged();
+    this.bridge.request('setFirmwareAwake', { awake: false }).catch(() => {});
+  }
+
+  #wake() {
+    if (this.awake) return;
+    this.awake = true;
+    this.view.awakeChanged();
+    this.bridge.request('setFirmwareAwake', { awake: true }).catch(() => {});
+  }
+
+  /** A tap on the body: wakes the screen without doing anything else. */
+  chassisClick() {
+    return this.input('chassis');
+  }
+
+  get hasTrack() {
+    return hasLoadedTrack(this.player.state);
+  }
+}

@@ -1,0 +1,131 @@
+// Pointer, scroll wheel and keyboard input, turned into App actions.
+
+import { wheelPolar, wheelZone } from './geometry.js';
+import { WheelTracker } from './wheel.js';
+
+export const HOLD_MS = 500; // longer than this on back/forward scans instead of skipping
+const SCROLL_PIXELS_PER_STEP = 30;
+const NOTCH_PIXELS = 50; // one event this large is a mouse-wheel notch: exactly one step
+
+const KEYS = {
+  ArrowDown: ['rotate', 1],
+  ArrowRight: ['rotate', 1],
+  ArrowUp: ['rotate', -1],
+  ArrowLeft: ['rotate', -1],
+  Enter: ['select'],
+  Escape: ['menu'],
+  Backspace: ['menu'],
+  ' ': ['playPause'],
+};
+
+const TAPS = {
+  menu: ['menu'],
+  play: ['playPause'],
+  forward: ['skip', 1],
+  back: ['skip', -1],
+};
+
+export function attachInput({ app, view, wheel, win = window, timers = win }) {
+  const tracker = new WheelTracker();
+  let press = null; // the gesture of the pointer that is down on the wheel
+
+  const polarOf = (event) => {
+    const r = wheel.getBoundingClientRect();
+    return wheelPolar(event.clientX, event.clientY, {
+      cx: r.left + r.width / 2,
+      cy: r.top + r.height / 2,
+      rx: r.width / 2,
+      ry: r.height / 2,
+    });
+  };
+
+  const finish = (event, cancelled) => {
+    if (!press || press.pointerId !== event.pointerId) return;
+    const ended = press;
+    press = null;
+    timers.clearTimeout(ended.holdTimer);
+    view.touchEnd();
+    view.centerPressed(false);
+    if (ended.zone === 'center') {
+      if (!cancelled && wheelZone(polarOf(event)) === 'center') app.input('select');
+      return;
+    }
+    if (ended.seeking) {
+      app.input('seekEnd');
+      return;
+    }
+    if (!cancelled && !tracker.isTurning) {
+      const [action, argument] = TAPS[ended.zone];
+      app.input(action, argument);
+    }
+  };
+
+  wheel.addEventListener('pointerdown', (event) => {
+    if (event.button !== 0 || press) return;
+    const polar = polarOf(event);
+    const zone = wheelZone(polar);
+    if (!zone) return; // a corner of the wheel's box, outside the round wheel
+    event.preventDefault();
+    wheel.setPointerCapture?.(event.pointerId);
+    press = { pointerId: event.pointerId, zone, seeking: false, holdTimer: null };
+    if (zone === 'center') {
+      view.centerPressed(true);
+      return;
+    }
+    tracker.reset(polar.angle);
+    view.touchAt(polar.angle);
+    if (zone === 'forward' || zone === 'back') {
+      const current = press;
+      current.holdTimer = timers.setTimeout(() => {
+        if (press !== current || tracker.isTurning) return;
+        current.seeking = app.input('seekBegin', zone === 'forward' ? 1 : -1);
+      }, HOLD_MS);
+    }
+  });
+
+  wheel.addEventListener('pointermove', (event) => {
+    if (!press || press.pointerId !== event.pointerId || press.zone === 'center' || press.seeking) return;
+    const { angle } = polarOf(event);
+    const steps = tracker.move(angle);
+    view.touchAt(angle);
+    if (tracker.isTurning) timers.clearTimeout(press.holdTimer);
+    if (steps !== 0) app.input('rotate', steps);
+  });
+
+  wheel.addEventListener('pointerup', (event) => finish(event, false));
+  wheel.addEventListener('pointercancel', (event) => finish(event, true));
+  wheel.addEventListener('lostpointercapture', (event) => finish(event, true));
+
+  let scrolled = 0;
+  win.addEventListener(
+    'wheel',
+    (event) => {
+      event.preventDefault();
+      const pixels = event.deltaMode === 1 ? event.deltaY * 16 : event.deltaMode === 2 ? event.deltaY * 400 : event.deltaY;
+      if (Math.abs(pixels) >= NOTCH_PIXELS) {
+        scrolled = 0;
+        app.input('rotate', Math.sign(pixels));
+        return;
+      }
+      scrolled += pixels;
+      const steps = Math.trunc(scrolled / SCROLL_PIXELS_PER_STEP);
+      if (steps !== 0) {
+        scrolled -= steps * SCROLL_PIXELS_PER_STEP;
+        app.input('rotate', steps);
+      }
+    },
+    { passive: false },
+  );
+
+  win.addEventListener('keydown', (event) => {
+    if (event.ctrlKey || event.altKey || event.metaKey) return;
+    const mapped = KEYS[event.key];
+    if (!mapped) return;
+    event.preventDefault();
+    app.input(mapped[0], mapped[1]);
+  });
+
+  // A context menu or a drag must never start from the device face.
+  win.addEventListener('contextmenu', (event) => event.preventDefault());
+  win.addEventListener('dragstart', (event) => event.preventDefault());
+}

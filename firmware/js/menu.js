@@ -1,0 +1,116 @@
+// The firmware's own menus (the library's lists come from the native side).
+
+export const SHUFFLE_VALUES = ['Off', 'On'];
+export const REPEAT_VALUES = ['Off', 'One', 'All'];
+export const TRANSPORT_VALUES = ['music', 'system'];
+const TRANSPORT_LABELS = { music: 'Music', system: 'System' };
+
+/** True when a reading describes something loaded in a player (not the empty state). */
+export function hasLoadedTrack(nowPlaying) {
+  return Boolean(nowPlaying && nowPlaying.source && nowPlaying.source !== 'none' && nowPlaying.title);
+}
+
+export function mainMenuItems(nowPlaying) {
+  const items = [
+    { id: 'music', title: 'Music', hasChildren: true },
+    { id: 'shuffle-songs', title: 'Shuffle Songs', hasChildren: false },
+    { id: 'settings', title: 'Settings', hasChildren: true },
+    { id: 'about', title: 'About', hasChildren: true },
+  ];
+  if (hasLoadedTrack(nowPlaying)) items.push({ id: 'now-playing', title: 'Now Playing', hasChildren: true });
+  return items;
+}
+
+export function settingsItems(settings) {
+  return [
+    { id: 'shuffle', title: 'Shuffle', value: settings.shuffle },
+    { id: 'repeat', title: 'Repeat', value: settings.repeat },
+    { id: 'transport', title: 'Source', value: TRANSPORT_LABELS[settings.transport] ?? settings.transport },
+    { id: 'alwaysOnTop', title: 'Always on Top', value: settings.alwaysOnTop ? 'On' : 'Off' },
+    { id: 'refresh', title: 'Refresh Library', hasChildren: false },
+  ];
+}
+
+/** The value after `current` in `values`, wrapping; an unknown value starts from the first. */
+export function nextValue(values, current) {
+  const i = values.indexOf(current);
+  return values[(i + 1) % values.length];
+}
+
+/**
+ * The settings change that selecting a row asks for: the new settings (shown at once) and the
+ * request that makes it real. Null for rows that are not toggles.
+ */
+export function settingChange(rowId, settings) {
+  switch (rowId) {
+    case 'shuffle': {
+      const value = nextValue(SHUFFLE_VALUES, settings.shuffle);
+      return { settings: { ...settings, shuffle: value }, method: 'setPlaybackSetting', params: { setting: 'shuffle', value } };
+    }
+    case 'repeat': {
+      const value = nextValue(REPEAT_VALUES, settings.repeat);
+      return { settings: { ...settings, repeat: value }, method: 'setPlaybackSetting', params: { setting: 'repeat', value } };
+    }
+    case 'transport': {
+      const transport = nextValue(TRANSPORT_VALUES, settings.transport);
+      return { settings: { ...settings, transport }, method: 'setTransport', params: { transport } };
+    }
+    case 'alwaysOnTop': {
+      const enabled = !settings.alwaysOnTop;
+      return { settings: { ...settings, alwaysOnTop: enabled }, method: 'setAlwaysOnTop', params: { enabled } };
+    }
+    default:
+      return null;
+  }
+}
+
+const ABOUT_FIELDS = [
+  ['capacity', 'Capacity'],
+  ['available', 'Available'],
+  ['version', 'Version'],
+  ['serial', 'Serial'],
+  ['relatedMac', 'Computer'],
+];
+
+/** About rows as label and value; a missing or non-text field shows as a dash. */
+export function aboutItems(about) {
+  return ABOUT_FIELDS.map(([key, title]) => ({
+    id: `about-${key}`,
+    title,
+    value: typeof about?.[key] === 'string' && about[key] !== '' ? about[key] : '—',
+    inert: true,
+  }));
+}
+
+/** The request a library row asks for when selected, or null when it does nothing. */
+export function libraryAction(list, row, index, playback) {
+  if (!row || typeof row.id !== 'string') return null;
+  if (row.id === 'music-unavailable') return { kind: 'refresh', method: 'refreshLibrary', params: { path: list.id } };
+  if (row.hasChildren) return { kind: 'open', method: 'getList', params: { path: row.id } };
+  if (row.playable && row.id.startsWith('music-track:')) {
+    return {
+      kind: 'play',
+      method: 'playCollection',
+      params: {
+        path: list.id,
+        id: row.id,
+        index,
+        volume: playback.volume,
+        shuffle: playback.shuffle,
+        repeat: playback.repeat,
+      },
+    };
+  }
+  return null;
+}
+
+/** A random song row of a list, for Shuffle Songs; null when the list holds no songs. */
+export function pickShuffleStart(list, random = Math.random) {
+  const songs = [];
+  (list?.items ?? []).forEach((row, index) => {
+    if (row?.playable && typeof row.id === 'string' && row.id.startsWith('music-track:')) songs.push(index);
+  });
+  if (songs.length === 0) return null;
+  const index = songs[Math.min(songs.length - 1, Math.floor(random() * songs.length))];
+  return { index, row: list.items[index] };
+}

@@ -1,0 +1,60 @@
+// Debian's Chromium driven by playwright-core, with a throw-away profile.
+
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { chromium } from 'playwright-core';
+import { startServer } from './server.js';
+import { installStandIn } from './standin.js';
+
+export const CHROMIUM = process.env.CHROMIUM_PATH || '/usr/bin/chromium';
+const ARGS = [
+  '--headless',
+  '--no-sandbox',
+  '--disable-gpu',
+  '--disable-quic',
+  '--no-first-run',
+  '--disable-background-networking',
+  '--disable-component-update',
+  '--disable-sync',
+];
+
+export const SIZES = {
+  large: { width: 470, height: 770 },
+  medium: { width: 353, height: 578 },
+  small: { width: 235, height: 385 },
+  tiny: { width: 165, height: 270 },
+};
+
+/** Starts the server and the browser; `close()` stops both and removes the profile. */
+export async function startBrowser() {
+  const server = await startServer();
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'wheelbox-chromium-'));
+  const context = await chromium.launchPersistentContext(profile, {
+    executablePath: CHROMIUM,
+    headless: true,
+    args: ARGS,
+    viewport: SIZES.large,
+  });
+  return {
+    server,
+    context,
+    /** A page with the firmware loaded over the stand-in native side. */
+    async open({ size = SIZES.large, standIn = {}, native = true } = {}) {
+      const page = await context.newPage();
+      const errors = [];
+      page.on('pageerror', (error) => errors.push(error));
+      await page.setViewportSize(size);
+      if (native) await installStandIn(page, standIn);
+      await page.goto(server.url);
+      await page.waitForFunction(() => document.getElementById('stage')?.classList.contains('ready'));
+      page.errors = errors;
+      return page;
+    },
+    async close() {
+      await context.close();
+      await server.close();
+      fs.rmSync(profile, { recursive: true, force: true });
+    },
+  };
+}
