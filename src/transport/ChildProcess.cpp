@@ -1,0 +1,282 @@
+#include "transport/ChildProcess.hpp"
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/pidfd.h>
+#include <sys/wait.h>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace wheelbox {
+
+FileDescriptor &FileDescriptor::operator=(FileDescriptor &&other) noexcept
+{
+    if (this != &other) {
+        reset();
+        fd_ = other.release();
+    }
+    return *this;
+}
+
+int FileDescriptor::release() noexcept
+{
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+}
+
+bool FileDescriptor::reset() noexcept
+{
+    if (fd_ < 0)
+        return true;
+    // Linux releases the descriptor even when close reports EINTR, so it is never retried.
+    bool closed = ::close(fd_) == 0;
+    fd_ = -1;
+    return closed;
+}
+
+namespace {
+
+[[noreturn]] void throwErrno(const char *what)
+{
+    throw std::system_error(errno, std::generic_category(), what);
+}
+
+// Descriptors 0 to 2 are skipped so that a parent started without them can never hand the child a
+// pipe that the standard-descriptor set-up would overwrite.
+FileDescriptor aboveStandardDescriptors(FileDescriptor fd)
+{
+    if (fd.get() > STDERR_FILENO)
+        return fd;
+    int moved = ::fcntl(fd.get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    if (moved < 0)
+        throwErrno("fcntl");
+    return FileDescriptor(moved);
+}
+
+struct Pipe {
+    FileDescriptor read;
+    FileDescriptor write;
+};
+
+Pipe makePipe()
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        throwErrno("pipe2");
+    Pipe pipe{FileDescriptor(fds[0]), FileDescriptor(fds[1])};
+    pipe.read = aboveStandardDescriptors(std::move(pipe.read));
+    pipe.write = aboveStandardDescriptors(std::move(pipe.write));
+    return pipe;
+}
+
+void setNonBlocking(const FileDescriptor &fd)
+{
+    int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags | O_NONBLOCK) != 0)
+        throwErrno("fcntl");
+}
+
+class SpawnActions {
+  public:
+    SpawnActions()
+    {
+        if (int error = ::posix_spawn_file_actions_init(&actions_))
+            throw std::system_error(error, std::generic_category(), "posix_spawn_file_actions_init");
+    }
+    ~SpawnActions() { ::posix_spawn_file_actions_destroy(&actions_); }
+    SpawnActions(const SpawnActions &) = delete;
+    SpawnActions &operator=(const SpawnActions &) = delete;
+
+    void dup2(int fd, int target) { check(::posix_spawn_file_actions_adddup2(&actions_, fd, target)); }
+    void openNull(int target)
+    {
+        check(::posix_spawn_file_actions_addopen(&actions_, target, "/dev/null", O_WRONLY, 0));
+    }
+    void closeFrom(int fd) { check(::posix_spawn_file_actions_addclosefrom_np(&actions_, fd)); }
+    const posix_spawn_file_actions_t *get() const noexcept { return &actions_; }
+
+  private:
+    static void check(int error)
+    {
+        if (error)
+            throw std::system_error(error, std::generic_category(), "posix_spawn_file_actions");
+    }
+    posix_spawn_file_actions_t actions_;
+};
+
+class SpawnAttributes {
+  public:
+    // The child starts with no blocked signals and every signal at its default action, whatever the
+    // spawning thread blocks or the program ignores (SIGPIPE, typically).
+    SpawnAttributes()
+    {
+        if (int error = ::posix_spawnattr_init(&attributes_))
+            throw std::system_error(error, std::generic_category(), "posix_spawnattr_init");
+        sigset_t none;
+        sigset_t all;
+        ::sigemptyset(&none);
+        ::sigfillset(&all);
+        ::posix_spawnattr_setsigmask(&attributes_, &none);
+        ::posix_spawnattr_setsigdefault(&attributes_, &all);
+        ::posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    }
+    ~SpawnAttributes() { ::posix_spawnattr_destroy(&attributes_); }
+    SpawnAttributes(const SpawnAttributes &) = delete;
+    SpawnAttributes &operator=(const SpawnAttributes &) = delete;
+
+    const posix_spawnattr_t *get() const noexcept { return &attributes_; }
+
+  private:
+    posix_spawnattr_t attributes_;
+};
+
+} // namespace
+
+ChildProcess::Spawned ChildProcess::spawn(const std::filesystem::path &executable,
+                                          const std::vector<std::string> &arguments, Output output)
+{
+    Pipe input = makePipe();
+    Pipe standardOutput;
+    Pipe standardError;
+    SpawnActions actions;
+    actions.dup2(input.read.get(), STDIN_FILENO);
+    if (output == Output::capture) {
+        standardOutput = makePipe();
+        standardError = makePipe();
+        actions.dup2(standardOutput.write.get(), STDOUT_FILENO);
+        actions.dup2(standardError.write.get(), STDERR_FILENO);
+    } else {
+        actions.openNull(STDOUT_FILENO);
+        actions.openNull(STDERR_FILENO);
+    }
+    actions.closeFrom(STDERR_FILENO + 1);
+    SpawnAttributes attributes;
+
+    std::vector<char *> argv;
+    std::string program = executable.string();
+    argv.push_back(program.data());
+    std::vector<std::string> argumentCopies = arguments;
+    for (std::string &argument : argumentCopies)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    pid_t pid = 0;
+    if (int error =
+            ::posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(), environ))
+        throw std::system_error(error, std::generic_category(), "posix_spawn");
+
+    // Nothing else in the program reaps children by pid wildcard, so until it is waited for the pid
+    // names this child (at worst a zombie) and the pidfd is taken safely.
+    int pidfd = ::pidfd_open(pid, 0);
+    if (pidfd < 0) {
+        int error = errno;
+        ::kill(pid, SIGKILL);
+        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        throw std::system_error(error, std::generic_category(), "pidfd_open");
+    }
+
+    Spawned spawned;
+    spawned.process = std::shared_ptr<ChildProcess>(new ChildProcess(FileDescriptor(pidfd)));
+    spawned.input = std::move(input.write);
+    spawned.output = std::move(standardOutput.read);
+    spawned.error = std::move(standardError.read);
+    for (const FileDescriptor *fd : {&spawned.input, &spawned.output, &spawned.error}) {
+        if (fd->isOpen())
+            setNonBlocking(*fd);
+    }
+    return spawned;
+}
+
+ChildProcess::~ChildProcess()
+{
+    if (reaped_.load() || reap(false))
+        return;
+    // Still running: reap it whenever it ends instead of leaving a zombie behind.
+    int pidfd = pidfd_.release();
+    try {
+        std::thread([pidfd] {
+            siginfo_t info{};
+            while (::waitid(P_PIDFD, static_cast<id_t>(pidfd), &info, WEXITED) < 0 && errno == EINTR) {
+            }
+            ::close(pidfd);
+        }).detach();
+    } catch (...) {
+        ::close(pidfd);
+    }
+}
+
+void ChildProcess::signal(int number) noexcept
+{
+    // After the reap the kernel answers ESRCH; the pidfd never points at another process.
+    if (!reaped_.load())
+        ::pidfd_send_signal(pidfd_.get(), number, nullptr, 0);
+}
+
+void ChildProcess::terminate() noexcept
+{
+    signal(SIGTERM);
+}
+
+void ChildProcess::kill() noexcept
+{
+    signal(SIGKILL);
+}
+
+bool ChildProcess::reap(bool block) noexcept
+{
+    siginfo_t info{};
+    int result;
+    do {
+        result = ::waitid(P_PIDFD, static_cast<id_t>(pidfd_.get()), &info, WEXITED | (block ? 0 : WNOHANG));
+    } while (result < 0 && errno == EINTR);
+    if (result < 0) {
+        // ECHILD: the child was reaped elsewhere (SIGCHLD set to SIG_IGN); its status is lost.
+        reaped_.store(true);
+        return true;
+    }
+    if (info.si_pid == 0)
+        return false;
+    exitedSuccessfully_.store(info.si_code == CLD_EXITED && info.si_status == 0);
+    reaped_.store(true);
+    return true;
+}
+
+bool ChildProcess::waitUntil(std::chrono::steady_clock::time_point deadline) noexcept
+{
+    while (!reaped_.load()) {
+        auto remaining = deadline - std::chrono::steady_clock::now();
+        if (remaining < std::chrono::nanoseconds::zero())
+            remaining = std::chrono::nanoseconds::zero();
+        auto seconds = std::chrono::duration_cast<std::chrono::seconds>(remaining);
+        timespec timeout{static_cast<time_t>(seconds.count()),
+                         static_cast<long>((remaining - seconds).count())};
+        pollfd watch{pidfd_.get(), POLLIN, 0};
+        int ready = ::ppoll(&watch, 1, &timeout, nullptr);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        // Readable means ended, so the blocking reap returns at once.
+        return reap(ready > 0);
+    }
+    return true;
+}
+
+bool ChildProcess::waitFor(std::chrono::nanoseconds interval) noexcept
+{
+    return waitUntil(std::chrono::steady_clock::now() + interval);
+}
+
+void ChildProcess::wait() noexcept
+{
+    if (!reaped_.load())
+        reap(true);
+}
+
+} // namespace wheelbox
