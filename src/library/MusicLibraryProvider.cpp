@@ -7,8 +7,9 @@
 
 namespace wheelbox {
 
-MusicLibraryProvider::MusicLibraryProvider(LibrarySource &source, const Clock &clock)
-    : source_(source), clock_(clock)
+MusicLibraryProvider::MusicLibraryProvider(LibrarySource &source, const Clock &clock,
+                                           const std::string &collationLocale)
+    : source_(source), clock_(clock), collator_(collationLocale)
 {
     reload();
 }

@@ -22,8 +22,10 @@ class MusicLibraryProvider final : public LibraryProvider {
   public:
     static constexpr std::chrono::seconds staleAfter{60};
 
-    // Reads the library once before returning.
-    MusicLibraryProvider(LibrarySource &source, const Clock &clock);
+    // Reads the library once before returning. Names sort in the user's collation locale unless
+    // one is given ("" is the root locale).
+    MusicLibraryProvider(LibrarySource &source, const Clock &clock,
+                         const std::string &collationLocale = icu::TextCollator::localeFromEnvironment());
 
     const std::string &id() const noexcept override { return id_; }
 

@@ -1,0 +1,201 @@
+#include "LibraryTestSupport.hpp"
+
+#include "library/LibraryError.hpp"
+#include "library/PathToken.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace wheelbox::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using Strings = std::vector<std::string>;
+
+class LibraryLists : public ::testing::Test {
+  protected:
+    MediaList list(const std::string &path) { return library.provider.list(path); }
+
+    FixtureLibrary library;
+};
+
+TEST_F(LibraryLists, RootListsTheFiveSections)
+{
+    auto root = list("music");
+    EXPECT_EQ(root.title, "Music");
+    EXPECT_THAT(idsOf(root), ElementsAre("music/playlists", "music/artists", "music/albums", "music/songs",
+                                         "music/genres"));
+    EXPECT_THAT(titlesOf(root), ElementsAre("Playlists", "Artists", "Albums", "Songs", "Genres"));
+    for (const auto &row : root.items) {
+        EXPECT_EQ(row.kind, MediaItem::Kind::container);
+        EXPECT_TRUE(row.hasChildren);
+        EXPECT_FALSE(row.playable);
+        EXPECT_FALSE(row.subtitle);
+        EXPECT_FALSE(row.checked);
+    }
+}
+
+// Song lists, as fixture ids in the order shown. The fixture keeps only songs with a title, the
+// first item of each persistent ID, and no podcasts.
+TEST_F(LibraryLists, SongListsFollowTheirOrders)
+{
+    struct Case {
+        std::string path;
+        std::string title;
+        Strings songs;
+    };
+    const Case cases[] = {
+        // Title order: numbers by value, then equal titles by song id.
+        {"music/songs", "Songs", {"04", "05", "06", "07", "02", "0B", "01", "08", "03"}},
+        // Artist order: no artist first; "beta" before "Beta"; then album title (untitled first),
+        // album id, disc, track.
+        {"music/artists/all/all", "Songs", {"07", "08", "02", "01", "03", "04", "05", "06", "0B"}},
+        // Album order: disc 1 before disc 2, whatever the track numbers.
+        {"music/albums/" + hex("B2"), "Second", {"04", "03"}},
+        {"music/artists/all/" + hex("B2"), "Second", {"04", "03"}},
+        // A genre stored with spaces matches its trimmed name.
+        {"music/genres/" + encodePathToken("Jazz"), "Jazz", {"04", "03"}},
+        {"music/genres/" + encodePathToken("Gone"), "Gone", {}},
+        // The padded artist name matches its trimmed token.
+        {"music/artists/" + encodePathToken("Alpha") + "/all", "Alpha", {"08", "02", "01"}},
+        {"music/artists/" + encodePathToken("Alpha") + "/all/ignored/too", "Alpha", {"08", "02", "01"}},
+        {"music/artists/" + encodePathToken("Alpha") + "/" + hex("B1"), "First Light", {"02", "01"}},
+        // Composed and decomposed forms of one name are one artist.
+        {"music/artists/" + encodePathToken("C\u00e9line") + "/all", "C\u00e9line", {"05", "06"}},
+        // Playlist order as stored, repeats kept; a repeated persistent ID plays under its own title.
+        {"music/playlist/" + hex("C1"), "Road Trip", {"01", "02", "01", "01"}},
+    };
+    for (const auto &[path, title, songs] : cases) {
+        SCOPED_TRACE(path);
+        auto result = list(path);
+        EXPECT_EQ(result.id, path);
+        EXPECT_EQ(result.title, title);
+        EXPECT_THAT(songsOf(result), ElementsAreArray(songs));
+        for (const auto &row : result.items) {
+            EXPECT_EQ(row.kind, MediaItem::Kind::track);
+            EXPECT_FALSE(row.hasChildren);
+            EXPECT_TRUE(row.playable);
+        }
+    }
+}
+
+TEST_F(LibraryLists, SongRowsCarryTitleAndTrimmedArtist)
+{
+    auto road = list("music/playlist/" + hex("C1"));
+    ASSERT_EQ(road.items.size(), 4U);
+    EXPECT_EQ(road.items[0].id, "music-track:" + hex("01"));
+    EXPECT_EQ(road.items[0].title, "Song 10");
+    EXPECT_EQ(road.items[0].subtitle, "Alpha");
+    EXPECT_EQ(road.items[2].title, "Duplicate");
+    EXPECT_EQ(road.items[2].subtitle, "Delta");
+
+    auto noArtist = list("music/albums/" + hex("B5"));
+    ASSERT_EQ(noArtist.items.size(), 1U);
+    EXPECT_FALSE(noArtist.items[0].subtitle);
+}
+
+TEST_F(LibraryLists, ContainerListsFollowTheirOrders)
+{
+    struct Case {
+        std::string path;
+        std::string title;
+        Strings ids;
+        Strings titles;
+    };
+    const std::string alpha = "music/artists/" + encodePathToken("Alpha");
+    const Case cases[] = {
+        {"music/artists",
+         "Artists",
+         {"music/artists/all", "music/artists/" + encodePathToken("Alpha"),
+          "music/artists/" + encodePathToken("beta"), "music/artists/" + encodePathToken("Beta"),
+          "music/artists/" + encodePathToken("Ce\u0301line"), "music/artists/" + encodePathToken("Gamma")},
+         // Names differing in case stay two rows; canonically equal names are one, titled as first seen.
+         {"All", "Alpha", "beta", "Beta", "Ce\u0301line", "Gamma"}},
+        {"music/albums",
+         "Albums",
+         {"music/albums/" + hex("B5"), "music/albums/" + hex("B1"), "music/albums/" + hex("B3"),
+          "music/albums/" + hex("B4"), "music/albums/" + hex("B2"), "music/albums/" + hex("B7")},
+         // Equal titles fall back to the album id; the untitled album is left out.
+         {"Compilation", "First Light", "Same Title", "Same Title", "Second", "Zed"}},
+        {"music/artists/all",
+         "Albums",
+         {"music/artists/all/all", "music/artists/all/" + hex("B5"), "music/artists/all/" + hex("B1"),
+          "music/artists/all/" + hex("B2"), "music/artists/all/" + hex("B3"),
+          "music/artists/all/" + hex("B4"), "music/artists/all/" + hex("B7")},
+         // The album without an artist comes first.
+         {"All", "Compilation", "First Light", "Second", "Same Title", "Same Title", "Zed"}},
+        {"music/genres",
+         "Genres",
+         {"music/genres/" + encodePathToken("Jazz"), "music/genres/" + encodePathToken("Pop"),
+          "music/genres/" + encodePathToken("Rock")},
+         {"Jazz", "Pop", "Rock"}},
+        // Numbers by value, case only breaking ties; hidden, folder, built-in, queue and songless
+        // playlists are left out.
+        {"music/playlists",
+         "Playlists",
+         {"music/playlist/" + hex("CC"), "music/playlist/" + hex("CB"), "music/playlist/" + hex("C1"),
+          "music/playlist/" + hex("C2")},
+         {"Album 9", "Album 10", "Road Trip", "road trip 2"}},
+        {alpha, "Alpha", {alpha + "/all", alpha + "/" + hex("B1")}, {"All", "First Light"}},
+    };
+    for (const auto &[path, title, ids, titles] : cases) {
+        SCOPED_TRACE(path);
+        auto result = list(path);
+        EXPECT_EQ(result.id, path);
+        EXPECT_EQ(result.title, title);
+        EXPECT_THAT(idsOf(result), ElementsAreArray(ids));
+        EXPECT_THAT(titlesOf(result), ElementsAreArray(titles));
+        for (const auto &row : result.items)
+            EXPECT_EQ(row.kind, MediaItem::Kind::container);
+    }
+}
+
+TEST_F(LibraryLists, UnknownPathsFail)
+{
+    const std::string unknown[] = {
+        "",
+        "Music",
+        "music/",
+        "musicx",
+        "music/song",
+        "music/playlists/" + hex("C1"),
+        "music/playlist/" + hex("C3"), // a folder is not a listed playlist
+        "music/playlist/" + hex("c1").substr(0, 14) + "c1",
+        "music/albums/" + hex("B6"), // untitled album
+        "music/albums/" + hex("FF"),
+        "music/albums/00000000000000b1",
+        "music/albums/B1",
+        "music/artists/all/",
+        "music/artists/all/" + hex("B6"),
+        "music/genres/Um9jaw==",
+        "music/genres/Um9ja+",
+        "music/genres/U",
+        "music/artists/" + encodePathToken("Alpha") + "/" + hex("B2"), // not this artist's album
+        "music/artists/" + encodePathToken("Alpha") + "/" + hex("B6"),
+        "music/artists/!!",
+    };
+    for (const auto &path : unknown) {
+        SCOPED_TRACE(path);
+        try {
+            list(path);
+            ADD_FAILURE() << "listed";
+        } catch (const LibraryError &error) {
+            EXPECT_EQ(error, LibraryError::unknownPath(path));
+            EXPECT_EQ(error.description(), "Unknown library path: " + path);
+        }
+    }
+}
+
+TEST_F(LibraryLists, TrackIDsAreTheSongRowsOfAPath)
+{
+    auto &provider = library.provider;
+    EXPECT_THAT(provider.trackIDs("music/artists"), ElementsAre());
+    EXPECT_THAT(provider.trackIDs("music/albums/" + hex("B1")), ElementsAre(hex("02"), hex("01")));
+    EXPECT_THAT(provider.trackIDs("music/playlist/" + hex("C1")),
+                ElementsAre(hex("01"), hex("02"), hex("01"), hex("01")));
+    EXPECT_THROW(provider.trackIDs("music/nothing"), LibraryError);
+}
+
+} // namespace
+} // namespace wheelbox::test

@@ -1,0 +1,151 @@
+#include "LibraryTestSupport.hpp"
+
+#include "library/LibraryError.hpp"
+#include "library/LibraryLists.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace wheelbox::test {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::ElementsAre;
+
+constexpr const char *oneSong =
+    R"({"songs": [{"id": "1", "title": "One", "album": {"id": "A", "title": "Album"}}]})";
+constexpr const char *twoSongs =
+    R"({"songs": [{"id": "1", "title": "One", "album": {"id": "A", "title": "Album"}},
+                                              {"id": "2", "title": "Two", "album": {"id": "A", "title": "Album"}}]})";
+constexpr const char *broken = R"({"error": "The library is locked."})";
+
+TEST(MusicLibraryProvider, CreationLoadsOnce)
+{
+    ManualClock clock;
+    JSONLibrarySource source(oneSong);
+    MusicLibraryProvider provider(source, clock, "");
+    EXPECT_EQ(source.openCount(), 1);
+    EXPECT_EQ(provider.id(), "music");
+    EXPECT_TRUE(provider.isLoaded());
+    EXPECT_FALSE(provider.loadError());
+}
+
+TEST(MusicLibraryProvider, ReloadsOnlyWhenMoreThanAMinuteOld)
+{
+    struct Case {
+        std::chrono::milliseconds age;
+        bool reloads;
+    };
+    const Case cases[] = {
+        {0ms, false}, {60'000ms, false}, {60'001ms, true}, {60'500ms, true}, {3600'000ms, true}};
+    for (auto [age, reloads] : cases) {
+        SCOPED_TRACE(age.count());
+        ManualClock clock;
+        JSONLibrarySource source(oneSong);
+        MusicLibraryProvider provider(source, clock, "");
+        source.setJSON(twoSongs);
+        clock.advance(age);
+        EXPECT_EQ(provider.list("music/songs").items.size(), reloads ? 2U : 1U);
+        EXPECT_EQ(source.openCount(), reloads ? 2 : 1);
+    }
+}
+
+TEST(MusicLibraryProvider, StalenessCountsFromTheLastLoad)
+{
+    ManualClock clock;
+    JSONLibrarySource source(oneSong);
+    MusicLibraryProvider provider(source, clock, "");
+    clock.advance(50s);
+    provider.reload();
+    clock.advance(50s);
+    provider.list("music");
+    EXPECT_EQ(source.openCount(), 2);
+}
+
+TEST(MusicLibraryProvider, FailedLoadOffersRetryUntilReloadSucceeds)
+{
+    ManualClock clock;
+    JSONLibrarySource source(broken);
+    MusicLibraryProvider provider(source, clock, "");
+    EXPECT_FALSE(provider.isLoaded());
+    EXPECT_EQ(provider.loadError(), "The library is locked.");
+
+    // Every path, known or not, answers the unavailable list; nothing reloads by itself.
+    source.setJSON(oneSong);
+    clock.advance(10min);
+    for (const char *path : {"music", "Music", "music/", "music/songs", "nonsense"}) {
+        auto list = provider.list(path);
+        EXPECT_EQ(list.id, path);
+        ASSERT_EQ(list.items.size(), 1U);
+        EXPECT_EQ(list.items[0].id, "music-unavailable");
+        EXPECT_EQ(list.items[0].title, "Retry Music Library");
+        EXPECT_EQ(list.items[0].kind, MediaItem::Kind::action);
+        EXPECT_FALSE(list.items[0].playable);
+        EXPECT_FALSE(list.items[0].hasChildren);
+    }
+    EXPECT_THAT(provider.trackIDs("music/songs"), ElementsAre());
+    EXPECT_EQ(source.openCount(), 1);
+
+    provider.reload();
+    EXPECT_TRUE(provider.isLoaded());
+    EXPECT_FALSE(provider.loadError());
+    EXPECT_EQ(provider.list("music/songs").items.size(), 1U);
+    EXPECT_THROW(provider.list("Music"), LibraryError);
+}
+
+TEST(MusicLibraryProvider, StaleReloadThatFailsShowsTheUnavailableList)
+{
+    ManualClock clock;
+    JSONLibrarySource source(oneSong);
+    MusicLibraryProvider provider(source, clock, "");
+    source.setJSON(broken);
+    clock.advance(61s);
+    EXPECT_EQ(provider.list("music/albums").items.at(0).id, "music-unavailable");
+    EXPECT_EQ(provider.loadError(), "The library is locked.");
+}
+
+TEST(MusicLibraryProvider, MalformedLibraryCountsAsAFailedLoad)
+{
+    ManualClock clock;
+    JSONLibrarySource source(R"({"songs": [{"title": "No id"}]})");
+    MusicLibraryProvider provider(source, clock, "");
+    EXPECT_FALSE(provider.isLoaded());
+    EXPECT_TRUE(provider.loadError());
+}
+
+TEST(UnavailableList, TitleFollowsThePathAndRowTheReason)
+{
+    struct Case {
+        const char *path;
+        const char *title;
+    };
+    const Case cases[] = {
+        {"music", "Music"},
+        {"Music/", "Music"},
+        {"music/playlists", "Playlists"},
+        {"music/playlist/0000000000000001", "Playlists"},
+        {"music/artists/all/all", "Artists"},
+        {"music/songs", "Songs"},
+        {"music/albums/00000000000000B1", "Albums"},
+        {"music/genres", "Genres"},
+        {"music/Songs", "Music"},
+    };
+    for (auto [path, title] : cases) {
+        EXPECT_EQ(unavailableLibraryList(path, true).title, title) << path;
+    }
+    EXPECT_EQ(unavailableLibraryList("music", false).items.at(0).title, "No Music Found");
+}
+
+TEST(MusicLibraryProvider, EmptyLibraryListsNothing)
+{
+    ManualClock clock;
+    JSONLibrarySource source(R"({"songs": [], "playlists": [{"id": "1", "name": "Empty", "items": []}]})");
+    MusicLibraryProvider provider(source, clock, "");
+    EXPECT_TRUE(provider.isLoaded());
+    EXPECT_THAT(provider.list("music/songs").items, ElementsAre());
+    EXPECT_THAT(provider.list("music/playlists").items, ElementsAre());
+    EXPECT_EQ(provider.list("music/artists").items.size(), 1U); // "All" only
+}
+
+} // namespace
+} // namespace wheelbox::test

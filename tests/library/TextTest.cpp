@@ -1,0 +1,90 @@
+#include "lib/icu/TextCollator.hpp"
+#include "lib/icu/Unicode.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace wheelbox::icu {
+namespace {
+
+TEST(Unicode, TrimsUnicodeWhiteSpaceAndLineBreaksAtBothEnds)
+{
+    struct Case {
+        const char *text;
+        const char *trimmed;
+    };
+    const Case cases[] = {
+        {"  Alpha  ", "Alpha"},         {"\t\nAlpha\r\n", "Alpha"}, {"\u00a0\u3000Alpha\u2029", "Alpha"},
+        {"Al pha", "Al pha"},           {" \u00a0 ", ""},           {"", ""},
+        {"\u200bAlpha", "\u200bAlpha"}, // zero-width space is not white space
+    };
+    for (auto [text, trimmed] : cases)
+        EXPECT_EQ(trimWhitespace(text), trimmed) << text;
+}
+
+TEST(Unicode, NormalisesToComposedForm)
+{
+    EXPECT_EQ(normalizeNFC("Ce\u0301line"), "C\u00e9line");
+    EXPECT_EQ(normalizeNFC("C\u00e9line"), "C\u00e9line");
+    EXPECT_EQ(normalizeNFC("A\xff"), "A\ufffd");
+}
+
+TEST(TextCollator, OrdersLikeAFileBrowser)
+{
+    TextCollator collator("");
+    // Each text sorts strictly before the next.
+    const char *ordered[] = {"",     "2 Become 1", "10 Years", "apple",     "Apple", "Échelle",
+                             "Echo", "Track 2",    "Track 10", "track 10b", "Zebra"};
+    for (std::size_t i = 0; i + 1 < std::size(ordered); ++i)
+        EXPECT_LT(collator.compare(ordered[i], ordered[i + 1]), 0) << ordered[i] << " / " << ordered[i + 1];
+}
+
+TEST(TextCollator, OnlyCanonicallyEquivalentTextsCompareTheSame)
+{
+    TextCollator collator("");
+    EXPECT_EQ(collator.compare("Ce\u0301line", "C\u00e9line"), 0);
+    EXPECT_NE(collator.compare("ab", "a\u200bb"), 0);
+    EXPECT_NE(collator.compare("ab", "AB"), 0);
+    EXPECT_NE(collator.compare("\uff21", "A"), 0); // fullwidth A
+}
+
+TEST(TextCollator, FollowsTheLocale)
+{
+    EXPECT_LT(TextCollator("").compare("\u00f6", "z"), 0);
+    EXPECT_GT(TextCollator("sv_SE").compare("\u00f6", "z"), 0);
+}
+
+TEST(TextCollator, ReadsTheLocaleFromTheEnvironment)
+{
+    struct Case {
+        const char *all;
+        const char *collate;
+        const char *lang;
+        const char *locale;
+    };
+    const Case cases[] = {
+        {nullptr, nullptr, nullptr, ""},
+        {nullptr, nullptr, "de_DE.UTF-8", "de_DE"},
+        {nullptr, "sv_SE.UTF-8", "de_DE.UTF-8", "sv_SE"},
+        {"fr_FR@euro", "sv_SE.UTF-8", "de_DE.UTF-8", "fr_FR"},
+        {"C", "sv_SE", nullptr, ""},
+        {"", "POSIX", "de_DE", ""},
+    };
+    for (auto [all, collate, lang, locale] : cases) {
+        auto set = [](const char *name, const char *value) {
+            if (value)
+                setenv(name, value, 1);
+            else
+                unsetenv(name);
+        };
+        set("LC_ALL", all);
+        set("LC_COLLATE", collate);
+        set("LANG", lang);
+        EXPECT_EQ(TextCollator::localeFromEnvironment(), locale);
+    }
+}
+
+} // namespace
+} // namespace wheelbox::icu

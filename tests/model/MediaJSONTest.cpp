@@ -1,0 +1,130 @@
+#include "model/MediaJSON.hpp"
+
+#include <boost/json.hpp>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace wheelbox {
+namespace {
+
+namespace json = boost::json;
+
+std::vector<std::string> keysOf(const json::value &value)
+{
+    std::vector<std::string> keys;
+    for (const auto &entry : value.as_object())
+        keys.emplace_back(entry.key());
+    return keys;
+}
+
+TEST(MediaJSON, RowWritesOptionalKeysOnlyWhenPresent)
+{
+    using Keys = std::vector<std::string>;
+    struct Case {
+        MediaItem item;
+        Keys keys;
+    };
+    const Case cases[] = {
+        {{"music/albums", "Albums", std::nullopt, MediaItem::Kind::container, true, false, std::nullopt},
+         Keys{"id", "title", "kind", "hasChildren", "playable"}},
+        {{"music-track:0000000000000001", "Song", "Artist", MediaItem::Kind::track, false, true,
+          std::nullopt},
+         Keys{"id", "title", "subtitle", "kind", "hasChildren", "playable"}},
+        {{"shuffle", "Shuffle", std::nullopt, MediaItem::Kind::toggle, false, false, false},
+         Keys{"id", "title", "kind", "hasChildren", "playable", "checked"}},
+    };
+    for (const auto &[item, keys] : cases) {
+        auto value = toJSON(item);
+        EXPECT_EQ(keysOf(value), keys) << item.id;
+        EXPECT_EQ(value.at("kind"), json::value(toString(item.kind)));
+        EXPECT_EQ(mediaItemFromJSON(value), item) << item.id;
+    }
+    EXPECT_EQ(toJSON(cases[2].item).at("checked"), json::value(false));
+}
+
+TEST(MediaJSON, ListKeepsRowOrderAndWritesEmptyItems)
+{
+    MediaList empty{"music/genres", "Genres", {}};
+    EXPECT_EQ(json::serialize(toJSON(empty)), R"({"id":"music/genres","title":"Genres","items":[]})");
+
+    MediaList list{"music",
+                   "Music",
+                   {{"b", "B", std::nullopt, MediaItem::Kind::container, true, false, std::nullopt},
+                    {"a", "A", "sub", MediaItem::Kind::action, false, false, std::nullopt}}};
+    auto value = toJSON(list);
+    EXPECT_EQ(value.at("items").as_array().at(0).at("id"), json::value("b"));
+    EXPECT_EQ(mediaListFromJSON(value), list);
+}
+
+TEST(MediaJSON, EmptyNowPlayingWritesEveryKeyWithNulls)
+{
+    auto value = toJSON(NowPlayingState::empty());
+    EXPECT_EQ(value, json::parse(R"({"source":"none","persistentID":null,"title":"Not Playing","artist":"",)"
+                                 R"("album":null,"elapsed":0.0,"duration":0.0,"isPlaying":false,)"
+                                 R"("queuePosition":null,"queueCount":null})"));
+    EXPECT_EQ(keysOf(value),
+              (std::vector<std::string>{"source", "persistentID", "title", "artist", "album", "elapsed",
+                                        "duration", "isPlaying", "queuePosition", "queueCount"}));
+    EXPECT_EQ(nowPlayingStateFromJSON(value), NowPlayingState::empty());
+}
+
+TEST(MediaJSON, NowPlayingRoundTripsAndReadsMissingOptionalsAsAbsent)
+{
+    NowPlayingState state{"music", "00000000000000AF", "Title", "Artist", "Album", 12.5, 200, true, 3, 20};
+    EXPECT_EQ(nowPlayingStateFromJSON(toJSON(state)), state);
+
+    auto sparse = json::parse(
+        R"({"source":"system","title":"T","artist":"","elapsed":1,"duration":2,"isPlaying":true})");
+    auto decoded = nowPlayingStateFromJSON(sparse);
+    EXPECT_FALSE(decoded.persistentID);
+    EXPECT_FALSE(decoded.queueCount);
+    EXPECT_EQ(decoded.elapsed, 1.0);
+}
+
+TEST(MediaJSON, NonFiniteTimesFailTheWholeEncoding)
+{
+    const double bad[] = {std::nan(""), std::numeric_limits<double>::infinity(),
+                          -std::numeric_limits<double>::infinity()};
+    for (double value : bad) {
+        auto elapsed = NowPlayingState::empty();
+        elapsed.elapsed = value;
+        EXPECT_THROW(toJSON(elapsed), JSONCodingError);
+        auto duration = NowPlayingState::empty();
+        duration.duration = value;
+        EXPECT_THROW(toJSON(duration), JSONCodingError);
+    }
+}
+
+TEST(MediaJSON, MalformedRecordsAreRejected)
+{
+    const char *rows[] = {
+        R"([])",
+        R"({"id":"x","title":"t","kind":"folder","hasChildren":true,"playable":false})",
+        R"({"id":"x","title":"t","kind":"track","hasChildren":"yes","playable":false})",
+        R"({"id":"x","title":"t","kind":"track","hasChildren":true,"playable":false,"checked":1})",
+    };
+    for (const char *row : rows)
+        EXPECT_THROW(mediaItemFromJSON(json::parse(row)), JSONCodingError) << row;
+    EXPECT_THROW(
+        nowPlayingStateFromJSON(json::parse(
+            R"({"source":"music","title":"t","artist":"","elapsed":1,"duration":2,"isPlaying":true,"queueCount":1.5})")),
+        JSONCodingError);
+}
+
+TEST(NowPlayingState, ComparesEveryField)
+{
+    auto base =
+        NowPlayingState{"music", "00000000000000AF", "Title", "Artist", std::nullopt, 10, 200, true, 1, 5};
+    auto later = base;
+    later.elapsed = 11;
+    EXPECT_NE(base, later);
+    auto withoutQueue = base;
+    withoutQueue.queueCount.reset();
+    EXPECT_NE(base, withoutQueue);
+    EXPECT_EQ(base, NowPlayingState(base));
+}
+
+} // namespace
+} // namespace wheelbox
