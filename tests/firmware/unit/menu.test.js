@@ -1,0 +1,78 @@
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import {
+  aboutItems,
+  libraryAction,
+  mainMenuItems,
+  pickShuffleStart,
+  settingChange,
+} from '../../../firmware/js/menu.js';
+import { EMPTY_NOW_PLAYING } from '../../../firmware/js/player.js';
+
+const song = (n) => ({ id: `music-track:${String(n).padStart(16, '0')}`, title: `S${n}`, kind: 'track', hasChildren: false, playable: true });
+
+test('Now Playing is offered only while something is loaded', () => {
+  const titles = (np) => mainMenuItems(np).map((i) => i.title);
+  assert.deepEqual(titles(EMPTY_NOW_PLAYING), ['Music', 'Shuffle Songs', 'Settings', 'About']);
+  assert.deepEqual(titles({ ...EMPTY_NOW_PLAYING, source: 'music', title: 'Tidewater' }), ['Music', 'Shuffle Songs', 'Settings', 'About', 'Now Playing']);
+  assert.equal(titles(null).length, 4);
+});
+
+test('settings rows cycle through their values and name the request', () => {
+  const start = { shuffle: 'Off', repeat: 'All', transport: 'system', alwaysOnTop: true };
+  const cases = [
+    ['shuffle', { shuffle: 'On' }, 'setPlaybackSetting', { setting: 'shuffle', value: 'On' }],
+    ['repeat', { repeat: 'Off' }, 'setPlaybackSetting', { setting: 'repeat', value: 'Off' }],
+    ['transport', { transport: 'music' }, 'setTransport', { transport: 'music' }],
+    ['alwaysOnTop', { alwaysOnTop: false }, 'setAlwaysOnTop', { enabled: false }],
+  ];
+  for (const [row, changed, method, params] of cases) {
+    const change = settingChange(row, start);
+    assert.deepEqual(change.settings, { ...start, ...changed }, row);
+    assert.equal(change.method, method);
+    assert.deepEqual(change.params, params);
+  }
+  assert.equal(settingChange('repeat', { ...start, repeat: 'Off' }).params.value, 'One');
+  assert.equal(settingChange('refresh', start), null);
+});
+
+test('library rows ask for the right request', () => {
+  const list = { id: 'music/albums/00000000000000A1', items: [] };
+  const playback = { volume: 35, shuffle: 'Off', repeat: 'One' };
+  const cases = [
+    [{ id: 'music/artists', title: 'Artists', kind: 'container', hasChildren: true, playable: false }, 0, 'getList', { path: 'music/artists' }],
+    [song(7), 4, 'playCollection', { path: list.id, id: song(7).id, index: 4, volume: 35, shuffle: 'Off', repeat: 'One' }],
+    [{ id: 'music-unavailable', title: 'Retry Music Library', kind: 'action', hasChildren: false, playable: false }, 0, 'refreshLibrary', { path: list.id }],
+  ];
+  for (const [row, index, method, params] of cases) {
+    const action = libraryAction(list, row, index, playback);
+    assert.equal(action.method, method, row.id);
+    assert.deepEqual(action.params, params);
+  }
+  // Rows that do nothing: an unknown action, a playable row without a song id, no row at all.
+  assert.equal(libraryAction(list, { id: 'other', kind: 'action' }, 0, playback), null);
+  assert.equal(libraryAction(list, { id: 'x', playable: true }, 0, playback), null);
+  assert.equal(libraryAction(list, undefined, 0, playback), null);
+});
+
+test('Shuffle Songs starts on a song row, never on another kind of row', () => {
+  const list = { id: 'music/songs', items: [{ id: 'music/x', hasChildren: true }, song(1), { id: 'music-unavailable', kind: 'action' }, song(2)] };
+  assert.deepEqual(pickShuffleStart(list, () => 0), { index: 1, row: list.items[1] });
+  assert.deepEqual(pickShuffleStart(list, () => 0.999999), { index: 3, row: list.items[3] });
+  assert.equal(pickShuffleStart({ id: 'music/songs', items: [list.items[2]] }), null);
+  assert.equal(pickShuffleStart(null), null);
+});
+
+test('about rows fall back to a dash for missing fields', () => {
+  const rows = aboutItems({ capacity: '512 GB', available: '', version: '0.1.0', serial: 'VT23456789A', relatedMac: 42 });
+  assert.deepEqual(
+    rows.map((r) => [r.title, r.value]),
+    [
+      ['Capacity', '512 GB'],
+      ['Available', '—'],
+      ['Version', '0.1.0'],
+      ['Serial', 'VT23456789A'],
+      ['Computer', '—'],
+    ],
+  );
+});
