@@ -1,0 +1,100 @@
+// Library provider timings on a 100,000-song library: a whole reload, each kind of list, and the
+// songs list as the firmware receives it (list plus JSON text) against serialising the same
+// already-sorted rows alone.
+#include "SyntheticLibrary.hpp"
+
+#include "library/MusicLibraryProvider.hpp"
+#include "library/PathToken.hpp"
+#include "model/MediaJSON.hpp"
+#include "model/PersistentID.hpp"
+#include "platform/Clock.hpp"
+
+#include <benchmark/benchmark.h>
+#include <boost/json.hpp>
+
+namespace wheelbox::bench {
+namespace {
+
+struct Fixture {
+    InMemoryLibrarySource source{makeSyntheticLibrary()};
+    MusicLibraryProvider provider{source, Clock::system(), ""};
+
+    // Sample paths, taken from the lists themselves so each one exists.
+    std::string artist, artistAlbum, album, genre, playlist;
+
+    Fixture()
+    {
+        auto artists = provider.list("music/artists");
+        artist = artists.items.at(artists.items.size() / 2).id;
+        artistAlbum = provider.list(artist).items.at(1).id;
+        album = provider.list("music/albums").items.at(4000).id;
+        genre = provider.list("music/genres").items.at(150).id;
+        playlist = provider.list("music/playlists").items.at(250).id;
+    }
+};
+
+Fixture &fixture()
+{
+    static Fixture instance;
+    return instance;
+}
+
+void reload(benchmark::State &state)
+{
+    auto &provider = fixture().provider;
+    for (auto _ : state)
+        provider.reload();
+}
+BENCHMARK(reload)->Unit(benchmark::kMillisecond);
+
+void list(benchmark::State &state, std::string Fixture::*sample, const char *fixed)
+{
+    auto &library = fixture();
+    std::string path = sample ? library.*sample : std::string(fixed);
+    std::size_t rows = 0;
+    for (auto _ : state) {
+        auto result = library.provider.list(path);
+        rows = result.items.size();
+        benchmark::DoNotOptimize(result);
+    }
+    state.counters["rows"] = static_cast<double>(rows);
+}
+BENCHMARK_CAPTURE(list, songs, nullptr, "music/songs")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(list, artists, nullptr, "music/artists")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(list, albums, nullptr, "music/albums")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(list, genres, nullptr, "music/genres")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(list, playlists, nullptr, "music/playlists")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(list, allArtistsAlbums, nullptr, "music/artists/all")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(list, allArtistsSongs, nullptr, "music/artists/all/all")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(list, oneArtist, &Fixture::artist, nullptr)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(list, oneArtistAlbum, &Fixture::artistAlbum, nullptr)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(list, oneAlbum, &Fixture::album, nullptr)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(list, oneGenre, &Fixture::genre, nullptr)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(list, onePlaylist, &Fixture::playlist, nullptr)->Unit(benchmark::kMillisecond);
+
+// What the firmware waits for when it opens Songs: the list and its JSON text.
+void songsListAsJSON(benchmark::State &state)
+{
+    auto &provider = fixture().provider;
+    for (auto _ : state) {
+        auto text = boost::json::serialize(toJSON(provider.list("music/songs")));
+        benchmark::DoNotOptimize(text);
+    }
+}
+BENCHMARK(songsListAsJSON)->Unit(benchmark::kMillisecond);
+
+// The floor for the line above: the same rows, already built and sorted, only turned into JSON text.
+void sortedSongRowsAsJSON(benchmark::State &state)
+{
+    auto rows = fixture().provider.list("music/songs");
+    for (auto _ : state) {
+        auto text = boost::json::serialize(toJSON(rows));
+        benchmark::DoNotOptimize(text);
+    }
+}
+BENCHMARK(sortedSongRowsAsJSON)->Unit(benchmark::kMillisecond);
+
+} // namespace
+} // namespace wheelbox::bench
+
+BENCHMARK_MAIN();
