@@ -5,7 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
-#include <sys/pidfd.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <system_error>
 #include <thread>
@@ -42,6 +42,17 @@ bool FileDescriptor::reset() noexcept
 }
 
 namespace {
+
+// Called through syscall(2): the glibc 2.36 header declares these without C linkage.
+int pidfdOpen(pid_t pid) noexcept
+{
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+}
+
+int pidfdSendSignal(int pidfd, int number) noexcept
+{
+    return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, number, nullptr, 0));
+}
 
 [[noreturn]] void throwErrno(const char *what)
 {
@@ -174,7 +185,7 @@ ChildProcess::Spawned ChildProcess::spawn(const std::filesystem::path &executabl
 
     // Nothing else in the program reaps children by pid wildcard, so until it is waited for the pid
     // names this child (at worst a zombie) and the pidfd is taken safely.
-    int pidfd = ::pidfd_open(pid, 0);
+    int pidfd = pidfdOpen(pid);
     if (pidfd < 0) {
         int error = errno;
         ::kill(pid, SIGKILL);
@@ -217,7 +228,7 @@ void ChildProcess::signal(int number) noexcept
 {
     // After the reap the kernel answers ESRCH; the pidfd never points at another process.
     if (!reaped_.load())
-        ::pidfd_send_signal(pidfd_.get(), number, nullptr, 0);
+        pidfdSendSignal(pidfd_.get(), number);
 }
 
 void ChildProcess::terminate() noexcept
