@@ -1,8 +1,120 @@
 #include "platform/linux/LinuxRunningApplications.hpp"
 
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <memory>
+#include <string>
 #include <utility>
 
 namespace wheelbox {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+class FileDescriptor {
+  public:
+    explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
+    ~FileDescriptor()
+    {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+    int get() const noexcept { return fd_; }
+
+  private:
+    int fd_;
+};
+
+// Waits for `events` on fd until the deadline.
+bool waitFor(int fd, short events, SteadyClock::time_point deadline)
+{
+    while (true) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
+        if (left.count() <= 0)
+            return false;
+        pollfd entry{fd, events, 0};
+        int ready = poll(&entry, 1, static_cast<int>(left.count()) + 1);
+        if (ready > 0)
+            return true;
+        if (ready < 0 && errno != EINTR)
+            return false;
+    }
+}
+
+// Connects to one socket address and reads MPD's greeting, all before the deadline.
+bool greets(int family, const sockaddr *address, socklen_t length, SteadyClock::time_point deadline)
+{
+    FileDescriptor fd(socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (fd.get() < 0)
+        return false;
+    if (connect(fd.get(), address, length) != 0) {
+        if (errno != EINPROGRESS && errno != EAGAIN)
+            return false;
+        int error = 0;
+        socklen_t size = sizeof(error);
+        if (!waitFor(fd.get(), POLLOUT, deadline) ||
+            getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0)
+            return false;
+    }
+    constexpr std::string_view welcome = "OK MPD ";
+    std::string received;
+    while (received.size() < welcome.size()) {
+        if (!waitFor(fd.get(), POLLIN, deadline))
+            return false;
+        char buffer[64];
+        auto got = recv(fd.get(), buffer, sizeof(buffer), 0);
+        if (got <= 0) {
+            if (got < 0 && (errno == EAGAIN || errno == EINTR))
+                continue;
+            return false;
+        }
+        received.append(buffer, static_cast<std::size_t>(got));
+    }
+    return received.starts_with(welcome);
+}
+
+// The greeting alone proves an MPD runs there, password or not. libmpdclient cannot wait for it
+// for less than a second: it reads the sub-second part of its timeout as microseconds.
+bool mpdGreets(const mpd::MpdAddress &address, std::chrono::milliseconds timeout)
+{
+    auto deadline = SteadyClock::now() + timeout;
+    if (address.host.starts_with('/') || address.host.starts_with('@')) {
+        sockaddr_un local{};
+        local.sun_family = AF_UNIX;
+        if (address.host.size() >= sizeof(local.sun_path))
+            return false;
+        address.host.copy(local.sun_path, address.host.size());
+        auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + address.host.size());
+        if (address.host.front() == '@')
+            local.sun_path[0] = '\0'; // an abstract socket: no file, no terminating zero
+        else
+            length += 1;
+        return greets(AF_UNIX, reinterpret_cast<const sockaddr *>(&local), length, deadline);
+    }
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_ADDRCONFIG;
+    addrinfo *found = nullptr;
+    auto port = std::to_string(address.port);
+    if (getaddrinfo(address.host.c_str(), port.c_str(), &hints, &found) != 0)
+        return false;
+    std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> owner(found, freeaddrinfo);
+    for (auto *candidate = found; candidate; candidate = candidate->ai_next) {
+        if (greets(candidate->ai_family, candidate->ai_addr, candidate->ai_addrlen, deadline))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
 
 LinuxRunningApplications::LinuxRunningApplications(LinuxRunningApplicationsSettings settings)
     : settings_(std::move(settings))
@@ -19,14 +131,8 @@ bool LinuxRunningApplications::isRunning(std::string_view bundleIdentifier)
 
 bool LinuxRunningApplications::mpdAnswers() const
 {
-    try {
-        auto address = settings_.mpdAddress ? *settings_.mpdAddress : mpd::defaultMpdAddress();
-        mpd::MpdConnection::open(address, settings_.timeout);
-        return true;
-    } catch (const mpd::MpdError &error) {
-        // Refusing the password is still an answer: that MPD runs.
-        return error.serverError().has_value();
-    }
+    auto address = settings_.mpdAddress ? *settings_.mpdAddress : mpd::defaultMpdAddress();
+    return mpdGreets(address, settings_.timeout);
 }
 
 bool LinuxRunningApplications::busNameHasOwner()

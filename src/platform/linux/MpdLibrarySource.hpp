@@ -11,7 +11,7 @@
 namespace wheelbox {
 
 struct MpdLibraryReadOptions {
-    // How long to wait for each reply.
+    // How long to wait for each reply. Whole seconds: libmpdclient reads the rest as microseconds.
     std::chrono::milliseconds timeout{10'000};
     // Songs per `find … window` request. Pages keep every reply far below MPD's output buffer
     // limit, so a library of any size reads from an MPD with the default configuration.

@@ -1,0 +1,119 @@
+#pragma once
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+namespace wheelbox::test {
+
+// A scripted MPD on a unix socket, for what a real one will not do on request: refuse a command,
+// break off a reply, send tag forms its own parsers tidy up. Greets each client and answers each
+// command line with the Reply `answer` returns: its whole text (ending in "OK\n" or an ACK line,
+// unless it means to break off), then the connection closes when asked. One client at a time.
+class FakeMpdServer {
+  public:
+    struct Reply {
+        std::string text;
+        bool thenClose = false;
+    };
+    using Answer = std::function<Reply(const std::string &command)>;
+
+    explicit FakeMpdServer(Answer answer, std::chrono::milliseconds greetingDelay = {})
+        : answer_(std::move(answer)), greetingDelay_(greetingDelay)
+    {
+        char folder[] = "/tmp/wheelbox-fake-mpd.XXXXXX";
+        if (!mkdtemp(folder))
+            throw std::runtime_error("mkdtemp failed");
+        folder_ = folder;
+        path_ = folder_ / "socket";
+        listener_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path_.string().copy(address.sun_path, sizeof(address.sun_path) - 1);
+        if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0 ||
+            listen(listener_, 4) != 0)
+            throw std::runtime_error("cannot listen on " + path_.string());
+        thread_ = std::thread([this] { serve(); });
+    }
+
+    ~FakeMpdServer()
+    {
+        shutdown(listener_, SHUT_RDWR);
+        thread_.join();
+        close(listener_);
+        std::filesystem::remove_all(folder_);
+    }
+
+    FakeMpdServer(const FakeMpdServer &) = delete;
+    FakeMpdServer &operator=(const FakeMpdServer &) = delete;
+
+    std::string socketPath() const { return path_.string(); }
+
+    // The usual answer to a command the script does not care about.
+    static Reply ok() { return Reply{"OK\n"}; }
+
+  private:
+    void serve()
+    {
+        while (true) {
+            int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client < 0)
+                return;
+            talk(client);
+            close(client);
+        }
+    }
+
+    void talk(int client)
+    {
+        std::this_thread::sleep_for(greetingDelay_);
+        if (!send("OK MPD 0.23.5\n", client))
+            return;
+        std::string buffer;
+        char chunk[4096];
+        while (true) {
+            auto newline = buffer.find('\n');
+            if (newline == std::string::npos) {
+                auto got = recv(client, chunk, sizeof(chunk), 0);
+                if (got <= 0)
+                    return;
+                buffer.append(chunk, static_cast<std::size_t>(got));
+                continue;
+            }
+            auto command = buffer.substr(0, newline);
+            buffer.erase(0, newline + 1);
+            auto reply = answer_(command);
+            if (!send(reply.text, client) || reply.thenClose)
+                return;
+        }
+    }
+
+    static bool send(const std::string &text, int client)
+    {
+        std::size_t sent = 0;
+        while (sent < text.size()) {
+            auto wrote = ::send(client, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+            if (wrote <= 0)
+                return false;
+            sent += static_cast<std::size_t>(wrote);
+        }
+        return true;
+    }
+
+    Answer answer_;
+    std::chrono::milliseconds greetingDelay_;
+    std::filesystem::path folder_;
+    std::filesystem::path path_;
+    int listener_ = -1;
+    std::thread thread_;
+};
+
+} // namespace wheelbox::test
