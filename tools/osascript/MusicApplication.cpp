@@ -1,0 +1,776 @@
+#include "MusicApplication.hpp"
+
+#include "MusicScanner.hpp"
+#include "ValueOperations.hpp"
+#include "lib/mpd/MpdIdentity.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace wheelbox::osascript {
+
+using mpd::MpdError;
+
+namespace {
+
+constexpr int cannotSet = -10006;
+
+// Written as the library writes them, so an identifier read here names the same song there.
+std::string formatID(std::uint64_t id)
+{
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llX", static_cast<unsigned long long>(id));
+    return text;
+}
+
+std::optional<std::uint64_t> parseID(std::string_view text) noexcept
+{
+    std::uint64_t id = 0;
+    if (text.size() != 16)
+        return std::nullopt;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), id, 16);
+    if (error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return id;
+}
+
+[[noreturn]] void cannotGet(std::string_view what)
+{
+    throw ApplicationError("Can’t get " + std::string(what) + ".", errorNumber::cannotGet);
+}
+
+std::string quoted(std::string_view text)
+{
+    return describeValue(Value(text));
+}
+
+class MusicObject : public ObjectReference {
+  public:
+    explicit MusicObject(MusicApplication &application) noexcept : application_(application) {}
+    Application &application() const noexcept override { return application_; }
+    MusicApplication &music() const noexcept { return application_; }
+
+  private:
+    MusicApplication &application_;
+};
+
+class MusicTrack final : public MusicObject {
+  public:
+    MusicTrack(MusicApplication &application, std::string uri,
+               std::optional<MusicApplication::SongTags> tags = std::nullopt)
+        : MusicObject(application), uri_(std::move(uri)), tags_(std::move(tags))
+    {}
+
+    const std::string &uri() const noexcept { return uri_; }
+    std::string persistentID() const { return formatID(mpd::songPersistentID(uri_)); }
+    const MusicApplication::SongTags &tags() const
+    {
+        if (!tags_)
+            tags_ = music().readTags(uri_);
+        return *tags_;
+    }
+
+    std::string describe() const override
+    {
+        return "track id " + quoted(persistentID()) + " of library playlist 1";
+    }
+    bool sameObject(const ObjectReference &other) const override
+    {
+        auto track = dynamic_cast<const MusicTrack *>(&other);
+        return track && track->uri_ == uri_;
+    }
+
+  private:
+    std::string uri_;
+    mutable std::optional<MusicApplication::SongTags> tags_;
+};
+
+class MusicLibraryPlaylist final : public MusicObject {
+  public:
+    using MusicObject::MusicObject;
+    std::string describe() const override { return "library playlist 1"; }
+    bool sameObject(const ObjectReference &other) const override
+    {
+        return dynamic_cast<const MusicLibraryPlaylist *>(&other) != nullptr;
+    }
+};
+
+class MusicUserPlaylist final : public MusicObject {
+  public:
+    MusicUserPlaylist(MusicApplication &application, std::string name)
+        : MusicObject(application), name_(std::move(name))
+    {}
+
+    const std::string &name() const noexcept { return name_; }
+    std::string describe() const override { return "user playlist " + quoted(name_); }
+    bool sameObject(const ObjectReference &other) const override
+    {
+        auto playlist = dynamic_cast<const MusicUserPlaylist *>(&other);
+        return playlist && playlist->name_ == name_;
+    }
+
+  private:
+    std::string name_;
+};
+
+MusicApplication::SongTags tagsOf(const mpd_song &song)
+{
+    auto tag = [&](mpd_tag_type type) {
+        const char *value = mpd_song_get_tag(&song, type, 0);
+        return value ? std::string(value) : std::string();
+    };
+    MusicApplication::SongTags tags{tag(MPD_TAG_TITLE), tag(MPD_TAG_ARTIST), tag(MPD_TAG_ALBUM),
+                                    mpd_song_get_duration_ms(&song) / 1000.0};
+    if (tags.title.empty()) {
+        // Music names an untagged file after the file.
+        std::string_view uri = mpd_song_get_uri(&song);
+        auto slash = uri.rfind('/');
+        auto file = slash == std::string_view::npos ? uri : uri.substr(slash + 1);
+        auto dot = file.rfind('.');
+        tags.title = std::string(dot == std::string_view::npos || dot == 0 ? file : file.substr(0, dot));
+    }
+    return tags;
+}
+
+} // namespace
+
+// Every song's persistent ID, for `every track of library playlist 1 whose persistent ID is …`.
+// Built once per run from `listall`, the lightest listing MPD has: at 100,000 songs the URIs
+// are a few megabytes, kept in one buffer and a sorted table of hashes.
+class SongIndex {
+  public:
+    static SongIndex load(const mpd::MpdConnection &connection)
+    {
+        SongIndex index;
+        if (!mpd_send_list_all(connection.get(), ""))
+            connection.check();
+        while (mpd_pair *pair = mpd_recv_pair(connection.get())) {
+            if (std::string_view(pair->name) == "file") {
+                std::string_view uri = pair->value;
+                index.entries_.push_back({mpd::songPersistentID(uri),
+                                          static_cast<std::uint32_t>(index.uris_.size()),
+                                          static_cast<std::uint32_t>(uri.size())});
+                index.uris_.append(uri);
+            }
+            mpd_return_pair(connection.get(), pair);
+        }
+        mpd_response_finish(connection.get());
+        connection.check();
+        std::sort(index.entries_.begin(), index.entries_.end(),
+                  [](const Entry &a, const Entry &b) { return a.id < b.id; });
+        return index;
+    }
+
+    std::vector<std::string_view> find(std::uint64_t id) const
+    {
+        std::vector<std::string_view> found;
+        auto range = std::equal_range(entries_.begin(), entries_.end(), Entry{id, 0, 0},
+                                      [](const Entry &a, const Entry &b) { return a.id < b.id; });
+        for (auto entry = range.first; entry != range.second; ++entry)
+            found.push_back(uri(*entry));
+        return found;
+    }
+
+    std::vector<std::string_view> all() const
+    {
+        std::vector<std::string_view> uris;
+        uris.reserve(entries_.size());
+        for (const auto &entry : entries_)
+            uris.push_back(uri(entry));
+        return uris;
+    }
+
+    bool empty() const noexcept { return entries_.empty(); }
+
+  private:
+    struct Entry {
+        std::uint64_t id;
+        std::uint32_t offset;
+        std::uint32_t size;
+    };
+
+    std::string_view uri(const Entry &entry) const noexcept
+    {
+        return std::string_view(uris_).substr(entry.offset, entry.size);
+    }
+
+    std::string uris_;
+    std::vector<Entry> entries_;
+};
+
+MusicApplication::MusicApplication(mpd::MpdAddress address) : address_(std::move(address)) {}
+
+MusicApplication::~MusicApplication() = default;
+
+void MusicApplication::setTimeout(std::chrono::milliseconds timeout)
+{
+    timeout = std::max(timeout, std::chrono::milliseconds(1));
+    if (timeout == timeout_)
+        return;
+    timeout_ = timeout;
+    if (connection_)
+        connection_->setTimeout(timeout);
+}
+
+template <typename Function> auto MusicApplication::request(Function &&exchange)
+{
+    try {
+        return exchange();
+    } catch (const MpdError &error) {
+        if (error.error() == MPD_ERROR_TIMEOUT)
+            throw ApplicationError("AppleEvent timed out.", errorNumber::timedOut);
+        if (error.error() != MPD_ERROR_SERVER) {
+            bool wasConnected = connection_.has_value();
+            connection_.reset();
+            status_.reset();
+            if (!wasConnected)
+                throw ApplicationError("Application isn’t running.", errorNumber::applicationNotRunning);
+            throw ApplicationError("Connection is invalid.", -609);
+        }
+        std::string message = error.what();
+        if (!message.empty())
+            message[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(message[0])));
+        if (!message.ends_with('.'))
+            message += '.';
+        throw ApplicationError(message, errorNumber::handlerFailed);
+    }
+}
+
+const mpd::MpdConnection &MusicApplication::connection()
+{
+    if (!connection_) {
+        try {
+            connection_.emplace(mpd::MpdConnection::open(address_, timeout_));
+        } catch (const MpdError &error) {
+            if (error.error() == MPD_ERROR_TIMEOUT)
+                throw ApplicationError("AppleEvent timed out.", errorNumber::timedOut);
+            throw ApplicationError("Application isn’t running.", errorNumber::applicationNotRunning);
+        }
+    }
+    return *connection_;
+}
+
+mpd_status &MusicApplication::status()
+{
+    if (!status_) {
+        const auto &mpd = connection();
+        request([&] {
+            status_.reset(mpd_run_status(mpd.get()));
+            mpd.check();
+        });
+    }
+    return *status_;
+}
+
+void MusicApplication::changePlayer()
+{
+    status_.reset();
+}
+
+void MusicApplication::invalidateReadings() noexcept
+{
+    status_.reset();
+}
+
+void MusicApplication::flushAdditions()
+{
+    if (pendingAdditions_.empty())
+        return;
+    auto additions = std::exchange(pendingAdditions_, {});
+    const auto &mpd = connection();
+    request([&] {
+        mpd_command_list_begin(mpd.get(), false);
+        for (const auto &[playlist, uri] : additions)
+            mpd_send_playlist_add(mpd.get(), playlist.c_str(), uri.c_str());
+        mpd_command_list_end(mpd.get());
+        mpd_response_finish(mpd.get());
+        mpd.check();
+    });
+}
+
+void MusicApplication::finish()
+{
+    flushAdditions();
+}
+
+MusicApplication::SongTags MusicApplication::readTags(const std::string &uri)
+{
+    const auto &mpd = connection();
+    return request([&] {
+        if (!mpd_send_list_meta(mpd.get(), uri.c_str()))
+            mpd.check();
+        std::optional<SongTags> tags;
+        while (mpd_song *song = mpd_recv_song(mpd.get())) {
+            mpd::SongPtr owned(song);
+            if (!tags)
+                tags = tagsOf(*song);
+        }
+        mpd_response_finish(mpd.get());
+        mpd.check();
+        if (!tags)
+            cannotGet("track " + quoted(uri));
+        return *tags;
+    });
+}
+
+Value MusicApplication::currentTrack()
+{
+    const auto &mpd = connection();
+    mpd::SongPtr song = request([&] {
+        mpd::SongPtr current(mpd_run_current_song(mpd.get()));
+        mpd.check();
+        return current;
+    });
+    if (!song)
+        cannotGet("current track");
+    return Value(std::make_shared<MusicTrack>(*this, mpd_song_get_uri(song.get()), tagsOf(*song)));
+}
+
+Value MusicApplication::trackProperty(const ObjectReference &object, Property property)
+{
+    const auto &track = static_cast<const MusicTrack &>(object);
+    switch (property) {
+    case Property::PersistentID:
+        return Value(track.persistentID());
+    case Property::Name:
+        return Value(track.tags().title);
+    case Property::Artist:
+        return Value(track.tags().artist);
+    case Property::Album:
+        return Value(track.tags().album);
+    case Property::Duration:
+        return Value(track.tags().duration);
+    default:
+        cannotGet(std::string(propertyName(property)) + " of " + object.describe());
+    }
+}
+
+Value MusicApplication::getProperty(const ObjectReference *object, Property property)
+{
+    if (object) {
+        if (dynamic_cast<const MusicTrack *>(object))
+            return trackProperty(*object, property);
+        if (auto playlist = dynamic_cast<const MusicUserPlaylist *>(object)) {
+            if (property == Property::Name)
+                return Value(playlist->name());
+            if (property == Property::PersistentID)
+                return Value(formatID(mpd::playlistPersistentID(playlist->name())));
+        }
+        if (dynamic_cast<const MusicLibraryPlaylist *>(object) && property == Property::Name)
+            return Value("Library");
+        cannotGet(std::string(propertyName(property)) + " of " + object->describe());
+    }
+    switch (property) {
+    case Property::CurrentTrack:
+        return currentTrack();
+    case Property::PlayerState:
+        switch (mpd_status_get_state(&status())) {
+        case MPD_STATE_PLAY:
+            return Value(Constant{"playing"});
+        case MPD_STATE_PAUSE:
+            return Value(Constant{"paused"});
+        default:
+            return Value(Constant{"stopped"});
+        }
+    case Property::PlayerPosition:
+        return Value(mpd_status_get_elapsed_ms(&status()) / 1000.0);
+    case Property::SoundVolume: {
+        int volume = mpd_status_get_volume(&status());
+        return volume < 0 ? Value(MissingValue{}) : Value(volume);
+    }
+    case Property::ShuffleEnabled:
+        return Value(mpd_status_get_random(&status()));
+    case Property::SongRepeat: {
+        auto &current = status();
+        if (!mpd_status_get_repeat(&current))
+            return Value(Constant{"off"});
+        return Value(Constant{mpd_status_get_single_state(&current) == MPD_SINGLE_ON ? "one" : "all"});
+    }
+    case Property::Name:
+        return Value("Music");
+    default:
+        cannotGet(propertyName(property));
+    }
+}
+
+void MusicApplication::setProperty(const ObjectReference *object, Property property, const Value &value)
+{
+    auto refuse = [&] {
+        throw ApplicationError("Can’t set " + std::string(propertyName(property)) +
+                                   (object ? " of " + object->describe() : std::string()) + " to " +
+                                   describeValue(value) + ".",
+                               cannotSet);
+    };
+    if (object)
+        refuse();
+    const auto &mpd = connection();
+    switch (property) {
+    case Property::PlayerPosition: {
+        double position = std::max(0.0, toReal(value));
+        request([&] {
+            stopScanners(mpd);
+            mpd_run_seek_current(mpd.get(), static_cast<float>(position), false);
+            mpd.check();
+        });
+        break;
+    }
+    case Property::SoundVolume: {
+        double volume = std::clamp(toReal(value), 0.0, 100.0);
+        request([&] {
+            mpd_run_set_volume(mpd.get(), static_cast<unsigned>(std::lround(volume)));
+            mpd.check();
+        });
+        break;
+    }
+    case Property::ShuffleEnabled: {
+        bool enabled = toBoolean(value);
+        request([&] {
+            mpd_run_random(mpd.get(), enabled);
+            mpd.check();
+        });
+        break;
+    }
+    case Property::SongRepeat: {
+        auto mode = value.getIf<Constant>();
+        if (!mode || (mode->name != "off" && mode->name != "one" && mode->name != "all"))
+            refuse();
+        request([&] {
+            mpd_command_list_begin(mpd.get(), false);
+            mpd_send_repeat(mpd.get(), mode->name != "off");
+            mpd_send_single_state(mpd.get(), mode->name == "one" ? MPD_SINGLE_ON : MPD_SINGLE_OFF);
+            mpd_command_list_end(mpd.get());
+            mpd_response_finish(mpd.get());
+            mpd.check();
+        });
+        break;
+    }
+    default:
+        refuse();
+    }
+    changePlayer();
+}
+
+void MusicApplication::play(const std::optional<Value> &target)
+{
+    const auto &mpd = connection();
+    if (!target) {
+        request([&] {
+            mpd_run_play(mpd.get());
+            mpd.check();
+        });
+        return;
+    }
+    auto object = target->getIf<ObjectPtr>();
+    auto track = object ? dynamic_cast<const MusicTrack *>(object->get()) : nullptr;
+    auto playlist = object ? dynamic_cast<const MusicUserPlaylist *>(object->get()) : nullptr;
+    if (!track && !playlist)
+        throw ApplicationError("Can’t play " + describeValue(*target) + ".", errorNumber::handlerFailed);
+    if (playlist && !playlistExists(playlist->name()))
+        cannotGet(playlist->describe());
+    request([&] {
+        mpd_command_list_begin(mpd.get(), false);
+        mpd_send_clear(mpd.get());
+        if (track)
+            mpd_send_add(mpd.get(), track->uri().c_str());
+        else
+            mpd_send_load(mpd.get(), playlist->name().c_str());
+        mpd_send_play_pos(mpd.get(), 0);
+        mpd_command_list_end(mpd.get());
+        mpd_response_finish(mpd.get());
+        mpd.check();
+    });
+}
+
+void MusicApplication::scan(int direction)
+{
+    const auto &mpd = connection();
+    auto &current = status();
+    if (mpd_status_get_state(&current) == MPD_STATE_STOP)
+        return;
+    ScanRequest scanRequest{direction, static_cast<unsigned>(mpd_status_get_song_id(&current)),
+                            mpd_status_get_elapsed_ms(&current) / 1000.0, 0};
+    mpd::SongPtr song = request([&] {
+        mpd::SongPtr playing(mpd_run_current_song(mpd.get()));
+        mpd.check();
+        return playing;
+    });
+    if (!song)
+        return;
+    scanRequest.duration = mpd_song_get_duration_ms(song.get()) / 1000.0;
+    request([&] { startScanner(address_, scanRequest); });
+}
+
+Value MusicApplication::runCommand(Command command, const std::optional<Value> &directParameter)
+{
+    flushAdditions();
+    const auto &mpd = connection();
+    // Any player command ends a scan in progress, as pressing a button does in a player.
+    request([&] { stopScanners(mpd); });
+    auto simple = [&](auto &&send) {
+        request([&] {
+            send();
+            mpd.check();
+        });
+    };
+    switch (command) {
+    case Command::PlayPause:
+        switch (mpd_status_get_state(&status())) {
+        case MPD_STATE_PLAY:
+            simple([&] { mpd_run_pause(mpd.get(), true); });
+            break;
+        case MPD_STATE_PAUSE:
+            simple([&] { mpd_run_pause(mpd.get(), false); });
+            break;
+        default:
+            simple([&] { mpd_run_play(mpd.get()); });
+        }
+        break;
+    case Command::Pause:
+        simple([&] { mpd_run_pause(mpd.get(), true); });
+        break;
+    case Command::Resume:
+        if (mpd_status_get_state(&status()) == MPD_STATE_STOP)
+            simple([&] { mpd_run_play(mpd.get()); });
+        else
+            simple([&] { mpd_run_pause(mpd.get(), false); });
+        break;
+    case Command::Play:
+        play(directParameter);
+        break;
+    case Command::Stop:
+        simple([&] { mpd_run_stop(mpd.get()); });
+        break;
+    case Command::NextTrack:
+        simple([&] { mpd_run_next(mpd.get()); });
+        break;
+    case Command::PreviousTrack:
+        simple([&] { mpd_run_previous(mpd.get()); });
+        break;
+    case Command::FastForward:
+    case Command::Rewind:
+        changePlayer();
+        scan(command == Command::FastForward ? 1 : -1);
+        break;
+    }
+    changePlayer();
+    return Value();
+}
+
+std::vector<std::string> MusicApplication::playlistNames()
+{
+    const auto &mpd = connection();
+    return request([&] {
+        std::vector<std::string> names;
+        if (!mpd_send_list_playlists(mpd.get()))
+            mpd.check();
+        while (mpd_playlist *playlist = mpd_recv_playlist(mpd.get())) {
+            mpd::PlaylistPtr owned(playlist);
+            names.emplace_back(mpd_playlist_get_path(playlist));
+        }
+        mpd_response_finish(mpd.get());
+        mpd.check();
+        return names;
+    });
+}
+
+bool MusicApplication::playlistExists(const std::string &name)
+{
+    auto names = playlistNames();
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+const SongIndex &MusicApplication::songIndex()
+{
+    if (!songIndex_) {
+        const auto &mpd = connection();
+        songIndex_ = std::make_unique<SongIndex>(request([&] { return SongIndex::load(mpd); }));
+    }
+    return *songIndex_;
+}
+
+std::string MusicApplication::anySongURI()
+{
+    auto uris = songIndex().all();
+    if (uris.empty())
+        throw ApplicationError("The library has no songs to make a playlist with.",
+                               errorNumber::handlerFailed);
+    return std::string(uris.front());
+}
+
+Value MusicApplication::element(const ObjectReference *container, ElementClass elementClass, const Value &key)
+{
+    std::string description = std::string(elementClassName(elementClass)) + " " + describeValue(key);
+    if (container)
+        cannotGet(description + " of " + container->describe());
+    switch (elementClass) {
+    case ElementClass::LibraryPlaylist:
+        if (key.isNumber() && toReal(key) == 1)
+            return Value(std::make_shared<MusicLibraryPlaylist>(*this));
+        break;
+    case ElementClass::UserPlaylist:
+        if (auto name = key.getIf<std::string>())
+            return Value(std::make_shared<MusicUserPlaylist>(*this, *name));
+        if (key.isNumber()) {
+            auto names = playlistNames();
+            auto index = toInteger(key);
+            if (index >= 1 && static_cast<std::size_t>(index) <= names.size())
+                return Value(
+                    std::make_shared<MusicUserPlaylist>(*this, names[static_cast<std::size_t>(index - 1)]));
+        }
+        break;
+    case ElementClass::Track:
+        break;
+    }
+    cannotGet(description);
+}
+
+Value MusicApplication::everyElement(const ObjectReference *container, ElementClass elementClass,
+                                     const std::optional<ElementFilter> &requestedFilter)
+{
+    auto filter = requestedFilter;
+    auto describeRequest = [&] {
+        std::string text = "every " + std::string(elementClassName(elementClass));
+        if (container)
+            text += " of " + container->describe();
+        if (filter)
+            text += " whose " + std::string(propertyName(filter->property)) +
+                    (filter->negated ? " ≠ " : " = ") + describeValue(filter->value);
+        return text;
+    };
+    List elements;
+    if (elementClass == ElementClass::UserPlaylist && !container) {
+        flushAdditions();
+        for (auto &name : playlistNames()) {
+            bool keep = true;
+            if (filter) {
+                Value property;
+                if (filter->property == Property::Name)
+                    property = Value(name);
+                else if (filter->property == Property::PersistentID)
+                    property = Value(formatID(mpd::playlistPersistentID(name)));
+                else
+                    cannotGet(describeRequest());
+                keep = valuesEqual(property, filter->value) != filter->negated;
+            }
+            if (keep)
+                elements.push_back(Value(std::make_shared<MusicUserPlaylist>(*this, std::move(name))));
+        }
+        return Value::list(std::move(elements));
+    }
+    if (elementClass != ElementClass::Track || !container)
+        cannotGet(describeRequest());
+    if (filter && filter->property != Property::PersistentID)
+        cannotGet(describeRequest());
+
+    std::vector<std::string> uris;
+    if (dynamic_cast<const MusicLibraryPlaylist *>(container)) {
+        if (filter && !filter->negated) {
+            // The common question, "the track with this ID", answered from the index.
+            auto id =
+                filter->value.is<std::string>() ? parseID(filter->value.as<std::string>()) : std::nullopt;
+            if (id) {
+                for (auto uri : songIndex().find(*id))
+                    uris.emplace_back(uri);
+            }
+            filter.reset();
+        } else {
+            for (auto uri : songIndex().all())
+                uris.emplace_back(uri);
+        }
+    } else if (auto playlist = dynamic_cast<const MusicUserPlaylist *>(container)) {
+        flushAdditions();
+        const auto &mpd = connection();
+        request([&] {
+            if (!mpd_send_list_playlist(mpd.get(), playlist->name().c_str()))
+                mpd.check();
+            while (mpd_pair *pair = mpd_recv_pair_named(mpd.get(), "file")) {
+                uris.emplace_back(pair->value);
+                mpd_return_pair(mpd.get(), pair);
+            }
+            mpd_response_finish(mpd.get());
+            mpd.check();
+        });
+    } else {
+        cannotGet(describeRequest());
+    }
+    for (auto &uri : uris) {
+        auto track = std::make_shared<MusicTrack>(*this, std::move(uri));
+        if (filter && valuesEqual(Value(track->persistentID()), filter->value) == filter->negated)
+            continue;
+        elements.push_back(Value(std::move(track)));
+    }
+    return Value::list(std::move(elements));
+}
+
+bool MusicApplication::exists(const ObjectReference &object)
+{
+    if (auto playlist = dynamic_cast<const MusicUserPlaylist *>(&object))
+        return playlistExists(playlist->name());
+    return true;
+}
+
+Value MusicApplication::make(ElementClass elementClass, const Record &properties)
+{
+    if (elementClass != ElementClass::UserPlaylist)
+        throw ApplicationError("Can’t make class " + std::string(elementClassName(elementClass)) + ".",
+                               errorNumber::handlerFailed);
+    std::optional<std::string> name;
+    for (const auto &[label, value] : properties) {
+        if (label != "name")
+            throw ApplicationError("Can’t make a user playlist with the property " + label + ".",
+                                   errorNumber::handlerFailed);
+        name = toText(value, "");
+    }
+    if (!name || name->empty())
+        throw ApplicationError("A new user playlist needs a name.", errorNumber::handlerFailed);
+    if (playlistExists(*name))
+        throw ApplicationError("A user playlist named " + quoted(*name) + " already exists.",
+                               errorNumber::handlerFailed);
+    // MPD has no command for an empty stored playlist: add a song and take it out again.
+    std::string uri = anySongURI();
+    const auto &mpd = connection();
+    request([&] {
+        mpd_command_list_begin(mpd.get(), false);
+        mpd_send_playlist_add(mpd.get(), name->c_str(), uri.c_str());
+        mpd_send_playlist_delete(mpd.get(), name->c_str(), 0);
+        mpd_command_list_end(mpd.get());
+        mpd_response_finish(mpd.get());
+        mpd.check();
+    });
+    return Value(std::make_shared<MusicUserPlaylist>(*this, std::move(*name)));
+}
+
+Value MusicApplication::duplicate(const ObjectReference &object, const ObjectReference &to)
+{
+    auto track = dynamic_cast<const MusicTrack *>(&object);
+    auto playlist = dynamic_cast<const MusicUserPlaylist *>(&to);
+    if (!track || !playlist)
+        throw ApplicationError("Can’t duplicate " + object.describe() + " to " + to.describe() + ".",
+                               errorNumber::handlerFailed);
+    // Held back and sent as one command list with the others.
+    pendingAdditions_.emplace_back(playlist->name(), track->uri());
+    return Value(std::make_shared<MusicTrack>(*this, track->uri()));
+}
+
+void MusicApplication::remove(const ObjectReference &object)
+{
+    auto playlist = dynamic_cast<const MusicUserPlaylist *>(&object);
+    if (!playlist)
+        throw ApplicationError("Can’t delete " + object.describe() + ".", errorNumber::handlerFailed);
+    flushAdditions();
+    const auto &mpd = connection();
+    try {
+        request([&] {
+            mpd_run_rm(mpd.get(), playlist->name().c_str());
+            mpd.check();
+        });
+    } catch (const ApplicationError &) {
+        if (!playlistExists(playlist->name()))
+            cannotGet(playlist->describe());
+        throw;
+    }
+}
+
+} // namespace wheelbox::osascript

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "Application.hpp"
+#include "lib/mpd/MpdConnection.hpp"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace wheelbox::osascript {
+
+class SongIndex;
+
+// The "Music" application on MPD. The connection opens on the first request, so a program that
+// never asks anything costs nothing. Readings of the player's status are kept until a command
+// changes the player or the script waits.
+class MusicApplication final : public Application {
+  public:
+    explicit MusicApplication(mpd::MpdAddress address);
+    ~MusicApplication() override;
+
+    std::string_view name() const noexcept override { return "Music"; }
+    void setTimeout(std::chrono::milliseconds timeout) override;
+
+    Value getProperty(const ObjectReference *object, Property property) override;
+    void setProperty(const ObjectReference *object, Property property, const Value &value) override;
+    Value runCommand(Command command, const std::optional<Value> &directParameter) override;
+    Value element(const ObjectReference *container, ElementClass elementClass, const Value &key) override;
+    Value everyElement(const ObjectReference *container, ElementClass elementClass,
+                       const std::optional<ElementFilter> &filter) override;
+    bool exists(const ObjectReference &object) override;
+    Value make(ElementClass elementClass, const Record &properties) override;
+    Value duplicate(const ObjectReference &object, const ObjectReference &to) override;
+    void remove(const ObjectReference &object) override;
+    void invalidateReadings() noexcept override;
+    void finish() override;
+
+    // The song's tags, read once per track reference.
+    struct SongTags {
+        std::string title;
+        std::string artist;
+        std::string album;
+        double duration = 0;
+    };
+    SongTags readTags(const std::string &uri);
+
+  private:
+    const mpd::MpdConnection &connection();
+    // Runs one libmpdclient exchange and turns its failure into Music's words.
+    template <typename Function> auto request(Function &&exchange);
+    mpd_status &status();
+    void changePlayer();
+    void flushAdditions();
+
+    Value currentTrack();
+    Value trackProperty(const ObjectReference &track, Property property);
+    std::vector<std::string> playlistNames();
+    bool playlistExists(const std::string &name);
+    const SongIndex &songIndex();
+    std::string anySongURI();
+    void play(const std::optional<Value> &target);
+    void scan(int direction);
+
+    mpd::MpdAddress address_;
+    std::chrono::milliseconds timeout_{120000};
+    std::optional<mpd::MpdConnection> connection_;
+    mpd::StatusPtr status_;
+    std::unique_ptr<SongIndex> songIndex_;
+    // Tracks duplicated into playlists and not sent yet: (playlist, song URI).
+    std::vector<std::pair<std::string, std::string>> pendingAdditions_;
+};
+
+} // namespace wheelbox::osascript
