@@ -242,7 +242,7 @@ export class DeviceView {
       slot.value.hidden = value === '';
       const cls =
         'row' +
-        (index === win.selected ? ' selected' : '') +
+        (index === win.selected && !item.inert ? ' selected' : '') +
         (item.hasChildren ? ' has-children' : '') +
         (item.kind === 'action' ? ' action' : '') +
         (item.inert ? ' inert' : '');

@@ -3,7 +3,8 @@
 // window.veltoNative.resolve with records shaped like the native program's. The library has a few
 // artists and albums, a playlist and a 100,000-song "music/songs" list.
 //
-// Options: { songCount, libraryAvailable, failures: {method: text}, delays: {method: ms} }.
+// Options: { songCount, libraryAvailable, nowPlaying, failures: {method: text}, delays: {method: ms},
+// held: [method] (kept unanswered in window.__standIn.held for the test to answer) }.
 // Tests reach the state as window.__standIn (sent messages, current now-playing, options).
 
 function standIn(options) {
@@ -14,13 +15,14 @@ function standIn(options) {
       libraryAvailable: true,
       failures: {},
       delays: {},
+      held: [],
       ...options,
     },
     volume: 40,
     transport: 'system',
     alwaysOnTop: false,
     awake: true,
-    nowPlaying: {
+    nowPlaying: options.nowPlaying ?? {
       source: 'none',
       persistentID: null,
       title: 'Not Playing',
@@ -33,6 +35,9 @@ function standIn(options) {
       queueCount: null,
     },
     resolvedAt: {},
+    held: [],
+    answer: (body) => answer(body),
+    list: (path) => list(path),
   };
   window.__standIn = state;
 
@@ -189,6 +194,10 @@ function standIn(options) {
           const copy = JSON.parse(JSON.stringify(body));
           state.sent.push(copy);
           if (copy.method === 'haptic') return;
+          if (state.options.held.includes(copy.method)) {
+            state.held.push(copy);
+            return;
+          }
           setTimeout(() => answer(copy), state.options.delays[copy.method] ?? 0);
         },
       },

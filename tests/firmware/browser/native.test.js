@@ -1,0 +1,231 @@
+// The firmware's contract with the native side: ready, pushes, sleep, hold, settings, about,
+// appearance, the chassis click, and a page without a native side.
+
+import { after, before, describe, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { startBrowser, SIZES } from '../support/browser.js';
+import { choose, screen, sent, toast, waitForMessage, waitForScreen, wheelBox, wheelPoint } from '../support/device.js';
+
+describe('native contract', () => {
+  let browser;
+  before(async () => {
+    browser = await startBrowser();
+  });
+  after(() => browser.close());
+
+  test('"ready" is sent once per load and its reading seeds Now Playing and the volume', async () => {
+    const nowPlaying = { source: 'music', persistentID: '00000000000000A9', title: 'Lanterns', artist: 'The Lumen Trio', album: 'Late Bloom', elapsed: 30, duration: 90, isPlaying: false, queuePosition: 2, queueCount: 2 };
+    const page = await browser.open({ standIn: { nowPlaying } });
+    await waitForMessage(page, 'ready');
+    await page.waitForTimeout(200);
+    const ready = await sent(page, 'ready');
+    assert.equal(ready.length, 1);
+    assert.deepEqual(Object.keys(ready[0]).sort(), ['id', 'method', 'params', 'version']);
+    assert.equal(ready[0].version, 1);
+    await page.waitForFunction(() => [...document.querySelectorAll('.row-title')].some((r) => r.textContent === 'Now Playing'));
+    await choose(page, 'Now Playing');
+    await page.waitForSelector('.np-title');
+    assert.equal(await page.textContent('.np-title'), 'Lanterns');
+    assert.equal(await page.textContent('.np-queue'), '2 of 2');
+    assert.equal(await page.textContent('.np-elapsed'), '0:30');
+    assert.equal(await page.textContent('.np-remaining'), '-1:00');
+    assert.equal(await page.getAttribute('#status-play', 'data-state'), 'paused');
+    // The wheel sets the volume from the volume "ready" gave (40), two per step.
+    await page.keyboard.press('ArrowDown');
+    await page.keyboard.press('ArrowDown');
+    await waitForMessage(page, 'setVolume', 2);
+    assert.deepEqual((await sent(page, 'setVolume')).map((m) => m.params.volume), [42, 44]);
+    await page.close();
+  });
+
+  test('now-playing and battery pushes update the screen, with the extra volume and repeat keys', async () => {
+    const page = await browser.open();
+    await page.evaluate(() => {
+      window.veltoNative.nowPlaying({ source: 'system', persistentID: 'spotify:track:1', title: 'Harbour Lights', artist: 'Mira Sol', album: null, elapsed: 10, duration: 240, isPlaying: true, queuePosition: null, queueCount: null, volume: 64, repeat: 'Off' });
+      window.veltoNative.battery({ level: 0.15, charging: true });
+    });
+    await choose(page, 'Now Playing');
+    await page.waitForSelector('.np-title');
+    const shown = await page.evaluate(() => ({
+      title: document.querySelector('.np-title').textContent,
+      queue: document.querySelector('.np-queue').textContent,
+      album: document.querySelector('.np-album').textContent,
+      play: document.getElementById('status-play').dataset.state,
+      battery: document.getElementById('status-battery').className,
+      batteryHidden: document.getElementById('status-battery').hidden,
+      fill: document.querySelector('.battery-fill').style.width,
+    }));
+    assert.deepEqual(shown, { title: 'Harbour Lights', queue: '', album: '', play: 'playing', battery: 'battery low charging', batteryHidden: false, fill: '15%' });
+    await page.keyboard.press('ArrowUp');
+    assert.equal((await waitForMessage(page, 'setVolume')).params.volume, 62);
+    // A push with garbage must not break the screen.
+    await page.evaluate(() => {
+      window.veltoNative.nowPlaying({ title: null, elapsed: 'x', duration: -1 });
+      window.veltoNative.battery({ level: 'full' });
+      window.veltoNative.battery(null);
+    });
+    assert.equal(await page.textContent('.np-title'), 'Not Playing');
+    assert.equal(await page.textContent('.battery-fill').then(() => page.evaluate(() => document.querySelector('.battery-fill').style.width)), '15%');
+    assert.deepEqual(page.errors, []);
+    await page.close();
+  });
+
+  test('the centre button on Now Playing scrubs and the wheel then seeks', async () => {
+    const page = await browser.open();
+    await page.evaluate(() => window.veltoNative.nowPlaying({ source: 'music', title: 'Static', artist: 'Mira Sol', elapsed: 100, duration: 200, isPlaying: false }));
+    await choose(page, 'Now Playing');
+    await page.waitForSelector('.np-title');
+    await page.keyboard.press('Enter');
+    assert.equal(await page.evaluate(() => document.querySelector('.np').classList.contains('scrub')), true);
+    for (let i = 0; i < 3; i++) await page.keyboard.press('ArrowDown');
+    const seek = await waitForMessage(page, 'seek');
+    assert.deepEqual(seek.params, { seconds: 106 });
+    assert.equal((await sent(page, 'setVolume')).length, 0, 'scrubbing leaves the volume alone');
+    await page.close();
+  });
+
+  test('after a quiet spell the screen sleeps; the next input wakes it', async () => {
+    const page = await browser.context.newPage();
+    const { installStandIn } = await import('../support/standin.js');
+    await page.clock.install();
+    await page.setViewportSize(SIZES.large);
+    await installStandIn(page);
+    await page.goto(browser.server.url);
+    await waitForMessage(page, 'ready');
+    await page.clock.fastForward(29_000);
+    assert.equal((await sent(page, 'setFirmwareAwake')).length, 0);
+    await page.clock.fastForward(2_000);
+    const sleep = await waitForMessage(page, 'setFirmwareAwake');
+    assert.deepEqual(sleep.params, { awake: false });
+    assert.equal(await page.evaluate(() => document.getElementById('screen').classList.contains('asleep')), true);
+    // The chassis click wakes it, like any input.
+    await page.evaluate(() => window.veltoChassisClick());
+    const wake = await waitForMessage(page, 'setFirmwareAwake', 2);
+    assert.deepEqual(wake.params, { awake: true });
+    assert.equal(await page.evaluate(() => document.getElementById('screen').classList.contains('asleep')), false);
+    // And again through the wheel.
+    await page.clock.fastForward(31_000);
+    await waitForMessage(page, 'setFirmwareAwake', 3);
+    await page.keyboard.press('ArrowDown');
+    assert.deepEqual((await waitForMessage(page, 'setFirmwareAwake', 4)).params, { awake: true });
+    assert.equal((await screen(page)).selected, 'Shuffle Songs');
+    await page.close();
+  });
+
+  test('hold ignores every input and shows a lock', async () => {
+    const page = await browser.open();
+    await waitForMessage(page, 'ready');
+    await page.evaluate(() => window.veltoFirmware.setHold(true));
+    assert.equal(await page.evaluate(() => document.getElementById('status-lock').hidden), false);
+    const before = (await sent(page)).length;
+    const box = await wheelBox(page);
+    for (const key of ['ArrowDown', 'Enter', ' ', 'Escape']) await page.keyboard.press(key);
+    await page.mouse.click(wheelPoint(box, 180, 0.8).x, wheelPoint(box, 180, 0.8).y);
+    await page.mouse.click(box.cx, box.cy);
+    await page.mouse.move(box.cx, box.cy);
+    await page.mouse.wheel(0, 100);
+    await page.evaluate(() => window.veltoChassisClick());
+    await page.waitForTimeout(100);
+    assert.deepEqual((await sent(page)).slice(before), []);
+    assert.deepEqual(await screen(page).then((s) => [s.title, s.selected]), ['Wheelbox', 'Music']);
+    assert.equal(await page.evaluate(() => document.getElementById('lock-overlay').classList.contains('shown')), true);
+    await page.evaluate(() => window.veltoFirmware.setHold(false));
+    assert.equal(await page.evaluate(() => document.getElementById('status-lock').hidden), true);
+    await page.keyboard.press('ArrowDown');
+    assert.equal((await screen(page)).selected, 'Shuffle Songs');
+    await page.close();
+  });
+
+  test('settings send their changes and start from what the native side reports', async () => {
+    const page = await browser.open();
+    await page.evaluate(() => (window.__standIn.alwaysOnTop = true));
+    await choose(page, 'Settings');
+    await page.waitForFunction(() => [...document.querySelectorAll('.row-value')].some((v) => v.textContent === 'On'));
+    let s = await screen(page);
+    assert.deepEqual(s.rows, ['Shuffle', 'Repeat', 'Source', 'Always on Top', 'Refresh Library']);
+    assert.deepEqual(s.values, ['Off', 'Off', 'System', 'On', '']);
+    for (const row of ['Shuffle', 'Repeat', 'Repeat', 'Source', 'Always on Top']) await choose(page, row);
+    await waitForMessage(page, 'setAlwaysOnTop');
+    const changes = (await sent(page)).filter((m) => ['setPlaybackSetting', 'setTransport', 'setAlwaysOnTop'].includes(m.method)).map((m) => [m.method, m.params]);
+    assert.deepEqual(changes, [
+      ['setPlaybackSetting', { setting: 'shuffle', value: 'On' }],
+      ['setPlaybackSetting', { setting: 'repeat', value: 'One' }],
+      ['setPlaybackSetting', { setting: 'repeat', value: 'All' }],
+      ['setTransport', { transport: 'music' }],
+      ['setAlwaysOnTop', { enabled: false }],
+    ]);
+    s = await screen(page);
+    assert.deepEqual(s.values, ['On', 'All', 'Music', 'Off', '']);
+    await choose(page, 'Refresh Library');
+    assert.deepEqual((await waitForMessage(page, 'refreshLibrary')).params, { path: 'music' });
+    await page.close();
+  });
+
+  test('About shows the native record', async () => {
+    const page = await browser.open();
+    await choose(page, 'About');
+    const about = await waitForScreen(page, 'About');
+    assert.deepEqual(about.rows, ['Capacity', 'Available', 'Version', 'Serial', 'Computer']);
+    assert.deepEqual(about.values, ['512.11 GB', '203.4 GB', '0.1.0', 'VTK7M2QX9PA', 'studio-desk']);
+    await page.close();
+  });
+
+  test('without a native side the device still works and says it is not connected', async () => {
+    const page = await browser.open({ native: false });
+    await page.waitForFunction(() => document.getElementById('toast').classList.contains('shown'));
+    assert.equal(await toast(page), 'Not connected to Wheelbox');
+    await choose(page, 'Settings');
+    assert.deepEqual((await waitForScreen(page, 'Settings')).rows[0], 'Shuffle');
+    await page.keyboard.press('Escape');
+    await choose(page, 'Music');
+    await waitForScreen(page, 'Wheelbox');
+    assert.deepEqual(page.errors, []);
+    await page.close();
+  });
+
+  test('glare and shadow follow their amounts; the page keeps rendering frames', async () => {
+    const page = await browser.open();
+    const look = (glare, shadow) =>
+      page.evaluate(([g, s]) => {
+        window.veltoFirmware.setGlare(g);
+        window.veltoFirmware.setShadow(s);
+        return { glare: Number(getComputedStyle(document.getElementById('glare')).opacity), shadow: getComputedStyle(document.getElementById('body')).boxShadow };
+      }, [glare, shadow]);
+    const none = await look(0, 0);
+    assert.deepEqual(none, { glare: 0, shadow: 'none' });
+    const normal = await look(1, 1);
+    const strong = await look(2, 2);
+    const clamped = await look(7, -3);
+    assert.ok(normal.glare > 0 && strong.glare > normal.glare, `glare ${normal.glare} < ${strong.glare}`);
+    const alpha = (shadow) => Number(/rgba\([^)]*,\s*([\d.]+)\)/.exec(shadow)[1]);
+    assert.ok(alpha(strong.shadow) > alpha(normal.shadow));
+    assert.deepEqual(clamped, { glare: strong.glare, shadow: 'none' });
+    const frames = await page.evaluate(
+      () => new Promise((resolve) => {
+        let n = 0;
+        const tick = () => (++n < 5 ? requestAnimationFrame(tick) : resolve(n));
+        requestAnimationFrame(tick);
+      }),
+    );
+    assert.equal(frames, 5);
+    await page.close();
+  });
+
+  test('the page is transparent around the body', async () => {
+    const page = await browser.open();
+    const png = await page.screenshot({ omitBackground: true });
+    const { inflateSync } = await import('node:zlib');
+    // Read the alpha of the top-left pixel from the PNG (8-bit RGBA, filter byte per row).
+    const chunks = [];
+    for (let o = 8; o < png.length; ) {
+      const length = png.readUInt32BE(o);
+      const type = png.toString('ascii', o + 4, o + 8);
+      if (type === 'IDAT') chunks.push(png.subarray(o + 8, o + 8 + length));
+      o += 12 + length;
+    }
+    const raw = inflateSync(Buffer.concat(chunks));
+    assert.equal(png[25], 6, 'RGBA');
+    assert.equal(raw[1 + 3], 0, 'the corner is fully transparent');
+    await page.close();
+  });
+});

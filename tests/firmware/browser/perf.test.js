@@ -1,0 +1,74 @@
+// How long the firmware takes to show the 100,000-song list and to move in it, measured inside
+// Chromium with performance.now(). The figures are reported; the bounds only catch a collapse.
+
+import { after, before, describe, test } from 'node:test';
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import { startBrowser } from '../support/browser.js';
+import { choose, waitForScreen } from '../support/device.js';
+
+const OUT = new URL('../out/', import.meta.url);
+
+describe('performance', () => {
+  let browser;
+  before(async () => {
+    browser = await startBrowser();
+  });
+  after(() => browser.close());
+
+  test('first render of a 100,000-row list and each wheel step in it', async (t) => {
+    const page = await browser.open({ standIn: { held: ['getList'] } });
+    await page.keyboard.press('Enter');
+    await page.waitForFunction(() => window.__standIn.held.length === 1);
+    await page.evaluate(() => window.__standIn.answer(window.__standIn.held.pop()));
+    await waitForScreen(page, 'Music');
+    await choose(page, 'Songs');
+    await page.waitForFunction(() => window.__standIn.held.length === 1);
+
+    const figures = await page.evaluate(async () => {
+      const request = window.__standIn.held.pop();
+      const list = window.__standIn.list('music/songs');
+      const text = JSON.stringify({ result: list });
+      const p0 = performance.now();
+      const payload = JSON.parse(text);
+      const parse = performance.now() - p0;
+
+      performance.clearMarks();
+      const t0 = performance.now();
+      window.veltoNative.resolve(request.id, payload);
+      for (let i = 0; i < 10 && !performance.getEntriesByName('wheelbox:list-shown').length; i++) await null;
+      const shown = performance.getEntriesByName('wheelbox:list-shown')[0];
+      const script = shown ? shown.startTime - t0 : NaN;
+      document.querySelector('#pages .page:last-child .row').getBoundingClientRect(); // style and layout
+      const laidOut = performance.now() - t0;
+      await new Promise((resolve) => requestAnimationFrame(() => resolve()));
+
+      const steps = [];
+      for (let i = 0; i < 300; i++) {
+        const s0 = performance.now();
+        window.dispatchEvent(new KeyboardEvent('keydown', { key: i % 50 < 45 ? 'ArrowDown' : 'ArrowUp' }));
+        document.querySelector('#pages .page:last-child .row.selected')?.getBoundingClientRect();
+        steps.push(performance.now() - s0);
+        if (i % 10 === 9) await new Promise((resolve) => setTimeout(resolve, 0));
+      }
+      steps.sort((a, b) => a - b);
+      const at = (q) => steps[Math.min(steps.length - 1, Math.floor(q * steps.length))];
+      return {
+        rows: list.items.length,
+        payloadParseMs: parse,
+        firstRenderScriptMs: script,
+        firstRenderWithLayoutMs: laidOut,
+        stepMedianMs: at(0.5),
+        stepP95Ms: at(0.95),
+        stepMaxMs: steps[steps.length - 1],
+      };
+    });
+    const rounded = Object.fromEntries(Object.entries(figures).map(([k, v]) => [k, Math.round(v * 100) / 100]));
+    t.diagnostic(JSON.stringify(rounded));
+    fs.mkdirSync(OUT, { recursive: true });
+    fs.writeFileSync(new URL('perf.json', OUT), `${JSON.stringify(rounded, null, 2)}\n`);
+    assert.ok(figures.firstRenderWithLayoutMs < 250, `first render ${figures.firstRenderWithLayoutMs} ms`);
+    assert.ok(figures.stepP95Ms < 100, `wheel step p95 ${figures.stepP95Ms} ms`);
+    await page.close();
+  });
+});
