@@ -21,6 +21,8 @@ namespace {
 using std::chrono::steady_clock;
 constexpr std::chrono::seconds oneSecond(1);
 constexpr std::string_view genericFailure = "The music player couldn’t complete the request.";
+// Far beyond any answer of the players (the longest holds 200 track identifiers).
+constexpr std::size_t outputLimit = 16 << 20;
 
 struct ActiveProcess {
     std::shared_ptr<ChildProcess> process;
@@ -219,12 +221,15 @@ Exchange exchange(ChildProcess::Spawned &child, std::string_view input, steady_c
         watches.push_back({process.pidfd(), POLLIN, 0});
         if (child.input.isOpen())
             watches.push_back({child.input.get(), POLLOUT, 0});
+        // A tool that floods its output is left blocked on the full pipe, and the deadline ends it.
+        bool roomLeft = result.output.size() + result.error.size() < outputLimit;
         for (const FileDescriptor *fd : {&child.output, &child.error}) {
-            if (fd->isOpen())
+            if (fd->isOpen() && roomLeft)
                 watches.push_back({fd->get(), POLLIN, 0});
         }
         int ready = pollUntil(watches, deadline);
-        if (ready == 0 && steady_clock::now() >= deadline) {
+        // Checked whether or not anything is ready: a steady stream of output must not hold it off.
+        if (steady_clock::now() >= deadline && !(ready > 0 && watches[0].revents != 0)) {
             result.outcome = Outcome::timedOut;
             return result;
         }
@@ -236,8 +241,10 @@ Exchange exchange(ChildProcess::Spawned &child, std::string_view input, steady_c
             result.outcome = Outcome::sendFailed;
             return result;
         }
-        drain(child.output, result.output);
-        drain(child.error, result.error);
+        if (roomLeft) {
+            drain(child.output, result.output);
+            drain(child.error, result.error);
+        }
         if (watches[0].revents != 0 && process.waitFor(std::chrono::nanoseconds::zero())) {
             // The exit status decides now, even if the child left part of its input unread.
             child.input.reset();
@@ -256,9 +263,10 @@ bool send(FileDescriptor &input, std::string_view text, steady_clock::time_point
         WriteStep step = writeSome(input, text, written);
         if (step != WriteStep::pending)
             return step == WriteStep::done;
-        std::vector<pollfd> watches{{input.get(), POLLOUT, 0}};
-        if (pollUntil(watches, deadline) == 0 && steady_clock::now() >= deadline)
+        if (steady_clock::now() >= deadline)
             return false;
+        std::vector<pollfd> watches{{input.get(), POLLOUT, 0}};
+        pollUntil(watches, deadline);
     }
 }
 

@@ -14,7 +14,15 @@
 #include <thread>
 #include <unistd.h>
 
-namespace wheelbox::AppleScript {
+namespace wheelbox {
+
+void PrintTo(ScriptError::Kind kind, std::ostream *out)
+{
+    constexpr const char *names[] = {"cancelled", "timedOut", "failed"};
+    *out << names[static_cast<int>(kind)];
+}
+
+namespace AppleScript {
 namespace {
 
 using namespace std::chrono_literals;
@@ -210,6 +218,8 @@ TEST_F(ScriptRunnerTest, HardDeadlineEndsAScriptThatOverruns)
         {"out started\\n\nsleep 60", 2s},
         // A script that ignores termination is killed a second after that.
         {"ignore-term\nsleep 60", 3s},
+        // Output without end neither holds the deadline off nor fills the memory.
+        {"flood", 2s},
     };
     for (const Case &c : cases) {
         auto began = std::chrono::steady_clock::now();
@@ -416,4 +426,5 @@ TEST_F(ScriptRunnerTest, ConcurrentRunsAndCancellations)
 }
 
 } // namespace
-} // namespace wheelbox::AppleScript
+} // namespace AppleScript
+} // namespace wheelbox

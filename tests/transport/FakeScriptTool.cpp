@@ -5,6 +5,7 @@
 //   err TEXT      the same on standard error
 //   echo          write the whole program as received to standard output
 //   big-out N     write N bytes to standard output
+//   flood         write to standard output without end
 //   touch PATH    create PATH
 //   await PATH    wait until PATH exists
 //   sleep S       sleep S seconds
@@ -93,6 +94,9 @@ int main()
             writeAll(STDOUT_FILENO, program);
         } else if (command == "big-out") {
             writeAll(STDOUT_FILENO, std::string(std::stoul(argument), 'x'));
+        } else if (command == "flood") {
+            for (std::string chunk(65536, 'x');;)
+                writeAll(STDOUT_FILENO, chunk);
         } else if (command == "touch") {
             ::close(::open(argument.c_str(), O_WRONLY | O_CREAT, 0644));
         } else if (command == "await") {
