@@ -5,6 +5,7 @@ import { WheelTracker } from './wheel.js';
 
 export const HOLD_MS = 500; // longer than this on back/forward scans instead of skipping
 const SCROLL_PIXELS_PER_STEP = 30;
+const MIN_TURN_RADIUS = 0.25; // of the wheel's radius
 const NOTCH_PIXELS = 50; // one event this large is a mouse-wheel notch: exactly one step
 
 const KEYS = {
@@ -54,7 +55,7 @@ export function attachInput({ app, view, wheel, win = window, timers = win }) {
       app.input('seekEnd');
       return;
     }
-    if (!cancelled && !tracker.isTurning) {
+    if (!cancelled && !tracker.isTurning && !ended.leftRing) {
       const [action, argument] = TAPS[ended.zone];
       app.input(action, argument);
     }
@@ -85,7 +86,19 @@ export function attachInput({ app, view, wheel, win = window, timers = win }) {
 
   wheel.addEventListener('pointermove', (event) => {
     if (!press || press.pointerId !== event.pointerId || press.zone === 'center' || press.seeking) return;
-    const { angle } = polarOf(event);
+    const { angle, radius } = polarOf(event);
+    // Near the middle the angle swings wildly with tiny moves; only the ring counts.
+    if (radius < MIN_TURN_RADIUS) {
+      press.offRing = true;
+      press.leftRing = true; // a gesture that crossed the middle is no press of a ring button
+      timers.clearTimeout(press.holdTimer);
+      return;
+    }
+    if (press.offRing) {
+      press.offRing = false;
+      tracker.resync(angle);
+      return;
+    }
     const steps = tracker.move(angle);
     view.touchAt(angle);
     if (tracker.isTurning) timers.clearTimeout(press.holdTimer);

@@ -26,6 +26,11 @@ export class WheelTracker {
     this.travelled = 0; // total unsigned degrees, to tell a turn from a press
   }
 
+  /** Takes up the drag again at `angle` without counting the way there as a turn. */
+  resync(angle) {
+    this.lastAngle = angle;
+  }
+
   /** Feeds the pointer's new angle; returns the number of steps to take now. */
   move(angle) {
     const d = angleDelta(this.lastAngle, angle);

@@ -48,6 +48,20 @@ describe('wheel', () => {
     });
   }
 
+  test('a drag straight across the middle neither turns nor presses', async () => {
+    const page = await browser.open();
+    await page.waitForTimeout(100);
+    const before = (await sent(page)).length;
+    const box = await wheelBox(page);
+    await page.mouse.move(...Object.values(wheelPoint(box, 90, 0.8)));
+    await page.mouse.down();
+    for (let r = 0.8; r > -0.8; r -= 0.05) await page.mouse.move(...Object.values(wheelPoint(box, 90, r)));
+    await page.mouse.up();
+    assert.equal((await screen(page)).selected, 'Music');
+    assert.deepEqual((await sent(page)).slice(before), []);
+    await page.close();
+  });
+
   test('the centre selects and MENU goes back', async () => {
     const page = await browser.open();
     const box = await wheelBox(page);
