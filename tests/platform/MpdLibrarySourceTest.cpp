@@ -12,6 +12,7 @@
 #include <atomic>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <sstream>
 
 namespace wheelbox {
@@ -21,6 +22,7 @@ using test::FakeMpdServer;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::StartsWith;
 
 // What tests/fixtures/make-library wrote: each track's URI and its tags exactly as written.
 struct ManifestTrack {
@@ -427,6 +429,32 @@ TEST(MpdLibrarySourceProtocolTest, ADatabaseThatNeverSettlesIsAnError)
     FakeMpdServer server(library);
 
     EXPECT_THROW(scriptedSource(server).open(), LibrarySourceError);
+}
+
+// With no tag enabled every title would read as missing and the provider would drop every song.
+TEST(MpdLibrarySourceProtocolTest, TagsThatCannotBeChosenFallBackToAllTags)
+{
+    std::mutex mutex;
+    std::vector<std::string> tagCommands;
+    ScriptedLibrary library{{"file: a.flac\nTitle: A\n"}};
+    library.other = [&](const std::string &command) -> FakeMpdServer::Reply {
+        if (!command.starts_with("tagtypes"))
+            return FakeMpdServer::ok();
+        std::lock_guard lock(mutex);
+        tagCommands.push_back(command);
+        if (command.starts_with("tagtypes enable"))
+            return {"ACK [2@0] {tagtypes} Unknown tag type\n"};
+        return FakeMpdServer::ok();
+    };
+    FakeMpdServer server(library);
+
+    auto contents = scriptedSource(server).open();
+
+    std::lock_guard lock(mutex);
+    EXPECT_THAT(tagCommands,
+                ElementsAre("tagtypes \"clear\"", StartsWith("tagtypes enable"), "tagtypes \"all\""));
+    ASSERT_EQ(contents.songs.size(), 1u);
+    EXPECT_EQ(contents.songs[0].title, "A");
 }
 
 TEST(ParseTagNumberTest, ReadsTheLeadingNumber)

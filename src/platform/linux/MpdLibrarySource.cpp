@@ -91,14 +91,27 @@ class LibraryReader {
     {
         auto *connection = connection_.get();
         // An MPD too old for "tagtypes clear" refuses it and simply sends every tag.
-        if (!mpd_run_clear_tag_types(connection) ||
-            !mpd_run_enable_tag_types(connection, usedTags, std::size(usedTags))) {
-            try {
-                connection_.check();
-            } catch (const MpdError &error) {
-                if (!error.serverError())
-                    fail(error, "choose the tags to read");
-            }
+        if (!mpd_run_clear_tag_types(connection)) {
+            refusalIsHarmless("choose the tags to read");
+            return;
+        }
+        // One of them may be switched off in MPD's configuration; with none enabled every title
+        // would be missing, so go back to all of them.
+        if (!mpd_run_enable_tag_types(connection, usedTags, std::size(usedTags))) {
+            refusalIsHarmless("choose the tags to read");
+            mpd_run_all_tag_types(connection);
+            check("choose the tags to read");
+        }
+    }
+
+    // After a refused command the connection is still good; any other failure ends the read.
+    void refusalIsHarmless(std::string_view doing) const
+    {
+        try {
+            connection_.check();
+        } catch (const MpdError &error) {
+            if (!error.serverError())
+                fail(error, doing);
         }
     }
 
