@@ -276,12 +276,17 @@ export class DeviceView {
       const times = element('div', 'np-times', bottom);
       const elapsed = element('span', 'np-elapsed', times);
       const remaining = element('span', 'np-remaining', times);
+      const footer = element('div', 'np-footer', root);
+      const playState = element('span', 'np-state', footer);
+      const modes = element('span', 'np-modes', footer);
+      const shuffle = element('span', 'np-mode shuffle', modes);
+      const repeat = element('span', 'np-mode repeat', modes);
       const volume = element('div', 'np-volume', root);
       element('span', 'speaker', volume);
       const volumeBar = element('div', 'np-bar', volume);
       const volumeFill = element('div', 'np-fill', volumeBar);
       element('span', 'speaker loud', volume);
-      parts = page.npParts = { root, queue, art, title, artist, album, fill, knob, elapsed, remaining, volume, volumeFill, artKey: null };
+      parts = page.npParts = { root, queue, art, title, artist, album, fill, knob, elapsed, remaining, volume, volumeFill, playState, shuffle, repeat, artKey: null };
     }
     const state = this.app.player.state;
     parts.root.classList.toggle('scrub', screen.mode === 'scrub');
@@ -296,6 +301,13 @@ export class DeviceView {
       parts.art.style.background = `linear-gradient(145deg, hsl(${hue} 62% 62%), hsl(${(hue + 48) % 360} 58% 34%))`;
     }
     parts.volumeFill.style.width = `${this.app.volume}%`;
+    const playing = state.isPlaying ? 'Playing' : this.app.hasTrack ? 'Paused' : '';
+    setText(parts.playState, screen.mode === 'scrub' ? 'Scrubbing' : playing);
+    parts.playState.dataset.state = screen.mode === 'scrub' ? 'scrub' : state.isPlaying ? 'playing' : 'paused';
+    const { shuffle, repeat } = this.app.settings;
+    parts.shuffle.hidden = shuffle !== 'On';
+    parts.repeat.hidden = repeat === 'Off';
+    parts.repeat.classList.toggle('one', repeat === 'One');
     this.#updateClock(parts, screen);
   }
 

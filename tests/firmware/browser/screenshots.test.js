@@ -26,6 +26,8 @@ describe('screenshots', () => {
   for (const [sizeName, size] of [['large', SIZES.large], ['tiny', SIZES.tiny]]) {
     test(`main screens at ${sizeName} size`, async () => {
       const page = await browser.open({ size, standIn: { nowPlaying: PLAYING } });
+      // Repeat One shows its badge on Now Playing.
+      await page.evaluate(() => window.veltoNative.nowPlaying({ ...window.__standIn.nowPlaying, repeat: 'One' }));
       await page.evaluate(() => window.veltoNative.battery({ level: 0.64, charging: false }));
       await page.waitForFunction(() => [...document.querySelectorAll('.row-title')].some((r) => r.textContent === 'Now Playing'));
       await shoot(page, `${sizeName}-menu`);
