@@ -2,6 +2,8 @@
 
 #include "lib/mpd/MpdIdentity.hpp"
 
+#include <strings.h>
+
 #include <charconv>
 #include <limits>
 #include <string>
@@ -29,6 +31,40 @@ std::string describe(const mpd::MpdAddress &address)
 {
     return address.port == 0 ? address.host : address.host + ":" + std::to_string(address.port);
 }
+
+// The tags of one song as the reply lists them; a tag given more than once keeps its first value.
+struct SongTags {
+    std::string uri;
+    std::string title, artist, album, albumArtist, track, disc, genre, musicBrainzAlbumID;
+
+    void add(std::string_view name, const char *value)
+    {
+        if (auto *field = fieldFor(name); field && field->empty())
+            *field = value;
+    }
+
+  private:
+    std::string *fieldFor(std::string_view name)
+    {
+        // The names MPD gives its tags (mpd_tag_name()), compared as libmpdclient does: ignoring case.
+        struct Entry {
+            mpd_tag_type type;
+            std::string SongTags::*field;
+        };
+        static constexpr Entry entries[] = {
+            {MPD_TAG_TITLE, &SongTags::title}, {MPD_TAG_ARTIST, &SongTags::artist},
+            {MPD_TAG_ALBUM, &SongTags::album}, {MPD_TAG_ALBUM_ARTIST, &SongTags::albumArtist},
+            {MPD_TAG_TRACK, &SongTags::track}, {MPD_TAG_DISC, &SongTags::disc},
+            {MPD_TAG_GENRE, &SongTags::genre}, {MPD_TAG_MUSICBRAINZ_ALBUMID, &SongTags::musicBrainzAlbumID},
+        };
+        for (auto &entry : entries) {
+            std::string_view tagName = mpd_tag_name(entry.type);
+            if (tagName.size() == name.size() && strncasecmp(tagName.data(), name.data(), name.size()) == 0)
+                return &(this->*entry.field);
+        }
+        return nullptr;
+    }
+};
 
 // One read of the library over one connection; turns every MPD failure into a LibrarySourceError.
 class LibraryReader {
@@ -139,42 +175,52 @@ class LibraryReader {
                 check(doing);
             }
             std::size_t received = 0;
-            while (mpd::SongPtr song{mpd_recv_song(connection)}) {
-                ++received;
-                songs.push_back(librarySong(*song));
-                uris.emplace_back(mpd_song_get_uri(song.get()));
+            SongTags tags;
+            auto flush = [&] {
+                if (tags.uri.empty())
+                    return;
+                songs.push_back(librarySong(tags));
+                uris.push_back(std::move(tags.uri));
+                tags = SongTags();
+            };
+            // The reply is read pair by pair: building an mpd_song parses every line, including a
+            // date whose conversion stats /etc/localtime each time, which doubled the read's cost.
+            while (auto *pair = mpd_recv_pair(connection)) {
+                std::string_view name = pair->name;
+                if (name == "file") {
+                    flush();
+                    tags.uri = pair->value;
+                    ++received;
+                } else if (!tags.uri.empty()) {
+                    tags.add(name, pair->value);
+                }
+                mpd_return_pair(connection, pair);
             }
+            flush();
             finish(doing);
             if (received < pageSize)
                 return;
         }
     }
 
-    static LibrarySong librarySong(const mpd_song &song)
+    static LibrarySong librarySong(const SongTags &tags)
     {
-        auto tag = [&](mpd_tag_type type) -> std::string_view {
-            const char *value = mpd_song_get_tag(&song, type, 0);
-            return value ? std::string_view(value) : std::string_view();
-        };
-        auto optionalTag = [&](mpd_tag_type type) -> std::optional<std::string> {
-            auto value = tag(type);
+        auto optional = [](const std::string &value) {
             return value.empty() ? std::nullopt : std::optional<std::string>(value);
         };
-        std::string_view uri = mpd_song_get_uri(&song);
-
-        LibrarySong result;
-        result.persistentID = mpd::songPersistentID(uri);
-        result.mediaKind = LibraryMediaKind::song;
+        LibrarySong song;
+        song.persistentID = mpd::songPersistentID(tags.uri);
+        song.mediaKind = LibraryMediaKind::song;
         // A song without a Title tag keeps an empty title; the provider leaves such songs out.
-        result.title = std::string(tag(MPD_TAG_TITLE));
-        result.artistName = optionalTag(MPD_TAG_ARTIST);
-        result.album.title = optionalTag(MPD_TAG_ALBUM);
-        result.album.persistentID = mpd::albumPersistentID(
-            tag(MPD_TAG_ALBUM), tag(MPD_TAG_MUSICBRAINZ_ALBUMID), tag(MPD_TAG_ALBUM_ARTIST), uri);
-        result.album.discNumber = parseTagNumber(tag(MPD_TAG_DISC));
-        result.genre = optionalTag(MPD_TAG_GENRE);
-        result.trackNumber = parseTagNumber(tag(MPD_TAG_TRACK));
-        return result;
+        song.title = tags.title;
+        song.artistName = optional(tags.artist);
+        song.album.title = optional(tags.album);
+        song.album.persistentID =
+            mpd::albumPersistentID(tags.album, tags.musicBrainzAlbumID, tags.albumArtist, tags.uri);
+        song.album.discNumber = parseTagNumber(tags.disc);
+        song.genre = optional(tags.genre);
+        song.trackNumber = parseTagNumber(tags.track);
+        return song;
     }
 
     void readPlaylists(std::vector<LibraryPlaylist> &playlists, const std::vector<std::string> &uris)
