@@ -249,6 +249,8 @@ class Parser {
             set.value = parseExpression();
             return statement(std::move(set), begin);
         }
+        if (acceptWord("get"))
+            return statement(Evaluate{parseExpression()}, begin);
         if (acceptWord("delay"))
             return statement(Delay{parseExpression()}, begin);
         return statement(Evaluate{parseExpression()}, begin);

@@ -1,0 +1,4 @@
+tell application "Music"
+  resume
+  pause
+end tell

@@ -1,0 +1,3 @@
+tell application "Music"
+  resume
+end tell

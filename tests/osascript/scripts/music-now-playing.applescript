@@ -1,0 +1,17 @@
+tell application "Music"
+  set t to current track
+  if player state is playing then
+    set stateText to "playing"
+  else if player state is stopped then
+    set stateText to "stopped"
+  else
+    set stateText to "paused"
+  end if
+  set unitSeparator to ASCII character 31
+  return (persistent ID of t as text) & unitSeparator & ¬
+    (name of t as text) & unitSeparator & ¬
+    (artist of t as text) & unitSeparator & ¬
+    (album of t as text) & unitSeparator & ¬
+    (player position as text) & unitSeparator & ¬
+    (duration of t as text) & unitSeparator & stateText
+end tell

@@ -1,0 +1,1 @@
+tell application "Music" to pause

@@ -1,0 +1,3 @@
+tell application "Music"
+  set player position to ⟦position⟧
+end tell

@@ -1,0 +1,1 @@
+tell application "Music" to set shuffle enabled to ⟦enabled⟧

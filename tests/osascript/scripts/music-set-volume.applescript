@@ -1,0 +1,3 @@
+tell application "Music"
+  set sound volume to ⟦volume⟧
+end tell

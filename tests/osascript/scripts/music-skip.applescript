@@ -1,0 +1,3 @@
+tell application "Music"
+  ⟦step⟧
+end tell

@@ -1,0 +1,1 @@
+tell application "Music" to return sound volume as text
