@@ -28,10 +28,14 @@ export class ResizeMotion {
     return true;
   }
 
-  /** Shrink in place to `ratio` of the current size before the window follows. */
+  /**
+   * Shrink in place to `ratio` of the current size before the window follows. A new resize
+   * supersedes an unfinished one, whose resizeGo will never come: its offset glides home too.
+   */
   out(ratio) {
     const scale = Number.isFinite(ratio) && ratio > 0 ? Math.min(1, ratio) : 1;
-    return this.#set({ scale }, SHRINK_MS);
+    this.awaitingGo = false;
+    return this.#set({ scale, x: 0, y: 0 }, SHRINK_MS);
   }
 
   /** The viewport changed from `oldWidth` to `newWidth`. */

@@ -46,6 +46,15 @@ const cases = [
     ],
   },
   {
+    name: 'a shrink that overtakes a grow still waiting for its go',
+    steps: [
+      ['viewportChanged', [235, 470], { scale: 0.5, x: 0, y: 0 }, false],
+      ['jumped', [25, 0], null, false],
+      ['out', [0.75], { scale: 0.75, x: 0, y: 0 }, true],
+      ['viewportChanged', [470, 352.5], { scale: 1, x: 0, y: 0 }, false],
+    ],
+  },
+  {
     name: 'same width: reset in the middle of a shrink',
     steps: [
       ['out', [0.35], null, true],
