@@ -1,0 +1,470 @@
+// Every Music script the app sends, run through the built tool against the private MPD of
+// tests/services: what the script answers and what it did to the player.
+
+#include "ScriptFixtures.hpp"
+#include "Services.hpp"
+#include "ToolProcess.hpp"
+#include "lib/mpd/MpdConnection.hpp"
+#include "lib/mpd/MpdIdentity.hpp"
+
+#include <boost/json.hpp>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace wheelbox::osascript {
+namespace {
+
+using namespace std::chrono_literals;
+using test::quote;
+using test::script;
+using ::testing::HasSubstr;
+
+struct FixtureTrack {
+    std::string uri;
+    std::string title;
+    std::string artist;
+    std::string album;
+    double duration = 0;
+};
+
+std::vector<FixtureTrack> fixtureTracks()
+{
+    std::ifstream input(test::serviceVariable("WHEELBOX_TEST_MANIFEST"));
+    std::stringstream text;
+    text << input.rdbuf();
+    std::vector<FixtureTrack> tracks;
+    auto manifest = boost::json::parse(text.str());
+    for (const auto &entry : manifest.at("tracks").as_array()) {
+        const auto &track = entry.as_object();
+        auto field = [&](const char *name) {
+            auto found = track.if_contains(name);
+            return found && found->is_string() ? std::string(found->as_string()) : std::string();
+        };
+        tracks.push_back({field("uri"), field("title"), field("artist"), field("album"),
+                          track.at("duration").to_number<double>()});
+    }
+    return tracks;
+}
+
+std::string persistentID(std::string_view uri)
+{
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llX", static_cast<unsigned long long>(mpd::songPersistentID(uri)));
+    return text;
+}
+
+std::vector<std::string> split(const std::string &text, char separator)
+{
+    std::vector<std::string> fields;
+    std::string field;
+    std::istringstream stream(text);
+    while (std::getline(stream, field, separator))
+        fields.push_back(field);
+    if (!text.empty() && text.back() == separator)
+        fields.emplace_back();
+    return fields;
+}
+
+std::string withoutLineFeed(std::string text)
+{
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    return text;
+}
+
+class MusicTest : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        WHEELBOX_REQUIRE_SERVICE("WHEELBOX_TEST_MPD_HOST");
+        WHEELBOX_REQUIRE_SERVICE("WHEELBOX_TEST_MANIFEST");
+        host = test::serviceVariable("WHEELBOX_TEST_MPD_HOST");
+        mpd.emplace(mpd::MpdConnection::open(mpd::parseMpdAddress(host, ""), 5s));
+        tracks = fixtureTracks();
+        ASSERT_GE(tracks.size(), 3u);
+        auto status = readStatus();
+        volume = mpd_status_get_volume(status.get());
+        playlistsBefore = playlists();
+        reset();
+    }
+
+    void TearDown() override
+    {
+        if (!mpd)
+            return;
+        mpd_run_send_message(mpd->get(), "wheelbox-scan", "stop");
+        mpd_connection_clear_error(mpd->get());
+        reset();
+        if (volume >= 0)
+            mpd_run_set_volume(mpd->get(), static_cast<unsigned>(volume));
+        for (const auto &name : playlists()) {
+            if (std::find(playlistsBefore.begin(), playlistsBefore.end(), name) == playlistsBefore.end())
+                mpd_run_rm(mpd->get(), name.c_str());
+        }
+        mpd_connection_clear_error(mpd->get());
+    }
+
+    void reset()
+    {
+        mpd_run_stop(mpd->get());
+        mpd_run_clear(mpd->get());
+        mpd_run_random(mpd->get(), false);
+        mpd_run_repeat(mpd->get(), false);
+        mpd_run_single_state(mpd->get(), MPD_SINGLE_OFF);
+        mpd->check();
+    }
+
+    test::ToolResult run(const std::string &program) { return test::runTool(program, {{"MPD_HOST", host}}); }
+
+    mpd::StatusPtr readStatus()
+    {
+        mpd::StatusPtr status(mpd_run_status(mpd->get()));
+        mpd->check();
+        return status;
+    }
+
+    double elapsed() { return mpd_status_get_elapsed_ms(readStatus().get()) / 1000.0; }
+
+    std::vector<std::string> playlists()
+    {
+        std::vector<std::string> names;
+        mpd_send_list_playlists(mpd->get());
+        while (mpd_playlist *playlist = mpd_recv_playlist(mpd->get())) {
+            names.emplace_back(mpd_playlist_get_path(playlist));
+            mpd_playlist_free(playlist);
+        }
+        mpd_response_finish(mpd->get());
+        mpd->check();
+        return names;
+    }
+
+    std::vector<std::string> playlistSongs(const std::string &name)
+    {
+        std::vector<std::string> uris;
+        mpd_send_list_playlist(mpd->get(), name.c_str());
+        while (mpd_pair *pair = mpd_recv_pair_named(mpd->get(), "file")) {
+            uris.emplace_back(pair->value);
+            mpd_return_pair(mpd->get(), pair);
+        }
+        mpd_response_finish(mpd->get());
+        mpd->check();
+        return uris;
+    }
+
+    bool scanRuns()
+    {
+        bool found = false;
+        mpd_send_channels(mpd->get());
+        while (mpd_pair *pair = mpd_recv_channel_pair(mpd->get())) {
+            found = found || std::string_view(pair->value) == "wheelbox-scan";
+            mpd_return_pair(mpd->get(), pair);
+        }
+        mpd_response_finish(mpd->get());
+        mpd->check();
+        return found;
+    }
+
+    void queueAndPlay(std::initializer_list<std::size_t> indices)
+    {
+        for (auto index : indices)
+            mpd_run_add(mpd->get(), tracks[index].uri.c_str());
+        mpd_run_play_pos(mpd->get(), 0);
+        mpd->check();
+    }
+
+    test::ToolResult playTrack(const std::string &id, const std::string &settings,
+                               const std::string &pause = "")
+    {
+        return run(script("music-play-track",
+                          {{"trackID", quote(id)}, {"settings", settings}, {"pauseAfterStart", pause}}, 12));
+    }
+
+    std::string host;
+    std::optional<mpd::MpdConnection> mpd;
+    std::vector<FixtureTrack> tracks;
+    std::vector<std::string> playlistsBefore;
+    int volume = -1;
+};
+
+TEST_F(MusicTest, PlayTrackStartsTheSongWithTheDevicesSettingsAndNowPlayingReadsIt)
+{
+    const auto &track = tracks[1];
+    mpd_run_random(mpd->get(), true);
+    auto started = playTrack(persistentID(track.uri), test::settingsBlock("55.0", "all"));
+    ASSERT_EQ(started.exitStatus, 0) << started.error;
+
+    auto status = readStatus();
+    EXPECT_EQ(mpd_status_get_state(status.get()), MPD_STATE_PLAY);
+    EXPECT_EQ(mpd_status_get_volume(status.get()), 55);
+    EXPECT_FALSE(mpd_status_get_random(status.get()));
+    EXPECT_TRUE(mpd_status_get_repeat(status.get()));
+    EXPECT_EQ(mpd_status_get_single_state(status.get()), MPD_SINGLE_OFF);
+
+    auto reading = run(script("music-now-playing", {}, 2));
+    ASSERT_EQ(reading.exitStatus, 0) << reading.error;
+    auto fields = split(withoutLineFeed(reading.output), '\x1f');
+    ASSERT_EQ(fields.size(), 7u) << reading.output;
+    EXPECT_EQ(fields[0], persistentID(track.uri));
+    EXPECT_EQ(fields[1], track.title);
+    EXPECT_EQ(fields[2], track.artist);
+    EXPECT_EQ(fields[3], track.album);
+    EXPECT_GE(std::stod(fields[4]), 0.0);
+    EXPECT_NEAR(std::stod(fields[5]), track.duration, 0.5);
+    EXPECT_EQ(fields[6], "playing");
+}
+
+TEST_F(MusicTest, NowPlayingReportsPausedAndStoppedStates)
+{
+    queueAndPlay({0});
+    mpd_run_pause(mpd->get(), true);
+    auto paused = split(withoutLineFeed(run(script("music-now-playing", {}, 2)).output), '\x1f');
+    ASSERT_EQ(paused.size(), 7u);
+    EXPECT_EQ(paused[6], "paused");
+
+    mpd_run_stop(mpd->get());
+    auto stopped = split(withoutLineFeed(run(script("music-now-playing", {}, 2)).output), '\x1f');
+    ASSERT_EQ(stopped.size(), 7u);
+    EXPECT_EQ(stopped[0], persistentID(tracks[0].uri));
+    EXPECT_EQ(stopped[6], "stopped");
+}
+
+TEST_F(MusicTest, NowPlayingWithNothingLoadedFailsInMusicsWords)
+{
+    auto reading = run(script("music-now-playing", {}, 2));
+    EXPECT_EQ(reading.exitStatus, 1);
+    EXPECT_THAT(reading.error,
+                HasSubstr("execution error: Music got an error: Can’t get current track. (-1728)"));
+    EXPECT_EQ(reading.output, "");
+}
+
+TEST_F(MusicTest, PlayTrackRefusesAnUnknownSongWithTheScriptsOwnError)
+{
+    auto started = playTrack("0000000000000000", "");
+    EXPECT_EQ(started.exitStatus, 1);
+    EXPECT_THAT(started.error, HasSubstr("execution error: Song is not in the Music library. (-2700)"));
+    EXPECT_EQ(mpd_status_get_state(readStatus().get()), MPD_STATE_STOP);
+}
+
+TEST_F(MusicTest, PlayTrackCanPauseOnceStarted)
+{
+    auto started = playTrack(persistentID(tracks[2].uri), "", "pause");
+    ASSERT_EQ(started.exitStatus, 0) << started.error;
+    EXPECT_EQ(mpd_status_get_state(readStatus().get()), MPD_STATE_PAUSE);
+}
+
+TEST_F(MusicTest, IsPlayingTrackComparesTheCurrentSong)
+{
+    queueAndPlay({0});
+    auto ask = [&](const std::string &id) {
+        return withoutLineFeed(run(script("music-is-playing-track", {{"trackID", quote(id)}}, 2)).output);
+    };
+    EXPECT_EQ(ask(persistentID(tracks[0].uri)), "true");
+    EXPECT_EQ(ask(persistentID(tracks[1].uri)), "false");
+    mpd_run_pause(mpd->get(), true);
+    EXPECT_EQ(ask(persistentID(tracks[0].uri)), "false");
+}
+
+TEST_F(MusicTest, PlayPausePauseAndResumeFollowThePlayersState)
+{
+    auto playpause = script("music-playpause");
+    queueAndPlay({0});
+    ASSERT_EQ(run(playpause).exitStatus, 0);
+    EXPECT_EQ(mpd_status_get_state(readStatus().get()), MPD_STATE_PAUSE);
+    ASSERT_EQ(run(playpause).exitStatus, 0);
+    EXPECT_EQ(mpd_status_get_state(readStatus().get()), MPD_STATE_PLAY);
+    ASSERT_EQ(run(script("music-pause")).exitStatus, 0);
+    EXPECT_EQ(mpd_status_get_state(readStatus().get()), MPD_STATE_PAUSE);
+    ASSERT_EQ(run(script("music-end-seek-playing")).exitStatus, 0);
+    EXPECT_EQ(mpd_status_get_state(readStatus().get()), MPD_STATE_PLAY);
+    mpd_run_stop(mpd->get());
+    ASSERT_EQ(run(playpause).exitStatus, 0);
+    EXPECT_EQ(mpd_status_get_state(readStatus().get()), MPD_STATE_PLAY);
+}
+
+TEST_F(MusicTest, SkipMovesThroughTheQueueAndFailsWhenStopped)
+{
+    queueAndPlay({0, 1});
+    ASSERT_EQ(run(script("music-skip", {{"step", "next track"}})).exitStatus, 0);
+    EXPECT_EQ(mpd_status_get_song_pos(readStatus().get()), 1);
+    ASSERT_EQ(run(script("music-skip", {{"step", "previous track"}})).exitStatus, 0);
+    EXPECT_EQ(mpd_status_get_song_pos(readStatus().get()), 0);
+
+    mpd_run_stop(mpd->get());
+    auto refused = run(script("music-skip", {{"step", "next track"}}));
+    EXPECT_EQ(refused.exitStatus, 1);
+    EXPECT_THAT(refused.error, HasSubstr("execution error: Music got an error: "));
+}
+
+TEST_F(MusicTest, SeekVolumeShuffleAndRepeatReachThePlayer)
+{
+    queueAndPlay({1});
+    mpd_run_pause(mpd->get(), true);
+    ASSERT_EQ(run(script("music-seek", {{"position", "12.5"}})).exitStatus, 0);
+    EXPECT_NEAR(elapsed(), 12.5, 0.2);
+
+    ASSERT_EQ(run(script("music-set-volume", {{"volume", "42.0"}})).exitStatus, 0);
+    EXPECT_EQ(mpd_status_get_volume(readStatus().get()), 42);
+    EXPECT_EQ(run(script("music-volume", {}, 3)).output, "42\n");
+
+    ASSERT_EQ(run(script("music-set-shuffle", {{"enabled", "true"}})).exitStatus, 0);
+    EXPECT_TRUE(mpd_status_get_random(readStatus().get()));
+    ASSERT_EQ(run(script("music-set-shuffle", {{"enabled", "false"}})).exitStatus, 0);
+    EXPECT_FALSE(mpd_status_get_random(readStatus().get()));
+
+    struct RepeatCase {
+        const char *mode;
+        bool repeat;
+        mpd_single_state single;
+    };
+    for (auto [mode, repeat, single] :
+         {RepeatCase{"one", true, MPD_SINGLE_ON}, RepeatCase{"all", true, MPD_SINGLE_OFF},
+          RepeatCase{"off", false, MPD_SINGLE_OFF}}) {
+        ASSERT_EQ(run(script("music-set-repeat", {{"repeat", mode}})).exitStatus, 0) << mode;
+        auto status = readStatus();
+        EXPECT_EQ(mpd_status_get_repeat(status.get()), repeat) << mode;
+        EXPECT_EQ(mpd_status_get_single_state(status.get()), single) << mode;
+    }
+}
+
+TEST_F(MusicTest, FastForwardScansUntilTheNextCommandStopsIt)
+{
+    queueAndPlay({2});
+    mpd_run_pause(mpd->get(), true);
+    mpd_run_seek_current(mpd->get(), 5, false);
+    auto begun = run(script("music-begin-seek", {{"scan", "fast forward"}}));
+    ASSERT_EQ(begun.exitStatus, 0) << begun.error;
+    EXPECT_EQ(begun.output, "false\n");
+    EXPECT_TRUE(scanRuns());
+    std::this_thread::sleep_for(700ms);
+    double scanned = elapsed();
+    EXPECT_GT(scanned, 8.0);
+
+    ASSERT_EQ(run(script("music-end-seek-paused")).exitStatus, 0);
+    EXPECT_FALSE(scanRuns());
+    EXPECT_EQ(mpd_status_get_state(readStatus().get()), MPD_STATE_PAUSE);
+    double stoppedAt = elapsed();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_NEAR(elapsed(), stoppedAt, 0.01);
+}
+
+TEST_F(MusicTest, RewindStopsAtTheStartOfTheSong)
+{
+    queueAndPlay({2});
+    mpd_run_seek_current(mpd->get(), 3, false);
+    auto begun = run(script("music-begin-seek", {{"scan", "rewind"}}));
+    ASSERT_EQ(begun.exitStatus, 0) << begun.error;
+    EXPECT_EQ(begun.output, "true\n");
+    auto deadline = std::chrono::steady_clock::now() + 3s;
+    while (scanRuns() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(50ms);
+    EXPECT_FALSE(scanRuns());
+    EXPECT_LT(elapsed(), 1.5);
+    ASSERT_EQ(run(script("music-end-seek-playing")).exitStatus, 0);
+    EXPECT_EQ(mpd_status_get_state(readStatus().get()), MPD_STATE_PLAY);
+}
+
+class MusicQueueTest : public MusicTest {
+  protected:
+    test::ToolResult startQueue(const std::string &name, const std::vector<std::string> &ids,
+                                const std::string &startID, const std::string &restore = "")
+    {
+        std::string list;
+        for (const auto &id : ids)
+            list += (list.empty() ? "\"" : ", \"") + quote(id) + "\"";
+        return run(script("music-start-queue",
+                          {{"name", quote(name)},
+                           {"startID", quote(startID)},
+                           {"trackList", list},
+                           {"settings", test::settingsBlock("60.0", "off")},
+                           {"restore", restore}},
+                          45));
+    }
+};
+
+TEST_F(MusicQueueTest, StartCopiesTheKnownTracksAndPlaysThePlaylistFromTheChosenOne)
+{
+    // A name with a quote and a backslash shows the quoting holds end to end.
+    std::string name = "Wheelbox Queue • \"Q\\1\"";
+    auto chosen = persistentID(tracks[2].uri);
+    auto other = persistentID(tracks[0].uri);
+    std::string restore = "\n            try\n              set player position to 6.5\n            end try\n"
+                          "            try\n              pause\n            end try";
+    auto started = startQueue(name, {chosen, "0000000000000000", other}, chosen, restore);
+    ASSERT_EQ(started.exitStatus, 0) << started.error;
+
+    auto fields = split(withoutLineFeed(started.output), '\x1e');
+    ASSERT_EQ(fields.size(), 5u) << started.output;
+    char playlistID[17];
+    std::snprintf(playlistID, sizeof playlistID, "%016llX",
+                  static_cast<unsigned long long>(mpd::playlistPersistentID(name)));
+    EXPECT_EQ(fields[0], playlistID);
+    EXPECT_EQ(fields[1], name);
+    EXPECT_EQ(fields[2], "queue");
+    EXPECT_EQ(fields[3], "1");
+    EXPECT_EQ(fields[4], chosen + "\x1f" + other);
+
+    EXPECT_EQ(playlistSongs(name), (std::vector<std::string>{tracks[2].uri, tracks[0].uri}));
+    auto status = readStatus();
+    EXPECT_EQ(mpd_status_get_state(status.get()), MPD_STATE_PAUSE);
+    EXPECT_EQ(mpd_status_get_volume(status.get()), 60);
+    EXPECT_NEAR(elapsed(), 6.5, 0.3);
+
+    auto deleted = run(script("music-delete-by-id", {{"oldID", quote(fields[0])}}));
+    ASSERT_EQ(deleted.exitStatus, 0) << deleted.error;
+    auto names = playlists();
+    EXPECT_EQ(std::count(names.begin(), names.end(), name), 0);
+}
+
+TEST_F(MusicQueueTest, StartRefusesANameThatIsTaken)
+{
+    auto roadTrip = playlistSongs("Road Trip");
+    auto id = persistentID(tracks[0].uri);
+    auto started = startQueue("Road Trip", {id}, id);
+    EXPECT_EQ(started.exitStatus, 1);
+    EXPECT_THAT(started.error,
+                HasSubstr("execution error: Music already has the temporary Wheelbox queue. (-2700)"));
+    EXPECT_EQ(playlistSongs("Road Trip"), roadTrip);
+}
+
+TEST_F(MusicQueueTest, AFailedStartDeletesTheNewPlaylistAndKeepsItsError)
+{
+    std::string name = "Wheelbox Queue • 0BADF00D";
+    auto started = startQueue(name, {"0000000000000000", persistentID(tracks[1].uri)}, "0000000000000000");
+    EXPECT_EQ(started.exitStatus, 1);
+    EXPECT_THAT(started.error, HasSubstr("execution error: Song is not in the Music library. (-2700)"));
+    auto names = playlists();
+    EXPECT_EQ(std::count(names.begin(), names.end(), name), 0);
+}
+
+TEST_F(MusicQueueTest, PendingAndOldQueuesAreDeletedByNameOnly)
+{
+    std::string pending = "Wheelbox Queue • 1234ABCD";
+    std::string old = "velto Queue • 99";
+    for (const auto &name : {pending, old}) {
+        mpd_run_playlist_add(mpd->get(), name.c_str(), tracks[0].uri.c_str());
+        mpd->check();
+    }
+    ASSERT_EQ(run(script("music-remove-pending", {{"pending", quote(pending)}})).exitStatus, 0);
+    ASSERT_EQ(run(script("music-delete-by-name", {{"oldName", quote(old)}})).exitStatus, 0);
+    auto names = playlists();
+    EXPECT_EQ(std::count(names.begin(), names.end(), pending), 0);
+    EXPECT_EQ(std::count(names.begin(), names.end(), old), 0);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "Road Trip"), 1);
+}
+
+TEST(MusicUnreachableTest, AMissingPlayerReadsAsNotRunning)
+{
+    auto reading =
+        test::runTool(script("music-now-playing", {}, 2), {{"MPD_HOST", "/nonexistent/mpd/socket"}});
+    EXPECT_EQ(reading.exitStatus, 1);
+    EXPECT_THAT(reading.error, HasSubstr("Music got an error: Application isn’t running. (-600)"));
+}
+
+} // namespace
+} // namespace wheelbox::osascript
