@@ -8,6 +8,7 @@
 #include <cctype>
 #include <csignal>
 #include <dirent.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -134,6 +135,16 @@ TEST_F(ScriptRunnerTest, ToolReceivesTheScriptInsideItsTimeoutBlock)
     std::string script = "echo\nsay \"quoted\" ’text’\n  indented";
     EXPECT_EQ(run(script, 0),
               "with timeout of 1 seconds\n  echo\nsay \"quoted\" ’text’\n  indented\nend timeout");
+}
+
+TEST_F(ScriptRunnerTest, ToolGetsOnlyItsThreeStandardDescriptors)
+{
+    // Not even a descriptor that the program lets every child inherit: a stray pipe end in one tool
+    // could keep another run's pipe from closing.
+    int inheritable = ::open("/dev/null", O_RDONLY);
+    ASSERT_GE(inheritable, 0);
+    EXPECT_EQ(run("fds", 2), "0 1 2");
+    ::close(inheritable);
 }
 
 TEST_F(ScriptRunnerTest, TimeoutBlockText)

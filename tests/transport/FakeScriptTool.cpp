@@ -6,6 +6,7 @@
 //   echo          write the whole program as received to standard output
 //   big-out N     write N bytes to standard output
 //   flood         write to standard output without end
+//   fds           write the numbers of its open file descriptors, in order, separated by spaces
 //   touch PATH    create PATH
 //   await PATH    wait until PATH exists
 //   sleep S       sleep S seconds
@@ -18,6 +19,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -97,6 +99,17 @@ int main()
         } else if (command == "flood") {
             for (std::string chunk(65536, 'x');;)
                 writeAll(STDOUT_FILENO, chunk);
+        } else if (command == "fds") {
+            std::set<int> fds;
+            for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd"))
+                fds.insert(std::stoi(entry.path().filename().string()));
+            std::string list;
+            for (int fd : fds) {
+                // The listing's own descriptor is open only while it runs.
+                if (::fcntl(fd, F_GETFD) >= 0)
+                    list += (list.empty() ? "" : " ") + std::to_string(fd);
+            }
+            writeAll(STDOUT_FILENO, list);
         } else if (command == "touch") {
             ::close(::open(argument.c_str(), O_WRONLY | O_CREAT, 0644));
         } else if (command == "await") {
