@@ -4,11 +4,15 @@
 
 #include <strings.h>
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <limits>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 namespace wheelbox {
 namespace {
@@ -22,7 +26,7 @@ constexpr const char *everySong = "(base '')";
 // The database can change between two pages (an update finished); the read then starts over.
 constexpr int readAttempts = 3;
 
-// Only the tags the library uses travel, which roughly halves a large library's replies.
+// Only the tags the library uses travel: a large library's replies stay small.
 constexpr mpd_tag_type usedTags[] = {
     MPD_TAG_TITLE, MPD_TAG_ARTIST, MPD_TAG_ALBUM, MPD_TAG_ALBUM_ARTIST,
     MPD_TAG_TRACK, MPD_TAG_DISC,   MPD_TAG_GENRE, MPD_TAG_MUSICBRAINZ_ALBUMID};
@@ -46,7 +50,6 @@ struct SongTags {
   private:
     std::string *fieldFor(std::string_view name)
     {
-        // The names MPD gives its tags (mpd_tag_name()), compared as libmpdclient does: ignoring case.
         struct Entry {
             mpd_tag_type type;
             std::string SongTags::*field;
@@ -57,10 +60,16 @@ struct SongTags {
             {MPD_TAG_TRACK, &SongTags::track}, {MPD_TAG_DISC, &SongTags::disc},
             {MPD_TAG_GENRE, &SongTags::genre}, {MPD_TAG_MUSICBRAINZ_ALBUMID, &SongTags::musicBrainzAlbumID},
         };
-        for (auto &entry : entries) {
-            std::string_view tagName = mpd_tag_name(entry.type);
-            if (tagName.size() == name.size() && strncasecmp(tagName.data(), name.data(), name.size()) == 0)
-                return &(this->*entry.field);
+        static const auto names = [] {
+            std::array<std::string_view, std::size(entries)> result;
+            for (std::size_t i = 0; i < result.size(); ++i)
+                result[i] = mpd_tag_name(entries[i].type);
+            return result;
+        }();
+        // Compared as libmpdclient compares tag names: ignoring case.
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            if (names[i].size() == name.size() && strncasecmp(names[i].data(), name.data(), name.size()) == 0)
+                return &(this->*entries[i].field);
         }
         return nullptr;
     }
@@ -183,8 +192,8 @@ class LibraryReader {
                 uris.push_back(std::move(tags.uri));
                 tags = SongTags();
             };
-            // The reply is read pair by pair: building an mpd_song parses every line, including a
-            // date whose conversion stats /etc/localtime each time, which doubled the read's cost.
+            // Read pair by pair: building an mpd_song parses every line, including a date whose
+            // conversion stats /etc/localtime each time, and cost most of a large read's time.
             while (auto *pair = mpd_recv_pair(connection)) {
                 std::string_view name = pair->name;
                 if (name == "file") {
