@@ -1,0 +1,79 @@
+// The firmware in the engine users actually meet: a WebKitGTK web view under Xvfb that serves it
+// over the "velto" scheme and talks to it through the "velto" message handler (webkit/smoke.py).
+
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { spawn, spawnSync } from 'node:child_process';
+import fs from 'node:fs';
+import { fileURLToPath } from 'node:url';
+import { FIRMWARE_ROOT } from '../support/server.js';
+
+const PYTHON = '/usr/bin/python3';
+const SMOKE = fileURLToPath(new URL('../webkit/smoke.py', import.meta.url));
+const OUT = new URL('../out/screenshots/', import.meta.url);
+
+function missing() {
+  const probe = spawnSync(PYTHON, ['-c', 'import gi; gi.require_version("WebKit2", "4.1"); gi.require_version("Gtk", "3.0")']);
+  if (probe.status !== 0) return 'WebKitGTK for Python is not installed (gir1.2-webkit2-4.1, python3-gi-cairo)';
+  if (spawnSync('Xvfb', ['-help']).error) return 'Xvfb is not installed';
+  return null;
+}
+
+/** Starts Xvfb on a free display; resolves with the display name and a stop function. */
+function startXvfb() {
+  return new Promise((resolve, reject) => {
+    const xvfb = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', '1024x900x24', '-nolisten', 'tcp'], {
+      stdio: ['ignore', 'ignore', 'ignore', 'pipe'],
+    });
+    let text = '';
+    xvfb.stdio[3].on('data', (chunk) => {
+      text += chunk;
+      if (text.includes('\n')) resolve({ display: `:${text.trim()}`, stop: () => xvfb.kill() });
+    });
+    xvfb.on('error', reject);
+    xvfb.on('exit', (code) => reject(new Error(`Xvfb exited with ${code}`)));
+  });
+}
+
+test('WebKitGTK loads the firmware over the velto scheme and talks to the native handler', { skip: missing() ?? false, timeout: 90_000 }, async () => {
+  const xvfb = await startXvfb();
+  try {
+    fs.mkdirSync(OUT, { recursive: true });
+    const snapshot = fileURLToPath(new URL('webkit-music.png', OUT));
+    const child = spawn(PYTHON, [SMOKE, FIRMWARE_ROOT, snapshot], {
+      env: {
+        ...process.env,
+        DISPLAY: xvfb.display,
+        GDK_BACKEND: 'x11',
+        NO_AT_BRIDGE: '1',
+        LIBGL_ALWAYS_SOFTWARE: '1',
+        // Root in a container cannot set up WebKit's bubblewrap sandbox.
+        WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS: '1',
+      },
+      stdio: ['ignore', 'pipe', 'pipe'],
+    });
+    let stdout = '';
+    let stderr = '';
+    child.stdout.on('data', (c) => (stdout += c));
+    child.stderr.on('data', (c) => (stderr += c));
+    const code = await new Promise((resolve) => child.on('exit', resolve));
+    assert.equal(code, 0, stderr);
+    const seen = JSON.parse(stdout);
+    for (const file of ['index.html', 'css/device.css', 'js/main.js', 'js/app.js', 'js/view.js']) {
+      assert.ok(seen.requests.includes(file), `${file} was requested`);
+    }
+    const [ready, getList] = seen.messages;
+    assert.equal(ready.method, 'ready');
+    assert.equal(ready.version, 1);
+    assert.deepEqual(ready.params, {});
+    assert.ok(typeof ready.id === 'string' && ready.id.length > 0 && ready.id.length <= 128);
+    assert.deepEqual([getList.method, getList.params], ['getList', { path: 'music' }]);
+    assert.notEqual(getList.id, ready.id);
+    assert.deepEqual(
+      [seen.checks.title, seen.checks.rows, seen.checks.resizeOutSettled, seen.checks.audio, seen.checks.snapshot],
+      ['Music', ['Songs'], true, 'function', true],
+    );
+  } finally {
+    xvfb.stop();
+  }
+});

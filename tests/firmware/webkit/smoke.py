@@ -1,0 +1,132 @@
+#!/usr/bin/env python3
+"""Loads the firmware in a real WebKitGTK web view over the "velto" scheme, the way the app does,
+and plays a short conversation with it. Prints one JSON object with what it saw; exits non-zero
+when the page never spoke."""
+
+import json
+import os
+import sys
+
+import gi
+
+gi.require_version("Gdk", "3.0")
+gi.require_version("Gtk", "3.0")
+gi.require_version("WebKit2", "4.1")
+from gi.repository import Gdk, Gio, GLib, Gtk, WebKit2  # noqa: E402
+
+ROOT = os.path.realpath(sys.argv[1])
+SNAPSHOT = sys.argv[2] if len(sys.argv) > 2 else None
+TYPES = {".html": "text/html", ".css": "text/css", ".js": "text/javascript", ".svg": "image/svg+xml", ".json": "application/json"}
+
+seen = {"messages": [], "requests": [], "checks": {}}
+loop = GLib.MainLoop()
+
+
+def serve(request):
+    relative = request.get_path().lstrip("/")
+    path = os.path.realpath(os.path.join(ROOT, relative))
+    seen["requests"].append(relative)
+    if not relative or not path.startswith(ROOT + os.sep) or not os.path.isfile(path):
+        request.finish_error(GLib.Error.new_literal(Gio.io_error_quark(), "not found", Gio.IOErrorEnum.NOT_FOUND))
+        return
+    with open(path, "rb") as f:
+        data = f.read()
+    stream = Gio.MemoryInputStream.new_from_bytes(GLib.Bytes.new(data))
+    response = WebKit2.URISchemeResponse.new(stream, len(data))
+    mime = TYPES.get(os.path.splitext(path)[1], "application/octet-stream")
+    response.set_content_type(mime + ("; charset=utf-8" if mime.startswith("text/") else ""))
+    request.finish_with_response(response)
+
+
+context = WebKit2.WebContext.new()
+context.register_uri_scheme("velto", serve)
+manager = WebKit2.UserContentManager()
+manager.register_script_message_handler("velto")
+view = WebKit2.WebView(web_context=context, user_content_manager=manager)
+transparent = Gdk.RGBA()
+transparent.parse("rgba(0,0,0,0)")
+view.set_background_color(transparent)
+
+
+def run(script, then):
+    def done(source, result):
+        try:
+            value = view.evaluate_javascript_finish(result)
+            then(json.loads(value.to_json(0)) if value and not value.is_undefined() else None)
+        except GLib.Error as error:
+            then({"error": error.message})
+
+    view.evaluate_javascript(script, -1, None, None, None, done)
+
+
+def answer(message, payload):
+    view.evaluate_javascript(
+        "window.veltoNative?.resolve(%s, %s);" % (json.dumps(message["id"]), json.dumps(payload)), -1, None, None, None, None
+    )
+
+
+def finish():
+    loop.quit()
+    return False
+
+
+def after_resize(source, result):
+    try:
+        view.call_async_javascript_function_finish(result)
+        seen["checks"]["resizeOutSettled"] = True
+    except GLib.Error as error:
+        seen["checks"]["resizeOutError"] = error.message
+    run(
+        "({title: document.getElementById('status-title').textContent,"
+        " rows: [...document.querySelectorAll('#pages .page:last-child .row:not([hidden]) .row-title')].map(r => r.textContent),"
+        " audio: typeof AudioContext, frames: typeof requestAnimationFrame})",
+        lambda shown: (seen["checks"].update(shown or {}), GLib.timeout_add(50, finish)),
+    )
+
+
+def on_message(_manager, result):
+    body = json.loads(result.get_js_value().to_json(0))
+    seen["messages"].append(body)
+    method = body.get("method")
+    if method == "ready":
+        answer(body, {"result": {"bridgeVersion": 1, "transport": "system", "volume": 50.0, "nowPlaying": None}})
+        run("window.dispatchEvent(new KeyboardEvent('keydown', {key: 'Enter'})); true", lambda _: None)
+    elif method == "getList":
+        items = [{"id": "music/songs", "title": "Songs", "kind": "container", "hasChildren": True, "playable": False}]
+        answer(body, {"result": {"id": "music", "title": "Music", "items": items}})
+        GLib.timeout_add(2000, snapshot)
+
+
+def snapshot():
+    def saved(source, result):
+        try:
+            surface = view.get_snapshot_finish(result)
+            if SNAPSHOT:
+                surface.write_to_png(SNAPSHOT)
+            seen["checks"]["snapshot"] = True
+        except GLib.Error as error:
+            seen["checks"]["snapshotError"] = error.message
+        shrink()
+
+    view.get_snapshot(WebKit2.SnapshotRegion.VISIBLE, WebKit2.SnapshotOptions.TRANSPARENT_BACKGROUND, None, saved)
+    return False
+
+
+def shrink():
+    # The shrink call exactly as the native side makes it, in the page's content world.
+    args = GLib.Variant("a{sv}", {"ratio": GLib.Variant("d", 0.5)})
+    view.call_async_javascript_function(
+        "return window.veltoFirmware && window.veltoFirmware.resizeOut(ratio);", -1, args, None, None, None, after_resize
+    )
+
+
+manager.connect("script-message-received::velto", on_message)
+window = Gtk.Window()
+window.set_default_size(470, 770)
+window.add(view)
+window.show_all()
+view.load_uri("velto://app/index.html")
+GLib.timeout_add_seconds(20, finish)
+loop.run()
+print(json.dumps(seen))
+sys.exit(0 if seen["messages"] else 1)
