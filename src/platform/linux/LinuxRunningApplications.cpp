@@ -114,6 +114,50 @@ bool mpdGreets(const mpd::MpdAddress &address, std::chrono::milliseconds timeout
     return false;
 }
 
+// Connecting has no timeout of its own, and a bus that accepts but never authenticates would
+// hold the caller forever; so it runs on a private main context that gives up at the deadline.
+glib::ObjectPtr<GDBusConnection> connectWithin(const char *address, std::chrono::milliseconds timeout)
+{
+    struct Attempt {
+        GDBusConnection *connection = nullptr;
+        bool finished = false;
+        bool timedOut = false;
+    } attempt;
+    glib::MainContextPtr context(g_main_context_new());
+    g_main_context_push_thread_default(context.get());
+    glib::ObjectPtr<GCancellable> cancellable(g_cancellable_new());
+    auto flags = static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                   G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION);
+    g_dbus_connection_new_for_address(
+        address, flags, nullptr, cancellable.get(),
+        [](GObject *, GAsyncResult *result, gpointer data) {
+            auto *finished = static_cast<Attempt *>(data);
+            finished->connection = g_dbus_connection_new_for_address_finish(result, nullptr);
+            finished->finished = true;
+        },
+        &attempt);
+    GSource *timer = g_timeout_source_new(static_cast<guint>(timeout.count()));
+    g_source_set_callback(
+        timer,
+        [](gpointer data) {
+            static_cast<Attempt *>(data)->timedOut = true;
+            return G_SOURCE_REMOVE;
+        },
+        &attempt, nullptr);
+    g_source_attach(timer, context.get());
+    while (!attempt.finished && !attempt.timedOut)
+        g_main_context_iteration(context.get(), TRUE);
+    if (!attempt.finished) {
+        g_cancellable_cancel(cancellable.get());
+        while (!attempt.finished)
+            g_main_context_iteration(context.get(), TRUE);
+    }
+    g_source_destroy(timer);
+    g_source_unref(timer);
+    g_main_context_pop_thread_default(context.get());
+    return glib::ObjectPtr<GDBusConnection>(attempt.connection);
+}
+
 } // namespace
 
 LinuxRunningApplications::LinuxRunningApplications(LinuxRunningApplicationsSettings settings)
@@ -152,13 +196,9 @@ bool LinuxRunningApplications::busNameHasOwner()
             }
         }
         const char *address = settings_.busAddress ? settings_.busAddress->c_str() : sessionAddress.get();
-        auto flags = static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                                       G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION);
-        bus_.reset(g_dbus_connection_new_for_address_sync(address, flags, nullptr, nullptr, &error));
-        if (!bus_) {
-            g_clear_error(&error);
+        bus_ = connectWithin(address, settings_.timeout);
+        if (!bus_)
             return false;
-        }
     }
 
     GError *error = nullptr;
