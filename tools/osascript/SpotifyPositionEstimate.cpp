@@ -90,7 +90,8 @@ void SpotifyPositionEstimate::save(const Anchor &anchor) const
          << (anchor.playing ? "playing" : "paused") << '\n';
     // Written aside and renamed, so a concurrent run never reads half a file.
     auto temporary = *file_;
-    temporary += "." + std::to_string(getpid());
+    temporary += ".";
+    temporary += std::to_string(getpid());
     {
         std::ofstream output(temporary, std::ios::trunc);
         output << text.str();
