@@ -30,8 +30,8 @@ function menuScreen(kind, title, items, extra = {}) {
 
 export class App {
   /**
-   * `bridge`: a BridgeClient. `view`: receives the change notifications below. `sound`: tick() and
-   * press(). `timers`: setTimeout/clearTimeout. `now`: milliseconds.
+   * `bridge`: a BridgeClient. `view`: told about every change (DeviceView's methods). `sound`:
+   * tick(), press() and knock(). `timers`: setTimeout/clearTimeout. `now`: milliseconds.
    */
   constructor({ bridge, view, sound, timers = globalThis, now = () => performance.now(), random = Math.random }) {
     this.bridge = bridge;
@@ -51,6 +51,7 @@ export class App {
     this.idleTimer = null;
     this.scrubTimer = null;
     this.seekTimer = null;
+    this.seeking = false; // a back/forward hold is scanning
     this.volumeSender = new LatestValueSender(
       (volume) => this.bridge.request('setVolume', { volume }),
       (error) => this.#fail(error),
@@ -76,7 +77,19 @@ export class App {
 
   nowPlaying(raw) {
     if (!raw || typeof raw !== 'object') return;
+    const before = this.player.state;
     this.player.update(raw);
+    const screen = this.screen;
+    if (screen.kind === 'nowPlaying' && screen.mode === 'scrub') {
+      const after = this.player.state;
+      // A scrub position means nothing in another track: drop it instead of seeking there.
+      if (after.persistentID !== before.persistentID || after.title !== before.title) {
+        this.timers.clearTimeout(this.seekTimer);
+        this.seekTimer = null;
+        this.timers.clearTimeout(this.scrubTimer);
+        screen.mode = 'volume';
+      }
+    }
     if (typeof raw.volume === 'number' && Number.isFinite(raw.volume)) this.volume = clampVolume(raw.volume);
     if (raw.repeat === 'Off' || raw.repeat === 'One' || raw.repeat === 'All') this.settings.repeat = raw.repeat;
     this.#refreshMainMenu();

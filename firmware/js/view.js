@@ -22,6 +22,7 @@ const LOCK_FLASH_MS = 1100;
 const VOLUME_SHOWN_MS = 1600;
 const BUSY_SHOWN_AFTER_MS = 300;
 const PAGE_SLIDE_MS = 200;
+const SLIDES = ['enter-forward', 'enter-back', 'leave-forward', 'leave-back'];
 
 const PLAY_ICON = '<svg viewBox="0 0 10 10"><path d="M1 0 L9 5 L1 10 Z"/></svg>';
 const PAUSE_ICON = '<svg viewBox="0 0 10 10"><rect x="1" y="0" width="3" height="10" rx="0.5"/><rect x="6" y="0" width="3" height="10" rx="0.5"/></svg>';
@@ -137,12 +138,10 @@ export class DeviceView {
     const page = this.#pageFor(screen);
     const old = this.currentPage;
     this.currentPage = page;
-    this.#render(screen);
-    if (old === page) return;
-    if (old) {
-      if (direction === 'none') old.remove();
-      else {
-        old.className = 'page';
+    if (old !== page) {
+      if (old && direction === 'none') old.remove();
+      else if (old) {
+        old.classList.remove(...SLIDES);
         old.getBoundingClientRect();
         old.classList.add(direction === 'back' ? 'leave-back' : 'leave-forward');
         clearTimeout(old.removeTimer);
@@ -150,19 +149,21 @@ export class DeviceView {
           if (old !== this.currentPage) old.remove();
         }, PAGE_SLIDE_MS + 30);
       }
+      clearTimeout(page.removeTimer);
+      page.classList.remove(...SLIDES);
+      if (direction === 'none') this.pagesEl.appendChild(page);
+      else {
+        // Place the page beside the screen without animating, then let it slide in.
+        const enter = direction === 'back' ? 'enter-back' : 'enter-forward';
+        page.style.transition = 'none';
+        page.classList.add(enter);
+        this.pagesEl.appendChild(page);
+        page.getBoundingClientRect();
+        page.style.transition = '';
+        page.classList.remove(enter);
+      }
     }
-    clearTimeout(page.removeTimer);
-    page.className = 'page';
-    if (direction !== 'none') {
-      page.classList.add(direction === 'back' ? 'enter-back' : 'enter-forward');
-      page.style.transition = 'none';
-      this.pagesEl.appendChild(page);
-      page.getBoundingClientRect();
-      page.style.transition = '';
-      page.className = 'page';
-    } else {
-      this.pagesEl.appendChild(page);
-    }
+    this.#render(screen);
     this.statusChanged();
   }
 

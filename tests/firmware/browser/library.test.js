@@ -85,6 +85,13 @@ describe('library', () => {
     await page.waitForTimeout(150);
     await page.keyboard.press('ArrowUp');
     assert.equal((await screen(page)).selected, 'Song 099999');
+    // Playing it and coming back finds the list as it was, scroll bar included.
+    await page.keyboard.press('Enter');
+    await page.waitForSelector('.np-title');
+    await page.keyboard.press('Escape');
+    songs = await waitForScreen(page, 'Songs');
+    assert.equal(songs.selected, 'Song 099999');
+    assert.equal(await page.evaluate(() => getComputedStyle(document.querySelector('#pages .page:last-child .scrollbar')).display), 'block');
     await page.close();
   });
 

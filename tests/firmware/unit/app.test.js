@@ -164,6 +164,19 @@ test('scrubbing sends one seek for a burst of steps, at the final position', asy
   assert.deepEqual(seeks.map((m) => m.params), [{ seconds: 60 }]);
 });
 
+test('a track change while scrubbing drops the scrub instead of seeking in the new track', async () => {
+  const { app, sent, clock } = rig();
+  app.nowPlaying({ source: 'music', persistentID: 'A', title: 'One', elapsed: 10, duration: 100, isPlaying: false });
+  app.input('rotate', 4);
+  app.input('select'); // Now Playing
+  app.input('select'); // scrub
+  app.input('rotate', 3);
+  app.nowPlaying({ source: 'music', persistentID: 'B', title: 'Two', elapsed: 0, duration: 300, isPlaying: true });
+  clock.advance(SEEK_DEBOUNCE_MS * 2);
+  assert.equal(sent.filter((m) => m.method === 'seek').length, 0);
+  assert.equal(app.screen.mode, 'volume');
+});
+
 test('the wheel on Now Playing sets the volume in clamped steps', async () => {
   const { app, answer, sent } = rig();
   app.nowPlaying({ source: 'music', title: 'T', duration: 100, isPlaying: true });
