@@ -1,5 +1,6 @@
 #include "lib/mpd/MpdConnection.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <filesystem>
@@ -22,6 +23,18 @@ unsigned parsePort(std::string_view text)
     if (error != std::errc() || end != text.data() + text.size() || port == 0 || port > 65535)
         return defaultPort;
     return port;
+}
+
+// libmpdclient before 2.21 stores the part of a timeout below one second as microseconds, so 500 ms
+// would wait 0.5 ms. There, round up to whole seconds: waiting a little longer is harmless, giving
+// up at once is not.
+unsigned libraryTimeout(std::chrono::milliseconds timeout) noexcept
+{
+    auto milliseconds = static_cast<unsigned>(std::max<std::chrono::milliseconds::rep>(timeout.count(), 1));
+#if !LIBMPDCLIENT_CHECK_VERSION(2, 21, 0)
+    milliseconds = (milliseconds + 999) / 1000 * 1000;
+#endif
+    return milliseconds;
 }
 
 } // namespace
@@ -86,7 +99,7 @@ void MpdConnection::check() const
 
 void MpdConnection::setTimeout(std::chrono::milliseconds timeout) noexcept
 {
-    mpd_connection_set_timeout(connection_.get(), static_cast<unsigned>(timeout.count()));
+    mpd_connection_set_timeout(connection_.get(), libraryTimeout(timeout));
 }
 
 } // namespace wheelbox::mpd
