@@ -56,6 +56,19 @@ test('an empty payload is a success without a result; stray and repeated answers
   assert.equal(timers.count, 0, 'the timeout is cleared');
 });
 
+test('a payload given as JSON text settles like the object it spells', async () => {
+  const { bridge } = client();
+  const list = bridge.request('getList');
+  const failing = bridge.request('getAbout');
+  const garbled = bridge.request('getSettings');
+  bridge.resolve('p-1', JSON.stringify({ result: { id: 'music', items: [] } }));
+  bridge.resolve('p-2', '{"error":"Expired native request: getAbout"}');
+  bridge.resolve('p-3', '{"result": ');
+  assert.deepEqual(await list, { id: 'music', items: [] });
+  await assert.rejects(failing, /Expired native request: getAbout/);
+  await assert.rejects(garbled, /Malformed answer/);
+});
+
 test('a request that is never answered fails after the timeout and frees its entry', async () => {
   const { bridge, timers } = client();
   const pending = bridge.request('getAbout');
