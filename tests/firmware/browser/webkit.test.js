@@ -73,6 +73,7 @@ test('WebKitGTK loads the firmware over the velto scheme and talks to the native
       [seen.checks.title, seen.checks.rows, seen.checks.resizeOutSettled, seen.checks.audio, seen.checks.snapshot],
       ['Music', ['Songs'], true, 'function', true],
     );
+    assert.deepEqual(seen.checks.errors, [], 'no uncaught error in the page');
     // The 100,000-song answer went through: report what it cost in this engine.
     assert.equal(seen.perf.listTitle, 'Songs');
     const figures = Object.fromEntries(Object.entries(seen.perf).map(([k, v]) => [k, typeof v === 'number' ? Math.round(v * 100) / 100 : v]));

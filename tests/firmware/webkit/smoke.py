@@ -42,6 +42,18 @@ context = WebKit2.WebContext.new()
 context.register_uri_scheme("velto", serve)
 manager = WebKit2.UserContentManager()
 manager.register_script_message_handler("velto")
+# Collect every uncaught error and rejection of the page, to be read back at the end.
+manager.add_script(
+    WebKit2.UserScript.new(
+        "window.__errors = [];"
+        "addEventListener('error', (e) => window.__errors.push(String(e.message)));"
+        "addEventListener('unhandledrejection', (e) => window.__errors.push('rejection: ' + String(e.reason)));",
+        WebKit2.UserContentInjectedFrames.TOP_FRAME,
+        WebKit2.UserScriptInjectionTime.START,
+        None,
+        None,
+    )
+)
 view = WebKit2.WebView(web_context=context, user_content_manager=manager)
 transparent = Gdk.RGBA()
 transparent.parse("rgba(0,0,0,0)")
@@ -79,7 +91,7 @@ def after_resize(source, result):
     run(
         "({title: document.getElementById('status-title').textContent,"
         " rows: [...document.querySelectorAll('#pages .page:last-child .row:not([hidden]) .row-title')].map(r => r.textContent),"
-        " audio: typeof AudioContext, frames: typeof requestAnimationFrame})",
+        " audio: typeof AudioContext, frames: typeof requestAnimationFrame, errors: window.__errors})",
         lambda shown: (seen["checks"].update(shown or {}), open_songs()),
     )
 
