@@ -4,6 +4,7 @@
 
 #include "Interpreter.hpp"
 #include "Lexer.hpp"
+#include "ParameterNames.hpp"
 #include "Parser.hpp"
 #include "ScriptFixtures.hpp"
 #include "ValueOperations.hpp"
@@ -69,7 +70,7 @@ struct Outcome {
     SourceRange range;
 };
 
-class LanguageTest : public ::testing::Test {
+class osascriptLanguageTest : public ::testing::Test {
   protected:
     Outcome run(std::string_view source)
     {
@@ -103,11 +104,12 @@ class LanguageTest : public ::testing::Test {
 struct ResultCase {
     const char *program;
     const char *expected;
+    friend void PrintTo(const ResultCase &c, std::ostream *os) { test::printParameter(c.program, os); }
 };
 
-class ResultTest : public LanguageTest, public ::testing::WithParamInterface<ResultCase> {};
+class osascriptResultTest : public osascriptLanguageTest, public ::testing::WithParamInterface<ResultCase> {};
 
-TEST_P(ResultTest, PrintsWhatAppleScriptPrints)
+TEST_P(osascriptResultTest, PrintsWhatAppleScriptPrints)
 {
     auto outcome = run(GetParam().program);
     ASSERT_FALSE(outcome.error) << *outcome.error;
@@ -116,7 +118,7 @@ TEST_P(ResultTest, PrintsWhatAppleScriptPrints)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Arithmetic, ResultTest,
+    Arithmetic, osascriptResultTest,
     ::testing::Values(ResultCase{"return 1 + 2", "3"}, ResultCase{"return 7 / 2", "3.5"},
                       ResultCase{"return 6 / 2", "3.0"}, ResultCase{"return 7 div 2", "3"},
                       ResultCase{"return -7 mod 3", "-1"}, ResultCase{"return 2 ^ 3", "8.0"},
@@ -125,7 +127,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ResultCase{"return \"2.5\" * 2", "5.0"}, ResultCase{"return 0.25 * 2 - 1", "-0.5"}));
 
 INSTANTIATE_TEST_SUITE_P(
-    RealFormatting, ResultTest,
+    RealFormatting, osascriptResultTest,
     ::testing::Values(ResultCase{"return 10000.0", "1.0E+4"}, ResultCase{"return 9999.5", "9999.5"},
                       ResultCase{"return 12.5", "12.5"}, ResultCase{"return 1 / 3", "0.333333333333"},
                       ResultCase{"return 0.1 + 0.2", "0.3"}, ResultCase{"return 1.0E-5", "1.0E-5"},
@@ -133,7 +135,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ResultCase{"return -2.0", "-2.0"}, ResultCase{"return 245.123 as text", "245.123"}));
 
 INSTANTIATE_TEST_SUITE_P(
-    Coercions, ResultTest,
+    Coercions, osascriptResultTest,
     ::testing::Values(
         ResultCase{"return 3 as text", "3"}, ResultCase{"return 3.0 as text", "3.0"},
         ResultCase{"return true as text", "true"}, ResultCase{"return \"12\" as integer", "12"},
@@ -148,7 +150,7 @@ INSTANTIATE_TEST_SUITE_P(
         ResultCase{"return (ASCII character 65) & (ASCII character 233)", "Aé"}));
 
 INSTANTIATE_TEST_SUITE_P(
-    Comparisons, ResultTest,
+    Comparisons, osascriptResultTest,
     ::testing::Values(
         ResultCase{"return \"abc\" is \"ABC\"", "true"}, ResultCase{"return \"ÄBC\" is \"äbc\"", "true"},
         ResultCase{"return \"abc\" = \"abd\"", "false"}, ResultCase{"return 1 is 1.0", "true"},
@@ -162,7 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
         ResultCase{"return missing value is missing value", "true"}));
 
 INSTANTIATE_TEST_SUITE_P(
-    TextAndLists, ResultTest,
+    TextAndLists, osascriptResultTest,
     ::testing::Values(
         ResultCase{"return \"a\" & 1", "a1"}, ResultCase{"return 1 & 2", "1, 2"},
         ResultCase{"return {1} & {2, 3}", "1, 2, 3"}, ResultCase{"return item 2 of {\"x\", \"y\"}", "y"},
@@ -174,7 +176,7 @@ INSTANTIATE_TEST_SUITE_P(
         ResultCase{"set L to {1, 2}\nset item 1 of L to 5\nreturn L", "5, 2"}));
 
 INSTANTIATE_TEST_SUITE_P(
-    ControlFlow, ResultTest,
+    ControlFlow, osascriptResultTest,
     ::testing::Values(
         ResultCase{"set n to 0\nrepeat 3 times\nset n to n + 1\nend repeat\nreturn n", "3"},
         ResultCase{"set s to 0\nrepeat with i from 1 to 10 by 3\nset s to s + i\nend repeat\nreturn s", "22"},
@@ -206,7 +208,7 @@ INSTANTIATE_TEST_SUITE_P(
         ResultCase{"set x to 3", "3"},
         ResultCase{"with timeout of 2 seconds\n  return 1\nend timeout", "1"}));
 
-TEST_F(LanguageTest, ReturnWithoutValueAndCommandsPrintNothing)
+TEST_F(osascriptLanguageTest, ReturnWithoutValueAndCommandsPrintNothing)
 {
     EXPECT_FALSE(run("return").result);
     EXPECT_FALSE(run("tell application \"Music\" to playpause").result);
@@ -216,11 +218,12 @@ struct ErrorCase {
     const char *program;
     const char *message;
     int number;
+    friend void PrintTo(const ErrorCase &c, std::ostream *os) { test::printParameter(c.program, os); }
 };
 
-class ErrorTest : public LanguageTest, public ::testing::WithParamInterface<ErrorCase> {};
+class osascriptErrorTest : public osascriptLanguageTest, public ::testing::WithParamInterface<ErrorCase> {};
 
-TEST_P(ErrorTest, FailsWithAppleScriptsMessageAndNumber)
+TEST_P(osascriptErrorTest, FailsWithAppleScriptsMessageAndNumber)
 {
     auto outcome = run(GetParam().program);
     ASSERT_TRUE(outcome.error) << "result: " << outcome.result.value_or("none");
@@ -229,7 +232,7 @@ TEST_P(ErrorTest, FailsWithAppleScriptsMessageAndNumber)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Errors, ErrorTest,
+    Errors, osascriptErrorTest,
     ::testing::Values(
         ErrorCase{"return x", "The variable x is not defined.", -2753},
         ErrorCase{"return \"abc\" as number", "Can’t make \"abc\" into type number.", -1700},
@@ -248,7 +251,7 @@ INSTANTIATE_TEST_SUITE_P(
             "number n\n  end try\nend tell",
             "Music got an error: Can’t get player state.", -1728}));
 
-TEST_F(LanguageTest, AnErrorNamesTheInnermostFailingStatement)
+TEST_F(osascriptLanguageTest, AnErrorNamesTheInnermostFailingStatement)
 {
     std::string program = "set a to 1\ntell application \"Music\"\n  set b to 2\n  return c\nend tell";
     auto outcome = run(program);
@@ -259,11 +262,12 @@ TEST_F(LanguageTest, AnErrorNamesTheInnermostFailingStatement)
 struct SyntaxCase {
     const char *program;
     const char *message;
+    friend void PrintTo(const SyntaxCase &c, std::ostream *os) { test::printParameter(c.program, os); }
 };
 
-class SyntaxTest : public ::testing::TestWithParam<SyntaxCase> {};
+class osascriptSyntaxTest : public ::testing::TestWithParam<SyntaxCase> {};
 
-TEST_P(SyntaxTest, RefusesWhatIsOutsideTheSubset)
+TEST_P(osascriptSyntaxTest, RefusesWhatIsOutsideTheSubset)
 {
     try {
         parseProgram(GetParam().program);
@@ -274,7 +278,7 @@ TEST_P(SyntaxTest, RefusesWhatIsOutsideTheSubset)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Refused, SyntaxTest,
+    Refused, osascriptSyntaxTest,
     ::testing::Values(
         SyntaxCase{"do shell script \"rm -rf ~\"", "Expected end of line but found identifier."},
         SyntaxCase{"tell application \"Music\" to do shell script \"ls\"", "Expected end of line"},
@@ -297,7 +301,7 @@ INSTANTIATE_TEST_SUITE_P(
         SyntaxCase{"tell application (\"Mu\" & \"sic\") to pause", "Expected application name"},
         SyntaxCase{"return 3x", "can’t go after this number"}, SyntaxCase{"return 1 $ 2", "unknown token"}));
 
-TEST_F(LanguageTest, ApplicationsAreCreatedOnlyWhenAddressed)
+TEST_F(osascriptLanguageTest, ApplicationsAreCreatedOnlyWhenAddressed)
 {
     properties[Property::PlayerState] = Value(Constant{"playing"});
     auto outcome =
@@ -307,7 +311,7 @@ TEST_F(LanguageTest, ApplicationsAreCreatedOnlyWhenAddressed)
     EXPECT_EQ(created, std::vector<std::string>{"Music"});
 }
 
-TEST_F(LanguageTest, TimeoutBlocksBoundEachRequestAndEndWithTheirBlock)
+TEST_F(osascriptLanguageTest, TimeoutBlocksBoundEachRequestAndEndWithTheirBlock)
 {
     properties[Property::SoundVolume] = Value(50);
     run("tell application \"Music\"\n  with timeout of 3 seconds\n    get sound volume\n  end timeout\n"
@@ -316,7 +320,7 @@ TEST_F(LanguageTest, TimeoutBlocksBoundEachRequestAndEndWithTheirBlock)
                                              "finish"}));
 }
 
-TEST_F(LanguageTest, DelayWaitsAndMakesReadingsStale)
+TEST_F(osascriptLanguageTest, DelayWaitsAndMakesReadingsStale)
 {
     properties[Property::PlayerState] = Value(Constant{"paused"});
     run("tell application \"Music\"\n  delay 0.2\n  delay 0.3\nend tell");
@@ -324,19 +328,19 @@ TEST_F(LanguageTest, DelayWaitsAndMakesReadingsStale)
     EXPECT_EQ(std::count(log.begin(), log.end(), "invalidate"), 2);
 }
 
-TEST_F(LanguageTest, HeldBackWorkReachesThePlayerEvenWhenTheScriptFails)
+TEST_F(osascriptLanguageTest, HeldBackWorkReachesThePlayerEvenWhenTheScriptFails)
 {
     run("tell application \"Music\" to playpause\nerror \"late\"");
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.back(), "finish");
 }
 
-TEST_F(LanguageTest, ExistsIsFalseForWhatCannotBeGot)
+TEST_F(osascriptLanguageTest, ExistsIsFalseForWhatCannotBeGot)
 {
     EXPECT_EQ(run("tell application \"Music\" to return exists current track").result, "false");
 }
 
-TEST_F(LanguageTest, ApplicationConstantsCompareByName)
+TEST_F(osascriptLanguageTest, ApplicationConstantsCompareByName)
 {
     properties[Property::SongRepeat] = Value(Constant{"one"});
     EXPECT_EQ(run("tell application \"Music\" to return song repeat is one").result, "true");
@@ -348,9 +352,13 @@ TEST_F(LanguageTest, ApplicationConstantsCompareByName)
 struct Injection {
     const char *script;
     const char *slot;
+    friend void PrintTo(const Injection &c, std::ostream *os)
+    {
+        test::printParameter(std::string(c.script) + " " + c.slot, os);
+    }
 };
 
-class InjectionTest : public ::testing::TestWithParam<Injection> {};
+class osascriptInjectionTest : public ::testing::TestWithParam<Injection> {};
 
 std::vector<std::string> shape(const std::vector<Token> &tokens)
 {
@@ -360,7 +368,7 @@ std::vector<std::string> shape(const std::vector<Token> &tokens)
     return kinds;
 }
 
-TEST_P(InjectionTest, HostileTextNeverChangesTheProgram)
+TEST_P(osascriptInjectionTest, HostileTextNeverChangesTheProgram)
 {
     const std::vector<std::string> hostile = {
         "a\"b",
@@ -401,7 +409,7 @@ TEST_P(InjectionTest, HostileTextNeverChangesTheProgram)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Scripts, InjectionTest,
+    Scripts, osascriptInjectionTest,
     ::testing::Values(Injection{"music-play-track", "trackID"},
                       Injection{"music-is-playing-track", "trackID"}, Injection{"music-start-queue", "name"},
                       Injection{"music-start-queue", "startID"}, Injection{"music-start-queue", "trackList"},

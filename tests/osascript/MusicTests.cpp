@@ -78,7 +78,7 @@ std::string withoutLineFeed(std::string text)
     return text;
 }
 
-class MusicTest : public ::testing::Test {
+class osascriptMusicTest : public ::testing::Test {
   protected:
     void SetUp() override
     {
@@ -192,7 +192,7 @@ class MusicTest : public ::testing::Test {
     int volume = -1;
 };
 
-TEST_F(MusicTest, PlayTrackStartsTheSongWithTheDevicesSettingsAndNowPlayingReadsIt)
+TEST_F(osascriptMusicTest, PlayTrackStartsTheSongWithTheDevicesSettingsAndNowPlayingReadsIt)
 {
     const auto &track = tracks[1];
     mpd_run_random(mpd->get(), true);
@@ -219,7 +219,7 @@ TEST_F(MusicTest, PlayTrackStartsTheSongWithTheDevicesSettingsAndNowPlayingReads
     EXPECT_EQ(fields[6], "playing");
 }
 
-TEST_F(MusicTest, NowPlayingReportsPausedAndStoppedStates)
+TEST_F(osascriptMusicTest, NowPlayingReportsPausedAndStoppedStates)
 {
     queueAndPlay({0});
     mpd_run_pause(mpd->get(), true);
@@ -234,7 +234,7 @@ TEST_F(MusicTest, NowPlayingReportsPausedAndStoppedStates)
     EXPECT_EQ(stopped[6], "stopped");
 }
 
-TEST_F(MusicTest, NowPlayingWithNothingLoadedFailsInMusicsWords)
+TEST_F(osascriptMusicTest, NowPlayingWithNothingLoadedFailsInMusicsWords)
 {
     auto reading = run(script("music-now-playing", {}, 2));
     EXPECT_EQ(reading.exitStatus, 1);
@@ -243,7 +243,7 @@ TEST_F(MusicTest, NowPlayingWithNothingLoadedFailsInMusicsWords)
     EXPECT_EQ(reading.output, "");
 }
 
-TEST_F(MusicTest, PlayTrackRefusesAnUnknownSongWithTheScriptsOwnError)
+TEST_F(osascriptMusicTest, PlayTrackRefusesAnUnknownSongWithTheScriptsOwnError)
 {
     auto started = playTrack("0000000000000000", "");
     EXPECT_EQ(started.exitStatus, 1);
@@ -251,14 +251,14 @@ TEST_F(MusicTest, PlayTrackRefusesAnUnknownSongWithTheScriptsOwnError)
     EXPECT_EQ(mpd_status_get_state(readStatus().get()), MPD_STATE_STOP);
 }
 
-TEST_F(MusicTest, PlayTrackCanPauseOnceStarted)
+TEST_F(osascriptMusicTest, PlayTrackCanPauseOnceStarted)
 {
     auto started = playTrack(persistentID(tracks[2].uri), "", "pause");
     ASSERT_EQ(started.exitStatus, 0) << started.error;
     EXPECT_EQ(mpd_status_get_state(readStatus().get()), MPD_STATE_PAUSE);
 }
 
-TEST_F(MusicTest, IsPlayingTrackComparesTheCurrentSong)
+TEST_F(osascriptMusicTest, IsPlayingTrackComparesTheCurrentSong)
 {
     queueAndPlay({0});
     auto ask = [&](const std::string &id) {
@@ -270,7 +270,7 @@ TEST_F(MusicTest, IsPlayingTrackComparesTheCurrentSong)
     EXPECT_EQ(ask(persistentID(tracks[0].uri)), "false");
 }
 
-TEST_F(MusicTest, PlayPausePauseAndResumeFollowThePlayersState)
+TEST_F(osascriptMusicTest, PlayPausePauseAndResumeFollowThePlayersState)
 {
     auto playpause = script("music-playpause");
     queueAndPlay({0});
@@ -287,7 +287,7 @@ TEST_F(MusicTest, PlayPausePauseAndResumeFollowThePlayersState)
     EXPECT_EQ(mpd_status_get_state(readStatus().get()), MPD_STATE_PLAY);
 }
 
-TEST_F(MusicTest, SkipMovesThroughTheQueueAndFailsWhenStopped)
+TEST_F(osascriptMusicTest, SkipMovesThroughTheQueueAndFailsWhenStopped)
 {
     queueAndPlay({0, 1});
     ASSERT_EQ(run(script("music-skip", {{"step", "next track"}})).exitStatus, 0);
@@ -301,7 +301,7 @@ TEST_F(MusicTest, SkipMovesThroughTheQueueAndFailsWhenStopped)
     EXPECT_THAT(refused.error, HasSubstr("execution error: Music got an error: "));
 }
 
-TEST_F(MusicTest, SeekVolumeShuffleAndRepeatReachThePlayer)
+TEST_F(osascriptMusicTest, SeekVolumeShuffleAndRepeatReachThePlayer)
 {
     queueAndPlay({1});
     mpd_run_pause(mpd->get(), true);
@@ -332,7 +332,7 @@ TEST_F(MusicTest, SeekVolumeShuffleAndRepeatReachThePlayer)
     }
 }
 
-TEST_F(MusicTest, FastForwardScansUntilTheNextCommandStopsIt)
+TEST_F(osascriptMusicTest, FastForwardScansUntilTheNextCommandStopsIt)
 {
     queueAndPlay({2});
     mpd_run_pause(mpd->get(), true);
@@ -353,7 +353,7 @@ TEST_F(MusicTest, FastForwardScansUntilTheNextCommandStopsIt)
     EXPECT_NEAR(elapsed(), stoppedAt, 0.01);
 }
 
-TEST_F(MusicTest, RewindStopsAtTheStartOfTheSong)
+TEST_F(osascriptMusicTest, RewindStopsAtTheStartOfTheSong)
 {
     queueAndPlay({2});
     mpd_run_seek_current(mpd->get(), 3, false);
@@ -369,7 +369,7 @@ TEST_F(MusicTest, RewindStopsAtTheStartOfTheSong)
     EXPECT_EQ(mpd_status_get_state(readStatus().get()), MPD_STATE_PLAY);
 }
 
-class MusicQueueTest : public MusicTest {
+class osascriptMusicQueueTest : public osascriptMusicTest {
   protected:
     test::ToolResult startQueue(const std::string &name, const std::vector<std::string> &ids,
                                 const std::string &startID, const std::string &restore = "")
@@ -387,7 +387,7 @@ class MusicQueueTest : public MusicTest {
     }
 };
 
-TEST_F(MusicQueueTest, StartCopiesTheKnownTracksAndPlaysThePlaylistFromTheChosenOne)
+TEST_F(osascriptMusicQueueTest, StartCopiesTheKnownTracksAndPlaysThePlaylistFromTheChosenOne)
 {
     // A name with a quote and a backslash shows the quoting holds end to end.
     std::string name = "Wheelbox Queue • \"Q\\1\"";
@@ -421,7 +421,7 @@ TEST_F(MusicQueueTest, StartCopiesTheKnownTracksAndPlaysThePlaylistFromTheChosen
     EXPECT_EQ(std::count(names.begin(), names.end(), name), 0);
 }
 
-TEST_F(MusicQueueTest, StartRefusesANameThatIsTaken)
+TEST_F(osascriptMusicQueueTest, StartRefusesANameThatIsTaken)
 {
     auto roadTrip = playlistSongs("Road Trip");
     auto id = persistentID(tracks[0].uri);
@@ -432,7 +432,7 @@ TEST_F(MusicQueueTest, StartRefusesANameThatIsTaken)
     EXPECT_EQ(playlistSongs("Road Trip"), roadTrip);
 }
 
-TEST_F(MusicQueueTest, AFailedStartDeletesTheNewPlaylistAndKeepsItsError)
+TEST_F(osascriptMusicQueueTest, AFailedStartDeletesTheNewPlaylistAndKeepsItsError)
 {
     std::string name = "Wheelbox Queue • 0BADF00D";
     auto started = startQueue(name, {"0000000000000000", persistentID(tracks[1].uri)}, "0000000000000000");
@@ -442,7 +442,7 @@ TEST_F(MusicQueueTest, AFailedStartDeletesTheNewPlaylistAndKeepsItsError)
     EXPECT_EQ(std::count(names.begin(), names.end(), name), 0);
 }
 
-TEST_F(MusicQueueTest, PendingAndOldQueuesAreDeletedByNameOnly)
+TEST_F(osascriptMusicQueueTest, PendingAndOldQueuesAreDeletedByNameOnly)
 {
     std::string pending = "Wheelbox Queue • 1234ABCD";
     std::string old = "velto Queue • 99";
@@ -458,7 +458,7 @@ TEST_F(MusicQueueTest, PendingAndOldQueuesAreDeletedByNameOnly)
     EXPECT_EQ(std::count(names.begin(), names.end(), "Road Trip"), 1);
 }
 
-TEST(MusicUnreachableTest, AMissingPlayerReadsAsNotRunning)
+TEST(osascriptMusicUnreachableTest, AMissingPlayerReadsAsNotRunning)
 {
     auto reading =
         test::runTool(script("music-now-playing", {}, 2), {{"MPD_HOST", "/nonexistent/mpd/socket"}});

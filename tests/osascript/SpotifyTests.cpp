@@ -1,6 +1,7 @@
 // The Spotify scripts, run through the built tool against the stub MPRIS player of
 // tests/services, with the client's quirks switched on and off.
 
+#include "ParameterNames.hpp"
 #include "ScriptFixtures.hpp"
 #include "Services.hpp"
 #include "SpotifyPositionEstimate.hpp"
@@ -38,7 +39,7 @@ std::vector<std::string> fields(std::string text)
     return parts;
 }
 
-class SpotifyTest : public ::testing::Test {
+class osascriptSpotifyTest : public ::testing::Test {
   protected:
     void SetUp() override
     {
@@ -136,7 +137,7 @@ class SpotifyTest : public ::testing::Test {
     static inline int counter = 0;
 };
 
-TEST_F(SpotifyTest, NowPlayingReadsTheTrackWhicheverTypesTheClientUses)
+TEST_F(osascriptSpotifyTest, NowPlayingReadsTheTrackWhicheverTypesTheClientUses)
 {
     for (auto quirks : {std::initializer_list<const char *>{},
                         std::initializer_list<const char *>{"TrackIdAsString", "LengthAsUint64"}}) {
@@ -153,7 +154,7 @@ TEST_F(SpotifyTest, NowPlayingReadsTheTrackWhicheverTypesTheClientUses)
     }
 }
 
-TEST_F(SpotifyTest, NowPlayingWithoutATrackFailsInSpotifysWords)
+TEST_F(osascriptSpotifyTest, NowPlayingWithoutATrackFailsInSpotifysWords)
 {
     auto reading = run(script("spotify-now-playing", {}, 2));
     EXPECT_EQ(reading.exitStatus, 1);
@@ -161,14 +162,14 @@ TEST_F(SpotifyTest, NowPlayingWithoutATrackFailsInSpotifysWords)
                 HasSubstr("execution error: Spotify got an error: Can’t get current track. (-1728)"));
 }
 
-TEST_F(SpotifyTest, APlayerThatIsNotThereReadsAsNotRunning)
+TEST_F(osascriptSpotifyTest, APlayerThatIsNotThereReadsAsNotRunning)
 {
     auto reading = run(script("spotify-now-playing", {}, 2), "org.mpris.MediaPlayer2.nobody");
     EXPECT_EQ(reading.exitStatus, 1);
     EXPECT_THAT(reading.error, HasSubstr("Spotify got an error: Application isn’t running. (-600)"));
 }
 
-TEST_F(SpotifyTest, APositionReportedAsZeroIsEstimatedFromWhenTheTrackWasSeen)
+TEST_F(osascriptSpotifyTest, APositionReportedAsZeroIsEstimatedFromWhenTheTrackWasSeen)
 {
     // The client's own form of a track id, which is no object path.
     configure({"PositionAlwaysZero", "TrackIdAsString"}, "Playing", 0,
@@ -194,11 +195,16 @@ struct CommandCase {
     int line;
     const char *word;
     const char *call;
+    friend void PrintTo(const CommandCase &c, std::ostream *os)
+    {
+        test::printParameter(std::to_string(c.line) + " " + c.word + " " + c.call, os);
+    }
 };
 
-class SpotifyCommandTest : public SpotifyTest, public ::testing::WithParamInterface<CommandCase> {};
+class osascriptSpotifyCommandTest : public osascriptSpotifyTest,
+                                    public ::testing::WithParamInterface<CommandCase> {};
 
-TEST_P(SpotifyCommandTest, ReachesThePlayerAsOneCall)
+TEST_P(osascriptSpotifyCommandTest, ReachesThePlayerAsOneCall)
 {
     configure();
     auto ran = run(scriptLine("spotify-commands", GetParam().line, {{"word", GetParam().word}}));
@@ -207,7 +213,7 @@ TEST_P(SpotifyCommandTest, ReachesThePlayerAsOneCall)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Commands, SpotifyCommandTest,
+    Commands, osascriptSpotifyCommandTest,
     ::testing::Values(
         CommandCase{0, "", "PlayPause"}, CommandCase{1, "", "Pause"}, CommandCase{2, "", "Play"},
         CommandCase{3, "next track", "Next"}, CommandCase{3, "previous track", "Previous"},
@@ -216,14 +222,14 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{7, "true", "Set LoopStatus Playlist"}, CommandCase{7, "false", "Set LoopStatus None"},
         CommandCase{8, "", "Set LoopStatus None"}));
 
-TEST_F(SpotifyTest, VolumeReadsAsAWholeNumber)
+TEST_F(osascriptSpotifyTest, VolumeReadsAsAWholeNumber)
 {
     configure();
     ASSERT_EQ(run(scriptLine("spotify-commands", 5, {{"word", "37.0"}})).exitStatus, 0);
     EXPECT_EQ(run(scriptLine("spotify-commands", 9, {}, 3)).output, "37\n");
 }
 
-TEST_F(SpotifyTest, TheScanStepsToTheEndOfTheTrackAndStops)
+TEST_F(osascriptSpotifyTest, TheScanStepsToTheEndOfTheTrackAndStops)
 {
     configure({}, "Paused", 193'000'000);
     auto scan = run(script(
@@ -238,7 +244,7 @@ TEST_F(SpotifyTest, TheScanStepsToTheEndOfTheTrackAndStops)
     EXPECT_EQ(made.back(), prefix + "199750000");
 }
 
-TEST_F(SpotifyTest, TheScanEndsAtOnceForAnotherTrack)
+TEST_F(osascriptSpotifyTest, TheScanEndsAtOnceForAnotherTrack)
 {
     configure();
     auto scan =
@@ -248,7 +254,7 @@ TEST_F(SpotifyTest, TheScanEndsAtOnceForAnotherTrack)
 }
 
 // The estimate itself, on a clock the test moves.
-TEST(SpotifyPositionEstimateTest, FollowsPlayPauseAndMovesBetweenRuns)
+TEST(osascriptSpotifyPositionEstimateTest, FollowsPlayPauseAndMovesBetweenRuns)
 {
     auto file =
         std::filesystem::temp_directory_path() / ("wheelbox-estimate-" + std::to_string(getpid())) / "state";

@@ -78,7 +78,7 @@ std::int64_t integerOf(GVariant *value)
 
 class SpotifyTrack final : public ObjectReference {
   public:
-    SpotifyTrack(SpotifyApplication &application, SpotifyApplication::Track track)
+    SpotifyTrack(Application &application, SpotifyApplication::Track track)
         : application_(application), track_(std::move(track))
     {}
 
@@ -92,7 +92,7 @@ class SpotifyTrack final : public ObjectReference {
     }
 
   private:
-    SpotifyApplication &application_;
+    Application &application_;
     SpotifyApplication::Track track_;
 };
 
@@ -232,7 +232,7 @@ Value SpotifyApplication::getProperty(const ObjectReference *object, Property pr
         auto track = currentTrackInfo();
         if (!track)
             cannotGet("current track");
-        return Value(std::make_shared<SpotifyTrack>(*this, std::move(*track)));
+        return Value(std::make_shared<SpotifyTrack>(*owner_, std::move(*track)));
     }
     case Property::PlayerState: {
         auto status = stringOf(playerProperty("PlaybackStatus"));

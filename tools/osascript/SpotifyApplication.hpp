@@ -25,6 +25,8 @@ class SpotifyApplication final : public Application {
     static std::unique_ptr<SpotifyApplication> create();
 
     std::string_view name() const noexcept override { return "Spotify"; }
+    // The application the tracks name as theirs, when this one is reached through another.
+    void setOwner(Application &owner) noexcept { owner_ = &owner; }
     void setTimeout(std::chrono::milliseconds timeout) override { timeout_ = timeout; }
 
     Value getProperty(const ObjectReference *object, Property property) override;
@@ -63,6 +65,7 @@ class SpotifyApplication final : public Application {
     std::optional<Track> currentTrackInfo();
     double position(const Track &track);
 
+    Application *owner_ = this;
     std::string busName_;
     SpotifyPositionEstimate estimate_;
     std::chrono::milliseconds timeout_{120000};

@@ -2,6 +2,7 @@
 // an MPRIS player ("Spotify"), the way the script tool of the platform the app came from does.
 
 #include "Interpreter.hpp"
+#include "ModuleBoundary.hpp"
 #include "MusicApplication.hpp"
 #include "Parser.hpp"
 #include "ValueOperations.hpp"
@@ -16,7 +17,54 @@ namespace {
 
 using namespace wheelbox::osascript;
 
-using CreateApplication = Application *(*)();
+// The tool's side of the Spotify module: failures that came across as values become exceptions.
+class SpotifyProxy final : public Application {
+  public:
+    explicit SpotifyProxy(CreateBoundaryApplication create) : module_(create(this))
+    {
+        if (!module_)
+            throw ApplicationError("Application isn’t running.", errorNumber::applicationNotRunning);
+    }
+
+    std::string_view name() const noexcept override { return "Spotify"; }
+    void setTimeout(std::chrono::milliseconds timeout) override { module_->setTimeout(timeout); }
+    Value getProperty(const ObjectReference *object, Property property) override
+    {
+        BoundaryFailure failure;
+        Value value = module_->getProperty(object, property, failure);
+        rethrow(failure);
+        return value;
+    }
+    void setProperty(const ObjectReference *object, Property property, const Value &value) override
+    {
+        BoundaryFailure failure;
+        module_->setProperty(object, property, value, failure);
+        rethrow(failure);
+    }
+    Value runCommand(Command command, const std::optional<Value> &directParameter) override
+    {
+        BoundaryFailure failure;
+        Value value = module_->runCommand(command, directParameter, failure);
+        rethrow(failure);
+        return value;
+    }
+    void invalidateReadings() noexcept override { module_->invalidateReadings(); }
+
+  private:
+    static void rethrow(const BoundaryFailure &failure)
+    {
+        switch (failure.kind) {
+        case BoundaryFailure::Kind::None:
+            return;
+        case BoundaryFailure::Kind::Application:
+            throw ApplicationError(failure.message, failure.number);
+        case BoundaryFailure::Kind::Script:
+            throw ScriptError(failure.message, failure.number);
+        }
+    }
+
+    std::unique_ptr<BoundaryApplication> module_;
+};
 
 // Spotify lives in a module beside the executable so that GIO loads only when a script needs it.
 std::unique_ptr<Application> loadSpotify()
@@ -28,12 +76,12 @@ std::unique_ptr<Application> loadSpotify()
     std::string module(path, static_cast<std::size_t>(length));
     module = module.substr(0, module.rfind('/') + 1) + "wheelbox-osascript-spotify.so";
     void *handle = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
-    auto create = handle
-                      ? reinterpret_cast<CreateApplication>(dlsym(handle, "wheelboxCreateSpotifyApplication"))
-                      : nullptr;
+    auto create =
+        handle ? reinterpret_cast<CreateBoundaryApplication>(dlsym(handle, createBoundaryApplicationSymbol))
+               : nullptr;
     if (!create)
         throw ApplicationError("Application isn’t running.", errorNumber::applicationNotRunning);
-    return std::unique_ptr<Application>(create());
+    return std::make_unique<SpotifyProxy>(create);
 }
 
 std::unique_ptr<Application> createApplication(std::string_view name)
