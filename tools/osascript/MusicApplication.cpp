@@ -499,7 +499,12 @@ void MusicApplication::scan(int direction)
     if (!song)
         return;
     scanRequest.duration = mpd_song_get_duration_ms(song.get()) / 1000.0;
-    request([&] { startScanner(address_, scanRequest); });
+    try {
+        startScanner(address_, scanRequest);
+    } catch (const MpdError &) {
+        // The scan's own connection failed; this run's connection is as good as before.
+        throw ApplicationError("The scan could not start.", errorNumber::handlerFailed);
+    }
 }
 
 Value MusicApplication::runCommand(Command command, const std::optional<Value> &directParameter)
