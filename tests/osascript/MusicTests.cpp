@@ -13,9 +13,13 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <thread>
+#include <unistd.h>
 
 namespace wheelbox::osascript {
 namespace {
@@ -464,6 +468,31 @@ TEST(osascriptMusicUnreachableTest, AMissingPlayerReadsAsNotRunning)
         test::runTool(script("music-now-playing", {}, 2), {{"MPD_HOST", "/nonexistent/mpd/socket"}});
     EXPECT_EQ(reading.exitStatus, 1);
     EXPECT_THAT(reading.error, HasSubstr("Music got an error: Application isn’t running. (-600)"));
+}
+
+// An MPD that takes the connection and never answers: the timeout block bounds the wait.
+TEST(osascriptMusicUnreachableTest, ASilentPlayerTimesOutWithinTheTimeoutBlock)
+{
+    auto socketPath =
+        std::filesystem::temp_directory_path() / ("wheelbox-silent-" + std::to_string(getpid()));
+    std::filesystem::remove(socketPath);
+    int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+
+    auto started = std::chrono::steady_clock::now();
+    auto reading = test::runTool(test::wrapInTimeout("tell application \"Music\" to return player state", 1),
+                                 {{"MPD_HOST", socketPath.string()}});
+    auto waited = std::chrono::steady_clock::now() - started;
+    close(listener);
+    std::filesystem::remove(socketPath);
+
+    EXPECT_EQ(reading.exitStatus, 1);
+    EXPECT_THAT(reading.error, HasSubstr("Music got an error: AppleEvent timed out. (-1712)"));
+    EXPECT_LT(waited, 3s);
 }
 
 } // namespace
