@@ -1,6 +1,7 @@
 #include "MusicApplication.hpp"
 
 #include "MusicScanner.hpp"
+#include "SongIndex.hpp"
 #include "ValueOperations.hpp"
 #include "lib/mpd/MpdIdentity.hpp"
 
@@ -135,70 +136,6 @@ MusicApplication::SongTags tagsOf(const mpd_song &song)
 }
 
 } // namespace
-
-// Every song's persistent ID, for `every track of library playlist 1 whose persistent ID is …`.
-// Built once per run from `listall`, the lightest listing MPD has: at 100,000 songs the URIs
-// are a few megabytes, kept in one buffer and a sorted table of hashes.
-class SongIndex {
-  public:
-    static SongIndex load(const mpd::MpdConnection &connection)
-    {
-        SongIndex index;
-        if (!mpd_send_list_all(connection.get(), ""))
-            connection.check();
-        while (mpd_pair *pair = mpd_recv_pair(connection.get())) {
-            if (std::string_view(pair->name) == "file") {
-                std::string_view uri = pair->value;
-                index.entries_.push_back({mpd::songPersistentID(uri),
-                                          static_cast<std::uint32_t>(index.uris_.size()),
-                                          static_cast<std::uint32_t>(uri.size())});
-                index.uris_.append(uri);
-            }
-            mpd_return_pair(connection.get(), pair);
-        }
-        mpd_response_finish(connection.get());
-        connection.check();
-        std::sort(index.entries_.begin(), index.entries_.end(),
-                  [](const Entry &a, const Entry &b) { return a.id < b.id; });
-        return index;
-    }
-
-    std::vector<std::string_view> find(std::uint64_t id) const
-    {
-        std::vector<std::string_view> found;
-        auto range = std::equal_range(entries_.begin(), entries_.end(), Entry{id, 0, 0},
-                                      [](const Entry &a, const Entry &b) { return a.id < b.id; });
-        for (auto entry = range.first; entry != range.second; ++entry)
-            found.push_back(uri(*entry));
-        return found;
-    }
-
-    std::vector<std::string_view> all() const
-    {
-        std::vector<std::string_view> uris;
-        uris.reserve(entries_.size());
-        for (const auto &entry : entries_)
-            uris.push_back(uri(entry));
-        return uris;
-    }
-
-    bool empty() const noexcept { return entries_.empty(); }
-
-  private:
-    struct Entry {
-        std::uint64_t id;
-        std::uint32_t offset;
-        std::uint32_t size;
-    };
-
-    std::string_view uri(const Entry &entry) const noexcept
-    {
-        return std::string_view(uris_).substr(entry.offset, entry.size);
-    }
-
-    std::string uris_;
-    std::vector<Entry> entries_;
-};
 
 MusicApplication::MusicApplication(mpd::MpdAddress address) : address_(std::move(address)) {}
 
