@@ -244,6 +244,26 @@ TEST_F(osascriptSpotifyTest, TheScanStepsToTheEndOfTheTrackAndStops)
     EXPECT_EQ(made.back(), prefix + "199750000");
 }
 
+// The client reports 0 and its track id is no object path: the scan still walks the track, on the
+// estimated position, with relative seeks.
+TEST_F(osascriptSpotifyTest, TheScanWorksWhenThePlayerReportsNoPosition)
+{
+    configure({"PositionAlwaysZero", "TrackIdAsString"}, "Paused", 0, "spotify:track:4uLU6hMCjMI75M1A2tKUQC");
+    ASSERT_EQ(run(scriptLine("spotify-commands", 4, {{"word", "190.0"}})).exitStatus, 0);
+    auto scan = run(script(
+        "spotify-scan",
+        {{"startingURI", quote("https://open.spotify.com/track/4uLU6hMCjMI75M1A2tKUQC")}, {"sign", "1"}},
+        95));
+    ASSERT_EQ(scan.exitStatus, 0) << scan.error;
+    double moved = 0;
+    for (const auto &call : calls()) {
+        ASSERT_THAT(call, HasSubstr("Seek "));
+        moved += std::stod(call.substr(5)) / 1e6;
+    }
+    EXPECT_NEAR(moved, 199.75, 0.01);
+    EXPECT_NEAR(std::stod(nowPlaying().at(4)), 199.75, 0.01);
+}
+
 TEST_F(osascriptSpotifyTest, TheScanEndsAtOnceForAnotherTrack)
 {
     configure();
