@@ -444,6 +444,36 @@ void MusicApplication::scan(int direction)
     }
 }
 
+void MusicApplication::skip(int direction)
+{
+    const auto &mpd = connection();
+    auto &current = status();
+    if (mpd_status_get_state(&current) != MPD_STATE_STOP) {
+        request([&] {
+            if (direction > 0)
+                mpd_run_next(mpd.get());
+            else
+                mpd_run_previous(mpd.get());
+            mpd.check();
+        });
+        return;
+    }
+    // MPD refuses next and previous while stopped; a player moves to the neighbouring song and
+    // stays stopped. Nothing to move to is no failure either.
+    int position = mpd_status_get_song_pos(&current);
+    int target = position + direction;
+    if (position < 0 || target < 0 || target >= static_cast<int>(mpd_status_get_queue_length(&current)))
+        return;
+    request([&] {
+        mpd_command_list_begin(mpd.get(), false);
+        mpd_send_play_pos(mpd.get(), static_cast<unsigned>(target));
+        mpd_send_stop(mpd.get());
+        mpd_command_list_end(mpd.get());
+        mpd_response_finish(mpd.get());
+        mpd.check();
+    });
+}
+
 Value MusicApplication::runCommand(Command command, const std::optional<Value> &directParameter)
 {
     flushAdditions();
@@ -485,10 +515,8 @@ Value MusicApplication::runCommand(Command command, const std::optional<Value> &
         simple([&] { mpd_run_stop(mpd.get()); });
         break;
     case Command::NextTrack:
-        simple([&] { mpd_run_next(mpd.get()); });
-        break;
     case Command::PreviousTrack:
-        simple([&] { mpd_run_previous(mpd.get()); });
+        skip(command == Command::NextTrack ? 1 : -1);
         break;
     case Command::FastForward:
     case Command::Rewind:

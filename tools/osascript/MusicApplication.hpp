@@ -61,6 +61,7 @@ class MusicApplication final : public Application {
     const SongIndex &songIndex();
     std::string anySongURI();
     void play(const std::optional<Value> &target);
+    void skip(int direction);
     void scan(int direction);
 
     mpd::MpdAddress address_;
