@@ -12,6 +12,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <sstream>
+
 namespace wheelbox::osascript {
 namespace {
 
@@ -345,6 +348,51 @@ TEST_F(osascriptLanguageTest, ApplicationConstantsCompareByName)
     properties[Property::SongRepeat] = Value(Constant{"one"});
     EXPECT_EQ(run("tell application \"Music\" to return song repeat is one").result, "true");
     EXPECT_EQ(run("tell application \"Music\" to return (song repeat as text) & \"!\"").result, "one!");
+}
+
+// Every script the app sends, filled with the values it would send, is in the language.
+TEST(osascriptScriptsTest, EveryScriptParsesWithItsSlotsFilled)
+{
+    std::map<std::string, std::string> slots = {
+        {"step", "previous track"},
+        {"position", "42.0"},
+        {"scan", "fast forward"},
+        {"volume", "49.5"},
+        {"enabled", "true"},
+        {"repeat", "one"},
+        {"trackID", "0123456789ABCDEF"},
+        {"startID", "0123456789ABCDEF"},
+        {"name", "Wheelbox Queue • 0A1B2C3D"},
+        {"pending", "Wheelbox Queue • 0A1B2C3D"},
+        {"oldID", "0123456789ABCDEF"},
+        {"oldName", "velto Queue • 1"},
+        {"startingURI", "spotify:track:1"},
+        {"trackList", "\"0123456789ABCDEF\", \"FEDCBA9876543210\""},
+        {"settings", test::settingsBlock("100.0", "all")},
+        {"restore", "\n            try\n              set player position to 12.5\n            end try"
+                    "\n            try\n              pause\n            end try"},
+        {"pauseAfterStart", "pause"},
+        {"sign", "-1"},
+        {"word", "true"}};
+    int scripts = 0;
+    for (const auto &entry : std::filesystem::directory_iterator(WHEELBOX_OSASCRIPT_FIXTURES)) {
+        auto name = entry.path().stem().string();
+        std::istringstream lines(test::loadScript(name));
+        // One file holds one-line scripts, one a line; the others are one script each.
+        std::vector<std::string> programs;
+        if (name == "spotify-commands") {
+            for (std::string line; std::getline(lines, line);)
+                programs.push_back(line);
+        } else {
+            programs.push_back(lines.str());
+        }
+        for (const auto &program : programs) {
+            auto text = test::wrapInTimeout(test::fill(program, slots), 8);
+            EXPECT_NO_THROW(parseProgram(text)) << name << ":\n" << text;
+        }
+        ++scripts;
+    }
+    EXPECT_GT(scripts, 0);
 }
 
 // Names and identifiers reach the scripts escaped. Whatever they hold, the program must keep the
