@@ -447,22 +447,34 @@ bool RunningScript::hasEnded() const
     return state_->ended;
 }
 
+namespace {
+
+// Launches the script tool and registers its process, unless the snapshot went stale meanwhile:
+// then the process is ended and the run refused.
+ChildProcess::Spawned launchRegistered(const CancellationSnapshot &snapshot, ChildProcess::Output output)
+{
+    ChildProcess::Spawned child;
+    try {
+        child = ChildProcess::spawn(automationToolPath(), {"-"}, output);
+    } catch (const std::exception &) {
+        throw ScriptError::couldNotStart();
+    }
+    if (!registerProcess(child.process, snapshot)) {
+        endProcess(*child.process);
+        throw ScriptError::cancelled();
+    }
+    return child;
+}
+
+} // namespace
+
 std::optional<std::string> run(std::string_view script, int timeoutSeconds)
 {
     CancellationSnapshot snapshot = cancellationSnapshot();
     std::string input = timeoutWrapped(script, timeoutSeconds);
 
-    ChildProcess::Spawned child;
-    try {
-        child = ChildProcess::spawn(automationToolPath(), {"-"}, ChildProcess::Output::capture);
-    } catch (const std::exception &) {
-        throw ScriptError::couldNotStart();
-    }
+    ChildProcess::Spawned child = launchRegistered(snapshot, ChildProcess::Output::capture);
     ChildProcess &process = *child.process;
-    if (!registerProcess(child.process, snapshot)) {
-        endProcess(process);
-        throw ScriptError::cancelled();
-    }
     Registration registration(&process);
 
     Exchange result = exchange(child, input, hardDeadline(timeoutSeconds));
@@ -499,17 +511,8 @@ RunningScript start(std::string_view script, int timeoutSeconds)
     CancellationSnapshot snapshot = cancellationSnapshot();
     std::string input = timeoutWrapped(script, timeoutSeconds);
 
-    ChildProcess::Spawned child;
-    try {
-        child = ChildProcess::spawn(automationToolPath(), {"-"}, ChildProcess::Output::discard);
-    } catch (const std::exception &) {
-        throw ScriptError::couldNotStart();
-    }
+    ChildProcess::Spawned child = launchRegistered(snapshot, ChildProcess::Output::discard);
     ChildProcess &process = *child.process;
-    if (!registerProcess(child.process, snapshot)) {
-        endProcess(process);
-        throw ScriptError::cancelled();
-    }
     if (process.waitFor(std::chrono::nanoseconds::zero())) {
         unregisterProcess(&process);
         throw ScriptError::endedEarly();
