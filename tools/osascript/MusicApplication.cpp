@@ -4,6 +4,7 @@
 #include "SongIndex.hpp"
 #include "ValueOperations.hpp"
 #include "lib/mpd/MpdIdentity.hpp"
+#include "model/PersistentID.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -17,14 +18,6 @@ using mpd::MpdError;
 namespace {
 
 constexpr int cannotSet = -10006;
-
-// Written as the library writes them, so an identifier read here names the same song there.
-std::string formatID(std::uint64_t id)
-{
-    char text[17];
-    std::snprintf(text, sizeof text, "%016llX", static_cast<unsigned long long>(id));
-    return text;
-}
 
 std::optional<std::uint64_t> parseID(std::string_view text) noexcept
 {
@@ -65,7 +58,7 @@ class MusicTrack final : public MusicObject {
     {}
 
     const std::string &uri() const noexcept { return uri_; }
-    std::string persistentID() const { return formatID(mpd::songPersistentID(uri_)); }
+    std::string persistentID() const { return formatPersistentID(mpd::songPersistentID(uri_)); }
     const MusicApplication::SongTags &tags() const
     {
         if (!tags_)
@@ -293,7 +286,7 @@ Value MusicApplication::getProperty(const ObjectReference *object, Property prop
             if (property == Property::Name)
                 return Value(playlist->name());
             if (property == Property::PersistentID)
-                return Value(formatID(mpd::playlistPersistentID(playlist->name())));
+                return Value(formatPersistentID(mpd::playlistPersistentID(playlist->name())));
         }
         if (dynamic_cast<const MusicLibraryPlaylist *>(object) && property == Property::Name)
             return Value("Library");
@@ -619,7 +612,7 @@ Value MusicApplication::everyElement(const ObjectReference *container, ElementCl
                 if (filter->property == Property::Name)
                     property = Value(name);
                 else if (filter->property == Property::PersistentID)
-                    property = Value(formatID(mpd::playlistPersistentID(name)));
+                    property = Value(formatPersistentID(mpd::playlistPersistentID(name)));
                 else
                     cannotGet(describeRequest());
                 keep = valuesEqual(property, filter->value) != filter->negated;
