@@ -52,7 +52,7 @@ std::string phrase(Random &random, int minimumWords, int extraWords)
     }
     // Numbered titles ("Track 2", "Track 10") exercise numeric ordering.
     if (random.below(5) == 0)
-        text += " " + std::to_string(random.below(30) + 1);
+        text.append(" ").append(std::to_string(random.below(30) + 1));
     return text;
 }
 
@@ -68,12 +68,14 @@ LibraryContents makeSyntheticLibrary(const SyntheticLibraryShape &shape)
         auto name = phrase(random, 1, 2);
         // Some names arrive with stray spaces, as tags often do.
         if (i % 50 == 0)
-            name = "  " + name + " ";
-        artists.push_back(std::move(name) + (i % 7 == 0 ? "" : " " + std::to_string(i)));
+            name = std::string("  ").append(name).append(" ");
+        if (i % 7 != 0)
+            name.append(" ").append(std::to_string(i));
+        artists.push_back(std::move(name));
     }
     std::vector<std::string> genres;
     for (int i = 0; i < shape.genres; ++i)
-        genres.push_back(phrase(random, 1, 1) + " " + std::to_string(i));
+        genres.push_back(phrase(random, 1, 1).append(" ").append(std::to_string(i)));
 
     struct Album {
         std::uint64_t id;
