@@ -2,7 +2,7 @@
 // tests/services: what the script answers and what it did to the player.
 
 #include "ScriptFixtures.hpp"
-#include "Services.hpp"
+#include "support/ServiceEnvironment.hpp"
 #include "ToolProcess.hpp"
 #include "lib/mpd/MpdConnection.hpp"
 #include "lib/mpd/MpdIdentity.hpp"
@@ -39,7 +39,7 @@ struct FixtureTrack {
 
 std::vector<FixtureTrack> fixtureTracks()
 {
-    std::ifstream input(test::serviceVariable("WHEELBOX_TEST_MANIFEST"));
+    std::ifstream input(wheelbox::test::serviceVariable("WHEELBOX_TEST_MANIFEST").value_or(""));
     std::stringstream text;
     text << input.rdbuf();
     std::vector<FixtureTrack> tracks;
@@ -86,9 +86,9 @@ class osascriptMusicTest : public ::testing::Test {
   protected:
     void SetUp() override
     {
-        WHEELBOX_REQUIRE_SERVICE("WHEELBOX_TEST_MPD_HOST");
-        WHEELBOX_REQUIRE_SERVICE("WHEELBOX_TEST_MANIFEST");
-        host = test::serviceVariable("WHEELBOX_TEST_MPD_HOST");
+        std::string manifest;
+        WHEELBOX_SERVICE_VARIABLE(manifest, "WHEELBOX_TEST_MANIFEST");
+        WHEELBOX_SERVICE_VARIABLE(host, "WHEELBOX_TEST_MPD_HOST");
         mpd.emplace(mpd::MpdConnection::open(mpd::parseMpdAddress(host, ""), 5s));
         tracks = fixtureTracks();
         ASSERT_GE(tracks.size(), 3u);

@@ -3,7 +3,7 @@
 
 #include "ParameterNames.hpp"
 #include "ScriptFixtures.hpp"
-#include "Services.hpp"
+#include "support/ServiceEnvironment.hpp"
 #include "SpotifyPositionEstimate.hpp"
 #include "ToolProcess.hpp"
 #include "lib/glib/GLibPointers.hpp"
@@ -43,10 +43,8 @@ class osascriptSpotifyTest : public ::testing::Test {
   protected:
     void SetUp() override
     {
-        WHEELBOX_REQUIRE_SERVICE("WHEELBOX_TEST_DBUS_ADDRESS");
-        WHEELBOX_REQUIRE_SERVICE("WHEELBOX_TEST_MPRIS_NAME");
-        address = test::serviceVariable("WHEELBOX_TEST_DBUS_ADDRESS");
-        busName = test::serviceVariable("WHEELBOX_TEST_MPRIS_NAME");
+        WHEELBOX_SERVICE_VARIABLE(address, "WHEELBOX_TEST_DBUS_ADDRESS");
+        WHEELBOX_SERVICE_VARIABLE(busName, "WHEELBOX_TEST_MPRIS_NAME");
         GError *error = nullptr;
         bus.reset(g_dbus_connection_new_for_address_sync(
             address.c_str(),

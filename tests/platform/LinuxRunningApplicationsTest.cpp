@@ -1,7 +1,7 @@
 #include "platform/linux/LinuxRunningApplications.hpp"
 
 #include "FakeMpdServer.hpp"
-#include "ServiceEnvironment.hpp"
+#include "support/ServiceEnvironment.hpp"
 
 #include <gtest/gtest.h>
 

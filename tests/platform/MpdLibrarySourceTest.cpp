@@ -1,7 +1,7 @@
 #include "platform/linux/MpdLibrarySource.hpp"
 
 #include "FakeMpdServer.hpp"
-#include "ServiceEnvironment.hpp"
+#include "support/ServiceEnvironment.hpp"
 #include "lib/mpd/MpdIdentity.hpp"
 
 #include <boost/json.hpp>
