@@ -43,7 +43,9 @@ function show() {
   clearTimeout(growFallback);
   if (motion.awaitingGo) {
     growFallback = setTimeout(() => {
-      if (motion.awaitingGo) show(motion.go());
+      if (!motion.awaitingGo) return;
+      motion.go();
+      show();
     }, GROW_FALLBACK_MS);
   }
 }
