@@ -2,10 +2,10 @@
 // tests/services: what the script answers and what it did to the player.
 
 #include "ScriptFixtures.hpp"
-#include "support/ServiceEnvironment.hpp"
 #include "ToolProcess.hpp"
 #include "lib/mpd/MpdConnection.hpp"
 #include "lib/mpd/MpdIdentity.hpp"
+#include "support/ServiceEnvironment.hpp"
 
 #include <boost/json.hpp>
 #include <gmock/gmock.h>

@@ -3,10 +3,10 @@
 
 #include "ParameterNames.hpp"
 #include "ScriptFixtures.hpp"
-#include "support/ServiceEnvironment.hpp"
 #include "SpotifyPositionEstimate.hpp"
 #include "ToolProcess.hpp"
 #include "lib/glib/GLibPointers.hpp"
+#include "support/ServiceEnvironment.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

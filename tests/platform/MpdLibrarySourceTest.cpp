@@ -1,8 +1,8 @@
 #include "platform/linux/MpdLibrarySource.hpp"
 
 #include "FakeMpdServer.hpp"
-#include "support/ServiceEnvironment.hpp"
 #include "lib/mpd/MpdIdentity.hpp"
+#include "support/ServiceEnvironment.hpp"
 
 #include <boost/json.hpp>
 #include <gmock/gmock.h>

@@ -1,7 +1,7 @@
 // The stub player of tests/services stands in for Spotify in every MPRIS test, so it must behave
 // as a real player does towards a real D-Bus client.
-#include "support/ServiceEnvironment.hpp"
 #include "lib/glib/GLibPointers.hpp"
+#include "support/ServiceEnvironment.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
