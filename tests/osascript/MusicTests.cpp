@@ -104,6 +104,10 @@ class osascriptMusicTest : public ::testing::Test {
             return;
         mpd_run_send_message(mpd->get(), "wheelbox-scan", "stop");
         mpd_connection_clear_error(mpd->get());
+        // The next test must not meet this one's scanner.
+        for (auto deadline = std::chrono::steady_clock::now() + 2s;
+             scanRuns() && std::chrono::steady_clock::now() < deadline;)
+            std::this_thread::sleep_for(10ms);
         reset();
         if (volume >= 0)
             mpd_run_set_volume(mpd->get(), static_cast<unsigned>(volume));
