@@ -400,44 +400,48 @@ Value concatenate(const Value &left, const Value &right, std::string_view delimi
     return Value(joined);
 }
 
+namespace {
+
+// How a value reads inside an error message: texts quoted, lists and records in braces.
+struct DescribeVisitor {
+    const Value &value;
+    // Numbers, booleans, constants and missing value read the same as their text.
+    template <typename Scalar> std::string operator()(const Scalar &) const { return toText(value, ""); }
+    std::string operator()(const std::string &text) const
+    {
+        std::string quoted = "\"";
+        for (char c : text) {
+            if (c == '"' || c == '\\')
+                quoted += '\\';
+            quoted += c;
+        }
+        return quoted + "\"";
+    }
+    std::string operator()(const ListPtr &list) const
+    {
+        std::string text = "{";
+        for (std::size_t i = 0; i < list->size(); ++i)
+            text += (i > 0 ? ", " : "") + describeValue((*list)[i]);
+        return text + "}";
+    }
+    std::string operator()(const RecordPtr &record) const
+    {
+        std::string text = "{";
+        bool first = true;
+        for (const auto &[label, item] : *record) {
+            text += (first ? "" : ", ") + label + ":" + describeValue(item);
+            first = false;
+        }
+        return text + "}";
+    }
+    std::string operator()(const ObjectPtr &object) const { return object->describe(); }
+};
+
+} // namespace
+
 std::string describeValue(const Value &value)
 {
-    struct Visitor {
-        std::string operator()(const std::string &text) const
-        {
-            std::string quoted = "\"";
-            for (char c : text) {
-                if (c == '"' || c == '\\')
-                    quoted += '\\';
-                quoted += c;
-            }
-            return quoted + "\"";
-        }
-        std::string operator()(std::int64_t integer) const { return std::to_string(integer); }
-        std::string operator()(double real) const { return formatReal(real); }
-        std::string operator()(bool boolean) const { return boolean ? "true" : "false"; }
-        std::string operator()(const Constant &constant) const { return constant.name; }
-        std::string operator()(const MissingValue &) const { return "missing value"; }
-        std::string operator()(const ListPtr &list) const
-        {
-            std::string text = "{";
-            for (std::size_t i = 0; i < list->size(); ++i)
-                text += (i > 0 ? ", " : "") + describeValue((*list)[i]);
-            return text + "}";
-        }
-        std::string operator()(const RecordPtr &record) const
-        {
-            std::string text = "{";
-            bool first = true;
-            for (const auto &[label, item] : *record) {
-                text += (first ? "" : ", ") + label + ":" + describeValue(item);
-                first = false;
-            }
-            return text + "}";
-        }
-        std::string operator()(const ObjectPtr &object) const { return object->describe(); }
-    };
-    return std::visit(Visitor{}, value.storage());
+    return std::visit(DescribeVisitor{value}, value.storage());
 }
 
 std::string formatResult(const Value &value)
