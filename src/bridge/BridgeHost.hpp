@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace wheelbox {
 
@@ -25,6 +26,39 @@ class BridgeWindow {
     virtual void setLevel(int level) = 0;
     // Shown and not wholly covered: only then is a poll full rather than light.
     virtual bool isVisibleOnScreen() const = 0;
+};
+
+} // namespace wheelbox
+
+namespace wheelbox {
+
+// Where a script message came from. WebKitGTK names neither the frame nor its origin, so the
+// adapter reports the web view's current URI; navigation policy keeps every other frame out.
+struct MessageOrigin {
+    bool isMainFrame = true;
+    std::string protocol; // "velto"
+    std::string host;     // "app"
+};
+
+// Whether a web-session reset waits until the media queue has run its clean-up.
+enum class SessionResetWait { no, yes };
+
+// What the device window controller needs of the native bridge: it owns one, attaches its web view
+// and window (held weakly: the controller clears them at shutdown), forwards every message posted
+// to the "velto" handler, and resets the web session on each provisional navigation, after a web
+// process crash and at shutdown. Main thread only.
+class DeviceBridge {
+  public:
+    virtual ~DeviceBridge() = default;
+
+    // Either may be null; null detaches.
+    virtual void attach(BridgeWebView *webView, BridgeWindow *window) = 0;
+
+    // One message body as the page posted it, as JSON text. Malformed or foreign messages are
+    // dropped without an answer.
+    virtual void receiveMessage(std::string_view bodyJSON, const MessageOrigin &origin) = 0;
+
+    virtual void resetWebSession(SessionResetWait wait) = 0;
 };
 
 } // namespace wheelbox
