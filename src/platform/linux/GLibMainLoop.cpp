@@ -1,0 +1,121 @@
+#include "platform/linux/GLibMainLoop.hpp"
+
+#include <algorithm>
+
+namespace wheelbox {
+
+struct GLibMainLoop::Life {
+    // Cleared by the destructor, on the main thread, where posted tasks also run.
+    bool alive = true;
+};
+
+namespace {
+
+struct PostedTask {
+    std::shared_ptr<GLibMainLoop::Life> life;
+    std::function<void()> task;
+};
+
+} // namespace
+
+namespace {
+
+class GLibTimer final : public MainLoop::Timer {
+  public:
+    struct State {
+        std::function<void()> task;
+        bool repeating = false;
+        guint source = 0; // 0 once removed
+    };
+
+    GLibTimer(GMainContext *context, std::chrono::nanoseconds delay, bool repeating,
+              std::function<void()> task)
+        : state_(new State{std::move(task), repeating, 0})
+    {
+        auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(delay).count();
+        GSource *source = g_timeout_source_new(static_cast<guint>(std::max<long long>(milliseconds, 0)));
+        g_source_set_callback(source, &GLibTimer::fire, state_, nullptr);
+        state_->source = g_source_attach(source, context);
+        source_ = source; // the context holds a reference; ours is dropped in cancel()
+    }
+
+    ~GLibTimer() override
+    {
+        cancel();
+        delete state_;
+    }
+
+    void cancel() noexcept override
+    {
+        if (!source_)
+            return;
+        g_source_destroy(source_);
+        g_source_unref(source_);
+        source_ = nullptr;
+    }
+
+  private:
+    static gboolean fire(gpointer data)
+    {
+        auto *state = static_cast<State *>(data);
+        bool repeating = state->repeating;
+        // The task may destroy this timer (and its state): copy what is needed first.
+        std::function<void()> task = state->task;
+        task();
+        return repeating ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
+    }
+
+    State *state_;
+    GSource *source_ = nullptr;
+};
+
+} // namespace
+
+GLibMainLoop::GLibMainLoop(GMainContext *context)
+    : context_(g_main_context_ref(context ? context : g_main_context_default())),
+      loop_(g_main_loop_new(context_.get(), FALSE)), life_(std::make_shared<Life>()),
+      owner_(std::this_thread::get_id())
+{}
+
+GLibMainLoop::~GLibMainLoop()
+{
+    life_->alive = false;
+}
+
+void GLibMainLoop::post(std::function<void()> task)
+{
+    // An idle source rather than g_main_context_invoke: invoke runs the task at once when called on
+    // the owning thread, ahead of tasks posted earlier.
+    GSource *source = g_idle_source_new();
+    g_source_set_priority(source, G_PRIORITY_DEFAULT);
+    g_source_set_callback(
+        source,
+        [](gpointer data) -> gboolean {
+            auto *posted = static_cast<PostedTask *>(data);
+            if (posted->life->alive)
+                posted->task();
+            return G_SOURCE_REMOVE;
+        },
+        new PostedTask{life_, std::move(task)},
+        [](gpointer data) { delete static_cast<PostedTask *>(data); });
+    g_source_attach(source, context_.get());
+    g_source_unref(source);
+}
+
+std::unique_ptr<MainLoop::Timer> GLibMainLoop::schedule(std::chrono::nanoseconds delay, Repeat repeat,
+                                                        std::function<void()> task)
+{
+    return std::make_unique<GLibTimer>(context_.get(), delay, repeat == Repeat::repeating, std::move(task));
+}
+
+void GLibMainLoop::run()
+{
+    g_main_loop_run(loop_.get());
+}
+
+void GLibMainLoop::quit()
+{
+    g_main_loop_quit(loop_.get());
+}
+
+} // namespace wheelbox
