@@ -1,6 +1,6 @@
 #include "platform/linux/LinuxRunningApplications.hpp"
 
-#include "FakeMpdServer.hpp"
+#include "support/FakeMpdServer.hpp"
 #include "support/ServiceEnvironment.hpp"
 
 #include <gtest/gtest.h>
