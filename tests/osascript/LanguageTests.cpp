@@ -87,10 +87,12 @@ class osascriptLanguageTest : public ::testing::Test {
                     application->properties = properties;
                     return application;
                 },
-                [this](std::chrono::duration<double> seconds) { slept += seconds.count(); });
+                [this](std::chrono::milliseconds duration) {
+                    slept += std::chrono::duration<double>(duration).count();
+                });
             if (auto result = interpreter.run(program))
                 outcome.result = formatResult(*result);
-        } catch (const ScriptError &error) {
+        } catch (const ExecutionError &error) {
             outcome.error = error.what();
             outcome.number = error.number();
             outcome.range = error.range().value_or(SourceRange{});

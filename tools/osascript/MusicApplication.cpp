@@ -342,7 +342,8 @@ void MusicApplication::setProperty(const ObjectReference *object, Property prope
     const auto &mpd = connection();
     switch (property) {
     case Property::PlayerPosition: {
-        double position = std::max(0.0, toReal(value));
+        // Past the end is the end; MPD takes a float.
+        double position = std::clamp(checkedReal(toReal(value), value), 0.0, 1e9);
         request([&] {
             stopScanners(mpd);
             mpd_run_seek_current(mpd.get(), static_cast<float>(position), false);
@@ -351,9 +352,9 @@ void MusicApplication::setProperty(const ObjectReference *object, Property prope
         break;
     }
     case Property::SoundVolume: {
-        double volume = std::clamp(toReal(value), 0.0, 100.0);
+        auto volume = std::clamp<std::int64_t>(checkedInteger(toReal(value), value), 0, 100);
         request([&] {
-            mpd_run_set_volume(mpd.get(), static_cast<unsigned>(std::lround(volume)));
+            mpd_run_set_volume(mpd.get(), static_cast<unsigned>(volume));
             mpd.check();
         });
         break;

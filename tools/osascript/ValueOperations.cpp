@@ -1,6 +1,6 @@
 #include "ValueOperations.hpp"
 
-#include "ScriptError.hpp"
+#include "Errors.hpp"
 
 #include <charconv>
 #include <cmath>
@@ -11,8 +11,8 @@ namespace {
 
 [[noreturn]] void cannotMake(const Value &value, std::string_view type)
 {
-    throw ScriptError("Can’t make " + describeValue(value) + " into type " + std::string(type) + ".",
-                      errorNumber::cannotCoerce);
+    throw ExecutionError("Can’t make " + describeValue(value) + " into type " + std::string(type) + ".",
+                         errorNumber::cannotCoerce);
 }
 
 std::string_view trimSpaces(std::string_view text) noexcept
@@ -201,6 +201,22 @@ std::int64_t toInteger(const Value &value)
     return static_cast<std::int64_t>(rounded);
 }
 
+std::int64_t checkedInteger(double number, const Value &source)
+{
+    double rounded = std::nearbyint(number);
+    // 2^63 is the first double past the range; NaN fails both tests.
+    if (!(rounded >= -9223372036854775808.0 && rounded < 9223372036854775808.0))
+        cannotMake(source, "integer");
+    return static_cast<std::int64_t>(rounded);
+}
+
+double checkedReal(double number, const Value &source)
+{
+    if (!std::isfinite(number))
+        cannotMake(source, "real");
+    return number;
+}
+
 bool toBoolean(const Value &value)
 {
     if (auto boolean = value.getIf<bool>())
@@ -342,7 +358,8 @@ Value arithmetic(ArithmeticOperator op, const Value &leftOperand, const Value &r
     double a = realOf(left);
     double b = realOf(right);
     auto divisionByZero = [&] {
-        throw ScriptError("Can’t divide " + describeValue(left) + " by zero.", errorNumber::divisionByZero);
+        throw ExecutionError("Can’t divide " + describeValue(left) + " by zero.",
+                             errorNumber::divisionByZero);
     };
     switch (op) {
     case ArithmeticOperator::Add:
@@ -358,7 +375,7 @@ Value arithmetic(ArithmeticOperator op, const Value &leftOperand, const Value &r
     case ArithmeticOperator::IntegerDivide:
         if (b == 0)
             divisionByZero();
-        return Value(static_cast<std::int64_t>(std::trunc(a / b)));
+        return Value(checkedInteger(std::trunc(a / b), Value(a / b)));
     case ArithmeticOperator::Modulo:
         if (b == 0)
             divisionByZero();

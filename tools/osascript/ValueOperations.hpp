@@ -7,7 +7,7 @@
 #include <string_view>
 
 // AppleScript's own semantics for values: coercions, comparisons, arithmetic and the way results
-// are written. Every failure is a ScriptError with AppleScript's number.
+// are written. Every failure is a ExecutionError with AppleScript's number.
 namespace wheelbox::osascript {
 
 enum class ArithmeticOperator { Add, Subtract, Multiply, Divide, IntegerDivide, Modulo, Power };
@@ -22,6 +22,11 @@ double toReal(const Value &value);
 // Numbers keep their class; text that reads as an integer becomes one.
 Value toNumber(const Value &value);
 std::int64_t toInteger(const Value &value);
+// `number`, computed from `source`, as a whole number for a player or a clock: rounded to the
+// nearest, and the coercion error for `source` when it is NaN or beyond 64 bits.
+std::int64_t checkedInteger(double number, const Value &source);
+// `number`, computed from `source`, when it is finite; the coercion error for `source` otherwise.
+double checkedReal(double number, const Value &source);
 bool toBoolean(const Value &value);
 ListPtr toList(const Value &value);
 Value coerce(const Value &value, ValueClass to, std::string_view delimiter);
