@@ -55,5 +55,16 @@ TEST(osascriptToolTest, RunningOutOfMemoryIsAnExecutionErrorNotACrash)
     EXPECT_THAT(ran.error, HasSubstr("execution error: Out of memory. (-2700)"));
 }
 
+// Values nested far deeper than any stack: built in a loop, replaced, and freed at the end.
+TEST(osascriptToolTest, DeeplyNestedValuesEndWithoutExhaustingTheStack)
+{
+    auto ran = test::runTool(test::wrapInTimeout("set L to {}\nset R to {a:1}\nrepeat 200000 times\n"
+                                                 "  set L to {L}\n  set R to {a:R, b:{R}}\nend repeat\n"
+                                                 "set L to 0\nreturn count of R",
+                                                 30));
+    EXPECT_EQ(ran.exitStatus, 0) << ran.error;
+    EXPECT_EQ(ran.output, "2\n");
+}
+
 } // namespace
 } // namespace wheelbox::osascript

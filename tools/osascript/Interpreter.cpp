@@ -233,9 +233,9 @@ void Interpreter::runRepeat(const Repeat &repeat)
         Value source = evaluate(*repeat.first);
         ListPtr items;
         if (auto text = source.getIf<std::string>()) {
-            items = std::make_shared<List>();
-            for (std::int64_t i = 1; auto character = characterAt(*text, i); ++i)
-                items->push_back(Value(*character));
+            items = makeList();
+            for (auto &character : characters(*text))
+                items->push_back(Value(std::move(character)));
         } else {
             items = toList(source);
         }
@@ -462,7 +462,7 @@ Value Interpreter::evaluate(const Expression &expression)
                     items.push_back(evaluate(*item));
                 return Value::list(std::move(items));
             } else if constexpr (std::is_same_v<Node, RecordLiteral>) {
-                auto record = std::make_shared<Record>();
+                auto record = makeRecord();
                 for (const auto &[label, field] : node.fields)
                     record->emplace_back(label, evaluate(*field));
                 return Value(record);

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // AppleScript's own semantics for values: coercions, comparisons, arithmetic and the way results
 // are written. Every failure is a ExecutionError with AppleScript's number.
@@ -47,9 +48,13 @@ std::string describeValue(const Value &value);
 // The value as osascript prints a result: text bare, lists joined with ", ".
 std::string formatResult(const Value &value);
 
-// Case folding for AppleScript's default `ignoring case` comparisons (Latin, Greek, Cyrillic).
+// Unicode's simple case folding, for AppleScript's default `ignoring case` comparisons. Bytes that
+// are not UTF-8 stay as they are.
 std::string foldCase(std::string_view text);
+// Characters are code points; an ill-formed UTF-8 sequence counts as one.
 std::size_t characterCount(std::string_view text) noexcept;
+// Every character of `text`, in one pass.
+std::vector<std::string> characters(std::string_view text);
 // The 1-based character `index` (negative counts from the end), or nothing when out of range.
 std::optional<std::string> characterAt(std::string_view text, std::int64_t index);
 
