@@ -3,6 +3,7 @@
 
 #include "Interpreter.hpp"
 #include "MusicApplication.hpp"
+#include "MusicScanner.hpp"
 #include "Parser.hpp"
 #include "SpotifyApplication.hpp"
 #include "ValueOperations.hpp"
@@ -40,6 +41,8 @@ void report(std::string_view source, SourceRange range, std::string_view kind, s
 int main(int argc, char **argv)
 {
     std::ios::sync_with_stdio(false);
+    if (argc >= 2 && std::string_view(argv[1]) == scanModeArgument)
+        return runScanner(std::span<const char *const>(argv + 2, static_cast<std::size_t>(argc - 2)));
     // The program comes from standard input only: this tool reads no script files.
     if (argc > 2 || (argc == 2 && std::string_view(argv[1]) != "-")) {
         std::cerr << "usage: wheelbox-osascript [-]  (the program is read from standard input)\n";
