@@ -43,5 +43,36 @@ TEST(MpdConnectionTest, ConnectingHonoursASubSecondTimeout)
     }
 }
 
+// MPD_HOST and MPD_PORT as every MPD client reads them.
+TEST(MpdConnectionTest, AddressesAreReadAsMpdClientsReadThem)
+{
+    struct Case {
+        const char *host;
+        const char *port;
+        const char *expectedHost;
+        unsigned expectedPort;
+        std::optional<std::string> password;
+    };
+    const Case cases[] = {
+        {"", "", "localhost", 6600, std::nullopt},
+        {"music.local", "", "music.local", 6600, std::nullopt},
+        {"music.local", "6601", "music.local", 6601, std::nullopt},
+        {"secret@music.local", "6601", "music.local", 6601, "secret"},
+        {"/run/mpd/socket", "6601", "/run/mpd/socket", 0, std::nullopt},
+        {"secret@/run/mpd/socket", "", "/run/mpd/socket", 0, "secret"},
+        {"@mpd", "", "@mpd", 0, std::nullopt},
+        {"pass@@mpd", "", "@mpd", 0, "pass"},
+        {"music.local", "0", "music.local", 6600, std::nullopt},
+        {"music.local", "70000", "music.local", 6600, std::nullopt},
+        {"music.local", "66x", "music.local", 6600, std::nullopt},
+    };
+    for (const Case &c : cases) {
+        auto address = parseMpdAddress(c.host, c.port);
+        EXPECT_EQ(address.host, c.expectedHost) << c.host << " " << c.port;
+        EXPECT_EQ(address.port, c.expectedPort) << c.host << " " << c.port;
+        EXPECT_EQ(address.password, c.password) << c.host << " " << c.port;
+    }
+}
+
 } // namespace
 } // namespace wheelbox::mpd
