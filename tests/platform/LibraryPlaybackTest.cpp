@@ -26,10 +26,8 @@ class LibraryPlayback : public ::testing::Test {
     {
         std::string host;
         WHEELBOX_SERVICE_VARIABLE(host, "WHEELBOX_TEST_MPD_HOST");
-        // As the app does: the library reads MPD_HOST from the environment, and every script tool
-        // is started with it.
+        // The script tool finds MPD the way every MPD client does.
         setenv("MPD_HOST", host.c_str(), 1);
-        setAutomationToolVariable("MPD_HOST", host);
         overrideAutomationToolPath(WHEELBOX_OSASCRIPT_PATH);
         provider_.emplace(source_, Clock::system(), "");
         ASSERT_TRUE(provider_->isLoaded()) << provider_->loadError().value_or("");
