@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <thread>
+#include <unordered_set>
+#include <vector>
 
 namespace wheelbox::osascript {
 
@@ -68,7 +70,40 @@ Interpreter::Interpreter(ApplicationFactory factory, Sleeper sleep)
         };
 }
 
-Interpreter::~Interpreter() = default;
+Interpreter::~Interpreter()
+{
+    // A list may hold itself (`set end of L to L`): empty every container the variables reach, so
+    // that shared ownership cannot keep a cycle alive past the run.
+    std::vector<Value> reached;
+    for (auto &[name, value] : variables_)
+        reached.push_back(std::move(value));
+    reached.push_back(std::move(textItemDelimiters_));
+    if (result_)
+        reached.push_back(std::move(*result_));
+    std::unordered_set<const void *> seen;
+    std::vector<std::shared_ptr<void>> containers;
+    for (std::size_t i = 0; i < reached.size(); ++i) {
+        auto visit = [&](auto &container) {
+            if (!seen.insert(container.get()).second)
+                return;
+            containers.push_back(container);
+            for (auto &item : *container) {
+                if constexpr (std::is_same_v<std::decay_t<decltype(container)>, ListPtr>)
+                    reached.push_back(std::move(item));
+                else
+                    reached.push_back(std::move(item.second));
+            }
+        };
+        // Copied first: visiting adds to `reached`, which may move its elements.
+        if (auto list = reached[i].getIf<ListPtr>()) {
+            ListPtr held = *list;
+            visit(held);
+        } else if (auto record = reached[i].getIf<RecordPtr>()) {
+            RecordPtr held = *record;
+            visit(held);
+        }
+    }
+}
 
 std::optional<Value> Interpreter::run(const Program &program)
 {
