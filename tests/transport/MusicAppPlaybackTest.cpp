@@ -406,6 +406,32 @@ TEST_F(MusicAppPlaybackTest, DISABLED_ASongWhoseFileIsGoneIsPassedOverAndReporte
     }
 }
 
+// The temporary playlist holds a window of the queue; when the player stops at its end, the
+// transport starts the next queue track itself.
+// FIXME: disabled until the script tool reports the last track as the stopped current track: once
+// MPD's queue has played out MPD has no current song, every now-playing read fails ("Can’t get
+// current track."), and the transport never sees the stop it should follow.
+TEST_F(MusicAppPlaybackTest, DISABLED_PastTheEndOfThePlaylistTheTransportStartsTheNextTrack)
+{
+    auto album = shortTakes();
+    auto queue = ids(album);
+    transport_->playQueue({.volume = 40,
+                           .window = {queue[2]},
+                           .windowIndex = 0,
+                           .chosenID = queue[2],
+                           .repeatMode = "Off",
+                           .queue = queue,
+                           .queuePosition = 2,
+                           .canonical = queue,
+                           .canonicalIndices = {0, 1, 2, 3, 4},
+                           .shuffle = false,
+                           .restore = std::nullopt});
+    auto state = pollUntil([&](auto &s) { return s.persistentID == queue[3]; }, 10s);
+    EXPECT_EQ(state.persistentID, queue[3]);
+    EXPECT_EQ(state.queuePosition, 4);
+    EXPECT_TRUE(transport_->usesLogicalQueue());
+}
+
 TEST_F(MusicAppPlaybackTest, ASongPlayedInThePlayerItselfLeavesTheQueue)
 {
     auto collection = longTracks();
