@@ -21,6 +21,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -41,6 +42,7 @@ mpd::MpdConnection connect()
     return mpd::MpdConnection::open(mpd::parseMpdAddress(host ? host : "", ""), 5s);
 }
 
+// The first 200 songs MPD lists; fewer when it has fewer.
 std::vector<std::string> songURIs(const mpd::MpdConnection &connection)
 {
     std::vector<std::string> uris;
@@ -52,6 +54,8 @@ std::vector<std::string> songURIs(const mpd::MpdConnection &connection)
     }
     mpd_response_finish(connection.get());
     connection.check();
+    if (uris.size() > queueLength)
+        uris.resize(queueLength);
     return uris;
 }
 
@@ -82,6 +86,20 @@ void waitUntilPlaying(const mpd::MpdConnection &connection)
         if (std::chrono::steady_clock::now() > deadline)
             throw std::runtime_error("MPD did not start playing");
         std::this_thread::sleep_for(1ms);
+    }
+}
+
+// Times `start` until MPD plays; MPD is stopped between the runs, outside the time.
+void timeStarts(benchmark::State &state, const mpd::MpdConnection &connection,
+                const std::function<void()> &start)
+{
+    for (auto _ : state) {
+        start();
+        waitUntilPlaying(connection);
+        state.PauseTiming();
+        mpd_run_stop(connection.get());
+        connection.check();
+        state.ResumeTiming();
     }
 }
 
@@ -118,11 +136,8 @@ void queueStart(benchmark::State &state)
     overrideAutomationToolPath(WHEELBOX_OSASCRIPT_PATH);
     auto connection = connect();
     auto uris = songURIs(connection);
-    if (uris.size() < queueLength) {
-        state.SkipWithError("MPD serves fewer than 200 songs");
-        return;
-    }
-    uris.resize(queueLength);
+    if (uris.size() < queueLength)
+        return state.SkipWithError("MPD serves fewer than 200 songs");
     std::vector<std::string> ids;
     std::vector<std::int64_t> indices;
     for (const auto &uri : uris) {
@@ -130,7 +145,7 @@ void queueStart(benchmark::State &state)
         indices.push_back(static_cast<std::int64_t>(indices.size()));
     }
     Program program;
-    for (auto _ : state) {
+    timeStarts(state, connection, [&] {
         program.transport.playQueue({.volume = 50,
                                      .window = ids,
                                      .windowIndex = 0,
@@ -142,12 +157,7 @@ void queueStart(benchmark::State &state)
                                      .canonicalIndices = indices,
                                      .shuffle = false,
                                      .restore = std::nullopt});
-        waitUntilPlaying(connection);
-        state.PauseTiming();
-        mpd_run_stop(connection.get());
-        connection.check();
-        state.ResumeTiming();
-    }
+    });
 }
 BENCHMARK(queueStart)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 
@@ -155,23 +165,15 @@ void mpcQueueStart(benchmark::State &state)
 {
     auto connection = connect();
     auto uris = songURIs(connection);
-    if (uris.size() < queueLength) {
-        state.SkipWithError("MPD serves fewer than 200 songs");
-        return;
-    }
-    uris.resize(queueLength);
+    if (uris.size() < queueLength)
+        return state.SkipWithError("MPD serves fewer than 200 songs");
     std::vector<std::string> add = {"mpc", "-q", "add"};
     add.insert(add.end(), uris.begin(), uris.end());
-    for (auto _ : state) {
+    timeStarts(state, connection, [&] {
         runProgram({"mpc", "-q", "clear"});
         runProgram(add);
         runProgram({"mpc", "-q", "play"});
-        waitUntilPlaying(connection);
-        state.PauseTiming();
-        mpd_run_stop(connection.get());
-        connection.check();
-        state.ResumeTiming();
-    }
+    });
 }
 BENCHMARK(mpcQueueStart)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 
