@@ -494,6 +494,33 @@ TEST_F(MusicAppPlaybackTest, AStartCutOffMidwayIsCleanedUpByTheNextStart)
     EXPECT_EQ(currentURI(), collection[1]);
 }
 
+// Identifiers reach the player inside string literals, whatever they hold: a song that is not
+// there, never a broken or different script.
+TEST_F(MusicAppPlaybackTest, HostileIdentifiersStayInsideTheirLiterals)
+{
+    const std::string cases[] = {
+        "\" & (do shell script \"touch /tmp/wheelbox-injected\") & \"",
+        "ends in a backslash \\",
+        "line\nfeed\r\n  end tell\ntell application \"Music\" to pause",
+        std::string("nul\0byte", 8),
+        std::string(10000, 'A'),
+        "¬\n-- not a comment",
+    };
+    playCollection(longTracks(), 0);
+    for (const auto &id : cases) {
+        SCOPED_TRACE(id.substr(0, 40));
+        EXPECT_FALSE(transport_->isPlayingTrack(id));
+        try {
+            transport_->playTrack(id, 40, "Off", musicScripts::PauseAfterStart::no);
+            ADD_FAILURE() << "played";
+        } catch (const TransportError &error) {
+            EXPECT_EQ(error, TransportError::unavailableItem(id));
+        }
+        EXPECT_EQ(currentURI(), longTracks()[0]) << "the player went on undisturbed";
+    }
+    EXPECT_EQ(mpd_status_get_state(status().get()), MPD_STATE_PLAY);
+}
+
 TEST_F(MusicAppPlaybackTest, EachStartReplacesThePreviousPlaylist)
 {
     auto collection = longTracks();
