@@ -1,0 +1,65 @@
+#pragma once
+
+#include "platform/Clock.hpp"
+#include "platform/UserDefaults.hpp"
+
+#include <boost/json/object.hpp>
+
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <string>
+#include <string_view>
+
+namespace wheelbox {
+
+// The user defaults in one JSON object, "defaults.json", of key -> bool, number or string. Read once
+// at construction; every change rewrites the whole file atomically (a temporary file in the same
+// folder, fsync, rename, fsync of the folder), so a crash leaves the old file or the new one.
+// A file that cannot be read or parsed is moved aside ("defaults.json.corrupt-<time>") and
+// reported, never overwritten; when it cannot even be moved the store keeps to memory. A folder
+// that cannot be written keeps the values in memory and is reported once. Thread-safe.
+class FileUserDefaults final : public InMemoryUserDefaults {
+  public:
+    // Where problems are reported; standard error unless a test listens.
+    using Reporter = std::function<void(std::string_view message)>;
+
+    static constexpr std::string_view fileName = "defaults.json";
+
+    // $XDG_CONFIG_HOME/wheelbox, else ~/.config/wheelbox.
+    static std::filesystem::path defaultFolder();
+
+    explicit FileUserDefaults(std::filesystem::path folder = defaultFolder(),
+                              const Clock &clock = Clock::system(), Reporter report = {});
+    ~FileUserDefaults() override = default;
+    FileUserDefaults(const FileUserDefaults &) = delete;
+    FileUserDefaults &operator=(const FileUserDefaults &) = delete;
+
+    const std::filesystem::path &file() const noexcept { return file_; }
+
+  protected:
+    void changed() override;
+
+  private:
+    void load(const Clock &clock);
+    void moveAside(const Clock &clock, std::string_view why);
+    std::string serialized(const std::map<std::string, DefaultsValue, std::less<>> &values);
+    void write(const std::string &text);
+
+    std::filesystem::path folder_;
+    std::filesystem::path file_;
+    Reporter report_;
+
+    std::mutex writeLock_;
+    // Entries of the file this store cannot hold (arrays, objects, null): written back as they were.
+    boost::json::object foreign_;
+    // False when the file on disk must not be replaced (it could be neither read nor moved aside).
+    bool persists_ = true;
+    bool loading_ = false;
+    bool reportedWriteFailure_ = false;
+    // Keys whose value the file cannot hold, reported once each.
+    std::set<std::string, std::less<>> unsavedReported_;
+};
+
+} // namespace wheelbox

@@ -1,0 +1,30 @@
+#include "transport/ScriptRunner.hpp"
+
+#include "transport/AppleScript.hpp"
+
+namespace wheelbox {
+namespace {
+
+class ToolStartedScript final : public StartedScript {
+  public:
+    explicit ToolStartedScript(AppleScript::RunningScript script) : script_(std::move(script)) {}
+
+    bool stop(std::chrono::nanoseconds grace) override { return script_.stop(grace); }
+
+  private:
+    AppleScript::RunningScript script_;
+};
+
+} // namespace
+
+std::optional<std::string> ToolScriptRunner::run(std::string_view script, int timeoutSeconds)
+{
+    return AppleScript::run(script, timeoutSeconds);
+}
+
+std::unique_ptr<StartedScript> ToolScriptRunner::start(std::string_view script, int timeoutSeconds)
+{
+    return std::make_unique<ToolStartedScript>(AppleScript::start(script, timeoutSeconds));
+}
+
+} // namespace wheelbox
