@@ -92,9 +92,9 @@ test('a list answer that arrives after its screen was left changes nothing', asy
 test('a failed list shows the native text and returns to where the user was', async () => {
   const { app, answer, messages } = rig();
   app.input('select');
-  await answer('getList', { error: 'Unknown library path: music' });
+  await answer('getList', { error: 'Music got an error: Can’t get library.' });
   assert.equal(app.stack.length, 1);
-  assert.deepEqual(messages(), ['Unknown library path: music']);
+  assert.deepEqual(messages(), ['Music got an error: Can’t get library.']);
 });
 
 test('a setting that the native side refuses goes back to its old value', async () => {

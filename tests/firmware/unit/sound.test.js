@@ -1,12 +1,13 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { ClickSounds } from '../../../firmware/js/sound.js';
+import { ClickSounds, QUIET_SUSPEND_MS } from '../../../firmware/js/sound.js';
 
 // A stand-in for WebAudio that keeps what was rendered and played.
 function fakeAudio({ state = 'running' } = {}) {
   const played = [];
   const buffers = [];
   let resumed = 0;
+  let suspended = 0;
   class Context {
     constructor() {
       this.state = state;
@@ -15,6 +16,11 @@ function fakeAudio({ state = 'running' } = {}) {
     resume() {
       resumed++;
       this.state = 'running';
+      return Promise.resolve();
+    }
+    suspend() {
+      suspended++;
+      this.state = 'suspended';
       return Promise.resolve();
     }
     createBuffer(channels, length, rate) {
@@ -28,12 +34,32 @@ function fakeAudio({ state = 'running' } = {}) {
       return source;
     }
   }
-  return { win: { AudioContext: Context }, played, buffers, resumed: () => resumed };
+  return { win: { AudioContext: Context }, played, buffers, resumed: () => resumed, suspended: () => suspended };
+}
+
+// Timers that run only when the test says so.
+function manualTimers() {
+  let now = 0;
+  const pending = new Map();
+  let next = 1;
+  return {
+    setTimeout(fn, ms) {
+      pending.set(next, { at: now + ms, fn });
+      return next++;
+    },
+    clearTimeout(id) {
+      pending.delete(id);
+    },
+    advance(ms) {
+      now += ms;
+      for (const [id, t] of [...pending]) if (t.at <= now) (pending.delete(id), t.fn());
+    },
+  };
 }
 
 test('each sound is rendered once, audible and without clipping, and played per call', () => {
   const audio = fakeAudio({ state: 'suspended' });
-  const sounds = new ClickSounds(audio.win);
+  const sounds = new ClickSounds(audio.win, manualTimers());
   sounds.tick();
   sounds.tick();
   sounds.press();
@@ -57,10 +83,26 @@ test('no audio, or audio that fails, never stops the input that asked for a clic
     { AudioContext: class { createBuffer() { throw new Error('bad'); } } },
   ];
   for (const win of worlds) {
-    const sounds = new ClickSounds(win);
+    const sounds = new ClickSounds(win, manualTimers());
     assert.doesNotThrow(() => {
       sounds.tick();
       sounds.press();
     });
   }
+});
+
+test('a quiet spell suspends the audio context, so silence costs nothing; the next click resumes it', () => {
+  const audio = fakeAudio();
+  const timers = manualTimers();
+  const sounds = new ClickSounds(audio.win, timers);
+  sounds.tick();
+  timers.advance(QUIET_SUSPEND_MS - 1);
+  sounds.tick(); // clicks keep it running
+  timers.advance(QUIET_SUSPEND_MS - 1);
+  assert.equal(audio.suspended(), 0);
+  timers.advance(1);
+  assert.equal(audio.suspended(), 1);
+  sounds.press();
+  assert.equal(audio.resumed(), 1);
+  assert.equal(audio.played.length, 3);
 });
