@@ -116,7 +116,7 @@ export class ScrollSteps {
     this.lastTime = time;
     this.pending += notches;
     // A hair of tolerance: three thirds of a notch are one notch.
-    const steps = Math.trunc(this.pending + Math.sign(this.pending) * 1e-6);
+    const steps = Math.trunc(this.pending + Math.sign(this.pending) * 1e-6) || 0;
     this.pending -= steps;
     return steps;
   }
