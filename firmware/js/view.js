@@ -230,6 +230,8 @@ export class DeviceView {
 
   screenChanged(direction) {
     const screen = this.app.screen;
+    clearTimeout(this.timers.letter);
+    this.letter.classList.remove('shown');
     const page = this.#pageFor(screen);
     const old = this.currentPage;
     this.currentPage = page;
