@@ -142,7 +142,7 @@ export class App {
   nowPlaying(raw) {
     if (!raw || typeof raw !== 'object') return;
     const before = this.player.state;
-    this.player.update(raw);
+    let changed = this.player.update(raw);
     const screen = this.screen;
     if (screen.kind === 'nowPlaying' && screen.mode === 'scrub') {
       const after = this.player.state;
@@ -155,7 +155,12 @@ export class App {
       }
     }
     if (typeof raw.volume === 'number' && Number.isFinite(raw.volume)) this.volume = clampVolume(raw.volume);
-    if (raw.repeat === 'Off' || raw.repeat === 'One' || raw.repeat === 'All') this.settings.repeat = raw.repeat;
+    if ((raw.repeat === 'Off' || raw.repeat === 'One' || raw.repeat === 'All') && raw.repeat !== this.settings.repeat) {
+      this.settings.repeat = raw.repeat;
+      changed = true;
+    }
+    // The reading the clock expected: nothing to redraw.
+    if (!changed) return;
     this.#refreshMainMenu();
     if (this.screen.kind === 'settings') this.#refreshSettings();
     this.view.nowPlayingChanged();

@@ -47,6 +47,9 @@ export function scanDistance(seconds) {
   return 6.25 * Math.min(t, 2) + 12.5 * Math.min(Math.max(t - 2, 0), 3) + 25 * Math.max(t - 5, 0);
 }
 
+// A reading within this of where the clock already was is no news.
+export const CLOCK_DRIFT_SECONDS = 0.5;
+
 /** Holds the latest reading and when it arrived, so the clock can run on between polls. */
 export class PlayerModel {
   constructor(now = () => performance.now()) {
@@ -56,10 +59,18 @@ export class PlayerModel {
     this.scan = null; // { direction, startedAt } while a back/forward hold scans
   }
 
+  /**
+   * Takes a reading. Returns whether it shows anything new: a reading that only moves the position
+   * along as the clock already had it (the native side sends one a second while a song plays)
+   * changes nothing on screen.
+   */
   update(raw) {
+    const before = this.state;
+    const expected = this.elapsed();
     this.state = normalizeNowPlaying(raw);
     this.receivedAt = this.now();
-    return this.state;
+    const same = Object.keys(before).every((key) => key === 'elapsed' || before[key] === this.state[key]);
+    return !(same && Math.abs(this.state.elapsed - expected) < CLOCK_DRIFT_SECONDS);
   }
 
   beginScan(direction) {

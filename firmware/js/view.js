@@ -35,6 +35,7 @@ const MARQUEE_PAUSE_MS = 1200; // before text scrolls, and at its end
 const MARQUEE_SPEED = 30; // design px a second
 const CLOCK_MIN_MS = 250; // the Now Playing clock redraws at most four times a second
 const PROGRESS_WIDTH = 306; // design px of the Now Playing bar
+const BAR_JUMP_PX = 3; // screen px the bar may move in one redraw before it redraws more often
 const SLIDES = ['enter-forward', 'enter-back', 'leave-forward', 'leave-back'];
 
 const PLAY_ICON = '<svg viewBox="0 0 10 10"><path d="M1 0 L9 5 L1 10 Z"/></svg>';
@@ -49,9 +50,18 @@ function element(tag, className, parent) {
   return el;
 }
 
-// Sets text only when it changed: most redraws of a row change nothing but its highlight.
+// Sets text, attributes and styles only when they change: a write of the same value still costs
+// a style pass and a paint, and most redraws change nothing but one line.
 function setText(el, text) {
   if (el.textContent !== text) el.textContent = text;
+}
+
+function setData(el, key, value) {
+  if (el.dataset[key] !== value) el.dataset[key] = value;
+}
+
+function setStyle(el, property, value) {
+  if (el.style[property] !== value) el.style[property] = value;
 }
 
 /**
@@ -377,7 +387,7 @@ export class DeviceView {
         (item.kind === 'action' ? ' action' : '') +
         (item.inert ? ' inert' : '');
       if (slot.row.className !== cls) slot.row.className = cls;
-      slot.row.dataset.index = String(index);
+      setData(slot.row, 'index', String(index));
     }
     // Only the selected row's title scrolls, and only once the selection has rested on it.
     if (selectedTitle !== parts.scrolling || selectedChanged || (selectedTitle && !this.marquees.has(selectedTitle))) {
@@ -386,11 +396,11 @@ export class DeviceView {
       if (selectedTitle) this.#scroll(selectedTitle);
     }
     page.classList.toggle('scrollable', win.scrollable);
-    parts.scrollbar.style.top = `${offset * rowHeight}px`;
+    setStyle(parts.scrollbar, 'top', `${offset * rowHeight}px`);
     const t = win.thumb(listHeight - offset * rowHeight);
     if (t) {
-      thumb.style.height = `${t.height}px`;
-      thumb.style.transform = `translateY(${t.top}px)`;
+      setStyle(thumb, 'height', `${t.height}px`);
+      setStyle(thumb, 'transform', `translateY(${t.top}px)`);
     }
   }
 
@@ -452,13 +462,13 @@ export class DeviceView {
       const hue = hueOf(artKey);
       parts.art.style.background = `linear-gradient(145deg, hsl(${hue} 62% 62%), hsl(${(hue + 48) % 360} 58% 34%))`;
     }
-    parts.volumeFill.style.transform = `translateX(${this.app.volume - 100}%)`;
+    setStyle(parts.volumeFill, 'transform', `translateX(${this.app.volume - 100}%)`);
     const scan = this.app.player.scan;
     const playing = state.isPlaying ? 'Playing' : this.app.hasTrack ? 'Paused' : '';
     const mode = screen.mode === 'scrub' ? 'scrub' : scan ? 'scan' : state.isPlaying ? 'playing' : 'paused';
     setText(parts.playState, screen.mode === 'scrub' ? 'Scrubbing' : scan ? (scan.direction < 0 ? 'Rewind' : 'Fast Forward') : playing);
-    parts.playState.dataset.state = mode;
-    parts.root.dataset.scan = scan ? (scan.direction < 0 ? 'back' : 'forward') : '';
+    setData(parts.playState, 'state', mode);
+    setData(parts.root, 'scan', scan ? (scan.direction < 0 ? 'back' : 'forward') : '');
     const { shuffle, repeat } = this.app.settings;
     parts.shuffle.hidden = shuffle !== 'On';
     parts.repeat.hidden = repeat === 'Off';
@@ -480,8 +490,9 @@ export class DeviceView {
     setText(parts.remaining, state.duration > 0 ? formatRemaining(elapsed, state.duration) : '');
   }
 
-  // The clock runs only while it moves on an awake screen: at the next whole second, or sooner when
-  // the bar would move a pixel first, and never more often than CLOCK_MIN_MS.
+  // The clock runs only while it moves on an awake screen: once a second, at the next whole second
+  // (the bar moves in the same redraw); more often only while scanning or when the bar would jump
+  // more than a few pixels a second, and never more often than CLOCK_MIN_MS.
   #scheduleClock() {
     clearTimeout(this.timers.clock);
     this.timers.clock = null;
@@ -496,7 +507,8 @@ export class DeviceView {
       const elapsed = app.player.elapsed();
       const toNextSecond = (Math.floor(elapsed) + 1 - elapsed) * 1000 + 5;
       const pixelsPerSecond = duration > 0 ? (PROGRESS_WIDTH * this.scale) / duration : 0;
-      delay = Math.max(CLOCK_MIN_MS, Math.min(toNextSecond, pixelsPerSecond > 1 ? 1000 / pixelsPerSecond : Infinity));
+      const jumpy = pixelsPerSecond > BAR_JUMP_PX;
+      delay = Math.max(CLOCK_MIN_MS, Math.min(toNextSecond, jumpy ? (1000 * BAR_JUMP_PX) / pixelsPerSecond : Infinity));
     }
     this.timers.clock = setTimeout(() => {
       this.timers.clock = null;
@@ -531,7 +543,7 @@ export class DeviceView {
       this.statusPlay.dataset.icon = icon;
       this.statusPlay.innerHTML = icon;
     }
-    this.statusPlay.dataset.state = !app.hasTrack ? 'none' : state.isPlaying ? 'playing' : 'paused';
+    setData(this.statusPlay, 'state', !app.hasTrack ? 'none' : state.isPlaying ? 'playing' : 'paused');
     if (app.busy > 0) {
       if (!this.timers.busy && !this.statusPlay.classList.contains('busy')) {
         this.timers.busy = setTimeout(() => {
@@ -551,10 +563,10 @@ export class DeviceView {
     if (app.battery) {
       this.statusBattery.hidden = false;
       const percent = batteryPercent(app.battery.level);
-      this.statusBattery.firstElementChild.style.width = `${percent}%`;
+      setStyle(this.statusBattery.firstElementChild, 'width', `${percent}%`);
       this.statusBattery.classList.toggle('low', percent <= 20);
       this.statusBattery.classList.toggle('charging', app.battery.charging);
-      this.statusBattery.title = `${percent}%`;
+      if (this.statusBattery.title !== `${percent}%`) this.statusBattery.title = `${percent}%`;
     }
   }
 

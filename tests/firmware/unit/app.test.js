@@ -391,3 +391,28 @@ test('a held back/forward scan moves the clock and ends it where the scan had go
   assert.equal(app.player.scan, null);
   assert.equal(app.player.elapsed(), 58 + 6.25);
 });
+
+test('a pushed reading that only moves the clock along as expected redraws nothing', () => {
+  const { app, clock, calls } = rig();
+  const reading = { source: 'music', persistentID: 'A', title: 'T', artist: 'X', elapsed: 10, duration: 200, isPlaying: true };
+  app.nowPlaying(reading);
+  const redraws = () => calls.filter(([name]) => name === 'nowPlayingChanged').length;
+  const first = redraws();
+  clock.advance(1000);
+  app.nowPlaying({ ...reading, elapsed: 11.1 }); // where the clock was, give or take
+  clock.advance(1000);
+  app.nowPlaying({ ...reading, elapsed: 12, volume: 30 });
+  assert.equal(redraws(), first);
+  assert.equal(app.volume, 30);
+  const cases = [
+    ['a seek elsewhere', { ...reading, elapsed: 90 }],
+    ['paused', { ...reading, elapsed: 90, isPlaying: false }],
+    ['another song', { ...reading, elapsed: 90, isPlaying: false, persistentID: 'B', title: 'U' }],
+    ['repeat changed by the player', { ...reading, elapsed: 90, isPlaying: false, persistentID: 'B', title: 'U', repeat: 'All' }],
+  ];
+  for (const [name, next] of cases) {
+    const before = redraws();
+    app.nowPlaying(next);
+    assert.equal(redraws(), before + 1, name);
+  }
+});
