@@ -163,6 +163,33 @@ describe('native contract', () => {
     await page.close();
   });
 
+  test('failures on screen: normal ends show nothing, the bridge in plain words, players as they are', async () => {
+    const page = await browser.open();
+    await waitForMessage(page, 'ready');
+    const cases = [
+      ['Superseded native request: playPause', null],
+      ['Cancelled native request: playPause', null],
+      ['Expired native request: playPause', 'Wheelbox was too busy to do that. Try again.'],
+      ['Unknown native method: playPause', 'This version of Wheelbox can’t do that.'],
+      ['Music got an error: Can’t get player state.', 'Music got an error: Can’t get player state.'],
+      ['Spotify is not running.', 'Spotify is not running.'],
+    ];
+    for (const [failure, shown] of cases) {
+      await page.evaluate((text) => {
+        window.__standIn.options.failures.playPause = text;
+        const toast = document.getElementById('toast');
+        toast.className = 'toast';
+        toast.textContent = '';
+      }, failure);
+      const answered = (await sent(page, 'playPause')).length + 1;
+      await page.keyboard.press(' ');
+      await waitForMessage(page, 'playPause', answered);
+      await page.waitForTimeout(50);
+      assert.equal(await toast(page), shown, failure);
+    }
+    await page.close();
+  });
+
   test('About shows the native record', async () => {
     const page = await browser.open();
     await choose(page, 'About');
