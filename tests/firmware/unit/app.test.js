@@ -3,34 +3,7 @@ import assert from 'node:assert/strict';
 import { App, FAST_LETTER_STEPS, IDLE_MS, READY_RETRY_MS, SEEK_DEBOUNCE_MS, WAKE_DEADLINE_MS } from '../../../firmware/js/app.js';
 import { BridgeClient } from '../../../firmware/js/bridge.js';
 import { pageStorage } from '../../../firmware/js/storage.js';
-
-// A clock whose timers run only when the test moves time on.
-function fakeClock() {
-  let now = 0;
-  let next = 1;
-  const timers = new Map();
-  return {
-    now: () => now,
-    setTimeout(fn, ms = 0) {
-      timers.set(next, { at: now + ms, fn });
-      return next++;
-    },
-    clearTimeout(id) {
-      timers.delete(id);
-    },
-    advance(ms) {
-      const end = now + ms;
-      for (;;) {
-        const due = [...timers].filter(([, t]) => t.at <= end).sort((a, b) => a[1].at - b[1].at)[0];
-        if (!due) break;
-        timers.delete(due[0]);
-        now = due[1].at;
-        due[1].fn();
-      }
-      now = end;
-    },
-  };
-}
+import { fakeClock } from '../support/clock.js';
 
 const settle = () => new Promise((resolve) => setImmediate(resolve));
 

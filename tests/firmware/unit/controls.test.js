@@ -1,30 +1,13 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
+import { fakeClock } from '../support/clock.js';
 import { HOLD_MS, KeyboardControl, SCROLL_FORGET_MS, ScrollSteps } from '../../../firmware/js/controls.js';
 
-function manualTimers() {
-  let now = 0;
-  let next = 1;
-  const pending = new Map();
-  return {
-    setTimeout(fn, ms) {
-      pending.set(next, { at: now + ms, fn });
-      return next++;
-    },
-    clearTimeout(id) {
-      pending.delete(id);
-    },
-    advance(ms) {
-      now += ms;
-      for (const [id, t] of [...pending]) if (t.at <= now) (pending.delete(id), t.fn());
-    },
-  };
-}
 
 /** Runs key events ['down'|'repeat'|'up', key] and ['wait', ms]; returns the inputs sent. */
 function run(steps, { refuse = false } = {}) {
   const inputs = [];
-  const timers = manualTimers();
+  const timers = fakeClock();
   const keys = new KeyboardControl((action, argument) => {
     inputs.push(argument === undefined ? [action] : [action, argument]);
     return !refuse;

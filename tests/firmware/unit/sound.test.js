@@ -1,5 +1,6 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
+import { fakeClock } from '../support/clock.js';
 import { ClickSounds, QUIET_SUSPEND_MS } from '../../../firmware/js/sound.js';
 
 // A stand-in for WebAudio that keeps what was rendered and played.
@@ -37,29 +38,10 @@ function fakeAudio({ state = 'running' } = {}) {
   return { win: { AudioContext: Context }, played, buffers, resumed: () => resumed, suspended: () => suspended };
 }
 
-// Timers that run only when the test says so.
-function manualTimers() {
-  let now = 0;
-  const pending = new Map();
-  let next = 1;
-  return {
-    setTimeout(fn, ms) {
-      pending.set(next, { at: now + ms, fn });
-      return next++;
-    },
-    clearTimeout(id) {
-      pending.delete(id);
-    },
-    advance(ms) {
-      now += ms;
-      for (const [id, t] of [...pending]) if (t.at <= now) (pending.delete(id), t.fn());
-    },
-  };
-}
 
 test('each sound is rendered once, audible and without clipping, and played per call', () => {
   const audio = fakeAudio({ state: 'suspended' });
-  const sounds = new ClickSounds(audio.win, manualTimers());
+  const sounds = new ClickSounds(audio.win, fakeClock());
   sounds.tick();
   sounds.tick();
   sounds.press();
@@ -83,7 +65,7 @@ test('no audio, or audio that fails, never stops the input that asked for a clic
     { AudioContext: class { createBuffer() { throw new Error('bad'); } } },
   ];
   for (const win of worlds) {
-    const sounds = new ClickSounds(win, manualTimers());
+    const sounds = new ClickSounds(win, fakeClock());
     assert.doesNotThrow(() => {
       sounds.tick();
       sounds.press();
@@ -93,7 +75,7 @@ test('no audio, or audio that fails, never stops the input that asked for a clic
 
 test('a quiet spell suspends the audio context, so silence costs nothing; the next click resumes it', () => {
   const audio = fakeAudio();
-  const timers = manualTimers();
+  const timers = fakeClock();
   const sounds = new ClickSounds(audio.win, timers);
   sounds.tick();
   timers.advance(QUIET_SUSPEND_MS - 1);
