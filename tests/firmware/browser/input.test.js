@@ -99,6 +99,31 @@ describe('input', () => {
     await page.close();
   });
 
+  test('holding forward on Now Playing shows the scan and the clock runs with it', async () => {
+    const page = await browser.open({ standIn: { nowPlaying: { ...PLAYING, isPlaying: false } } });
+    await waitForScreen(page, 'Wheelbox');
+    for (let i = 0; i < 4; i++) await play(page, [['down', 'ArrowDown'], ['up', 'ArrowDown']]);
+    await play(page, [['down', 'Enter'], ['up', 'Enter']]);
+    await waitForScreen(page, 'Now Playing');
+    const shown = () =>
+      page.evaluate(() => ({
+        scan: getComputedStyle(document.querySelector('.np-scan')).display !== 'none',
+        elapsed: document.querySelector('.np-elapsed').textContent,
+        state: document.querySelector('.np-state').textContent,
+      }));
+    assert.deepEqual(await shown(), { scan: false, elapsed: '0:20', state: 'Paused' });
+    await play(page, [['down', 'ArrowRight'], ['wait', 1500]]);
+    const scanning = await shown();
+    assert.equal(scanning.scan, true);
+    assert.equal(scanning.state, 'Fast Forward');
+    // A second of scanning is several seconds of the song, though the player is paused.
+    const [m, s] = scanning.elapsed.split(':').map(Number);
+    assert.ok(m * 60 + s >= 24, `clock at ${scanning.elapsed}`);
+    await play(page, [['up', 'ArrowRight']]);
+    assert.equal((await shown()).scan, false);
+    await page.close();
+  });
+
   // One notch as each engine reports it (measured with a real wheel under Xvfb): WebKitGTK
   // floor(height^(2/3)) px, Chromium 120 px; both wheelDeltaY -120. A touchpad sends small deltas.
   const notch = (height) => ({
