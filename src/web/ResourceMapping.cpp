@@ -84,7 +84,7 @@ std::variant<ResourceFile, WebResourceError> mapResourceRequest(const std::files
     // Links are resolved as far as the path exists, the rest is normalised by its text; so a ".."
     // after a link climbs from where the link leads, as the system would.
     std::error_code error;
-    std::filesystem::path candidate = std::filesystem::weakly_canonical(root / relative, error);
+    std::filesystem::path candidate = std::filesystem::weakly_canonical(root / relative, error).lexically_normal();
     if (error)
         return WebResourceError::fileSystem(error.value());
 
