@@ -87,6 +87,9 @@ std::variant<ResourceFile, WebResourceError> mapResourceRequest(const std::files
     std::filesystem::path candidate = std::filesystem::weakly_canonical(root / relative, error).lexically_normal();
     if (error)
         return WebResourceError::fileSystem(error.value());
+    // "css/.." normalises to "css/../" -> "<root>/": that names the root itself.
+    if (candidate.has_relative_path() && !candidate.has_filename())
+        candidate = candidate.parent_path();
 
     std::string prefix = root.native();
     if (!prefix.ends_with('/'))
