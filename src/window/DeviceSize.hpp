@@ -25,9 +25,10 @@ Size designSize(DeviceSize size) noexcept;
 // The window's size in whole pixels, used for every window operation: a half-point dimension
 // rounds to the even neighbour (352.5 × 577.5 -> 352 × 578, 164.5 × 269.5 -> 164 × 270). Large
 // (470 × 770) is even too, so a window at a whole-pixel origin has its centre on a whole pixel at
-// these three sizes, and switching among them keeps the centre exactly; small (235 × 385) keeps it
-// to half a pixel, as the resize rounding does. The firmware scales its drawing to the window, so
-// the half pixel changes nothing it draws.
+// these three sizes, and switching among them keeps the centre exactly; small (235 × 385) sits
+// half a pixel off, and the resize remembers the exact centre so that coming back from it puts the
+// window where it was (ResizeSequence). The firmware scales its drawing to the window, so the
+// half pixel changes nothing it draws.
 Size windowSize(DeviceSize size) noexcept;
 
 } // namespace wheelbox

@@ -92,13 +92,22 @@ void ResizeSequence::handOver(std::uint64_t generation, Size size, Grow grow,
 void ResizeSequence::changeWindowSize(Size size)
 {
     Rect frame = window_.frame();
-    Rect next = centredFrame(frame, size);
+    Point centre{frame.midX(), frame.midY()};
+    if (anchor_ && anchor_->frame == frame)
+        centre = anchor_->centre;
+    Rect centred = centredFrame(centre, size);
+    Rect next = centred;
     std::optional<Screen> screen = screenOfFrame(frame, screens_.screens());
     if (!screen)
         screen = screens_.mainScreen();
     if (screen)
         next = clampedFrame(next, screen->visibleFrame);
     window_.setFrame(next, Redisplay::yes);
+    // A window the screen pushed aside has a new centre of its own.
+    if (window_.frame() == centred)
+        anchor_ = Anchor{centred, centre};
+    else
+        anchor_.reset();
 }
 
 void ResizeSequence::finish(std::uint64_t generation, Resume resume)

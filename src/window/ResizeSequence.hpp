@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace wheelbox {
@@ -52,6 +53,14 @@ class ResizeSequence {
     std::uint64_t generation_ = 0;
     std::uint64_t finishedGeneration_ = 0;
     std::unique_ptr<ResizeOverlay> overlay_;
+    // The exact centre behind the frame the last resize set. An odd size (small) cannot sit on a
+    // half pixel; while the window stays where the resize put it, the next size is centred on the
+    // exact point again, so going back and forth never creeps.
+    struct Anchor {
+        Rect frame;
+        Point centre;
+    };
+    std::optional<Anchor> anchor_;
     // The live sequence's timers; a new sequence drops them.
     std::vector<std::unique_ptr<MainLoop::Timer>> timers_;
     // Completions of WebKit calls may arrive after this object is gone.

@@ -71,7 +71,12 @@ std::optional<Screen> screenOfFrame(const Rect &frame, std::span<const Screen> s
 
 Rect centredFrame(const Rect &frame, Size size) noexcept
 {
-    return {{std::round(frame.midX() - size.width / 2), std::round(frame.midY() - size.height / 2)}, size};
+    return centredFrame(Point{frame.midX(), frame.midY()}, size);
+}
+
+Rect centredFrame(Point centre, Size size) noexcept
+{
+    return {{std::round(centre.x - size.width / 2), std::round(centre.y - size.height / 2)}, size};
 }
 
 } // namespace wheelbox

@@ -30,8 +30,9 @@ Rect clampedFrame(const Rect &frame, const Rect &visible) noexcept;
 // nothing when the frame is on no screen.
 std::optional<Screen> screenOfFrame(const Rect &frame, std::span<const Screen> screens) noexcept;
 
-// The frame of `size` around `frame`'s centre, its origin rounded to whole points (halves away
-// from zero).
+// The frame of `size` around `frame`'s centre (or around `centre`), its origin rounded to whole
+// points (halves away from zero).
 Rect centredFrame(const Rect &frame, Size size) noexcept;
+Rect centredFrame(Point centre, Size size) noexcept;
 
 } // namespace wheelbox

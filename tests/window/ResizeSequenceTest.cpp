@@ -224,6 +224,33 @@ TEST_F(ResizeSequenceTest, AnOvertakenResizeDoesNothingMoreAtAnyStep)
     }
 }
 
+TEST_F(ResizeSequenceTest, GoingBackAndForthThroughAnOddSizeNeverCreeps)
+{
+    Rect start{{405, 127}, large};
+    placeAt(start);
+    auto resizeTo = [&](Size size) {
+        resize_.resizeWindow(size);
+        if (size.width < window_.currentFrame.size.width) {
+            ASSERT_TRUE(completeResizeOut());
+        }
+        ASSERT_TRUE(webView_.completeSnapshot());
+        loop_.advance(1s);
+    };
+    for (int round = 0; round < 3; ++round) {
+        resizeTo(small);
+        EXPECT_EQ(window_.currentFrame.origin, (Point{523, 320})); // 522.5 and 319.5, away from zero
+        resizeTo(large);
+        EXPECT_EQ(window_.currentFrame, start);
+    }
+    EXPECT_EQ(count("window.veltoFirmware?.resizeJumped(0.5, 0.5);"), 0u) << "rounding is no jump";
+
+    // Once the user moves the window, its own centre counts.
+    resizeTo(small);
+    placeAt({{600, 300}, small});
+    resizeTo(large);
+    EXPECT_EQ(window_.currentFrame.origin, (Point{483, 108})); // 717.5 - 235 and 492.5 - 385
+}
+
 TEST_F(ResizeSequenceTest, AResizeThatOutlivesItsSequenceObjectIsDropped)
 {
     placeAt({{700, 150}, large});
