@@ -2,7 +2,8 @@
 // exists. It shows the real firmware from the build tree (or --firmware DIR) and reads commands,
 // one a line, on standard input:
 //   size large|medium|small|tiny   glare N   shadow N   hold on|off   top on|off
-//   screenshot FILE.png            crash (kills the web process)     quit
+//   screenshot FILE.png            snapshot FILE.png (the web view's own picture)
+//   eval SCRIPT                    crash (kills the web process)     quit
 // Each message the firmware sends is printed as "message METHOD"; "ready" and each finished size
 // change ("resized WxH at X,Y") too, so scripts can follow along. Not installed.
 
@@ -94,6 +95,16 @@ struct Program {
             controller->window().setLevel(argument == "on" ? floatingWindowLevel : normalWindowLevel);
         } else if (verb == "screenshot") {
             say(saveScreenshot(argument) ? "saved " + argument : "error: could not save " + argument);
+        } else if (verb == "snapshot") {
+            // What the resize hand-over would lay over the window: the web view's own picture.
+            controller->webView().takeSnapshot([this, argument](std::unique_ptr<Snapshot> snapshot) {
+                auto *picture = dynamic_cast<WebKitSnapshot *>(snapshot.get());
+                bool saved = picture && cairo_surface_write_to_png(picture->surface(), argument.c_str()) ==
+                                            CAIRO_STATUS_SUCCESS;
+                say(saved ? "saved " + argument : "error: no snapshot");
+            });
+        } else if (verb == "eval") {
+            controller->webView().evaluateJavaScript(line.substr(line.find(' ') + 1));
         } else if (verb == "crash") {
             for (pid_t pid : webProcesses())
                 ::kill(pid, SIGKILL);
