@@ -75,8 +75,11 @@ class DeviceWindowDisplayTest : public testing::Test {
         });
         controller_->showWindow();
         ASSERT_TRUE(runUntil([this] { return count("ready") == 1; }, 60s)) << "the firmware never said ready";
-        // The page is drawn and idle once it has rendered two frames.
+        // The page is idle once it has rendered two frames, and on the screen once the wheel shows.
         settle();
+        Point wheel = wheelCentre(controller_->window().frame().size);
+        ASSERT_TRUE(runUntil([&] { return brightness(wheel.x, wheel.y) > 16; }, 30s))
+            << "the device never showed";
     }
 
     void TearDown() override
@@ -388,6 +391,60 @@ TEST_F(DeviceWindowDisplayTest, OutsideAddressesAreNeverOpened)
     toplevels = gtk_window_list_toplevels();
     EXPECT_EQ(g_list_length(toplevels), windows) << "no other window";
     g_list_free(toplevels);
+}
+
+TEST_F(DeviceWindowDisplayTest, ASecondaryClickShowsNoMenu)
+{
+    GList *toplevels = gtk_window_list_toplevels();
+    guint windows = g_list_length(toplevels);
+    g_list_free(toplevels);
+    Size size = controller_->window().frame().size;
+    for (auto [x, y] : {std::pair{size.width / 2, 150.0}, {size.width / 2, 40.0}}) { // the screen, the body
+        auto [screenX, screenY] = onScreen(x, y);
+        run({"xdotool", "mousemove", "--sync", std::to_string(screenX), std::to_string(screenY), "click",
+             "3"});
+        pump(500ms);
+    }
+    toplevels = gtk_window_list_toplevels();
+    guint shown = 0;
+    // A tooltip may come and go under the pointer; a menu would be a window of its own.
+    for (GList *each = toplevels; each; each = each->next) {
+        if (gtk_widget_get_visible(GTK_WIDGET(each->data)) &&
+            std::string_view(G_OBJECT_TYPE_NAME(each->data)) != "GtkTooltipWindow")
+            ++shown;
+    }
+    EXPECT_EQ(g_list_length(toplevels), windows);
+    EXPECT_EQ(shown, 1u) << "only the device window is on screen";
+
+    g_list_free(toplevels);
+}
+
+TEST_F(DeviceWindowDisplayTest, TheStatusTextStaysWithinItsShare)
+{
+    std::string text = "Wheelbox couldn\u2019t load its interface.\nQuit and reopen the app.";
+    for (int i = 0; i < 6; ++i)
+        text += " And a long explanation that would run on for many lines if nothing held it back.";
+    controller_->window().showStatusText(text);
+    GtkWidget *label = nullptr;
+    gtk_container_forall(
+        GTK_CONTAINER(gtk_bin_get_child(GTK_BIN(window().gtkWindow()))),
+        [](GtkWidget *child, gpointer data) {
+            if (GTK_IS_LABEL(child))
+                *static_cast<GtkWidget **>(data) = child;
+        },
+        &label);
+    ASSERT_NE(label, nullptr);
+    ASSERT_TRUE(runUntil([&] { return gtk_widget_get_allocated_width(label) > 1; }));
+    pump(200ms);
+    Size size = controller_->window().frame().size;
+    EXPECT_LE(gtk_widget_get_allocated_width(label), int(size.width * 0.72));
+    EXPECT_LE(pango_layout_get_line_count(gtk_label_get_layout(GTK_LABEL(label))), 3);
+    int left = 0;
+    int top = 0;
+    ASSERT_TRUE(gtk_widget_translate_coordinates(label, GTK_WIDGET(window().gtkWindow()), 0, 0, &left, &top));
+    EXPECT_NEAR(left + gtk_widget_get_allocated_width(label) / 2.0, size.width / 2, 1) << "centred";
+    EXPECT_NEAR(top + gtk_widget_get_allocated_height(label) / 2.0, size.height / 2, 1) << "centred";
+    screenshot("status-text");
 }
 
 TEST_F(DeviceWindowDisplayTest, EachSizeEndsAtItsSizeAroundTheSameCentreFullyVisible)

@@ -192,7 +192,12 @@ void GtkDeviceWindow::makeKeyAndOrderFront()
 
 void GtkDeviceWindow::showStatusText(const std::string &text)
 {
-    gtk_label_set_text(GTK_LABEL(label_), text.c_str());
+    // Pango limits the lines of each paragraph; a line separator (U+2028) breaks the line but keeps
+    // one paragraph, so the three-line limit holds for the whole text.
+    std::string oneParagraph;
+    for (char c : text)
+        oneParagraph += c == '\n' ? std::string("\u2028") : std::string(1, c);
+    gtk_label_set_text(GTK_LABEL(label_), oneParagraph.c_str());
     gtk_widget_show(label_);
 }
 
