@@ -42,6 +42,8 @@ class DeviceWebViewDelegate {
     virtual PressRoute routePress(Point point, Size bounds) = 0;
     // A press routed to the window was released without the window having moved.
     virtual void chassisClicked() = 0;
+    // A secondary-button press routed to the window: where the application's menu may pop up.
+    virtual void bodyMenuRequested() = 0;
 };
 
 // Receives the bodies the page posts to the "velto" message handler. Main thread.

@@ -190,6 +190,12 @@ void PlayerWindowController::chassisClicked()
     webView_->evaluateJavaScript(firmwareScripts::chassisClick);
 }
 
+void PlayerWindowController::bodyMenuRequested()
+{
+    if (bodyMenu_ && !isShuttingDown_)
+        bodyMenu_();
+}
+
 void PlayerWindowController::didReceiveScriptMessage(std::string_view bodyJSON, std::string_view pageURL)
 {
     MessageOrigin origin;

@@ -58,6 +58,9 @@ class PlayerWindowController final : public DeviceWebViewDelegate,
     void showWindow();
     // Called when the user closes the device window (the program then quits).
     void setWindowClosedHandler(std::function<void()> handler) { windowClosed_ = std::move(handler); }
+    // Called on a secondary click on the body outside the wheel, while the event is current (so
+    // a GTK menu can pop up at the pointer). Without a handler nothing happens.
+    void setBodyMenuHandler(std::function<void()> handler) { bodyMenu_ = std::move(handler); }
 
     // The menu's operations.
     void applyDeviceSize(DeviceSize size);
@@ -90,6 +93,7 @@ class PlayerWindowController final : public DeviceWebViewDelegate,
     bool shouldAllowNavigation(const std::optional<std::string> &url) override;
     PressRoute routePress(Point point, Size bounds) override;
     void chassisClicked() override;
+    void bodyMenuRequested() override;
 
     // ScriptMessageHandler
     void didReceiveScriptMessage(std::string_view bodyJSON, std::string_view pageURL) override;
@@ -110,6 +114,7 @@ class PlayerWindowController final : public DeviceWebViewDelegate,
     const Screens &screens_;
     std::function<void(const std::string &)> log_;
     std::function<void()> windowClosed_;
+    std::function<void()> bodyMenu_;
 
     // In the order they are made; destroyed the other way round.
     std::unique_ptr<DeviceBridge> bridge_;

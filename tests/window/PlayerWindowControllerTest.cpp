@@ -349,6 +349,15 @@ TEST_F(PlayerWindowControllerTest, PressesOnTheWheelGoToThePageAndClicksOnTheBod
     EXPECT_TRUE(webView().scripts.empty());
     controller->chassisClicked();
     EXPECT_EQ(webView().scripts, std::vector<std::string>{"window.veltoChassisClick?.()"});
+
+    int menus = 0;
+    controller->bodyMenuRequested(); // no handler yet: nothing
+    controller->setBodyMenuHandler([&] { ++menus; });
+    controller->bodyMenuRequested();
+    EXPECT_EQ(menus, 1);
+    controller->shutdown();
+    controller->bodyMenuRequested();
+    EXPECT_EQ(menus, 1) << "no menu once the device is shutting down";
 }
 
 TEST_F(PlayerWindowControllerTest, AppearanceIsClampedStoredAndSent)

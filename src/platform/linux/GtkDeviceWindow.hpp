@@ -41,9 +41,6 @@ class GtkDeviceWindow final : public DeviceWindow {
     std::unique_ptr<ResizeOverlay> addResizeOverlay(std::unique_ptr<Snapshot> snapshot) override;
     void fadeOutAndRemove(std::unique_ptr<ResizeOverlay> overlay, std::chrono::nanoseconds duration) override;
 
-    // Where the overlay places a snapshot: its y-up origin in the content.
-    struct Placement;
-
   private:
     static gboolean onDraw(GtkWidget *widget, cairo_t *cairo, gpointer self);
     static gboolean onConfigure(GtkWidget *widget, GdkEventConfigure *event, gpointer self);

@@ -210,12 +210,18 @@ gboolean WebKitDeviceWebView::onContextMenu(WebKitWebView *, WebKitContextMenu *
 gboolean WebKitDeviceWebView::onButtonPress(GtkWidget *widget, GdkEventButton *event, gpointer data)
 {
     auto *self = static_cast<WebKitDeviceWebView *>(data);
-    if (event->button != GDK_BUTTON_PRIMARY || !self->delegate_)
+    bool primary = event->button == GDK_BUTTON_PRIMARY;
+    if ((!primary && event->button != GDK_BUTTON_SECONDARY) || !self->delegate_)
         return FALSE;
     Size bounds{double(gtk_widget_get_allocated_width(widget)),
                 double(gtk_widget_get_allocated_height(widget))};
     if (self->delegate_->routePress({event->x, event->y}, bounds) == PressRoute::page)
         return FALSE;
+    if (!primary) {
+        if (event->type == GDK_BUTTON_PRESS)
+            self->delegate_->bodyMenuRequested();
+        return TRUE;
+    }
     // Double and triple presses on the body are swallowed too: they would select text.
     if (event->type == GDK_BUTTON_PRESS)
         self->press_ = BodyPress{event->x, event->y, event->x_root, event->y_root};
