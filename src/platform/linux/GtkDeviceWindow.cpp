@@ -114,11 +114,17 @@ GtkDeviceWindow::GtkDeviceWindow(const GdkScreens &screens, const DeviceWindowSe
     setLevel(setup.level);
     gtk_widget_add_events(window_.get(), GDK_STRUCTURE_MASK | GDK_VISIBILITY_NOTIFY_MASK);
 
-    GtkCssProvider *css = gtk_css_provider_new();
-    gtk_css_provider_load_from_data(css, styleSheet, -1, nullptr);
-    gtk_style_context_add_provider_for_screen(gtk_widget_get_screen(window_.get()), GTK_STYLE_PROVIDER(css),
-                                              GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-    g_object_unref(css);
+    // Once per process: the screen keeps the provider for every later window.
+    static bool styled = false;
+    if (!styled) {
+        styled = true;
+        GtkCssProvider *css = gtk_css_provider_new();
+        gtk_css_provider_load_from_data(css, styleSheet, -1, nullptr);
+        gtk_style_context_add_provider_for_screen(gtk_widget_get_screen(window_.get()),
+                                                  GTK_STYLE_PROVIDER(css),
+                                                  GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+        g_object_unref(css);
+    }
 
     overlay_ = gtk_overlay_new();
     gtk_container_add(GTK_CONTAINER(overlay_), webView);
