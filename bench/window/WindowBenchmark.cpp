@@ -3,6 +3,8 @@
 //                         stand-in) until the firmware says "ready"
 //   bareWebViewToReady    a bare WebKitGTK web view in a GTK window loading the same index.html
 //                         from a file: URL (modules allowed from files) until the same "ready"
+//   bareSchemeWebViewToReady  the same bare view served over velto://app by the scheme handler:
+//                         splits the difference between the scheme and the rest of the window
 //   schemeServesFirmware  every firmware file through WebResourceSchemeHandler to its answer
 //   diskReadsFirmware     every firmware file read from disk
 // Needs an X display (scripts/bench starts Xvfb when there is none).
@@ -12,6 +14,7 @@
 #include "platform/linux/GLibMainLoop.hpp"
 #include "platform/linux/GdkScreens.hpp"
 #include "platform/linux/GtkDeviceViews.hpp"
+#include "platform/linux/WebKitSchemeAdapter.hpp"
 #include "web/WebResourceSchemeHandler.hpp"
 #include "window/PlayerWindowController.hpp"
 
@@ -88,15 +91,21 @@ void deviceWindowToReady(benchmark::State &state)
     }
 }
 
-void bareWebViewToReady(benchmark::State &state)
+// `scheme` true: the same bare view, but served through WebResourceSchemeHandler over velto://app.
+void bareWebView(benchmark::State &state, bool scheme)
 {
-    std::string index = "file://" + (firmware() / "index.html").string();
+    GLibMainLoop loop;
+    auto handler = WebResourceSchemeHandler::make(firmware(), loop);
+    std::string index =
+        scheme ? WebResourceSchemeHandler::startURL() : "file://" + (firmware() / "index.html").string();
     for (auto _ : state) {
         bool ready = false;
         WebKitWebsiteDataManager *data = webkit_website_data_manager_new(
             "base-data-directory", (storage() / "bare" / "data").c_str(), "base-cache-directory",
             (storage() / "bare" / "cache").c_str(), nullptr);
         WebKitWebContext *context = webkit_web_context_new_with_website_data_manager(data);
+        if (scheme)
+            WebKitSchemeAdapter::registerScheme(context, *handler);
         WebKitUserContentManager *content = webkit_user_content_manager_new();
         g_signal_connect(
             content, "script-message-received::velto",
@@ -155,6 +164,16 @@ std::vector<std::filesystem::path> firmwareFiles()
     return files;
 }
 
+void bareWebViewToReady(benchmark::State &state)
+{
+    bareWebView(state, false);
+}
+
+void bareSchemeWebViewToReady(benchmark::State &state)
+{
+    bareWebView(state, true);
+}
+
 void schemeServesFirmware(benchmark::State &state)
 {
     GLibMainLoop loop;
@@ -199,6 +218,10 @@ int main(int argc, char **argv)
     for (int round = 1; round <= 3; ++round) {
         auto suffix = "/round:" + std::to_string(round);
         benchmark::RegisterBenchmark(("bareWebViewToReady" + suffix).c_str(), bareWebViewToReady)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->Iterations(4);
+        benchmark::RegisterBenchmark(("bareSchemeWebViewToReady" + suffix).c_str(), bareSchemeWebViewToReady)
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime()
             ->Iterations(4);
