@@ -1,0 +1,186 @@
+#include "web/WebResourceSchemeHandler.hpp"
+
+#include "web/ResourceMapping.hpp"
+
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <map>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace wheelbox {
+
+namespace {
+
+// WHEELBOX_FIRMWARE_FROM_BINDIR: the installed firmware relative to the program's folder.
+// WHEELBOX_FIRMWARE_IN_BUILD_TREE: the copy the build makes, for programs run from the build tree.
+#ifndef WHEELBOX_FIRMWARE_FROM_BINDIR
+#define WHEELBOX_FIRMWARE_FROM_BINDIR "../share/wheelbox/Web"
+#endif
+#ifndef WHEELBOX_FIRMWARE_IN_BUILD_TREE
+#define WHEELBOX_FIRMWARE_IN_BUILD_TREE ""
+#endif
+
+// One started task, made on the main thread, so the worker never touches the task's request.
+struct SchemeTaskBox {
+    std::shared_ptr<SchemeTask> task;
+    std::optional<std::string> requestURL;
+    std::optional<std::string> requestMethod;
+    // Set by stop(); lets the worker skip a read nobody will receive.
+    std::atomic<bool> stopped = false;
+};
+
+struct Loaded {
+    SchemeResponse response;
+    std::vector<std::byte> data;
+};
+
+std::variant<std::vector<std::byte>, WebResourceError> readWholeFile(const std::filesystem::path &path)
+{
+    // O_NONBLOCK: a FIFO swapped in after the check must not hang the queue. O_NOFOLLOW: the path is
+    // resolved, so a link appearing there now is refused.
+    int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (descriptor < 0)
+        return WebResourceError::fileSystem(errno);
+    struct Closer {
+        int descriptor;
+        ~Closer() { ::close(descriptor); }
+    } closer{descriptor};
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0)
+        return WebResourceError::fileSystem(errno);
+    if (!S_ISREG(status.st_mode))
+        return WebResourceError::url(WebResourceError::fileDoesNotExist);
+    std::vector<std::byte> data(static_cast<std::size_t>(status.st_size));
+    std::size_t filled = 0;
+    for (;;) {
+        if (filled == data.size())
+            data.resize(data.size() + 64 * 1024); // the file grew since the stat
+        ssize_t count = ::read(descriptor, data.data() + filled, data.size() - filled);
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            return WebResourceError::fileSystem(errno);
+        }
+        if (count == 0)
+            break;
+        filled += static_cast<std::size_t>(count);
+    }
+    data.resize(filled);
+    return data;
+}
+
+std::variant<Loaded, WebResourceError> load(const std::filesystem::path &root, const SchemeTaskBox &box)
+{
+    auto mapped = mapResourceRequest(root, box.requestURL, box.requestMethod);
+    if (auto *error = std::get_if<WebResourceError>(&mapped))
+        return *error;
+    auto &file = std::get<ResourceFile>(mapped);
+    auto read = readWholeFile(file.path);
+    if (auto *error = std::get_if<WebResourceError>(&read))
+        return *error;
+    Loaded loaded;
+    loaded.data = std::move(std::get<std::vector<std::byte>>(read));
+    // The bytes actually read: a file that changed since it was checked still goes out whole and
+    // with a length that matches it.
+    loaded.response = {*box.requestURL, file.mimeType, loaded.data.size(), file.textEncoding};
+    return loaded;
+}
+
+} // namespace
+
+struct WebResourceSchemeHandler::State {
+    // Tasks started and not yet answered or stopped. Main thread only.
+    std::map<const SchemeTask *, std::shared_ptr<SchemeTaskBox>> activeTasks;
+};
+
+const std::string &WebResourceSchemeHandler::startURL()
+{
+    static const std::string url = "velto://app/index.html";
+    return url;
+}
+
+std::optional<std::filesystem::path> WebResourceSchemeHandler::firmwareRootURL()
+{
+    std::vector<std::filesystem::path> candidates;
+    std::error_code error;
+    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error)
+        candidates.push_back(self.parent_path() / WHEELBOX_FIRMWARE_FROM_BINDIR);
+    if (std::string_view(WHEELBOX_FIRMWARE_IN_BUILD_TREE) != "")
+        candidates.emplace_back(WHEELBOX_FIRMWARE_IN_BUILD_TREE);
+    for (const auto &folder : candidates) {
+        if (std::filesystem::is_regular_file(folder / "index.html", error))
+            return folder.lexically_normal();
+    }
+    return std::nullopt;
+}
+
+std::unique_ptr<WebResourceSchemeHandler>
+WebResourceSchemeHandler::make(const std::optional<std::filesystem::path> &root, MainLoop &mainLoop)
+{
+    if (!root)
+        return nullptr;
+    std::error_code error;
+    std::filesystem::path resolved =
+        std::filesystem::weakly_canonical(std::filesystem::absolute(*root), error);
+    if (error)
+        resolved = std::filesystem::absolute(*root).lexically_normal();
+    // "Web/" and "Web" are one root.
+    if (resolved.has_relative_path() && !resolved.has_filename())
+        resolved = resolved.parent_path();
+    return std::unique_ptr<WebResourceSchemeHandler>(
+        new WebResourceSchemeHandler(std::move(resolved), mainLoop));
+}
+
+WebResourceSchemeHandler::WebResourceSchemeHandler(std::filesystem::path root, MainLoop &mainLoop)
+    : root_(std::move(root)), mainLoop_(mainLoop), worker_("com.velto.app.web-resources"),
+      state_(std::make_shared<State>())
+{}
+
+WebResourceSchemeHandler::~WebResourceSchemeHandler() = default;
+
+void WebResourceSchemeHandler::start(std::shared_ptr<SchemeTask> task)
+{
+    auto box = std::make_shared<SchemeTaskBox>();
+    box->requestURL = task->requestURL();
+    box->requestMethod = task->requestMethod();
+    box->task = std::move(task);
+    state_->activeTasks.insert_or_assign(box->task.get(), box);
+
+    worker_.submit([weakState = std::weak_ptr<State>(state_), root = root_, box, &mainLoop = mainLoop_] {
+        // The handler may be gone, but its main loop outlives it (the handler is the loop's user).
+        if (weakState.expired() || box->stopped)
+            return;
+        auto outcome = load(root, *box);
+        mainLoop.post([weakState, box, outcome = std::move(outcome)]() mutable {
+            auto state = weakState.lock();
+            if (!state)
+                return;
+            auto found = state->activeTasks.find(box->task.get());
+            if (found == state->activeTasks.end() || found->second != box)
+                return;
+            state->activeTasks.erase(found);
+            if (auto *error = std::get_if<WebResourceError>(&outcome)) {
+                box->task->didFailWithError(*error);
+                return;
+            }
+            auto &loaded = std::get<Loaded>(outcome);
+            box->task->didReceiveResponse(loaded.response);
+            box->task->didReceiveData(std::move(loaded.data));
+            box->task->didFinish();
+        });
+    });
+}
+
+void WebResourceSchemeHandler::stop(const SchemeTask &task)
+{
+    auto found = state_->activeTasks.find(&task);
+    if (found == state_->activeTasks.end())
+        return;
+    found->second->stopped = true;
+    state_->activeTasks.erase(found);
+}
+
+} // namespace wheelbox

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "platform/MainLoop.hpp"
+#include "platform/SerialQueue.hpp"
+#include "web/SchemeTask.hpp"
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace wheelbox {
+
+// Serves the firmware folder under velto://app/. File checks and reads run one request at a time
+// on the queue "com.velto.app.web-resources"; the task bookkeeping and every call on a task run on
+// the main thread, the only thread on which WebKitGTK lets a request be answered. There is no
+// cache: each request reads its file from disk.
+class WebResourceSchemeHandler {
+  public:
+    // "velto://app/index.html", the page the device loads.
+    static const std::string &startURL();
+
+    // The folder holding the firmware's index.html: the installed one
+    // (<prefix>/share/wheelbox/Web, found from the running program), else the copy in the build
+    // tree; nothing when neither exists.
+    static std::optional<std::filesystem::path> firmwareRootURL();
+
+    // Nothing without a root. The root's links are resolved and its "." and ".." removed.
+    static std::unique_ptr<WebResourceSchemeHandler> make(const std::optional<std::filesystem::path> &root,
+                                                          MainLoop &mainLoop);
+
+    // Waits for the file work under way; queued work and answers not yet given are dropped.
+    ~WebResourceSchemeHandler();
+    WebResourceSchemeHandler(const WebResourceSchemeHandler &) = delete;
+    WebResourceSchemeHandler &operator=(const WebResourceSchemeHandler &) = delete;
+
+    const std::filesystem::path &rootURL() const noexcept { return root_; }
+
+    // Main thread. The task is answered later, on the main thread.
+    void start(std::shared_ptr<SchemeTask> task);
+    // Main thread. The task receives no call afterwards; a read under way is dropped.
+    void stop(const SchemeTask &task);
+
+    struct State;
+
+  private:
+    WebResourceSchemeHandler(std::filesystem::path root, MainLoop &mainLoop);
+
+    std::filesystem::path root_;
+    MainLoop &mainLoop_;
+    SerialQueue worker_;
+    // Declared after the queue, so it goes first: work still queued then finds it gone.
+    std::shared_ptr<State> state_;
+};
+
+} // namespace wheelbox

@@ -1,0 +1,506 @@
+// The device window as a user meets it: the real firmware in a real WebKitGTK web view, in a GTK
+// window on an X display (Xvfb from tests/services/up), clicked and dragged with xdotool. Only the
+// bridge is a stand-in. Each test runs in a process of its own; they share the display, so ctest
+// runs them one at a time.
+
+#include "DevelopmentBridge.hpp"
+#include "platform/UserDefaults.hpp"
+#include "platform/linux/GLibMainLoop.hpp"
+#include "platform/linux/GdkScreens.hpp"
+#include "platform/linux/GtkDeviceViews.hpp"
+#include "platform/linux/GtkDeviceWindow.hpp"
+#include "platform/linux/WebKitDeviceWebView.hpp"
+#include "support/ServiceEnvironment.hpp"
+#include "window/PlayerWindowController.hpp"
+#include "window/SavedFrame.hpp"
+#include "window/ScreenFitting.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <unistd.h>
+
+// GTK, fontconfig and WebKit keep allocations for the life of the process, which LeakSanitizer
+// would report at exit; the address and undefined-behaviour checks stay on.
+extern "C" const char *__asan_default_options()
+{
+    return "detect_leaks=0";
+}
+
+namespace wheelbox {
+namespace {
+
+using namespace std::chrono_literals;
+
+class DeviceWindowDisplayTest : public testing::Test {
+  protected:
+    void SetUp() override
+    {
+        std::string display;
+        WHEELBOX_SERVICE_VARIABLE(display, "WHEELBOX_TEST_DISPLAY");
+        ::setenv("DISPLAY", display.c_str(), 1);
+        ::setenv("NO_AT_BRIDGE", "1", 1);
+        ::setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
+        // WebKit's bubblewrap sandbox cannot be set up by root in a container (CI runs as root).
+        if (::geteuid() == 0)
+            ::setenv("WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS", "1", 1);
+        gdk_set_allowed_backends("x11");
+        ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "cannot open display " << display;
+
+        std::string pattern = (std::filesystem::temp_directory_path() / "wheelbox-window.XXXXXX").string();
+        storage_ = ::mkdtemp(pattern.data());
+        loop_ = std::make_unique<GLibMainLoop>();
+        screens_ = std::make_unique<GdkScreens>(gdk_display_get_default());
+        views_ = std::make_unique<GtkDeviceViews>(
+            *screens_, GtkDeviceViews::Storage{storage_ / "data", storage_ / "cache"});
+        controller_ = std::make_unique<PlayerWindowController>(PlayerWindowController::Environment{
+            *loop_,
+            defaults_,
+            *screens_,
+            *views_,
+            [this] {
+                auto bridge = std::make_unique<DevelopmentBridge>(
+                    [this](const std::string &method) { methods_.push_back(method); });
+                bridge_ = bridge.get();
+                return bridge;
+            },
+            WebResourceSchemeHandler::firmwareRootURL(),
+            [this](const std::string &line) { log_.push_back(line); },
+        });
+        controller_->showWindow();
+        ASSERT_TRUE(runUntil([this] { return count("ready") == 1; }, 60s)) << "the firmware never said ready";
+        // The page is idle once it has rendered two frames, and on the screen once the wheel shows.
+        settle();
+        Point wheel = wheelCentre(controller_->window().frame().size);
+        ASSERT_TRUE(runUntil([&] { return brightness(wheel.x, wheel.y) > 16; }, 30s))
+            << "the device never showed";
+    }
+
+    void TearDown() override
+    {
+        if (controller_) {
+            controller_->shutdown();
+            controller_.reset();
+        }
+        views_.reset();
+        screens_.reset();
+        loop_.reset();
+        if (!storage_.empty())
+            std::filesystem::remove_all(storage_);
+    }
+
+    WebKitDeviceWebView &webView() { return dynamic_cast<WebKitDeviceWebView &>(controller_->webView()); }
+    GtkDeviceWindow &window() { return dynamic_cast<GtkDeviceWindow &>(controller_->window()); }
+
+    std::size_t count(const std::string &method) const
+    {
+        return static_cast<std::size_t>(std::count(methods_.begin(), methods_.end(), method));
+    }
+
+    // Runs the main loop until `done` holds or the deadline passes.
+    bool runUntil(const std::function<bool()> &done, std::chrono::milliseconds timeout = 10s)
+    {
+        auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            g_main_context_iteration(nullptr, FALSE);
+            if (!g_main_context_pending(nullptr))
+                g_usleep(2000);
+        }
+        return true;
+    }
+
+    void pump(std::chrono::milliseconds time)
+    {
+        auto until = std::chrono::steady_clock::now() + time;
+        runUntil([&] { return std::chrono::steady_clock::now() > until; }, time + 1s);
+    }
+
+    // The page's answer to `script`, as JSON text; empty on failure.
+    std::string evaluate(const std::string &script)
+    {
+        struct Result {
+            bool done = false;
+            std::string json;
+        } result;
+        webkit_web_view_evaluate_javascript(
+            webView().view(), script.c_str(), -1, nullptr, nullptr, nullptr,
+            [](GObject *source, GAsyncResult *async, gpointer data) {
+                auto *out = static_cast<Result *>(data);
+                GError *error = nullptr;
+                JSCValue *value =
+                    webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), async, &error);
+                if (value) {
+                    glib::CharPtr json(jsc_value_to_json(value, 0));
+                    out->json = json ? json.get() : "";
+                    g_object_unref(value);
+                }
+                if (error)
+                    g_error_free(error);
+                out->done = true;
+            },
+            &result);
+        EXPECT_TRUE(runUntil([&] { return result.done; })) << script;
+        return result.json;
+    }
+
+    void settle()
+    {
+        evaluate("new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(() => r(true))))");
+        pump(100ms);
+    }
+
+    // Runs a command to its end, the main loop turning meanwhile; fails past 20 s.
+    void run(std::vector<std::string> arguments)
+    {
+        std::vector<char *> argv;
+        for (auto &argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        GPid pid = 0;
+        GError *error = nullptr;
+        ASSERT_TRUE(g_spawn_async(nullptr, argv.data(), nullptr,
+                                  GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD), nullptr,
+                                  nullptr, &pid, &error))
+            << (error ? error->message : "spawn failed");
+        struct Exit {
+            bool done = false;
+            int status = 0;
+        } exit;
+        g_child_watch_add(
+            pid,
+            [](GPid child, gint status, gpointer data) {
+                auto *out = static_cast<Exit *>(data);
+                out->done = true;
+                out->status = status;
+                g_spawn_close_pid(child);
+            },
+            &exit);
+        if (!runUntil([&] { return exit.done; }, 20s)) {
+            ::kill(pid, SIGKILL);
+            runUntil([&] { return exit.done; }, 5s);
+            FAIL() << arguments[0] << " did not finish";
+        }
+        EXPECT_TRUE(g_spawn_check_wait_status(exit.status, nullptr)) << arguments[0] << " failed";
+    }
+
+    // A point of the device in X screen coordinates, from a point of the window (y down).
+    std::pair<int, int> onScreen(double x, double y)
+    {
+        int left = 0;
+        int top = 0;
+        gdk_window_get_origin(gtk_widget_get_window(GTK_WIDGET(window().gtkWindow())), &left, &top);
+        return {left + int(x), top + int(y)};
+    }
+
+    // The wheel's centre button, in window coordinates of a window of `size`.
+    static Point wheelCentre(Size size)
+    {
+        double bodyHeight = size.height * 0.8363428571428572;
+        return {size.width / 2, (size.height - bodyHeight) / 2 + bodyHeight * 0.6790710308298249};
+    }
+
+    void screenshot(const std::string &name)
+    {
+        std::filesystem::path folder = WHEELBOX_WINDOW_SCREENSHOTS;
+        std::filesystem::create_directories(folder);
+        GdkWindow *root = gdk_get_default_root_window();
+        GdkPixbuf *picture =
+            gdk_pixbuf_get_from_window(root, 0, 0, gdk_window_get_width(root), gdk_window_get_height(root));
+        ASSERT_NE(picture, nullptr);
+        EXPECT_TRUE(gdk_pixbuf_save(picture, (folder / (name + ".png")).c_str(), "png", nullptr, nullptr));
+        g_object_unref(picture);
+    }
+
+    // The status label's text while it is shown.
+    std::optional<std::string> statusText()
+    {
+        GtkWidget *overlay = gtk_bin_get_child(GTK_BIN(window().gtkWindow()));
+        std::optional<std::string> text;
+        gtk_container_forall(
+            GTK_CONTAINER(overlay),
+            [](GtkWidget *child, gpointer data) {
+                if (GTK_IS_LABEL(child) && gtk_widget_get_visible(child))
+                    *static_cast<std::optional<std::string> *>(data) = gtk_label_get_text(GTK_LABEL(child));
+            },
+            &text);
+        return text;
+    }
+
+    // The brightest channel of the screen's pixel at a point of the window (y down).
+    int brightness(double x, double y)
+    {
+        auto [screenX, screenY] = onScreen(x, y);
+        GdkPixbuf *pixel = gdk_pixbuf_get_from_window(gdk_get_default_root_window(), screenX, screenY, 1, 1);
+        if (!pixel)
+            return -1;
+        const guchar *rgb = gdk_pixbuf_get_pixels(pixel);
+        int value = std::max({int(rgb[0]), int(rgb[1]), int(rgb[2])});
+        g_object_unref(pixel);
+        return value;
+    }
+
+    // Snapshot pictures still laid over the web view.
+    int pictures()
+    {
+        GtkWidget *overlay = gtk_bin_get_child(GTK_BIN(window().gtkWindow()));
+        int count = 0;
+        gtk_container_forall(
+            GTK_CONTAINER(overlay),
+            [](GtkWidget *child, gpointer data) {
+                if (GTK_IS_IMAGE(child))
+                    ++*static_cast<int *>(data);
+            },
+            &count);
+        return count;
+    }
+
+    std::filesystem::path storage_;
+    std::unique_ptr<GLibMainLoop> loop_;
+    InMemoryUserDefaults defaults_;
+    std::unique_ptr<GdkScreens> screens_;
+    std::unique_ptr<GtkDeviceViews> views_;
+    std::unique_ptr<PlayerWindowController> controller_;
+    DevelopmentBridge *bridge_ = nullptr;
+    std::vector<std::string> methods_;
+    std::vector<std::string> log_;
+};
+
+TEST_F(DeviceWindowDisplayTest, OpensAtTheFittedSizeWithTheFirmwareFromTheScheme)
+{
+    Size expected = windowSize(fittedSize(DeviceSize::large, screens_->mainScreen()->visibleFrame));
+    EXPECT_EQ(controller_->window().frame().size, expected);
+    GdkWindow *gdkWindow = gtk_widget_get_window(GTK_WIDGET(window().gtkWindow()));
+    EXPECT_EQ(gdk_window_get_width(gdkWindow), int(expected.width));
+    EXPECT_EQ(gdk_window_get_height(gdkWindow), int(expected.height));
+    EXPECT_EQ(evaluate("[location.href, innerWidth, innerHeight, typeof window.veltoFirmware]"),
+              "[\"velto://app/index.html\"," + std::to_string(int(expected.width)) + "," +
+                  std::to_string(int(expected.height)) + ",\"object\"]");
+    EXPECT_EQ(bridge_->sessionResets(), 1) << "one provisional start, one fresh session";
+    EXPECT_TRUE(log_.empty());
+    EXPECT_EQ(statusText(), std::nullopt);
+    screenshot("opened");
+}
+
+TEST_F(DeviceWindowDisplayTest, AClickOnTheWheelReachesTheFirmware)
+{
+    auto [x, y] = onScreen(wheelCentre(controller_->window().frame().size).x,
+                           wheelCentre(controller_->window().frame().size).y);
+    run({"xdotool", "mousemove", "--sync", std::to_string(x), std::to_string(y), "click", "1"});
+    // The centre button opens Music, which asks the bridge for its list.
+    EXPECT_TRUE(runUntil([this] { return count("getList") == 1; })) << "the click never reached the firmware";
+}
+
+TEST_F(DeviceWindowDisplayTest, ADragOnTheBodyMovesTheWindowAndAClickIsOneChassisClick)
+{
+    evaluate("window.__chassis = 0; { const f = window.veltoChassisClick;"
+             " window.veltoChassisClick = () => { window.__chassis++; f?.(); }; } true");
+    Rect before = controller_->window().frame();
+    auto [x, y] = onScreen(before.size.width / 2, 40); // the body above the screen
+    run({"xdotool",
+         "mousemove",
+         "--sync",
+         std::to_string(x),
+         std::to_string(y),
+         "mousedown",
+         "1",
+         "sleep",
+         "0.1",
+         "mousemove",
+         std::to_string(x + 10),
+         std::to_string(y + 5),
+         "sleep",
+         "0.1",
+         "mousemove",
+         std::to_string(x + 60),
+         std::to_string(y + 40),
+         "sleep",
+         "0.2",
+         "mouseup",
+         "1"});
+    ASSERT_TRUE(runUntil([&] { return controller_->window().frame().origin != before.origin; }))
+        << "the window did not move";
+    pump(200ms);
+    Rect moved = controller_->window().frame();
+    EXPECT_EQ(moved.origin.x - before.origin.x, 60);
+    EXPECT_EQ(moved.origin.y - before.origin.y, -40) << "y grows upwards";
+    EXPECT_EQ(evaluate("window.__chassis"), "0") << "a drag is no click";
+
+    // Elsewhere on the body: xdotool's --sync waits for a pointer that actually moves.
+    auto [cx, cy] = onScreen(moved.size.width / 2 - 30, 40);
+    run({"xdotool", "mousemove", "--sync", std::to_string(cx), std::to_string(cy), "click", "1"});
+    ASSERT_TRUE(runUntil([&] { return evaluate("window.__chassis") != "0"; }));
+    pump(300ms);
+    EXPECT_EQ(evaluate("window.__chassis"), "1");
+    EXPECT_EQ(controller_->window().frame(), moved);
+    pump(600ms);
+    EXPECT_EQ(defaults_.string("NSWindow Frame veltoPlayerWindow"), savedFrame::format(moved));
+}
+
+TEST_F(DeviceWindowDisplayTest, AKilledWebProcessShowsTheReloadTextAndComesBack)
+{
+    std::vector<pid_t> children;
+    if (DIR *proc = ::opendir("/proc")) {
+        while (dirent *entry = ::readdir(proc)) {
+            std::string stat = "/proc/" + std::string(entry->d_name) + "/stat";
+            if (FILE *file = std::fopen(stat.c_str(), "r")) {
+                char name[64] = {};
+                int pid = 0;
+                int parent = 0;
+                if (std::fscanf(file, "%d (%63[^)]) %*c %d", &pid, name, &parent) == 3 &&
+                    parent == ::getpid() && std::strncmp(name, "WebKitWebProces", 15) == 0)
+                    children.push_back(pid);
+                std::fclose(file);
+            }
+        }
+        ::closedir(proc);
+    }
+    ASSERT_FALSE(children.empty()) << "no web process of ours found";
+    for (pid_t pid : children)
+        ::kill(pid, SIGKILL);
+    ASSERT_TRUE(runUntil([this] { return statusText().has_value(); }));
+    EXPECT_EQ(statusText(), "Reloading Wheelbox\u2026");
+    ASSERT_TRUE(runUntil([this] { return count("ready") == 2; }, 60s)) << "the firmware did not come back";
+    ASSERT_TRUE(runUntil([this] { return !statusText(); }));
+    EXPECT_GE(bridge_->sessionResets(), 3) << "the crash and the reload's start each begin a session";
+}
+
+TEST_F(DeviceWindowDisplayTest, OutsideAddressesAreNeverOpened)
+{
+    int sessions = bridge_->sessionResets();
+    GList *toplevels = gtk_window_list_toplevels();
+    guint windows = g_list_length(toplevels);
+    g_list_free(toplevels);
+    evaluate(
+        "const a = document.createElement('a'); a.href = 'https://example.com/'; document.body.append(a);"
+        " a.click(); window.open('https://example.com/'); location.href = 'file:///etc/passwd';"
+        " const f = document.createElement('iframe'); f.src = 'https://example.com/'; "
+        "document.body.append(f);"
+        " true");
+    pump(1500ms);
+    EXPECT_EQ(evaluate("location.href"), "\"velto://app/index.html\"");
+    EXPECT_EQ(bridge_->sessionResets(), sessions) << "no navigation started";
+    EXPECT_TRUE(log_.empty());
+    toplevels = gtk_window_list_toplevels();
+    EXPECT_EQ(g_list_length(toplevels), windows) << "no other window";
+    g_list_free(toplevels);
+}
+
+TEST_F(DeviceWindowDisplayTest, ASecondaryClickShowsNoMenu)
+{
+    GList *toplevels = gtk_window_list_toplevels();
+    guint windows = g_list_length(toplevels);
+    g_list_free(toplevels);
+    Size size = controller_->window().frame().size;
+    for (auto [x, y] : {std::pair{size.width / 2, 150.0}, {size.width / 2, 40.0}}) { // the screen, the body
+        auto [screenX, screenY] = onScreen(x, y);
+        run({"xdotool", "mousemove", "--sync", std::to_string(screenX), std::to_string(screenY), "click",
+             "3"});
+        pump(500ms);
+    }
+    toplevels = gtk_window_list_toplevels();
+    guint shown = 0;
+    // A tooltip may come and go under the pointer; a menu would be a window of its own.
+    for (GList *each = toplevels; each; each = each->next) {
+        if (gtk_widget_get_visible(GTK_WIDGET(each->data)) &&
+            std::string_view(G_OBJECT_TYPE_NAME(each->data)) != "GtkTooltipWindow")
+            ++shown;
+    }
+    EXPECT_EQ(g_list_length(toplevels), windows);
+    EXPECT_EQ(shown, 1u) << "only the device window is on screen";
+
+    g_list_free(toplevels);
+}
+
+TEST_F(DeviceWindowDisplayTest, TheStatusTextStaysWithinItsShare)
+{
+    std::string text = "Wheelbox couldn\u2019t load its interface.\nQuit and reopen the app.";
+    for (int i = 0; i < 6; ++i)
+        text += " And a long explanation that would run on for many lines if nothing held it back.";
+    controller_->window().showStatusText(text);
+    GtkWidget *label = nullptr;
+    gtk_container_forall(
+        GTK_CONTAINER(gtk_bin_get_child(GTK_BIN(window().gtkWindow()))),
+        [](GtkWidget *child, gpointer data) {
+            if (GTK_IS_LABEL(child))
+                *static_cast<GtkWidget **>(data) = child;
+        },
+        &label);
+    ASSERT_NE(label, nullptr);
+    ASSERT_TRUE(runUntil([&] { return gtk_widget_get_allocated_width(label) > 1; }));
+    pump(200ms);
+    Size size = controller_->window().frame().size;
+    EXPECT_LE(gtk_widget_get_allocated_width(label), int(size.width * 0.72));
+    EXPECT_LE(pango_layout_get_line_count(gtk_label_get_layout(GTK_LABEL(label))), 3);
+    int left = 0;
+    int top = 0;
+    ASSERT_TRUE(gtk_widget_translate_coordinates(label, GTK_WIDGET(window().gtkWindow()), 0, 0, &left, &top));
+    EXPECT_NEAR(left + gtk_widget_get_allocated_width(label) / 2.0, size.width / 2, 1) << "centred";
+    EXPECT_NEAR(top + gtk_widget_get_allocated_height(label) / 2.0, size.height / 2, 1) << "centred";
+    screenshot("status-text");
+}
+
+TEST_F(DeviceWindowDisplayTest, EachSizeEndsAtItsSizeAroundTheSameCentreFullyVisible)
+{
+    Rect start = controller_->window().frame();
+    for (DeviceSize size : {DeviceSize::medium, DeviceSize::small, DeviceSize::tiny, DeviceSize::large}) {
+        SCOPED_TRACE(std::string(rawValue(size)));
+        controller_->applyDeviceSize(size);
+        Size expected = windowSize(size);
+        GtkWidget *view = webView().widget();
+        ASSERT_TRUE(runUntil([&] {
+            return !controller_->resizeSequence().hasOverlay() && gtk_widget_get_opacity(view) == 1.0 &&
+                   gtk_widget_get_allocated_width(view) == int(expected.width) &&
+                   gtk_widget_get_allocated_height(view) == int(expected.height);
+        })) << "the resize did not finish";
+        // The fade and resizeGo. WebKitGTK may hand the page its new size after the sequence has
+        // ended; the firmware then finishes a grow by itself, a moment later.
+        EXPECT_TRUE(runUntil(
+            [&] {
+                return evaluate("getComputedStyle(document.getElementById('stage')).transform") == "\"none\"";
+            },
+            5s));
+        settle();
+        EXPECT_TRUE(runUntil([&] { return pictures() == 0; }, 2s)) << "the old picture faded out and went";
+        // The corners around the body are the page's transparent margin: nothing of an old picture
+        // may linger there (the display has no compositor, so transparent shows black).
+        auto cornersClear = [&] {
+            for (auto [x, y] : {std::pair{3.0, 3.0},
+                                {expected.width - 4, 3.0},
+                                {3.0, expected.height - 4},
+                                {expected.width - 4, expected.height - 4}}) {
+                if (brightness(x, y) >= 16)
+                    return false;
+            }
+            return true;
+        };
+        EXPECT_TRUE(runUntil(cornersClear, 3s)) << "the margin around the body shows nothing";
+        Rect frame = controller_->window().frame();
+        EXPECT_EQ(frame.size, expected);
+        EXPECT_NEAR(frame.midX(), start.midX(), 0.5);
+        EXPECT_NEAR(frame.midY(), start.midY(), 0.5);
+        GdkWindow *gdkWindow = gtk_widget_get_window(GTK_WIDGET(window().gtkWindow()));
+        EXPECT_EQ(gdk_window_get_width(gdkWindow), int(expected.width));
+        EXPECT_EQ(gdk_window_get_height(gdkWindow), int(expected.height));
+        EXPECT_EQ(
+            evaluate(
+                "[innerWidth, innerHeight, getComputedStyle(document.getElementById('stage')).transform]"),
+            "[" + std::to_string(int(expected.width)) + "," + std::to_string(int(expected.height)) +
+                ",\"none\"]")
+            << "the page fills the window with its device at rest";
+        EXPECT_EQ(defaults_.string("deviceSize"), std::string(rawValue(size)));
+
+        screenshot(std::string("size-") + std::string(rawValue(size)));
+    }
+    EXPECT_EQ(controller_->window().frame(), start) << "back where it began";
+}
+
+} // namespace
+} // namespace wheelbox
