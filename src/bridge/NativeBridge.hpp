@@ -74,6 +74,7 @@ class NativeBridge final : public DeviceBridge {
     std::size_t requestsInFlight() const noexcept { return requestsInFlight_; }
 
     bool isFirmwareAwake() const noexcept { return firmwareAwake_; }
+    bool isPollQueuedOrRunning() const noexcept { return pollQueuedOrRunning_; }
 
     // Shared with every task the bridge posts to the main loop; cleared when the bridge goes.
     struct Life;
