@@ -34,14 +34,14 @@ struct NativeBridge::QueuedRequest {
     std::chrono::nanoseconds deadline{};
 };
 
-// What the media queue hands to the main thread: the answer's payload already written as an
-// argument (a large list is serialised on the queue, never on the main thread), and the
-// now-playing reading to push first. "getSettings" leaves its result unwritten, because its answer
-// gains the window's level, which only the main thread may read.
+// What the media queue hands to the main thread: the answer line already written (a large list is
+// serialised on the queue, never on the main thread), and the now-playing line to push first.
+// "getSettings" leaves its result unwritten, because its answer gains the window's level, which
+// only the main thread may read.
 struct NativeBridge::RequestOutcome {
-    std::optional<std::string> nowPlayingArgument;
+    std::optional<std::string> nowPlayingLine;
     std::optional<json::object> settings;
-    std::string payloadArgument;
+    std::string answerLine;
 };
 
 namespace {
@@ -55,9 +55,13 @@ bool booleanParameter(const json::object &params, std::string_view key, bool fal
     return value && value->is_bool() ? value->get_bool() : fallback;
 }
 
-std::string failure(const BridgeError &error)
+// The answer to `id`: its result, or the unencodable-answer error when JSON cannot hold it.
+std::string answerWithResult(std::string_view id, std::string_view method,
+                             const std::optional<json::value> &result)
 {
-    return PageScript::errorArgument(error.what());
+    auto line = PageScript::resolveWithResult(id, result);
+    return line ? std::move(*line)
+                : PageScript::resolveWithError(id, BridgeError::unencodableAnswer(method).what());
 }
 
 } // namespace
@@ -125,7 +129,7 @@ void NativeBridge::answerLocally(const BridgeMessage &message)
         if (window_)
             window_->setLevel(enabled ? floatingWindowLevel : normalWindowLevel);
         services_.defaults.setBool("alwaysOnTop", enabled);
-        answer(message.id, *PageScript::resultArgument(json::value{{"alwaysOnTop", enabled}}));
+        answer(message.id, json::value{{"alwaysOnTop", enabled}});
     } else if (message.method == "setFirmwareAwake") {
         firmwareAwake_ = booleanParameter(message.params, "awake", true);
         if (firmwareAwake_) {
@@ -134,9 +138,9 @@ void NativeBridge::answerLocally(const BridgeMessage &message)
         } else {
             goToSleep();
         }
-        answer(message.id, *PageScript::resultArgument(json::value{{"awake", firmwareAwake_}}));
+        answer(message.id, json::value{{"awake", firmwareAwake_}});
     } else if (message.method == "quit") {
-        answer(message.id, *PageScript::resultArgument(std::nullopt));
+        evaluate(*PageScript::resolveWithResult(message.id, std::nullopt));
         if (services_.requestTermination)
             services_.requestTermination();
     }
@@ -191,44 +195,35 @@ NativeBridge::RequestOutcome NativeBridge::runRequest(const QueuedRequest &queue
         return queued.playbackStart && queued.playbackStart->isCancelled();
     };
     RequestOutcome outcome;
-    if (queued.session->isCancelled()) {
-        outcome.payloadArgument = failure(BridgeError::cancelledRequest(method));
-        return outcome;
-    }
+    auto fail = [&](const std::string &text) {
+        outcome.answerLine = PageScript::resolveWithError(queued.id, text);
+        return std::move(outcome);
+    };
+    if (queued.session->isCancelled())
+        return fail(BridgeError::cancelledRequest(method).what());
     // A request that waited too long is not run at all; one that has started is never interrupted.
-    if (clock.uptime() > queued.deadline) {
-        outcome.payloadArgument = failure(BridgeError::expiredRequest(method));
-        return outcome;
-    }
-    if (superseded()) {
-        outcome.payloadArgument = failure(BridgeError::supersededRequest(method));
-        return outcome;
-    }
+    if (clock.uptime() > queued.deadline)
+        return fail(BridgeError::expiredRequest(method).what());
+    if (superseded())
+        return fail(BridgeError::supersededRequest(method).what());
 
     Reply reply;
     try {
         reply = backend.handle(queued.request);
     } catch (const std::exception &error) {
-        outcome.payloadArgument = PageScript::errorArgument(error.what());
-        return outcome;
+        return fail(error.what());
     }
 
-    if (queued.session->isCancelled()) {
-        outcome.payloadArgument = failure(BridgeError::cancelledRequest(method));
-        return outcome;
-    }
-    if (superseded()) {
-        outcome.payloadArgument = failure(BridgeError::supersededRequest(method));
-        return outcome;
-    }
+    if (queued.session->isCancelled())
+        return fail(BridgeError::cancelledRequest(method).what());
+    if (superseded())
+        return fail(BridgeError::supersededRequest(method).what());
     if (reply.nowPlaying)
-        outcome.nowPlayingArgument = PageScript::argument(*reply.nowPlaying);
-    if (method == getSettingsMethod && reply.result && reply.result->is_object()) {
+        outcome.nowPlayingLine = PageScript::nowPlaying(*reply.nowPlaying);
+    if (method == getSettingsMethod && reply.result && reply.result->is_object())
         outcome.settings = std::move(reply.result->get_object());
-        return outcome;
-    }
-    auto payload = PageScript::resultArgument(reply.result);
-    outcome.payloadArgument = payload ? std::move(*payload) : failure(BridgeError::unencodableAnswer(method));
+    else
+        outcome.answerLine = answerWithResult(queued.id, method, reply.result);
     return outcome;
 }
 
@@ -238,16 +233,14 @@ void NativeBridge::deliver(const QueuedRequest &request, RequestOutcome outcome)
     if (request.sessionGeneration == webSessionGeneration_) {
         if (request.playbackStart && pendingPlaybackStart_ == request.playbackStart)
             pendingPlaybackStart_.reset();
-        if (outcome.nowPlayingArgument)
-            evaluate(PageScript::nowPlaying(*outcome.nowPlayingArgument));
+        if (outcome.nowPlayingLine)
+            evaluate(*outcome.nowPlayingLine);
         if (outcome.settings) {
             (*outcome.settings)["alwaysOnTop"] = window_ && window_->level() == floatingWindowLevel;
-            auto payload = PageScript::resultArgument(json::value(std::move(*outcome.settings)));
-            outcome.payloadArgument = payload
-                                          ? std::move(*payload)
-                                          : failure(BridgeError::unencodableAnswer(request.request.method));
+            outcome.answerLine = answerWithResult(request.id, request.request.method,
+                                                  json::value(std::move(*outcome.settings)));
         }
-        answer(request.id, outcome.payloadArgument);
+        evaluate(outcome.answerLine);
     }
 
     if (--requestsInFlight_ == 0) {
@@ -257,9 +250,10 @@ void NativeBridge::deliver(const QueuedRequest &request, RequestOutcome outcome)
     }
 }
 
-void NativeBridge::answer(std::string_view id, std::string_view payloadArgument)
+void NativeBridge::answer(std::string_view id, const json::value &result)
 {
-    evaluate(PageScript::resolve(id, payloadArgument));
+    // The local methods' results are plain booleans: always encodable.
+    evaluate(*PageScript::resolveWithResult(id, result));
 }
 
 void NativeBridge::evaluate(const std::string &script)
@@ -328,7 +322,7 @@ void NativeBridge::schedulePoll()
                         &mainLoop = services_.mainLoop, life = life_] {
         if (session->isCancelled())
             return;
-        std::optional<std::string> payload;
+        std::optional<std::string> line;
         // A light poll reads only to keep the music transport's own queue moving while the device
         // sleeps or is hidden.
         if (depth == PollDepth::full || backend.musicUsesLogicalQueue()) {
@@ -336,7 +330,7 @@ void NativeBridge::schedulePoll()
             if (depth == PollDepth::full) {
                 try {
                     if (auto reading = backend.pollNowPlaying())
-                        payload = PageScript::argument(*reading);
+                        line = PageScript::nowPlaying(*reading);
                 } catch (const std::exception &) {
                     // The next tick polls again; a failed poll shows nothing.
                 }
@@ -346,22 +340,22 @@ void NativeBridge::schedulePoll()
         }
         if (session->isCancelled())
             return;
-        mainLoop.post([life, generation, depth, payload = std::move(payload)] {
+        mainLoop.post([life, generation, depth, line = std::move(line)] {
             if (life->bridge)
-                life->bridge->completePoll(generation, depth, payload);
+                life->bridge->completePoll(generation, depth, line);
         });
     });
 }
 
 void NativeBridge::completePoll(std::int64_t generation, PollDepth depth,
-                                const std::optional<std::string> &payload)
+                                const std::optional<std::string> &nowPlayingLine)
 {
     // A request queued since (or sleep) advanced the generation and cleared the flag itself.
     if (generation != pollRequestGeneration_)
         return;
     pollQueuedOrRunning_ = false;
-    if (depth == PollDepth::full && firmwareAwake_ && payload)
-        evaluate(PageScript::nowPlaying(*payload));
+    if (depth == PollDepth::full && firmwareAwake_ && nowPlayingLine)
+        evaluate(*nowPlayingLine);
 }
 
 void NativeBridge::pushBattery()

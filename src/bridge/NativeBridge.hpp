@@ -90,12 +90,13 @@ class NativeBridge final : public DeviceBridge {
     // The work item of one request, on the media queue: three checks before it runs, two after.
     static RequestOutcome runRequest(const QueuedRequest &queued, MediaBackend &backend, const Clock &clock);
     void deliver(const QueuedRequest &request, RequestOutcome outcome);
-    void answer(std::string_view id, std::string_view payloadArgument);
+    void answer(std::string_view id, const boost::json::value &result);
     void evaluate(const std::string &script);
 
     void startTimers();
     void schedulePoll();
-    void completePoll(std::int64_t generation, PollDepth depth, const std::optional<std::string> &payload);
+    void completePoll(std::int64_t generation, PollDepth depth,
+                      const std::optional<std::string> &nowPlayingLine);
     void pushBattery();
     void goToSleep();
 

@@ -52,25 +52,25 @@ TEST_P(HostileTexts, StayOneValidLineAndReadBackAsSent)
 {
     const auto &hostile = GetParam();
     json::object row{{"title", hostile.text}, {hostile.text, 1}};
-    auto payload = PageScript::resultArgument(json::value{{"items", json::array{row}}});
-    ASSERT_TRUE(payload);
+    json::object expectedRow{{"title", hostile.readsAs}, {hostile.readsAs, 1}};
 
-    auto answer = parseCall(PageScript::resolve(hostile.text, *payload));
+    auto line = PageScript::resolveWithResult(hostile.text, json::value{{"items", json::array{row}}});
+    ASSERT_TRUE(line);
+    auto answer = parseCall(*line);
     EXPECT_EQ(answer.function, "resolve");
     EXPECT_EQ(answer.id, hostile.readsAs);
-    json::object expectedRow{{"title", hostile.readsAs}, {hostile.readsAs, 1}};
     EXPECT_EQ(answer.payload, (json::value{{"result", {{"items", json::array{expectedRow}}}}}));
 
-    auto failure = parseCall(PageScript::resolve("r1", PageScript::errorArgument(hostile.text)));
+    auto failure = parseCall(PageScript::resolveWithError("r1", hostile.text));
     EXPECT_EQ(failure.payload, (json::value{{"error", hostile.readsAs}}));
 
     // The same text inside a payload long enough to travel as JSON.parse("…").
     json::array many(500, json::value(row));
-    auto parsed = PageScript::argument(json::value{{"items", many}});
-    ASSERT_TRUE(parsed && parsed->starts_with("JSON.parse(\""));
-    auto push = parseCall(PageScript::nowPlaying(*parsed));
-    EXPECT_EQ(push.payload.at("items").as_array().size(), 500u);
-    EXPECT_EQ(push.payload.at("items").at(499), json::value(expectedRow));
+    auto push = PageScript::nowPlaying(json::value{{"items", many}});
+    ASSERT_TRUE(push && push->starts_with("window.veltoNative?.nowPlaying(JSON.parse(\""));
+    auto parsed = parseCall(*push);
+    EXPECT_EQ(parsed.payload.at("items").as_array().size(), 500u);
+    EXPECT_EQ(parsed.payload.at("items").at(499), json::value(expectedRow));
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, HostileTexts, ::testing::ValuesIn(hostileTexts()),
@@ -78,31 +78,32 @@ INSTANTIATE_TEST_SUITE_P(Texts, HostileTexts, ::testing::ValuesIn(hostileTexts()
 
 TEST(PageScript, WritesTheExactLinesThePageExpects)
 {
-    EXPECT_EQ(PageScript::resolve("r1", *PageScript::resultArgument(json::value{{"alwaysOnTop", true}})),
+    EXPECT_EQ(PageScript::resolveWithResult("r1", json::value{{"alwaysOnTop", true}}),
               R"(window.veltoNative?.resolve("r1", {"result":{"alwaysOnTop":true}});)");
-    EXPECT_EQ(PageScript::resolve("r2", *PageScript::resultArgument(std::nullopt)),
-              R"(window.veltoNative?.resolve("r2", {});)");
-    EXPECT_EQ(PageScript::resolve("r3", PageScript::errorArgument("Expired native request: getList")),
+    EXPECT_EQ(PageScript::resolveWithResult("r2", std::nullopt), R"(window.veltoNative?.resolve("r2", {});)");
+    EXPECT_EQ(PageScript::resolveWithError("r3", "Expired native request: getList"),
               R"(window.veltoNative?.resolve("r3", {"error":"Expired native request: getList"});)");
     EXPECT_EQ(PageScript::battery({0.5, true}),
               R"(window.veltoNative?.battery({"level":0.5,"charging":true});)");
     EXPECT_EQ(PageScript::battery({1, false}),
               R"(window.veltoNative?.battery({"level":1.0,"charging":false});)");
-    EXPECT_EQ(PageScript::nowPlaying(*PageScript::argument(json::value{{"title", "Song"}, {"volume", 42.0}})),
+    EXPECT_EQ(PageScript::nowPlaying(json::value{{"title", "Song"}, {"volume", 42.0}}),
               R"(window.veltoNative?.nowPlaying({"title":"Song","volume":42.0});)");
 }
 
 TEST(PageScript, PassesLongPayloadsAsParsedTextAndShortOnesAsLiterals)
 {
+    // A string payload of exactly `length` bytes of JSON text.
     auto ofLength = [](std::size_t length) {
         return json::value(std::string(length - 2, 'x'));
     };
-    auto atThreshold = PageScript::argument(ofLength(PageScript::parsedArgumentThreshold));
-    auto aboveThreshold = PageScript::argument(ofLength(PageScript::parsedArgumentThreshold + 1));
+    auto atThreshold = PageScript::nowPlaying(ofLength(PageScript::parsedPayloadThreshold));
+    auto aboveThreshold = PageScript::nowPlaying(ofLength(PageScript::parsedPayloadThreshold + 1));
     ASSERT_TRUE(atThreshold && aboveThreshold);
-    EXPECT_EQ(atThreshold->front(), '"');
-    EXPECT_TRUE(aboveThreshold->starts_with("JSON.parse(\"\\\"xxx"));
-    EXPECT_TRUE(aboveThreshold->ends_with("xxx\\\"\")"));
+    EXPECT_TRUE(atThreshold->starts_with("window.veltoNative?.nowPlaying(\"xxx"));
+    EXPECT_TRUE(aboveThreshold->starts_with("window.veltoNative?.nowPlaying(JSON.parse(\"\\\"xxx"));
+    EXPECT_TRUE(aboveThreshold->ends_with("xxx\\\"\"));"));
+    EXPECT_EQ(parseCall(*aboveThreshold).payload, ofLength(PageScript::parsedPayloadThreshold + 1));
 }
 
 struct NumberCase {
@@ -142,7 +143,8 @@ TEST(PageJSON, RefusesWhatJSONCannotHold)
 {
     EXPECT_FALSE(toPageJSON(json::value{{"volume", std::nan("")}}));
     EXPECT_FALSE(toPageJSON(json::array{1, std::numeric_limits<double>::infinity()}));
-    EXPECT_FALSE(PageScript::resultArgument(json::value(-std::numeric_limits<double>::infinity())));
+    EXPECT_FALSE(PageScript::resolveWithResult("r1", json::value(-std::numeric_limits<double>::infinity())));
+    EXPECT_FALSE(PageScript::nowPlaying(json::value{{"position", std::nan("")}}));
 
     auto nested = [](int depth) {
         json::value value = 1;
