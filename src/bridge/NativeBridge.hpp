@@ -69,17 +69,17 @@ class NativeBridge final : public DeviceBridge {
     void resetWebSession(SessionResetWait wait) override;
 
     // Runs `done` on the main thread as soon as no request is queued, running or waiting to be
-    // delivered (posted at once when there is none). Drained answers count as delivered.
+    // delivered (posted at once when there is none). An answer dropped because its page is gone
+    // counts as delivered.
     void notifyWhenIdle(std::function<void()> done);
     std::size_t requestsInFlight() const noexcept { return requestsInFlight_; }
 
     bool isFirmwareAwake() const noexcept { return firmwareAwake_; }
     bool isPollQueuedOrRunning() const noexcept { return pollQueuedOrRunning_; }
 
+  private:
     // Shared with every task the bridge posts to the main loop; cleared when the bridge goes.
     struct Life;
-
-  private:
     struct QueuedRequest;
     struct RequestOutcome;
     enum class PollDepth { light, full };
