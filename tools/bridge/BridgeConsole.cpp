@@ -19,6 +19,17 @@ constexpr std::size_t consoleParseDepth = 1000;
 // One day: a longer wait is a typing mistake, not a test.
 constexpr double longestWaitSeconds = 86'400;
 
+// One whole line, flushed at once. The stream stays locked from the text to its line break, so a
+// line another thread writes (a back end's own report) never lands inside it.
+void writeLine(std::FILE *stream, std::string_view text)
+{
+    ::flockfile(stream);
+    std::fwrite(text.data(), 1, text.size(), stream);
+    std::putc('\n', stream);
+    std::fflush(stream);
+    ::funlockfile(stream);
+}
+
 } // namespace
 
 BridgeConsole::BridgeConsole(GLibMainLoop &loop, ConsoleBackEnd backEnd,
@@ -62,9 +73,7 @@ int BridgeConsole::run()
 
 void BridgeConsole::evaluateJavaScript(const std::string &script)
 {
-    std::fwrite(script.data(), 1, script.size(), output_);
-    std::fputc('\n', output_);
-    std::fflush(output_);
+    writeLine(output_, script);
 }
 
 void BridgeConsole::setLevel(int level)
@@ -80,9 +89,7 @@ void BridgeConsole::performAlignmentTap()
 
 void BridgeConsole::report(const std::string &text)
 {
-    std::fputs(text.c_str(), effects_);
-    std::fputc('\n', effects_);
-    std::fflush(effects_);
+    writeLine(effects_, text);
 }
 
 void BridgeConsole::skip(std::size_t number, std::string_view why)
