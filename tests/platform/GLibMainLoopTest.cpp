@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -58,6 +59,45 @@ TEST_F(GLibMainLoopTest, TimersFireOnceOrRepeatAndStopWhenCancelledOrDestroyed)
     EXPECT_EQ(once, 1);
     EXPECT_EQ(repeating, 3);
     EXPECT_EQ(cancelled, 0);
+}
+
+TEST_F(GLibMainLoopTest, TasksPostedFromManyThreadsWhileItRunsAllRunInEachThreadsOrder)
+{
+    GLibMainLoop loop(context.get());
+    constexpr int threads = 4, tasksPerThread = 2000;
+    std::vector<std::vector<int>> seen(threads);
+    int ran = 0;
+    std::vector<std::thread> posters;
+    loop.post([&] {
+        for (int thread = 0; thread < threads; ++thread)
+            posters.emplace_back([&, thread] {
+                for (int i = 0; i < tasksPerThread; ++i)
+                    loop.post([&, thread, i] {
+                        seen[thread].push_back(i);
+                        if (++ran == threads * tasksPerThread)
+                            loop.quit();
+                    });
+            });
+    });
+    auto deadline = loop.schedule(std::chrono::seconds(20), MainLoop::Repeat::once, [&] { loop.quit(); });
+    loop.run();
+    for (auto &poster : posters)
+        poster.join();
+    ASSERT_EQ(ran, threads * tasksPerThread);
+    for (const auto &order : seen)
+        EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
+}
+
+TEST_F(GLibMainLoopTest, ATimerCancelledByAnotherTimerDueAtTheSameTimeNeverFires)
+{
+    GLibMainLoop loop(context.get());
+    int fired = 0;
+    std::unique_ptr<MainLoop::Timer> second;
+    auto first = loop.schedule(std::chrono::milliseconds(5), MainLoop::Repeat::once, [&] { second.reset(); });
+    second = loop.schedule(std::chrono::milliseconds(5), MainLoop::Repeat::repeating, [&] { ++fired; });
+    auto end = loop.schedule(std::chrono::milliseconds(50), MainLoop::Repeat::once, [&] { loop.quit(); });
+    loop.run();
+    EXPECT_EQ(fired, 0);
 }
 
 TEST_F(GLibMainLoopTest, TasksPostedToALoopThatIsGoneNeverRun)

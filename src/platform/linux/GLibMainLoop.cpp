@@ -32,8 +32,10 @@ class GLibTimer final : public MainLoop::Timer {
               std::function<void()> task)
         : state_(new State{std::move(task), repeating, 0})
     {
-        auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(delay).count();
-        GSource *source = g_timeout_source_new(static_cast<guint>(std::max<long long>(milliseconds, 0)));
+        // Rounded up: a timer may fire late, never early.
+        auto milliseconds = std::chrono::ceil<std::chrono::milliseconds>(delay).count();
+        GSource *source =
+            g_timeout_source_new(static_cast<guint>(std::clamp<long long>(milliseconds, 0, G_MAXUINT)));
         g_source_set_callback(source, &GLibTimer::fire, state_, nullptr);
         state_->source = g_source_attach(source, context);
         source_ = source; // the context holds a reference; ours is dropped in cancel()

@@ -1,0 +1,374 @@
+#include "bridge/NativeBridge.hpp"
+
+#include "bridge/BridgeError.hpp"
+#include "bridge/BridgeMessage.hpp"
+#include "bridge/PageScript.hpp"
+#include "bridge/RequestPolicy.hpp"
+#include "platform/Clock.hpp"
+#include "platform/HapticPerformer.hpp"
+#include "platform/PowerSource.hpp"
+#include "platform/UserDefaults.hpp"
+#include "transport/AppleScript.hpp"
+
+#include <boost/json/object.hpp>
+
+#include <exception>
+#include <future>
+#include <utility>
+
+namespace wheelbox {
+namespace json = boost::json;
+
+struct NativeBridge::Life {
+    // Read and cleared on the main thread only, where every posted task runs.
+    NativeBridge *bridge = nullptr;
+};
+
+// A request on its way through the media queue, with what was captured when it was queued.
+struct NativeBridge::QueuedRequest {
+    Request request;
+    std::string id;
+    std::shared_ptr<WebSessionToken> session;
+    std::int64_t sessionGeneration = 0;
+    std::shared_ptr<PlaybackStartToken> playbackStart;
+    std::chrono::nanoseconds deadline{};
+};
+
+// What the media queue hands to the main thread: the answer line already written (a large list is
+// serialised on the queue, never on the main thread), and the now-playing line to push first.
+// "getSettings" leaves its result unwritten, because its answer gains the window's level, which
+// only the main thread may read.
+struct NativeBridge::RequestOutcome {
+    std::optional<std::string> nowPlayingLine;
+    std::optional<json::object> settings;
+    std::string answerLine;
+};
+
+namespace {
+
+constexpr std::string_view readyMethod = "ready";
+constexpr std::string_view getSettingsMethod = "getSettings";
+
+bool booleanParameter(const json::object &params, std::string_view key, bool fallback)
+{
+    const auto *value = params.if_contains(key);
+    return value && value->is_bool() ? value->get_bool() : fallback;
+}
+
+// The answer to `id`: its result, or the unencodable-answer error when JSON cannot hold it.
+std::string answerWithResult(std::string_view id, std::string_view method,
+                             const std::optional<json::value> &result)
+{
+    auto line = PageScript::resolveWithResult(id, result);
+    return line ? std::move(*line)
+                : PageScript::resolveWithError(id, BridgeError::unencodableAnswer(method).what());
+}
+
+} // namespace
+
+NativeBridge::NativeBridge(std::unique_ptr<MediaBackend> backend, BridgeServices services)
+    : backend_(std::move(backend)), mediaQueue_(std::string(mediaQueueLabel)),
+      lastHapticTime_(services.clock.uptime()), services_(std::move(services)),
+      life_(std::make_shared<Life>(Life{this}))
+{}
+
+NativeBridge::~NativeBridge()
+{
+    life_->bridge = nullptr;
+    nowPlayingTimer_.reset();
+    batteryTimer_.reset();
+    // Queued work fails at its first check and running scripts end, so the queue drains quickly
+    // when it is joined (mediaQueue_'s destructor, before the back end goes).
+    webSessionToken_->cancel();
+    if (pendingPlaybackStart_)
+        pendingPlaybackStart_->cancel();
+    AppleScript::cancelAllScripts();
+}
+
+void NativeBridge::attach(BridgeWebView *webView, BridgeWindow *window)
+{
+    webView_ = webView;
+    window_ = window;
+}
+
+void NativeBridge::receiveMessage(std::string_view bodyJSON, const MessageOrigin &origin)
+{
+    auto message = checkBridgeMessage(bodyJSON, origin);
+    if (!message)
+        return;
+    if (message->method == hapticMethod) {
+        tapHaptic();
+        return;
+    }
+    if (isLocalMethod(message->method)) {
+        answerLocally(*message);
+        return;
+    }
+    if (message->method == readyMethod) {
+        firmwareAwake_ = true;
+        startTimers();
+    }
+    queueRequest(std::move(*message));
+}
+
+void NativeBridge::tapHaptic()
+{
+    if (!firmwareAwake_)
+        return;
+    auto now = services_.clock.uptime();
+    if (now - lastHapticTime_ < hapticInterval)
+        return;
+    lastHapticTime_ = now;
+    services_.haptics.performAlignmentTap();
+}
+
+void NativeBridge::answerLocally(const BridgeMessage &message)
+{
+    if (message.method == "setAlwaysOnTop") {
+        bool enabled = booleanParameter(message.params, "enabled", false);
+        if (window_)
+            window_->setLevel(enabled ? floatingWindowLevel : normalWindowLevel);
+        services_.defaults.setBool("alwaysOnTop", enabled);
+        answer(message.id, json::value{{"alwaysOnTop", enabled}});
+    } else if (message.method == "setFirmwareAwake") {
+        firmwareAwake_ = booleanParameter(message.params, "awake", true);
+        if (firmwareAwake_) {
+            schedulePoll();
+            pushBattery();
+        } else {
+            goToSleep();
+        }
+        answer(message.id, json::value{{"awake", firmwareAwake_}});
+    } else if (message.method == "quit") {
+        evaluate(*PageScript::resolveWithResult(message.id, std::nullopt));
+        if (services_.requestTermination)
+            services_.requestTermination();
+    }
+}
+
+void NativeBridge::queueRequest(BridgeMessage message)
+{
+    // A running poll is abandoned so the request does not wait behind its scripts; its result is
+    // stale by the new generation.
+    ++pollRequestGeneration_;
+    pollQueuedOrRunning_ = false;
+    AppleScript::cancelPollingScripts();
+
+    std::shared_ptr<PlaybackStartToken> playbackStart;
+    auto role = playbackRole(message.method);
+    if (role != PlaybackRole::none) {
+        if (pendingPlaybackStart_) {
+            pendingPlaybackStart_->cancel();
+            AppleScript::cancelRequestScripts();
+            pendingPlaybackStart_.reset();
+        }
+        if (role == PlaybackRole::starting) {
+            playbackStart = std::make_shared<PlaybackStartToken>();
+            pendingPlaybackStart_ = playbackStart;
+        }
+    }
+
+    auto deadline = services_.clock.uptime() + requestTimeLimit(message.method);
+    QueuedRequest queued{Request{std::move(message.method), std::move(message.params)},
+                         std::move(message.id),
+                         webSessionToken_,
+                         webSessionGeneration_,
+                         std::move(playbackStart),
+                         deadline};
+    ++requestsInFlight_;
+    mediaQueue_.submit([queued = std::move(queued), &backend = *backend_, &clock = services_.clock,
+                        &mainLoop = services_.mainLoop, life = life_]() mutable {
+        auto outcome = runRequest(queued, backend, clock);
+        mainLoop.post([life, queued = std::move(queued), outcome = std::move(outcome)]() mutable {
+            if (life->bridge)
+                life->bridge->deliver(queued, std::move(outcome));
+        });
+    });
+}
+
+// The work item of one request, on the media queue: three checks before it runs, two after.
+NativeBridge::RequestOutcome NativeBridge::runRequest(const QueuedRequest &queued, MediaBackend &backend,
+                                                      const Clock &clock)
+{
+    const std::string &method = queued.request.method;
+    auto superseded = [&] {
+        return queued.playbackStart && queued.playbackStart->isCancelled();
+    };
+    RequestOutcome outcome;
+    auto fail = [&](const std::string &text) {
+        outcome.answerLine = PageScript::resolveWithError(queued.id, text);
+        return std::move(outcome);
+    };
+    if (queued.session->isCancelled())
+        return fail(BridgeError::cancelledRequest(method).what());
+    // A request that waited too long is not run at all; one that has started is never interrupted.
+    if (clock.uptime() > queued.deadline)
+        return fail(BridgeError::expiredRequest(method).what());
+    if (superseded())
+        return fail(BridgeError::supersededRequest(method).what());
+
+    Reply reply;
+    try {
+        reply = backend.handle(queued.request);
+    } catch (const std::exception &error) {
+        return fail(error.what());
+    }
+
+    if (queued.session->isCancelled())
+        return fail(BridgeError::cancelledRequest(method).what());
+    if (superseded())
+        return fail(BridgeError::supersededRequest(method).what());
+    if (reply.nowPlaying)
+        outcome.nowPlayingLine = PageScript::nowPlaying(*reply.nowPlaying);
+    if (method == getSettingsMethod && reply.result && reply.result->is_object())
+        outcome.settings = std::move(reply.result->get_object());
+    else
+        outcome.answerLine = answerWithResult(queued.id, method, reply.result);
+    return outcome;
+}
+
+void NativeBridge::deliver(const QueuedRequest &request, RequestOutcome outcome)
+{
+    // The page that asked is gone: its answer has nobody to settle.
+    if (request.sessionGeneration == webSessionGeneration_) {
+        if (request.playbackStart && pendingPlaybackStart_ == request.playbackStart)
+            pendingPlaybackStart_.reset();
+        if (outcome.nowPlayingLine)
+            evaluate(*outcome.nowPlayingLine);
+        if (outcome.settings) {
+            (*outcome.settings)["alwaysOnTop"] = window_ && window_->level() == floatingWindowLevel;
+            outcome.answerLine = answerWithResult(request.id, request.request.method,
+                                                  json::value(std::move(*outcome.settings)));
+        }
+        evaluate(outcome.answerLine);
+    }
+
+    if (--requestsInFlight_ == 0) {
+        auto waiters = std::exchange(idleWaiters_, {});
+        for (auto &waiter : waiters)
+            waiter();
+    }
+}
+
+void NativeBridge::answer(std::string_view id, const json::value &result)
+{
+    // The local methods' results are plain booleans: always encodable.
+    evaluate(*PageScript::resolveWithResult(id, result));
+}
+
+void NativeBridge::evaluate(const std::string &script)
+{
+    if (webView_)
+        webView_->evaluateJavaScript(script);
+}
+
+void NativeBridge::notifyWhenIdle(std::function<void()> done)
+{
+    if (requestsInFlight_ > 0) {
+        idleWaiters_.push_back(std::move(done));
+        return;
+    }
+    services_.mainLoop.post([life = life_, done = std::move(done)] {
+        if (life->bridge)
+            done();
+    });
+}
+
+void NativeBridge::resetWebSession(SessionResetWait wait)
+{
+    nowPlayingTimer_.reset();
+    batteryTimer_.reset();
+    ++webSessionGeneration_;
+    webSessionToken_->cancel();
+    webSessionToken_ = std::make_shared<WebSessionToken>();
+    if (pendingPlaybackStart_) {
+        pendingPlaybackStart_->cancel();
+        pendingPlaybackStart_.reset();
+    }
+    AppleScript::cancelAllScripts();
+
+    // No fast-forward or rewind may outlive the page that started it.
+    auto cleanedUp = std::make_shared<std::promise<void>>();
+    auto finished = cleanedUp->get_future();
+    mediaQueue_.submit([&backend = *backend_, cleanedUp] {
+        backend.endScans();
+        cleanedUp->set_value();
+    });
+    if (wait == SessionResetWait::yes)
+        finished.wait_for(sessionResetDeadline);
+}
+
+void NativeBridge::startTimers()
+{
+    nowPlayingTimer_.reset();
+    batteryTimer_.reset();
+    nowPlayingTimer_ = services_.mainLoop.schedule(nowPlayingInterval, MainLoop::Repeat::repeating,
+                                                   [this] { schedulePoll(); });
+    pushBattery();
+    batteryTimer_ =
+        services_.mainLoop.schedule(batteryInterval, MainLoop::Repeat::repeating, [this] { pushBattery(); });
+}
+
+void NativeBridge::schedulePoll()
+{
+    if (pollQueuedOrRunning_)
+        return;
+    auto depth =
+        firmwareAwake_ && window_ && window_->isVisibleOnScreen() ? PollDepth::full : PollDepth::light;
+    pollQueuedOrRunning_ = true;
+    auto generation = ++pollRequestGeneration_;
+    auto pollGeneration = AppleScript::currentPollGeneration();
+    mediaQueue_.submit([session = webSessionToken_, depth, generation, pollGeneration, &backend = *backend_,
+                        &mainLoop = services_.mainLoop, life = life_] {
+        if (session->isCancelled())
+            return;
+        std::optional<std::string> line;
+        // A light poll reads only to keep the music transport's own queue moving while the device
+        // sleeps or is hidden.
+        if (depth == PollDepth::full || backend.musicUsesLogicalQueue()) {
+            AppleScript::PollTagScope tag(pollGeneration);
+            if (depth == PollDepth::full) {
+                try {
+                    if (auto reading = backend.pollNowPlaying())
+                        line = PageScript::nowPlaying(*reading);
+                } catch (const std::exception &) {
+                    // The next tick polls again; a failed poll shows nothing.
+                }
+            } else {
+                backend.readMusicNowPlaying();
+            }
+        }
+        if (session->isCancelled())
+            return;
+        mainLoop.post([life, generation, depth, line = std::move(line)] {
+            if (life->bridge)
+                life->bridge->completePoll(generation, depth, line);
+        });
+    });
+}
+
+void NativeBridge::completePoll(std::int64_t generation, PollDepth depth,
+                                const std::optional<std::string> &nowPlayingLine)
+{
+    // A request queued since (or sleep) advanced the generation and cleared the flag itself.
+    if (generation != pollRequestGeneration_)
+        return;
+    pollQueuedOrRunning_ = false;
+    if (depth == PollDepth::full && firmwareAwake_ && nowPlayingLine)
+        evaluate(*nowPlayingLine);
+}
+
+void NativeBridge::pushBattery()
+{
+    if (auto reading = services_.powerSource.battery())
+        evaluate(PageScript::battery(*reading));
+}
+
+void NativeBridge::goToSleep()
+{
+    ++pollRequestGeneration_;
+    pollQueuedOrRunning_ = false;
+    AppleScript::cancelPollingScripts();
+}
+
+} // namespace wheelbox

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "platform/PowerSource.hpp"
+
+#include <boost/json/value.hpp>
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Every line of JavaScript the bridge evaluates in the page, and nothing else, is made here: the
+// answer to a request and the two pushes. Each is one line (no line terminator of any kind inside)
+// of valid UTF-8, whatever the ids and payloads hold. Lines are built whole in one buffer, on any
+// thread, so a large answer is written once, on the media queue.
+namespace wheelbox::PageScript {
+
+// Payloads whose JSON text is longer than this are passed as JSON.parse("…") of the text rather
+// than as an object literal; the page receives the same object either way. Measured in WebKitGTK
+// (bench/bridge/answer-forms.py): past a few KiB the parsed form is never slower, and for a list
+// of 100,000 songs it is more than ten times faster; below, both take well under a millisecond
+// and the literal stays readable.
+inline constexpr std::size_t parsedPayloadThreshold = 4096;
+
+// window.veltoNative?.resolve(<id>, {"result":<result>}); or with {} when there is no result.
+// Nothing when the result cannot be written as JSON.
+std::optional<std::string> resolveWithResult(std::string_view id,
+                                             const std::optional<boost::json::value> &result);
+// window.veltoNative?.resolve(<id>, {"error":<text>});
+std::string resolveWithError(std::string_view id, std::string_view text);
+// window.veltoNative?.nowPlaying(<payload>); nothing when the payload cannot be written as JSON.
+std::optional<std::string> nowPlaying(const boost::json::value &payload);
+// window.veltoNative?.battery({"level":<0...1>,"charging":<bool>});
+std::string battery(const BatteryReading &reading);
+
+} // namespace wheelbox::PageScript
