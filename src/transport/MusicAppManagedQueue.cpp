@@ -45,7 +45,8 @@ struct StartedQueue {
 // ASCII 31 in the last one.
 StartedQueue parseStartReply(const std::optional<std::string> &output, std::string_view chosenID)
 {
-    auto fields = scriptReply::split(output.value_or(""), '\x1e');
+    const std::string text = output.value_or("");
+    auto fields = scriptReply::split(text, '\x1e');
     std::optional<std::int64_t> startPosition;
     if (fields.size() == 5)
         startPosition = scriptReply::integer(fields[3]);

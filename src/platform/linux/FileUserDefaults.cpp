@@ -140,7 +140,8 @@ FileUserDefaults::FileUserDefaults(std::filesystem::path folder, const Clock &cl
 void FileUserDefaults::load(const Clock &clock)
 {
     auto contents = readFile(file_, largestFile);
-    if (contents.error == ENOENT)
+    // No file yet; a folder path that runs into a file shows up when the first change is written.
+    if (contents.error == ENOENT || contents.error == ENOTDIR)
         return;
     if (contents.error) {
         moveAside(clock, contents.error == EFBIG ? "is too large to be a settings file"
