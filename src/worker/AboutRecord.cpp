@@ -58,18 +58,18 @@ std::string formatByteCount(std::uint64_t bytes)
         std::uint64_t factor;
         const char *name;
     };
-    static constexpr std::array<Unit, 6> units{{{1'000ULL, " kB"},
-                                                {1'000'000ULL, " MB"},
-                                                {1'000'000'000ULL, " GB"},
-                                                {1'000'000'000'000ULL, " TB"},
-                                                {1'000'000'000'000'000ULL, " PB"},
-                                                {1'000'000'000'000'000'000ULL, " EB"}}};
+    static constexpr std::array<Unit, 6> units{{{1'000ULL, "\u00A0kB"},
+                                                {1'000'000ULL, "\u00A0MB"},
+                                                {1'000'000'000ULL, "\u00A0GB"},
+                                                {1'000'000'000'000ULL, "\u00A0TB"},
+                                                {1'000'000'000'000'000ULL, "\u00A0PB"},
+                                                {1'000'000'000'000'000'000ULL, "\u00A0EB"}}};
     // The first unit the count is less than a thousand of (exabytes take everything above).
     std::size_t unit = 0;
     while (unit + 1 < units.size() && bytes >= units[unit + 1].factor)
         ++unit;
     // Divided as doubles and rounded to one decimal as printf("%.1f") rounds, so 999,950 bytes is
-    // "1000.0 kB" here as it is in GLib.
+    // "1000.0 kB" here as it is in GLib; a no-break space keeps the unit by its number.
     double value = static_cast<double>(bytes) / static_cast<double>(units[unit].factor);
     std::array<char, 32> text{};
     auto [end, error] =

@@ -27,7 +27,8 @@ std::string makeDeviceSerial(RandomSource &random);
 std::string deviceSerial(UserDefaults &defaults, RandomSource &random);
 
 // A byte count in decimal units, written as GLib's g_format_size writes it in the C locale:
-// "1 byte", "999 bytes", "1.0 kB", "500.1 GB", "18.4 EB".
+// "1 byte", "999 bytes", "1.0 kB", "500.1 GB", "18.4 EB", with a no-break space (U+00A0) before
+// each unit but "byte".
 std::string formatByteCount(std::uint64_t bytes);
 
 // The program's version as the about screen shows it; "0.1.0" when the build gave none.
