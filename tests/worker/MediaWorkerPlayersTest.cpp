@@ -241,14 +241,14 @@ class MediaWorkerPlayers : public ::testing::Test {
     }
 
     // A 200 s track in the stub player, playing (or paused) at 10 s.
-    void stubHasTrack(const char *status)
+    void stubHasTrack(const char *status, const std::string &url = stubURL)
     {
         GVariantBuilder metadata;
         g_variant_builder_init(&metadata, G_VARIANT_TYPE_VARDICT);
         g_variant_builder_add(&metadata, "{sv}", "mpris:trackid",
                               g_variant_new_object_path("/com/spotify/track/4uLU6hMCjMI75M1A2tKUQC"));
         g_variant_builder_add(&metadata, "{sv}", "mpris:length", g_variant_new_int64(200'000'000));
-        g_variant_builder_add(&metadata, "{sv}", "xesam:url", g_variant_new_string(stubURL));
+        g_variant_builder_add(&metadata, "{sv}", "xesam:url", g_variant_new_string(url.c_str()));
         g_variant_builder_add(&metadata, "{sv}", "xesam:title", g_variant_new_string("Stub Song"));
         GVariantBuilder settings;
         g_variant_builder_init(&settings, G_VARIANT_TYPE_VARDICT);
@@ -279,12 +279,12 @@ class MediaWorkerPlayers : public ::testing::Test {
     }
 
     // The device follows the stub player: it plays and the music app does not.
-    void followSpotify()
+    void followSpotify(const std::string &url = stubURL)
     {
-        stubHasTrack("Playing");
+        stubHasTrack("Playing", url);
         clock_.advance(5s);
         auto reading = handle("getNowPlaying").result.value();
-        ASSERT_EQ(reading.at("persistentID"), stubURL) << json::serialize(reading);
+        ASSERT_EQ(reading.at("persistentID"), json::value(url)) << json::serialize(reading);
         ASSERT_EQ(worker_->currentPlaybackBackendID(), "system:spotify");
     }
 
@@ -377,26 +377,34 @@ TEST_F(MediaWorkerPlayers, PlayingMusicWhileSpotifyPlaysPausesSpotify)
 
 TEST_F(MediaWorkerPlayers, ASpotifyScanEndsOnEndSeekWithNoProcessLeft)
 {
-    followSpotify();
-    ASSERT_TRUE(childProcesses().empty());
+    // The scan script carries the track's URL as a string literal; quotes, backslashes and line
+    // breaks must reach the player as they came, or the scan would stop at once.
+    for (const std::string &url :
+         {std::string(stubURL), std::string("spotify:track:\"odd\" \\ name\nline")}) {
+        SCOPED_TRACE(url);
+        followSpotify(url);
+        control("Reset");
+        stubHasTrack("Playing", url);
+        ASSERT_TRUE(childProcesses().empty());
 
-    EXPECT_FALSE(handle("beginSeek", {{"direction", 1}}).result);
-    EXPECT_EQ(childProcesses().size(), 1u) << "the scan runs in the background";
-    ASSERT_TRUE(eventually([&] {
-        auto calls = stubCalls();
-        return std::any_of(calls.begin(), calls.end(),
-                           [](const std::string &c) { return c.starts_with("SetPosition"); });
-    })) << "the scan moves the player";
+        EXPECT_FALSE(handle("beginSeek", {{"direction", 1}}).result);
+        EXPECT_EQ(childProcesses().size(), 1u) << "the scan runs in the background";
+        ASSERT_TRUE(eventually([&] {
+            auto calls = stubCalls();
+            return std::any_of(calls.begin(), calls.end(),
+                               [](const std::string &c) { return c.starts_with("SetPosition"); });
+        })) << "the scan moves the player";
 
-    auto reply = handle("endSeek");
-    EXPECT_TRUE(reply.nowPlaying);
-    EXPECT_TRUE(eventually([] {
-        return childProcesses().empty() && AppleScript::registeredScriptCount() == 0;
-    })) << childProcesses().size()
-        << " processes left";
-    auto moves = stubCalls().size();
-    std::this_thread::sleep_for(500ms);
-    EXPECT_EQ(stubCalls().size(), moves) << "nothing moves the player any more";
+        auto reply = handle("endSeek");
+        EXPECT_TRUE(reply.nowPlaying);
+        EXPECT_TRUE(eventually([] {
+            return childProcesses().empty() && AppleScript::registeredScriptCount() == 0;
+        })) << childProcesses().size()
+            << " processes left";
+        auto moves = stubCalls().size();
+        std::this_thread::sleep_for(500ms);
+        EXPECT_EQ(stubCalls().size(), moves) << "nothing moves the player any more";
+    }
 }
 
 TEST_F(MediaWorkerPlayers, WithSpotifyGoneItsCommandsSayItIsNotRunning)
