@@ -37,6 +37,17 @@ std::string startWait(std::string_view indent, const std::string &quotedID)
            "sign-in.\"\n";
 }
 
+// Deletes every user playlist whose `property` is `value`; `role` names the script's variables
+// ("oldMatches", "oldQueue").
+std::string deleteUserPlaylists(std::string_view role, std::string_view property, std::string_view value)
+{
+    std::string matches = std::string(role) + "Matches";
+    std::string each = std::string(role) + "Queue";
+    return told("  set " + matches + " to (every user playlist whose " + std::string(property) + " is " +
+                quoted(value) + ")\n" + "  repeat with " + each + " in " + matches + "\n" + "    delete " +
+                each + "\n" + "  end repeat\n");
+}
+
 } // namespace
 
 std::string nowPlaying()
@@ -222,29 +233,17 @@ std::string startQueue(std::string_view name, std::string_view startID,
 
 std::string deletePlaylistsNamed(std::string_view name)
 {
-    return told("  set oldMatches to (every user playlist whose name is " + quoted(name) +
-                ")\n"
-                "  repeat with oldQueue in oldMatches\n"
-                "    delete oldQueue\n"
-                "  end repeat\n");
+    return deleteUserPlaylists("old", "name", name);
 }
 
 std::string deletePendingPlaylistsNamed(std::string_view name)
 {
-    return told("  set pendingMatches to (every user playlist whose name is " + quoted(name) +
-                ")\n"
-                "  repeat with pendingQueue in pendingMatches\n"
-                "    delete pendingQueue\n"
-                "  end repeat\n");
+    return deleteUserPlaylists("pending", "name", name);
 }
 
 std::string deletePlaylistsWithID(std::string_view persistentID)
 {
-    return told("  set oldMatches to (every user playlist whose persistent ID is " + quoted(persistentID) +
-                ")\n"
-                "  repeat with oldQueue in oldMatches\n"
-                "    delete oldQueue\n"
-                "  end repeat\n");
+    return deleteUserPlaylists("old", "persistent ID", persistentID);
 }
 
 } // namespace wheelbox::musicScripts

@@ -1,6 +1,7 @@
 // The road a song takes from the device's list to the speaker: the library lists it from MPD, and
 // the identifier in its row plays it through the script runner and wheelbox-osascript. Both sides
 // compute identifiers on their own, so this is where a disagreement would show.
+#include "lib/mpd/MpdIdentity.hpp"
 #include "library/MusicLibraryProvider.hpp"
 #include "model/PersistentID.hpp"
 #include "platform/AutomationTool.hpp"
@@ -12,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
 
@@ -26,6 +28,9 @@ class LibraryPlayback : public ::testing::Test {
     {
         std::string host;
         WHEELBOX_SERVICE_VARIABLE(host, "WHEELBOX_TEST_MPD_HOST");
+        // The one song whose file was deleted after the database scan cannot play.
+        if (auto gone = serviceVariable("WHEELBOX_TEST_GONE_URI"))
+            goneID_ = formatPersistentID(mpd::songPersistentID(*gone));
         // The script tool finds MPD the way every MPD client does.
         setenv("MPD_HOST", host.c_str(), 1);
         overrideAutomationToolPath(WHEELBOX_OSASCRIPT_PATH);
@@ -58,6 +63,7 @@ class LibraryPlayback : public ::testing::Test {
 
     MpdLibrarySource source_;
     std::optional<MusicLibraryProvider> provider_;
+    std::string goneID_;
 };
 
 TEST_F(LibraryPlayback, EverySongRowPlaysThatSong)
@@ -68,6 +74,8 @@ TEST_F(LibraryPlayback, EverySongRowPlaysThatSong)
         SCOPED_TRACE(row.title);
         ASSERT_TRUE(row.id.starts_with(trackIDPrefix));
         auto id = row.id.substr(trackIDPrefix.size());
+        if (id == goneID_)
+            continue;
         EXPECT_EQ(play(id), id + unitSeparator + row.title);
     }
 }
@@ -78,7 +86,13 @@ TEST_F(LibraryPlayback, CollectionsPlayFromTheirTrackIDs)
     auto albums = provider_->list("music/albums");
     ASSERT_FALSE(playlists.items.empty());
     ASSERT_FALSE(albums.items.empty());
-    for (const auto *collection : {&playlists.items.front(), &albums.items.back()}) {
+    // The last album that can play: the gone song's album cannot.
+    auto album = std::find_if(albums.items.rbegin(), albums.items.rend(), [&](const MediaItem &item) {
+        auto ids = provider_->trackIDs(item.id);
+        return std::find(ids.begin(), ids.end(), goneID_) == ids.end();
+    });
+    ASSERT_NE(album, albums.items.rend());
+    for (const auto *collection : {&playlists.items.front(), &*album}) {
         SCOPED_TRACE(collection->id);
         auto ids = provider_->trackIDs(collection->id);
         ASSERT_FALSE(ids.empty());

@@ -132,6 +132,20 @@ class MusicAppFixture : public ::testing::Test {
         runner.clearCalls();
     }
 
+    // The one queue start script sent since the calls were last cleared; fails the test without one.
+    std::string sentQueueStart() const
+    {
+        std::string found;
+        for (const auto &script : runner.scripts()) {
+            if (script.find(queueStartScript) != std::string::npos) {
+                EXPECT_TRUE(found.empty()) << "more than one queue start";
+                found = script;
+            }
+        }
+        EXPECT_FALSE(found.empty()) << "no queue start";
+        return found;
+    }
+
     FakeScriptRunner runner;
     FakeRunningApplications applications;
     InMemoryUserDefaults defaults;
