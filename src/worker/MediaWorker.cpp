@@ -33,6 +33,12 @@ bool isRepeatMode(std::string_view mode)
     return mode == "Off" || mode == "One" || mode == "All";
 }
 
+// 0…100. Negative zero becomes zero, so no script ever reads "-0.0".
+double clampedVolume(double volume)
+{
+    return volume > 0 ? std::min(volume, 100.0) : 0.0;
+}
+
 // Directions travel as -1 or +1 only; zero goes forward.
 int direction(const boost::json::object &params)
 {
@@ -138,7 +144,7 @@ MediaWorker::PlaybackSettings MediaWorker::readPlaybackSettings(const boost::jso
     auto volume = parameters::number(params, "volume");
     if (!volume || !std::isfinite(*volume))
         throw WorkerError::missingParameter("volume");
-    settings.volume = std::clamp(*volume, 0.0, 100.0);
+    settings.volume = clampedVolume(*volume);
     auto shuffle = parameters::string(params, "shuffle");
     if (shuffle != "Off" && shuffle != "On")
         throw WorkerError::invalidParameter("shuffle");
@@ -245,7 +251,8 @@ Reply MediaWorker::skip(const boost::json::object &params)
 Reply MediaWorker::seek(const boost::json::object &params)
 {
     double seconds = parameters::number(params, "seconds").value_or(0);
-    if (!std::isfinite(seconds) || seconds < 0)
+    // Negative zero and NaN fail the comparison too.
+    if (!std::isfinite(seconds) || !(seconds > 0))
         seconds = 0;
     active().seek(seconds);
     return status(WithVolume::no);
@@ -266,7 +273,7 @@ Reply MediaWorker::endSeek(const boost::json::object &)
 Reply MediaWorker::setVolume(const boost::json::object &params)
 {
     double volume = parameters::number(params, "volume").value_or(fallbackVolume);
-    volume = std::isfinite(volume) ? std::clamp(volume, 0.0, 100.0) : fallbackVolume;
+    volume = std::isfinite(volume) ? clampedVolume(volume) : fallbackVolume;
     active().setVolume(volume);
     return {};
 }
