@@ -231,12 +231,13 @@ TEST_F(MusicAppLogicalQueueTest, AStopAtTheEndStartsTheNextQueueTrack)
     EXPECT_EQ(state.queuePosition, 2);
     EXPECT_TRUE(transport->usesLogicalQueue());
     // The track start carries no settings and does not pause.
-    auto starts = runner.scripts();
-    auto start = std::find_if(starts.begin(), starts.end(),
-                              [](auto &s) { return s.find(trackStartScript) != std::string::npos; });
-    EXPECT_THAT(start, ::testing::Not(HasSubstr("set sound volume")));
+    auto scripts = runner.scripts();
+    auto trackStart = std::find_if(scripts.begin(), scripts.end(),
+                                   [](auto &s) { return s.find(trackStartScript) != std::string::npos; });
+    ASSERT_NE(trackStart, scripts.end());
+    EXPECT_THAT(*trackStart, ::testing::Not(HasSubstr("set sound volume")));
     EXPECT_THAT(
-        *start,
+        *trackStart,
         HasSubstr("error \"Music can't play this song. Open Music and check Account sign-in.\"\n  \n"));
 }
 

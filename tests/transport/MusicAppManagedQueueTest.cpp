@@ -8,8 +8,6 @@
 
 #include <gmock/gmock.h>
 
-#include <regex>
-
 namespace wheelbox::test {
 namespace {
 
@@ -48,7 +46,12 @@ class MusicAppManagedQueueTest : public MusicAppFixture {
 
 TEST_F(MusicAppManagedQueueTest, TheQueueNameIsKeptOnlyWhenItIsOneOfOurs)
 {
-    const std::regex fresh("Wheelbox Queue • [0-9A-F]{8}");
+    // "Wheelbox Queue • " and eight upper-case hexadecimal digits.
+    auto isFresh = [](const std::string &name) {
+        std::string_view prefix = managedQueueNamePrefix;
+        return name.size() == prefix.size() + 8 && name.starts_with(prefix) &&
+               name.find_first_not_of("0123456789ABCDEF", prefix.size()) == std::string::npos;
+    };
     struct Case {
         const char *what;
         std::optional<DefaultsValue> stored;
@@ -72,7 +75,7 @@ TEST_F(MusicAppManagedQueueTest, TheQueueNameIsKeptOnlyWhenItIsOneOfOurs)
         if (c.kept)
             EXPECT_EQ(DefaultsValue(name), *c.stored);
         else
-            EXPECT_TRUE(std::regex_match(name, fresh)) << name;
+            EXPECT_TRUE(isFresh(name)) << name;
         EXPECT_EQ(defaults.string(MusicAppTransport::managedQueueNameKey), name);
     }
 }
