@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <stdexcept>
 #include <utility>
 
 #ifndef WHEELBOX_VERSION
@@ -111,6 +112,8 @@ MusicLibraryProvider &MediaWorker::musicLibrary()
 {
     if (!musicLibrary_) {
         auto source = makeLibrarySource_();
+        if (!source)
+            throw std::logic_error("The library source factory made no source.");
         if (collationLocale_)
             musicLibrary_ = std::make_unique<MusicLibraryProvider>(*source, clock_, *collationLocale_);
         else
