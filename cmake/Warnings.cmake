@@ -1,13 +1,8 @@
-# Project targets call wheelbox_target(<target>) to get the common warnings (as errors) and the
-# include root, so a header is always included as "library/MusicLibraryProvider.hpp".
+# Project targets call wheelbox_target(<target>) to get the common warnings, as errors.
 function(wheelbox_target target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
                                            -Wold-style-cast -Woverloaded-virtual -Wimplicit-fallthrough
                                            -Werror)
-  get_target_property(type ${target} TYPE)
-  if(type STREQUAL "INTERFACE_LIBRARY")
-    return()
-  endif()
 endfunction()
 
 # Subfolders are added when present, so subsystems can land one at a time.

@@ -2,49 +2,72 @@
 // the sounds are handed in, so every decision stays in one place and reads without the page.
 
 import { ListWindow } from './listwindow.js';
-import { Accelerator } from './wheel.js';
+import { ACCELERATION_MIN_ROWS, Accelerator } from './wheel.js';
 import {
+  BODY_VALUES,
   aboutItems,
   hasLoadedTrack,
   libraryAction,
+  libraryNote,
   mainMenuItems,
   pickShuffleStart,
   settingChange,
   settingsItems,
+  sharedSubtitle,
 } from './menu.js';
 import { PlayerModel, clampVolume } from './player.js';
 import { LatestValueSender } from './bridge.js';
+import { errorText } from './errors.js';
+import { initialOf } from './format.js';
 
-export const VISIBLE_ROWS = 6;
+export const VISIBLE_ROWS = 6; // at the larger sizes; the view sets the count for each size
 export const IDLE_MS = 30_000;
 export const VOLUME_STEP = 2;
 export const SEEK_DEBOUNCE_MS = 350;
 export const SCRUB_IDLE_MS = 4_000;
+// A waking screen stays dark until the player's reading arrives, so it never shows a stale song,
+// but no longer than this.
+export const WAKE_DEADLINE_MS = 400;
+// Waits before each new "ready" after a failed one; the last repeats.
+export const READY_RETRY_MS = [1_000, 2_000, 4_000, 8_000, 16_000, 30_000];
+// Consecutive fast steps in a long list after which its current initial letter is shown large.
+export const FAST_LETTER_STEPS = 4;
 
 const forward = 'forward';
 const back = 'back';
-
-function menuScreen(kind, title, items, extra = {}) {
-  return { kind, title, items, window: new ListWindow(items.length, VISIBLE_ROWS), loading: false, ...extra };
-}
 
 export class App {
   /**
    * `bridge`: a BridgeClient. `view`: told about every change (DeviceView's methods). `sound`:
    * tick(), press() and knock(). `timers`: setTimeout/clearTimeout. `now`: milliseconds.
    */
-  constructor({ bridge, view, sound, timers = globalThis, now = () => performance.now(), random = Math.random }) {
+  constructor({ bridge, view, sound, timers = globalThis, now = () => performance.now(), random = Math.random, prefs = null }) {
     this.bridge = bridge;
     this.view = view;
     this.sound = sound;
     this.timers = timers;
     this.now = now;
     this.random = random;
+    this.prefs = prefs; // get(key)/set(key, value) of the firmware's own settings, or null
     this.player = new PlayerModel(now);
     this.volume = 50;
-    this.settings = { shuffle: 'Off', repeat: 'Off', transport: 'system', alwaysOnTop: false };
+    const body = prefs?.get('body');
+    this.settings = {
+      shuffle: 'Off',
+      repeat: 'Off',
+      transport: 'system',
+      alwaysOnTop: false,
+      body: BODY_VALUES.includes(body) ? body : BODY_VALUES[0],
+    };
     this.battery = null;
+    this.ready = false; // "ready" has been answered
+    this.readyAttempts = 0;
+    this.readyTimer = null;
+    this.readyWaiting = false; // a failed "ready" waits to be sent again
     this.awake = true;
+    this.lit = true; // the backlight: off while asleep and while a waking screen is not yet current
+    this.wakeTimer = null;
+    this.layout = { rows: VISIBLE_ROWS, subtitles: true };
     this.hold = false;
     this.busy = 0;
     this.accelerator = new Accelerator();
@@ -56,7 +79,24 @@ export class App {
       (volume) => this.bridge.request('setVolume', { volume }),
       (error) => this.#fail(error),
     );
-    this.stack = [menuScreen('menu', 'Wheelbox', mainMenuItems(this.player.state))];
+    this.stack = [this.#menuScreen('menu', 'Wheelbox', mainMenuItems(this.player.state))];
+  }
+
+  #menuScreen(kind, title, items, extra = {}) {
+    const screen = { kind, title, items, loading: false, caption: null, note: null, ...extra };
+    screen.window = new ListWindow(items.length, this.#rowsFor(screen));
+    return screen;
+  }
+
+  // A list whose rows share one subtitle shows it once, in the place of its first row.
+  #rowsFor(screen) {
+    return Math.max(1, this.layout.rows - (this.layout.subtitles && screen.caption ? 1 : 0));
+  }
+
+  /** The view's layout for the device size: rows a list shows, and whether rows have subtitles. */
+  setLayout({ rows, subtitles }) {
+    this.layout = { rows: Math.max(1, Math.trunc(rows) || VISIBLE_ROWS), subtitles: subtitles !== false };
+    for (const screen of this.stack) screen.window?.setVisibleRows(this.#rowsFor(screen));
   }
 
   get screen() {
@@ -67,18 +107,42 @@ export class App {
 
   start() {
     this.#restartIdle();
-    return this.#call('ready', {}).then((result) => {
-      if (!result || typeof result !== 'object') return;
-      if (typeof result.transport === 'string') this.settings.transport = result.transport;
-      if (typeof result.volume === 'number') this.volume = clampVolume(result.volume);
-      this.nowPlaying(result.nowPlaying);
-    }, () => {});
+    return this.#sendReady();
+  }
+
+  // "ready" starts the native side's pushes, so a failed one is sent again, less often each time
+  // (and not while the screen sleeps). Only the first failure is shown.
+  #sendReady() {
+    this.timers.clearTimeout(this.readyTimer);
+    this.readyTimer = null;
+    this.readyWaiting = false;
+    const attempt = this.readyAttempts++;
+    return this.#call('ready', {}, { quiet: attempt > 0 }).then(
+      (result) => {
+        this.ready = true;
+        if (result && typeof result === 'object') {
+          if (typeof result.transport === 'string') this.settings.transport = result.transport;
+          if (typeof result.volume === 'number') this.volume = clampVolume(result.volume);
+          this.nowPlaying(result.nowPlaying);
+        }
+        this.view.statusChanged();
+      },
+      () => {
+        if (!this.bridge.available) return; // nothing to retry against
+        this.readyWaiting = true;
+        const delay = READY_RETRY_MS[Math.min(attempt, READY_RETRY_MS.length - 1)];
+        this.readyTimer = this.timers.setTimeout(() => {
+          this.readyTimer = null;
+          if (this.awake) this.#sendReady();
+        }, delay);
+      },
+    );
   }
 
   nowPlaying(raw) {
     if (!raw || typeof raw !== 'object') return;
     const before = this.player.state;
-    this.player.update(raw);
+    let changed = this.player.update(raw);
     const screen = this.screen;
     if (screen.kind === 'nowPlaying' && screen.mode === 'scrub') {
       const after = this.player.state;
@@ -91,7 +155,12 @@ export class App {
       }
     }
     if (typeof raw.volume === 'number' && Number.isFinite(raw.volume)) this.volume = clampVolume(raw.volume);
-    if (raw.repeat === 'Off' || raw.repeat === 'One' || raw.repeat === 'All') this.settings.repeat = raw.repeat;
+    if ((raw.repeat === 'Off' || raw.repeat === 'One' || raw.repeat === 'All') && raw.repeat !== this.settings.repeat) {
+      this.settings.repeat = raw.repeat;
+      changed = true;
+    }
+    // The reading the clock expected: nothing to redraw.
+    if (!changed) return;
     this.#refreshMainMenu();
     if (this.screen.kind === 'settings') this.#refreshSettings();
     this.view.nowPlayingChanged();
@@ -137,8 +206,9 @@ export class App {
         this.#back();
         break;
       case 'playPause':
+      case 'pause':
         this.sound.press();
-        this.#call('playPause').then((r) => this.#applyStatus(r), () => {});
+        this.#call(action).then((r) => this.#applyStatus(r), () => {});
         break;
       case 'skip':
         this.sound.press();
@@ -147,11 +217,15 @@ export class App {
       case 'seekBegin':
         this.sound.press();
         this.seeking = true;
+        if (hasLoadedTrack(this.player.state)) this.player.beginScan(argument);
+        this.view.nowPlayingChanged();
         this.#call('beginSeek', { direction: argument < 0 ? -1 : 1 }).catch(() => {});
         break;
       case 'seekEnd':
         if (!this.seeking) break;
         this.seeking = false;
+        this.player.endScan();
+        this.view.nowPlayingChanged();
         this.#call('endSeek').then((r) => this.#applyStatus(r), () => {});
         break;
       case 'chassis':
@@ -167,6 +241,8 @@ export class App {
   #cancelPress() {
     if (this.seeking) {
       this.seeking = false;
+      this.player.endScan();
+      this.view.nowPlayingChanged();
       this.#call('endSeek').catch(() => {});
     }
   }
@@ -184,7 +260,13 @@ export class App {
         screen.window.move(this.accelerator.step(direction, this.now(), screen.window.count));
       }
     }
-    if (screen.kind !== 'nowPlaying') this.view.selectionChanged(screen);
+    if (screen.kind === 'nowPlaying') return;
+    this.view.selectionChanged(screen);
+    const { window: win, items } = screen;
+    if (items && win.count >= ACCELERATION_MIN_ROWS && this.accelerator.fastSteps >= FAST_LETTER_STEPS) {
+      const letter = initialOf(items[win.selected]?.title);
+      if (letter) this.view.letterShown(letter);
+    }
   }
 
   #turnNowPlaying(screen, direction) {
@@ -276,7 +358,7 @@ export class App {
         this.#shuffleSongs();
         break;
       case 'settings':
-        this.#push(menuScreen('settings', 'Settings', settingsItems(this.settings)));
+        this.#push(this.#menuScreen('settings', 'Settings', settingsItems(this.settings)));
         this.#call('getSettings').then((result) => {
           if (!result || typeof result !== 'object') return;
           if (typeof result.transport === 'string') this.settings.transport = result.transport;
@@ -312,7 +394,7 @@ export class App {
   }
 
   #openAbout() {
-    const screen = this.#push(menuScreen('about', 'About', [], { loading: true }));
+    const screen = this.#push(this.#menuScreen('about', 'About', [], { loading: true }));
     this.#call('getAbout').then(
       (about) => this.#fill(screen, aboutItems(about)),
       () => this.#abandon(screen),
@@ -322,7 +404,7 @@ export class App {
   // --- library ----------------------------------------------------------------------------------
 
   #openList(path, title) {
-    const screen = this.#push(menuScreen('list', title, [], { loading: true, path, list: null }));
+    const screen = this.#push(this.#menuScreen('list', title, [], { loading: true, path, list: null }));
     this.#call('getList', { path }).then(
       (list) => this.#showList(screen, list),
       () => this.#abandon(screen),
@@ -334,6 +416,8 @@ export class App {
     const items = Array.isArray(list?.items) ? list.items : [];
     screen.list = { id: typeof list?.id === 'string' ? list.id : screen.path, title: list?.title, items };
     if (typeof list?.title === 'string' && list.title) screen.title = list.title;
+    screen.caption = sharedSubtitle(items);
+    screen.note = libraryNote(items);
     this.#fill(screen, items);
     globalThis.performance?.mark?.('wheelbox:list-shown');
   }
@@ -341,7 +425,7 @@ export class App {
   #fill(screen, items) {
     if (!this.stack.includes(screen)) return;
     screen.items = items;
-    screen.window = new ListWindow(items.length, VISIBLE_ROWS);
+    screen.window = new ListWindow(items.length, this.#rowsFor(screen));
     screen.loading = false;
     if (this.screen === screen) this.view.screenUpdated(screen);
   }
@@ -379,10 +463,9 @@ export class App {
     }
   }
 
+  // The shuffle sent is the order of this collection only: the Shuffle setting stays the user's.
   #play(params) {
     return this.#call('playCollection', params).then((result) => {
-      this.settings.shuffle = params.shuffle;
-      this.settings.repeat = params.repeat;
       this.#applyStatus(result);
       this.#showNowPlaying();
     }, () => {});
@@ -392,8 +475,7 @@ export class App {
     this.#call('getList', { path: 'music/songs' }).then((list) => {
       const start = pickShuffleStart(list, this.random);
       if (!start) {
-        const reason = list?.items?.[0]?.id === 'music-unavailable' ? list.items[0].title : 'No songs to shuffle';
-        this.view.message(reason);
+        this.view.message(libraryNote(list?.items) ?? 'No songs to shuffle');
         return;
       }
       const path = typeof list.id === 'string' ? list.id : 'music/songs';
@@ -413,9 +495,18 @@ export class App {
   #selectSetting(row) {
     if (row.id === 'refresh') {
       this.#call('refreshLibrary', { path: 'music' }).then((list) => {
-        const first = list?.items?.[0];
-        this.view.message(first?.id === 'music-unavailable' ? first.title : 'Library refreshed', 'info');
+        const note = libraryNote(list?.items);
+        if (note) this.view.message(note);
+        else this.view.message(list?.items?.[0]?.id === 'music-unavailable' ? list.items[0].title : 'Library refreshed', 'info');
       }, () => {});
+      return;
+    }
+    if (row.id === 'body') {
+      // The body colour is the firmware's own: no request, kept in the page's storage.
+      this.settings = settingChange(row.id, this.settings).settings;
+      this.prefs?.set('body', this.settings.body);
+      this.view.bodyChanged();
+      this.#refreshSettings();
       return;
     }
     const change = settingChange(row.id, this.settings);
@@ -449,8 +540,8 @@ export class App {
 
   // --- requests, sleep --------------------------------------------------------------------------
 
-  /** A request whose failure is shown on the screen. */
-  #call(method, params = {}) {
+  /** A request whose failure is shown on the screen (unless `quiet`). */
+  #call(method, params = {}, { quiet = false } = {}) {
     this.busy++;
     this.view.statusChanged();
     return this.bridge.request(method, params).then(
@@ -462,14 +553,15 @@ export class App {
       (error) => {
         this.busy--;
         this.view.statusChanged();
-        this.#fail(error);
+        if (!quiet) this.#fail(error);
         throw error;
       },
     );
   }
 
   #fail(error) {
-    this.view.message(error?.message ?? String(error));
+    const text = errorText(error?.message ?? String(error));
+    if (text) this.view.message(text);
   }
 
   #restartIdle() {
@@ -480,15 +572,34 @@ export class App {
   #sleep() {
     if (!this.awake) return;
     this.awake = false;
+    this.lit = false;
+    this.timers.clearTimeout(this.wakeTimer);
     this.view.awakeChanged();
     this.bridge.request('setFirmwareAwake', { awake: false }).catch(() => {});
   }
 
+  // The native side stops pushing while the screen sleeps, so what the screen last showed may be
+  // stale: ask for the reading at once and light up when it is in.
   #wake() {
     if (this.awake) return;
     this.awake = true;
     this.view.awakeChanged();
     this.bridge.request('setFirmwareAwake', { awake: true }).catch(() => {});
+    const light = () => {
+      this.timers.clearTimeout(this.wakeTimer);
+      if (!this.awake || this.lit) return;
+      this.lit = true;
+      this.view.awakeChanged();
+    };
+    this.wakeTimer = this.timers.setTimeout(light, WAKE_DEADLINE_MS);
+    this.bridge
+      .request('getNowPlaying')
+      .then((reading) => {
+        if (this.awake) this.nowPlaying(reading);
+      })
+      .catch(() => {})
+      .finally(light);
+    if (this.readyWaiting && this.readyTimer === null) this.#sendReady();
   }
 
   /** A tap on the body: wakes the screen without doing anything else. */

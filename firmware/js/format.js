@@ -29,3 +29,18 @@ export function batteryPercent(level) {
   if (!Number.isFinite(level)) return 0;
   return Math.round(Math.min(1, Math.max(0, level)) * 100);
 }
+
+/**
+ * The letter a title files under, shown large while a long list spins: its first letter or digit
+ * (leading punctuation skipped), upper-cased and without accents; "#" for a digit; empty when
+ * the title has neither.
+ */
+export function initialOf(title) {
+  if (typeof title !== 'string') return '';
+  const match = /[\p{L}\p{N}]/u.exec(title);
+  if (!match) return '';
+  const character = match[0];
+  if (/\p{N}/u.test(character)) return '#';
+  const upper = character.normalize('NFD').replace(/\p{M}+/gu, '').toLocaleUpperCase().normalize('NFC');
+  return [...upper][0] ?? character;
+}

@@ -1,23 +1,10 @@
 // Pointer, scroll wheel and keyboard input, turned into App actions.
 
+import { HOLD_MS, KeyboardControl, ScrollSteps } from './controls.js';
 import { wheelPolar, wheelZone } from './geometry.js';
 import { WheelTracker } from './wheel.js';
 
-export const HOLD_MS = 500; // longer than this on back/forward scans instead of skipping
-const SCROLL_PIXELS_PER_STEP = 30;
 const MIN_TURN_RADIUS = 0.25; // of the wheel's radius
-const NOTCH_PIXELS = 50; // one event this large is a mouse-wheel notch: exactly one step
-
-const KEYS = {
-  ArrowDown: ['rotate', 1],
-  ArrowRight: ['rotate', 1],
-  ArrowUp: ['rotate', -1],
-  ArrowLeft: ['rotate', -1],
-  Enter: ['select'],
-  Escape: ['menu'],
-  Backspace: ['menu'],
-  ' ': ['playPause'],
-};
 
 const TAPS = {
   menu: ['menu'],
@@ -109,34 +96,26 @@ export function attachInput({ app, view, wheel, win = window, timers = win }) {
   wheel.addEventListener('pointercancel', (event) => finish(event, true));
   wheel.addEventListener('lostpointercapture', (event) => finish(event, true));
 
-  let scrolled = 0;
+  const scroll = new ScrollSteps();
   win.addEventListener(
     'wheel',
     (event) => {
       event.preventDefault();
-      const pixels = event.deltaMode === 1 ? event.deltaY * 16 : event.deltaMode === 2 ? event.deltaY * 400 : event.deltaY;
-      if (Math.abs(pixels) >= NOTCH_PIXELS) {
-        scrolled = 0;
-        app.input('rotate', Math.sign(pixels));
-        return;
-      }
-      scrolled += pixels;
-      const steps = Math.trunc(scrolled / SCROLL_PIXELS_PER_STEP);
-      if (steps !== 0) {
-        scrolled -= steps * SCROLL_PIXELS_PER_STEP;
-        app.input('rotate', steps);
-      }
+      const steps = scroll.feed(event, event.timeStamp);
+      if (steps !== 0) app.input('rotate', steps);
     },
     { passive: false },
   );
 
+  const keyboard = new KeyboardControl((action, argument) => app.input(action, argument), timers);
   win.addEventListener('keydown', (event) => {
     if (event.ctrlKey || event.altKey || event.metaKey) return;
-    const mapped = KEYS[event.key];
-    if (!mapped) return;
-    event.preventDefault();
-    app.input(mapped[0], mapped[1]);
+    if (keyboard.down(event.key, event.repeat)) event.preventDefault();
   });
+  win.addEventListener('keyup', (event) => {
+    if (keyboard.up(event.key)) event.preventDefault();
+  });
+  win.addEventListener('blur', () => keyboard.release());
 
   // A context menu or a drag must never start from the device face.
   win.addEventListener('contextmenu', (event) => event.preventDefault());

@@ -24,6 +24,12 @@ export class ListWindow {
     return this.selected !== before;
   }
 
+  /** The screen shows `rows` rows now (another device size): keeps the selection in view. */
+  setVisibleRows(rows) {
+    this.visibleRows = Math.max(1, Math.trunc(rows) || 1);
+    this.#reveal();
+  }
+
   setCount(count) {
     this.count = Math.max(0, count);
     this.select(this.selected);

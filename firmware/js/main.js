@@ -5,6 +5,7 @@ import { BridgeClient } from './bridge.js';
 import { attachInput } from './input.js';
 import { GROW_FALLBACK_MS, ResizeMotion, SHRINK_MS } from './resize.js';
 import { ClickSounds } from './sound.js';
+import { pageStorage } from './storage.js';
 import { DeviceView } from './view.js';
 
 const handler = window.webkit?.messageHandlers?.velto;
@@ -14,7 +15,7 @@ const bridge = new BridgeClient({
 
 const view = new DeviceView(document);
 const sound = new ClickSounds(window);
-const app = new App({ bridge, view, sound });
+const app = new App({ bridge, view, sound, prefs: pageStorage(window) });
 
 window.veltoNative = {
   resolve: (id, payload) => bridge.resolve(id, payload),

@@ -4,6 +4,9 @@ export const SHUFFLE_VALUES = ['Off', 'On'];
 export const REPEAT_VALUES = ['Off', 'One', 'All'];
 export const TRANSPORT_VALUES = ['music', 'system'];
 const TRANSPORT_LABELS = { music: 'Music', system: 'System' };
+// The device's body colours; a setting of the firmware alone, kept in the page's storage.
+export const BODY_VALUES = ['graphite', 'silver'];
+const BODY_LABELS = { graphite: 'Graphite', silver: 'Silver' };
 
 /** True when a reading describes something loaded in a player (not the empty state). */
 export function hasLoadedTrack(nowPlaying) {
@@ -27,6 +30,7 @@ export function settingsItems(settings) {
     { id: 'repeat', title: 'Repeat', value: settings.repeat },
     { id: 'transport', title: 'Source', value: TRANSPORT_LABELS[settings.transport] ?? settings.transport },
     { id: 'alwaysOnTop', title: 'Always on Top', value: settings.alwaysOnTop ? 'On' : 'Off' },
+    { id: 'body', title: 'Body', value: BODY_LABELS[settings.body] ?? BODY_LABELS.graphite },
     { id: 'refresh', title: 'Refresh Library', hasChildren: false },
   ];
 }
@@ -39,7 +43,8 @@ export function nextValue(values, current) {
 
 /**
  * The settings change that selecting a row asks for: the new settings (shown at once) and the
- * request that makes it real. Null for rows that are not toggles.
+ * request that makes it real (no method: the firmware keeps it itself). Null for rows that are
+ * not toggles.
  */
 export function settingChange(rowId, settings) {
   switch (rowId) {
@@ -59,6 +64,8 @@ export function settingChange(rowId, settings) {
       const enabled = !settings.alwaysOnTop;
       return { settings: { ...settings, alwaysOnTop: enabled }, method: 'setAlwaysOnTop', params: { enabled } };
     }
+    case 'body':
+      return { settings: { ...settings, body: nextValue(BODY_VALUES, settings.body) }, method: null, params: null };
     default:
       return null;
   }
@@ -113,4 +120,29 @@ export function pickShuffleStart(list, random = Math.random) {
   if (songs.length === 0) return null;
   const index = songs[Math.min(songs.length - 1, Math.floor(random() * songs.length))];
   return { index, row: list.items[index] };
+}
+
+/**
+ * The subtitle every row of a list shares (an album's songs all by one artist), shown once for
+ * the list instead of on each row; null when the rows differ or there are fewer than two.
+ */
+export function sharedSubtitle(items) {
+  if (!Array.isArray(items) || items.length < 2) return null;
+  const first = items[0]?.subtitle;
+  if (typeof first !== 'string' || first === '') return null;
+  for (let i = 1; i < items.length; i++) if (items[i]?.subtitle !== first) return null;
+  return first;
+}
+
+export const LIBRARY_UNREADABLE = 'Wheelbox couldn’t read your music library.';
+
+/**
+ * Why the library cannot be shown, for the screen that offers to retry: the reason the native side
+ * gives with its "Retry Music Library" row, in its own words; null for any other list.
+ */
+export function libraryNote(items) {
+  const row = Array.isArray(items) && items.length === 1 ? items[0] : null;
+  if (row?.id !== 'music-unavailable') return null;
+  if (typeof row.subtitle === 'string' && row.subtitle.trim() !== '') return row.subtitle.trim();
+  return row.title === 'Retry Music Library' ? LIBRARY_UNREADABLE : null;
 }

@@ -39,25 +39,70 @@ export function clampVolume(volume) {
   return Math.min(100, Math.max(0, finiteOr(volume, 50)));
 }
 
+// How far a scan has moved the position after `seconds` of holding: the player seeks faster the
+// longer the button is held (6.25x for 2 s, 12.5x for 3 s more, then 25x). An estimate, so the
+// clock follows the scan between readings; every reading puts it right.
+export function scanDistance(seconds) {
+  const t = Math.max(0, seconds);
+  return 6.25 * Math.min(t, 2) + 12.5 * Math.min(Math.max(t - 2, 0), 3) + 25 * Math.max(t - 5, 0);
+}
+
+// A reading within this of where the clock already was is no news.
+export const CLOCK_DRIFT_SECONDS = 0.5;
+
 /** Holds the latest reading and when it arrived, so the clock can run on between polls. */
 export class PlayerModel {
   constructor(now = () => performance.now()) {
     this.now = now;
     this.state = { ...EMPTY_NOW_PLAYING };
     this.receivedAt = now();
+    this.scan = null; // { direction, startedAt } while a back/forward hold scans
   }
 
+  /**
+   * Takes a reading. Returns whether it shows anything new: a reading that only moves the position
+   * along as the clock already had it (the native side sends one a second while a song plays)
+   * changes nothing on screen.
+   */
   update(raw) {
+    const before = this.state;
+    const expected = this.elapsed();
     this.state = normalizeNowPlaying(raw);
     this.receivedAt = this.now();
-    return this.state;
+    const same = Object.keys(before).every((key) => key === 'elapsed' || before[key] === this.state[key]);
+    return !(same && Math.abs(this.state.elapsed - expected) < CLOCK_DRIFT_SECONDS);
+  }
+
+  beginScan(direction) {
+    this.scan = { direction: direction < 0 ? -1 : 1, startedAt: this.now() };
+  }
+
+  endScan() {
+    if (!this.scan) return;
+    // Keep the estimate as the position until the player's own reading arrives.
+    this.state = { ...this.state, elapsed: this.elapsed() };
+    this.receivedAt = this.now();
+    this.scan = null;
   }
 
   /** The position now: while playing it advances with the clock, but never past the end. */
   elapsed() {
     const { elapsed, duration, isPlaying } = this.state;
-    if (!isPlaying) return elapsed;
-    const moved = elapsed + (this.now() - this.receivedAt) / 1000;
+    let moved = elapsed;
+    const now = this.now();
+    if (this.scan) {
+      // The scan replaces playing speed from when it began; a reading taken during the scan
+      // already holds the distance up to then.
+      const from = Math.max(this.receivedAt, this.scan.startedAt);
+      const distance = scanDistance((now - this.scan.startedAt) / 1000) - scanDistance((from - this.scan.startedAt) / 1000);
+      const before = isPlaying && this.receivedAt < this.scan.startedAt ? (this.scan.startedAt - this.receivedAt) / 1000 : 0;
+      moved = elapsed + before + this.scan.direction * distance;
+    } else if (isPlaying) {
+      moved = elapsed + (now - this.receivedAt) / 1000;
+    } else {
+      return elapsed;
+    }
+    moved = Math.max(0, moved);
     return duration > 0 ? Math.min(duration, moved) : moved;
   }
 

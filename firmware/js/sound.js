@@ -33,12 +33,18 @@ const KNOCK = (t, noise) =>
 
 const SHAPES = { tick: [0.012, TICK, 0.22], press: [0.04, PRESS, 0.3], knock: [0.06, KNOCK, 0.35] };
 
+// A running audio context keeps an audio thread busy even in silence: after this long without a
+// click it is suspended, and the next click resumes it.
+export const QUIET_SUSPEND_MS = 4000;
+
 export class ClickSounds {
-  constructor(win = globalThis) {
+  constructor(win = globalThis, timers = globalThis) {
     this.win = win;
+    this.timers = timers;
     this.context = null;
     this.buffers = null;
     this.failed = false;
+    this.quietTimer = null;
   }
 
   #ready() {
@@ -64,6 +70,11 @@ export class ClickSounds {
       }
     }
     if (this.context.state === 'suspended') this.context.resume().catch(() => {});
+    this.timers.clearTimeout(this.quietTimer);
+    this.quietTimer = this.timers.setTimeout(() => {
+      this.quietTimer = null;
+      if (this.context?.state === 'running') this.context.suspend().catch(() => {});
+    }, QUIET_SUSPEND_MS);
     return this.context;
   }
 

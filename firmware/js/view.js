@@ -1,5 +1,7 @@
 // The DOM side: draws what App decides. Lists draw only their visible rows from a fixed pool of
-// row elements, so a list of any length costs the same per frame.
+// row elements, so a list of any length costs the same per frame. Nothing runs unless something
+// moves: the Now Playing clock ticks on a timer only while a song plays on an awake screen, and
+// text scrolls only while it is shown and does not fit.
 
 import {
   BODY_HEIGHT_FRACTION,
@@ -12,16 +14,28 @@ import {
   WHEEL_RADIUS_X,
   WHEEL_RADIUS_Y,
 } from './geometry.js';
-import { VISIBLE_ROWS } from './app.js';
 import { batteryPercent, formatQueuePosition, formatRemaining, formatTime } from './format.js';
 
-const LIST_HEIGHT = 192; // design px below the status bar; rows are LIST_HEIGHT / VISIBLE_ROWS
-const ROW_HEIGHT = LIST_HEIGHT / VISIBLE_ROWS;
+const SCREEN_HEIGHT = 216; // design px inside the bezel
+// The four device sizes, by window width (midway between them), and what a screen holds at each:
+// text never drawn under 9 px means fewer, larger rows and no subtitles at the small sizes.
+const SIZES = [
+  { name: 'large', minWidth: 411, rows: 6, subtitles: true, statusHeight: 24 },
+  { name: 'medium', minWidth: 294, rows: 6, subtitles: true, statusHeight: 24 },
+  { name: 'small', minWidth: 200, rows: 6, subtitles: false, statusHeight: 30 },
+  { name: 'tiny', minWidth: 0, rows: 4, subtitles: false, statusHeight: 38 },
+];
 const MESSAGE_MS = 3500;
 const LOCK_FLASH_MS = 1100;
 const VOLUME_SHOWN_MS = 1600;
 const BUSY_SHOWN_AFTER_MS = 300;
 const PAGE_SLIDE_MS = 200;
+const LETTER_SHOWN_MS = 650;
+const MARQUEE_PAUSE_MS = 1200; // before text scrolls, and at its end
+const MARQUEE_SPEED = 30; // design px a second
+const CLOCK_MIN_MS = 250; // the Now Playing clock redraws at most four times a second
+const PROGRESS_WIDTH = 306; // design px of the Now Playing bar
+const BAR_JUMP_PX = 3; // screen px the bar may move in one redraw before it redraws more often
 const SLIDES = ['enter-forward', 'enter-back', 'leave-forward', 'leave-back'];
 
 const PLAY_ICON = '<svg viewBox="0 0 10 10"><path d="M1 0 L9 5 L1 10 Z"/></svg>';
@@ -36,9 +50,77 @@ function element(tag, className, parent) {
   return el;
 }
 
-// Sets text only when it changed: most redraws of a row change nothing but its highlight.
+// Sets text, attributes and styles only when they change: a write of the same value still costs
+// a style pass and a paint, and most redraws change nothing but one line.
 function setText(el, text) {
   if (el.textContent !== text) el.textContent = text;
+}
+
+function setData(el, key, value) {
+  if (el.dataset[key] !== value) el.dataset[key] = value;
+}
+
+function setStyle(el, property, value) {
+  if (el.style[property] !== value) el.style[property] = value;
+}
+
+/**
+ * One line of text that scrolls, after a pause, when it does not fit its box, and rests with an
+ * ellipsis otherwise. It measures only when asked to start, never while the wheel spins.
+ */
+class Marquee {
+  constructor(box) {
+    this.box = box;
+    this.text = element('span', 'marquee-text', box);
+    this.timer = null;
+    this.animation = null;
+  }
+
+  /** Sets the text; returns whether it changed (the caller decides whether to scroll it). */
+  setText(text) {
+    if (this.text.textContent === text) return false;
+    this.stop();
+    this.text.textContent = text;
+    return true;
+  }
+
+  stop() {
+    clearTimeout(this.timer);
+    this.timer = null;
+    if (this.animation) {
+      this.animation.cancel();
+      this.animation = null;
+      this.box.classList.remove('scrolling');
+    }
+  }
+
+  /** Scrolls the text after a pause when it does not fit. */
+  start() {
+    this.stop();
+    this.timer = setTimeout(() => this.#scroll(), MARQUEE_PAUSE_MS);
+  }
+
+  #scroll() {
+    this.timer = null;
+    const overflow = this.text.offsetWidth - this.box.clientWidth;
+    if (!(overflow > 1) || typeof this.text.animate !== 'function') return;
+    this.box.classList.add('scrolling');
+    const move = (overflow / MARQUEE_SPEED) * 1000;
+    const total = move + 2 * MARQUEE_PAUSE_MS;
+    const end = `translateX(${-overflow}px)`;
+    const start = 'translateX(0)';
+    // Scroll to the end, rest, jump back to the start, rest, and again.
+    this.animation = this.text.animate(
+      [
+        { transform: start, offset: 0 },
+        { transform: end, offset: move / total },
+        { transform: end, offset: (move + MARQUEE_PAUSE_MS) / total },
+        { transform: start, offset: (move + MARQUEE_PAUSE_MS) / total + 1e-6 },
+        { transform: start, offset: 1 },
+      ],
+      { duration: total, iterations: Infinity },
+    );
+  }
 }
 
 function hueOf(text) {
@@ -64,21 +146,29 @@ export class DeviceView {
     this.statusLock = this.$('status-lock');
     this.statusBattery = this.$('status-battery');
     this.toast = this.$('toast');
+    this.statusPlug = this.$('status-plug');
     this.lockOverlay = this.$('lock-overlay');
+    this.letter = this.$('letter');
     this.glare = this.$('glare');
     this.pages = new WeakMap(); // screen -> page element
     this.currentPage = null;
     this.app = null;
     this.timers = {};
+    this.size = SIZES[0];
+    this.metrics = this.#metricsFor(this.size);
+    this.marquees = new Set(); // those that may be scrolling now
     this.#placeParts();
     this.layout();
   }
 
   attach(app) {
     this.app = app;
+    app.setLayout(this.size);
+    this.bodyChanged();
     this.screenChanged('none');
     this.statusChanged();
-    this.#frame();
+    // Text measured before the shipped font arrived was measured in another font.
+    this.doc.fonts?.ready?.then(() => this.#render(this.app.screen));
   }
 
   // --- geometry ---------------------------------------------------------------------------------
@@ -97,13 +187,28 @@ export class DeviceView {
     const center = this.centerButton.style;
     center.left = center.top = pct(0.5 - CENTER_BUTTON_FRACTION / 2);
     center.width = center.height = pct(CENTER_BUTTON_FRACTION);
-    this.device.style.setProperty('--row-h', `${ROW_HEIGHT}px`);
   }
 
-  /** Scales the design box to the window; the window is always exactly the device. */
+  #metricsFor(size) {
+    const listHeight = SCREEN_HEIGHT - size.statusHeight;
+    return { listHeight, rowHeight: listHeight / size.rows };
+  }
+
+  /** Scales the design box to the window (always exactly the device) and fits the screen's text. */
   layout(width = window.innerWidth, height = window.innerHeight) {
     this.device.style.transform = `scale(${width / DESIGN_WIDTH}, ${height / DESIGN_HEIGHT})`;
+    this.scale = width / DESIGN_WIDTH;
     this.stage.classList.add('ready');
+    const size = SIZES.find((s) => width >= s.minWidth);
+    if (size === this.size && this.device.dataset.size) return;
+    this.size = size;
+    this.metrics = this.#metricsFor(size);
+    this.device.dataset.size = size.name;
+    this.device.style.setProperty('--status-h', `${size.statusHeight}px`);
+    this.device.style.setProperty('--row-h', `${this.metrics.rowHeight}px`);
+    if (!this.app) return;
+    this.app.setLayout(size);
+    this.#render(this.app.screen);
   }
 
   applyMotion(motion) {
@@ -135,6 +240,8 @@ export class DeviceView {
 
   screenChanged(direction) {
     const screen = this.app.screen;
+    clearTimeout(this.timers.letter);
+    this.letter.classList.remove('shown');
     const page = this.#pageFor(screen);
     const old = this.currentPage;
     this.currentPage = page;
@@ -188,43 +295,68 @@ export class DeviceView {
 
   #render(screen) {
     const page = this.#pageFor(screen);
+    for (const marquee of this.marquees) {
+      if (page.contains(marquee.box)) continue;
+      marquee.stop();
+      this.marquees.delete(marquee);
+    }
     if (screen.kind === 'nowPlaying') this.#renderNowPlaying(page, screen);
     else this.#renderList(page, screen);
+    this.#scheduleClock();
+  }
+
+  #scroll(marquee) {
+    if (!this.app.awake) return;
+    this.marquees.add(marquee);
+    marquee.start();
   }
 
   #renderList(page, screen) {
     let parts = page.listParts;
     if (!parts) {
+      const caption = element('div', 'list-caption', page);
       const rows = element('div', 'rows', page);
+      const note = element('div', 'list-note', page);
       const scrollbar = element('div', 'scrollbar', page);
       const thumb = element('div', 'scroll-thumb', scrollbar);
       const status = element('div', 'loading', page);
       status.hidden = true;
       const pool = [];
-      for (let i = 0; i <= VISIBLE_ROWS; i++) {
+      for (let i = 0; i <= Math.max(...SIZES.map((size) => size.rows)); i++) {
         const row = element('div', 'row', rows);
-        row.style.top = `${i * ROW_HEIGHT}px`;
         const text = element('div', 'row-text', row);
-        const title = element('div', 'row-title', text);
+        const title = new Marquee(element('div', 'row-title', text));
         const subtitle = element('div', 'row-subtitle', text);
         const value = element('div', 'row-value', row);
         element('div', 'row-chevron', row);
-        pool.push({ row, title, subtitle, value, key: '' });
+        pool.push({ row, title, subtitle, value, top: '' });
       }
-      parts = page.listParts = { rows, scrollbar, thumb, status, pool };
+      parts = page.listParts = { caption, rows, note, scrollbar, thumb, status, pool, scrolling: null };
     }
-    const { status, pool, thumb } = parts;
+    const { status, pool, thumb, caption, note } = parts;
+    const { rowHeight, listHeight } = this.metrics;
+    const captionShown = this.size.subtitles && Boolean(screen.caption) && !screen.loading;
+    caption.hidden = !captionShown;
+    if (captionShown) setText(caption, screen.caption);
+    note.hidden = !screen.note || screen.loading;
+    if (screen.note) setText(note, screen.note);
     if (screen.loading || screen.items.length === 0) {
       status.hidden = false;
       status.className = screen.loading ? 'loading' : 'empty';
       setText(status, screen.loading ? 'Loading…' : 'Empty');
       for (const slot of pool) slot.row.hidden = true;
+      parts.scrolling?.stop();
+      parts.scrolling = null;
       page.classList.remove('scrollable');
       return;
     }
     status.hidden = true;
     const win = screen.window;
     const { start, end } = win.range;
+    const offset = captionShown ? 1 : 0;
+    const subtitles = this.size.subtitles && !captionShown && !screen.note;
+    let selectedTitle = null;
+    let selectedChanged = false;
     for (let i = 0; i < pool.length; i++) {
       const slot = pool[i];
       const index = start + i;
@@ -234,28 +366,50 @@ export class DeviceView {
       }
       const item = screen.items[index] ?? {};
       slot.row.hidden = false;
-      setText(slot.title, typeof item.title === 'string' ? item.title : '');
-      const subtitle = typeof item.subtitle === 'string' ? item.subtitle : '';
+      const top = `${(i + offset) * rowHeight}px`;
+      if (slot.top !== top) slot.row.style.top = slot.top = top;
+      const changed = slot.title.setText(typeof item.title === 'string' ? item.title : '');
+      const subtitle = subtitles && typeof item.subtitle === 'string' ? item.subtitle : '';
       setText(slot.subtitle, subtitle);
       slot.subtitle.hidden = subtitle === '';
       const value = item.value ?? (typeof item.checked === 'boolean' ? (item.checked ? 'On' : 'Off') : '');
       setText(slot.value, value);
       slot.value.hidden = value === '';
+      const selected = index === win.selected && !item.inert;
+      if (selected) {
+        selectedTitle = slot.title;
+        selectedChanged = changed;
+      }
       const cls =
         'row' +
-        (index === win.selected && !item.inert ? ' selected' : '') +
+        (selected ? ' selected' : '') +
         (item.hasChildren ? ' has-children' : '') +
         (item.kind === 'action' ? ' action' : '') +
         (item.inert ? ' inert' : '');
       if (slot.row.className !== cls) slot.row.className = cls;
-      slot.row.dataset.index = String(index);
+      setData(slot.row, 'index', String(index));
+    }
+    // Only the selected row's title scrolls, and only once the selection has rested on it.
+    if (selectedTitle !== parts.scrolling || selectedChanged || (selectedTitle && !this.marquees.has(selectedTitle))) {
+      parts.scrolling?.stop();
+      parts.scrolling = selectedTitle;
+      if (selectedTitle) this.#scroll(selectedTitle);
     }
     page.classList.toggle('scrollable', win.scrollable);
-    const t = win.thumb(LIST_HEIGHT);
+    setStyle(parts.scrollbar, 'top', `${offset * rowHeight}px`);
+    const t = win.thumb(listHeight - offset * rowHeight);
     if (t) {
-      thumb.style.height = `${t.height}px`;
-      thumb.style.transform = `translateY(${t.top}px)`;
+      setStyle(thumb, 'height', `${t.height}px`);
+      setStyle(thumb, 'transform', `translateY(${t.top}px)`);
     }
+  }
+
+  /** A long list spins fast: its current initial letter, large, until the spin slows. */
+  letterShown(letter) {
+    setText(this.letter, letter);
+    this.letter.classList.add('shown');
+    clearTimeout(this.timers.letter);
+    this.timers.letter = setTimeout(() => this.letter.classList.remove('shown'), LETTER_SHOWN_MS);
   }
 
   // --- now playing ------------------------------------------------------------------------------
@@ -267,15 +421,17 @@ export class DeviceView {
       const queue = element('div', 'np-queue', root);
       const art = element('div', 'np-art', root);
       const text = element('div', 'np-text', root);
-      const title = element('div', 'np-title', text);
-      const artist = element('div', 'np-artist', text);
-      const album = element('div', 'np-album', text);
+      const title = new Marquee(element('div', 'np-title', text));
+      const artist = new Marquee(element('div', 'np-artist', text));
+      const album = new Marquee(element('div', 'np-album', text));
       const bottom = element('div', 'np-bottom', root);
-      const bar = element('div', 'np-bar', bottom);
-      const fill = element('div', 'np-fill', bar);
-      const knob = element('div', 'np-knob', bar);
+      const track = element('div', 'np-track', bottom);
+      const fill = element('div', 'np-fill', element('div', 'np-bar', track));
+      const knobTrack = element('div', 'np-knob-track', track);
+      element('div', 'np-knob', knobTrack);
       const times = element('div', 'np-times', bottom);
       const elapsed = element('span', 'np-elapsed', times);
+      const scan = element('span', 'np-scan', times);
       const remaining = element('span', 'np-remaining', times);
       const footer = element('div', 'np-footer', root);
       const playState = element('span', 'np-state', footer);
@@ -287,24 +443,32 @@ export class DeviceView {
       const volumeBar = element('div', 'np-bar', volume);
       const volumeFill = element('div', 'np-fill', volumeBar);
       element('span', 'speaker loud', volume);
-      parts = page.npParts = { root, queue, art, title, artist, album, fill, knob, elapsed, remaining, volume, volumeFill, playState, shuffle, repeat, artKey: null };
+      parts = page.npParts = {
+        root, queue, art, title, artist, album, fill, knobTrack, elapsed, scan, remaining, volume, volumeFill,
+        playState, shuffle, repeat, artKey: null, size: null, progress: null,
+      };
     }
     const state = this.app.player.state;
     parts.root.classList.toggle('scrub', screen.mode === 'scrub');
     setText(parts.queue, formatQueuePosition(state.queuePosition, state.queueCount));
-    setText(parts.title, state.title);
-    setText(parts.artist, state.artist);
-    setText(parts.album, state.album ?? '');
+    const resized = parts.size !== this.size;
+    parts.size = this.size;
+    for (const [marquee, text] of [[parts.title, state.title], [parts.artist, state.artist], [parts.album, state.album ?? '']]) {
+      if (marquee.setText(text) || resized || !this.marquees.has(marquee)) this.#scroll(marquee);
+    }
     const artKey = state.album || state.title;
     if (parts.artKey !== artKey) {
       parts.artKey = artKey;
       const hue = hueOf(artKey);
       parts.art.style.background = `linear-gradient(145deg, hsl(${hue} 62% 62%), hsl(${(hue + 48) % 360} 58% 34%))`;
     }
-    parts.volumeFill.style.width = `${this.app.volume}%`;
+    setStyle(parts.volumeFill, 'transform', `translateX(${this.app.volume - 100}%)`);
+    const scan = this.app.player.scan;
     const playing = state.isPlaying ? 'Playing' : this.app.hasTrack ? 'Paused' : '';
-    setText(parts.playState, screen.mode === 'scrub' ? 'Scrubbing' : playing);
-    parts.playState.dataset.state = screen.mode === 'scrub' ? 'scrub' : state.isPlaying ? 'playing' : 'paused';
+    const mode = screen.mode === 'scrub' ? 'scrub' : scan ? 'scan' : state.isPlaying ? 'playing' : 'paused';
+    setText(parts.playState, screen.mode === 'scrub' ? 'Scrubbing' : scan ? (scan.direction < 0 ? 'Rewind' : 'Fast Forward') : playing);
+    setData(parts.playState, 'state', mode);
+    setData(parts.root, 'scan', scan ? (scan.direction < 0 ? 'back' : 'forward') : '');
     const { shuffle, repeat } = this.app.settings;
     parts.shuffle.hidden = shuffle !== 'On';
     parts.repeat.hidden = repeat === 'Off';
@@ -316,19 +480,42 @@ export class DeviceView {
     const state = this.app.player.state;
     const elapsed = screen.mode === 'scrub' ? screen.scrubPosition : this.app.player.elapsed();
     const progress = state.duration > 0 ? Math.min(1, elapsed / state.duration) : 0;
-    parts.fill.style.width = `${progress * 100}%`;
-    parts.knob.style.left = `${progress * 100}%`;
+    // The bar moves by transform alone: no layout for it.
+    if (parts.progress !== progress) {
+      parts.progress = progress;
+      parts.fill.style.transform = `translateX(${(progress - 1) * 100}%)`;
+      parts.knobTrack.style.transform = `translateX(${progress * 100}%)`;
+    }
     setText(parts.elapsed, formatTime(elapsed));
     setText(parts.remaining, state.duration > 0 ? formatRemaining(elapsed, state.duration) : '');
   }
 
-  // The only continuous work: the Now Playing clock. The loop also keeps the page producing frames.
-  #frame() {
-    requestAnimationFrame(() => this.#frame());
-    const screen = this.app.screen;
-    if (screen.kind !== 'nowPlaying') return;
+  // The clock runs only while it moves on an awake screen: once a second, at the next whole second
+  // (the bar moves in the same redraw); more often only while scanning or when the bar would jump
+  // more than a few pixels a second, and never more often than CLOCK_MIN_MS.
+  #scheduleClock() {
+    clearTimeout(this.timers.clock);
+    this.timers.clock = null;
+    const app = this.app;
+    const screen = app.screen;
     const parts = this.currentPage?.npParts;
-    if (parts) this.#updateClock(parts, screen);
+    if (screen.kind !== 'nowPlaying' || !parts || !app.awake || screen.mode === 'scrub') return;
+    const { isPlaying, duration } = app.player.state;
+    if (!isPlaying && !app.player.scan) return;
+    let delay = CLOCK_MIN_MS;
+    if (!app.player.scan) {
+      const elapsed = app.player.elapsed();
+      const toNextSecond = (Math.floor(elapsed) + 1 - elapsed) * 1000 + 5;
+      const pixelsPerSecond = duration > 0 ? (PROGRESS_WIDTH * this.scale) / duration : 0;
+      const jumpy = pixelsPerSecond > BAR_JUMP_PX;
+      delay = Math.max(CLOCK_MIN_MS, Math.min(toNextSecond, jumpy ? (1000 * BAR_JUMP_PX) / pixelsPerSecond : Infinity));
+    }
+    this.timers.clock = setTimeout(() => {
+      this.timers.clock = null;
+      if (this.app.screen !== screen) return;
+      this.#updateClock(parts, screen);
+      this.#scheduleClock();
+    }, delay);
   }
 
   nowPlayingChanged() {
@@ -339,7 +526,7 @@ export class DeviceView {
   volumeShown() {
     const parts = this.currentPage?.npParts;
     if (!parts) return;
-    parts.volumeFill.style.width = `${this.app.volume}%`;
+    parts.volumeFill.style.transform = `translateX(${this.app.volume - 100}%)`;
     parts.volume.classList.add('shown');
     clearTimeout(this.timers.volume);
     this.timers.volume = setTimeout(() => parts.volume.classList.remove('shown'), VOLUME_SHOWN_MS);
@@ -356,7 +543,7 @@ export class DeviceView {
       this.statusPlay.dataset.icon = icon;
       this.statusPlay.innerHTML = icon;
     }
-    this.statusPlay.dataset.state = !app.hasTrack ? 'none' : state.isPlaying ? 'playing' : 'paused';
+    setData(this.statusPlay, 'state', !app.hasTrack ? 'none' : state.isPlaying ? 'playing' : 'paused');
     if (app.busy > 0) {
       if (!this.timers.busy && !this.statusPlay.classList.contains('busy')) {
         this.timers.busy = setTimeout(() => {
@@ -371,14 +558,20 @@ export class DeviceView {
     }
     setText(this.statusTitle, app.screen.title);
     this.statusLock.hidden = !app.hold;
+    // A machine without a battery never reports one: once the native side is ready, a plug.
+    this.statusPlug.hidden = Boolean(app.battery) || !app.ready;
     if (app.battery) {
       this.statusBattery.hidden = false;
       const percent = batteryPercent(app.battery.level);
-      this.statusBattery.firstElementChild.style.width = `${percent}%`;
+      setStyle(this.statusBattery.firstElementChild, 'width', `${percent}%`);
       this.statusBattery.classList.toggle('low', percent <= 20);
       this.statusBattery.classList.toggle('charging', app.battery.charging);
-      this.statusBattery.title = `${percent}%`;
+      if (this.statusBattery.title !== `${percent}%`) this.statusBattery.title = `${percent}%`;
     }
+  }
+
+  bodyChanged() {
+    this.device.dataset.body = this.app.settings.body;
   }
 
   message(text, kind = 'error') {
@@ -400,7 +593,18 @@ export class DeviceView {
   }
 
   awakeChanged() {
-    this.screenEl.classList.toggle('asleep', !this.app.awake);
+    const { awake, lit } = this.app;
+    this.screenEl.classList.toggle('dark', !lit);
+    this.device.classList.toggle('asleep', !awake);
+    if (awake) {
+      this.#render(this.app.screen);
+      return;
+    }
+    // Asleep nothing runs: no clock, no scrolling text.
+    clearTimeout(this.timers.clock);
+    this.timers.clock = null;
+    for (const marquee of this.marquees) marquee.stop();
+    this.marquees.clear();
   }
 
   chassisTapped() {

@@ -123,7 +123,6 @@ JSONLibrarySource JSONLibrarySource::fromFile(const std::filesystem::path &path)
 
 LibraryContents JSONLibrarySource::open()
 {
-    ++openCount_;
     boost::system::error_code error;
     auto document = json::parse(json_, error);
     if (error)

@@ -20,18 +20,11 @@ class JSONLibrarySource final : public LibrarySource {
     explicit JSONLibrarySource(std::string json) : json_(std::move(json)) {}
     static JSONLibrarySource fromFile(const std::filesystem::path &path);
 
-    // Replaces what the next open() reads, as if the library changed on disk.
-    void setJSON(std::string json) { json_ = std::move(json); }
-
     // Throws LibrarySourceError on an "error" entry or malformed JSON.
     LibraryContents open() override;
 
-    // How often open() was called; lets tests see when the library was read.
-    int openCount() const noexcept { return openCount_; }
-
   private:
     std::string json_;
-    int openCount_ = 0;
 };
 
 } // namespace wheelbox

@@ -24,8 +24,4 @@ boost::json::value toJSON(const MediaItem &item);
 boost::json::value toJSON(const MediaList &list);
 boost::json::value toJSON(const NowPlayingState &state); // throws JSONCodingError
 
-MediaItem mediaItemFromJSON(const boost::json::value &value);
-MediaList mediaListFromJSON(const boost::json::value &value);
-NowPlayingState nowPlayingStateFromJSON(const boost::json::value &value);
-
 } // namespace wheelbox

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -11,35 +13,7 @@
 #include <thread>
 #include <unistd.h>
 
-extern char **environ;
-
 namespace wheelbox {
-
-FileDescriptor &FileDescriptor::operator=(FileDescriptor &&other) noexcept
-{
-    if (this != &other) {
-        reset();
-        fd_ = other.release();
-    }
-    return *this;
-}
-
-int FileDescriptor::release() noexcept
-{
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-}
-
-bool FileDescriptor::reset() noexcept
-{
-    if (fd_ < 0)
-        return true;
-    // Linux releases the descriptor even when close reports EINTR, so it is never retried.
-    bool closed = ::close(fd_) == 0;
-    fd_ = -1;
-    return closed;
-}
 
 namespace {
 
@@ -148,10 +122,39 @@ class SpawnAttributes {
     posix_spawnattr_t attributes_;
 };
 
+// Without pidfds (kernels before 5.3, or a sandbox that filters the call) a thread waits for the
+// child without reaping it and then closes the pipe's write end: the read end then polls like a
+// pidfd. The owner still reaps, so the pid stays this child's until then.
+void watchWithThread(pid_t pid, FileDescriptor ended)
+{
+    int fd = ended.release();
+    try {
+        std::thread([pid, fd] {
+            siginfo_t info{};
+            while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+            }
+            ::close(fd);
+        }).detach();
+    } catch (...) {
+        // No thread: the pipe reads as ended at once and the owner's blocking reap does the waiting.
+        ::close(fd);
+    }
+}
+
+void reportThreadWatch(int error) noexcept
+{
+    static std::once_flag reported;
+    std::call_once(reported, [error] {
+        std::fprintf(stderr, "wheelbox: pidfd_open failed (%s); script processes are watched by threads\n",
+                     std::strerror(error));
+    });
+}
+
 } // namespace
 
 ChildProcess::Spawned ChildProcess::spawn(const std::filesystem::path &executable,
-                                          const std::vector<std::string> &arguments, Output output)
+                                          const std::vector<std::string> &arguments,
+                                          const std::vector<std::string> &environment, Output output)
 {
     Pipe input = makePipe();
     Pipe standardOutput;
@@ -177,25 +180,30 @@ ChildProcess::Spawned ChildProcess::spawn(const std::filesystem::path &executabl
     for (std::string &argument : argumentCopies)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
+    std::vector<std::string> environmentCopies = environment;
+    std::vector<char *> envp;
+    for (std::string &entry : environmentCopies)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    // Prepared before the spawn, so that nothing can fail between the spawn and the watch.
+    Pipe endedPipe = makePipe();
 
     pid_t pid = 0;
     if (int error =
-            ::posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(), environ))
+            ::posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(), envp.data()))
         throw std::system_error(error, std::generic_category(), "posix_spawn");
 
     // Nothing else in the program reaps children by pid wildcard, so until it is waited for the pid
     // names this child (at worst a zombie) and the pidfd is taken safely.
-    int pidfd = pidfdOpen(pid);
-    if (pidfd < 0) {
-        int error = errno;
-        ::kill(pid, SIGKILL);
-        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
-        throw std::system_error(error, std::generic_category(), "pidfd_open");
-    }
-
     Spawned spawned;
-    spawned.process = std::shared_ptr<ChildProcess>(new ChildProcess(FileDescriptor(pidfd)));
+    if (int pidfd = pidfdOpen(pid); pidfd >= 0) {
+        spawned.process = std::shared_ptr<ChildProcess>(new ChildProcess(pid, FileDescriptor(pidfd), false));
+    } else {
+        reportThreadWatch(errno);
+        watchWithThread(pid, std::move(endedPipe.write));
+        spawned.process =
+            std::shared_ptr<ChildProcess>(new ChildProcess(pid, std::move(endedPipe.read), true));
+    }
     spawned.input = std::move(input.write);
     spawned.output = std::move(standardOutput.read);
     spawned.error = std::move(standardError.read);
@@ -211,24 +219,33 @@ ChildProcess::~ChildProcess()
     if (reaped_.load() || reap(false))
         return;
     // Still running: reap it whenever it ends instead of leaving a zombie behind.
-    int pidfd = pidfd_.release();
+    idtype_t type = watchedByThread_ ? P_PID : P_PIDFD;
+    auto id = static_cast<id_t>(watchedByThread_ ? pid_ : endedDescriptor_.get());
+    int fd = endedDescriptor_.release();
     try {
-        std::thread([pidfd] {
+        std::thread([type, id, fd] {
             siginfo_t info{};
-            while (::waitid(P_PIDFD, static_cast<id_t>(pidfd), &info, WEXITED) < 0 && errno == EINTR) {
+            while (::waitid(type, id, &info, WEXITED) < 0 && errno == EINTR) {
             }
-            ::close(pidfd);
+            ::close(fd);
         }).detach();
     } catch (...) {
-        ::close(pidfd);
+        ::close(fd);
     }
 }
 
 void ChildProcess::signal(int number) noexcept
 {
-    // After the reap the kernel answers ESRCH; the pidfd never points at another process.
+    if (!watchedByThread_) {
+        // After the reap the kernel answers ESRCH; the pidfd never points at another process.
+        if (!reaped_.load())
+            pidfdSendSignal(endedDescriptor_.get(), number);
+        return;
+    }
+    // Until the reap the pid is this child's, a zombie at worst.
+    std::lock_guard lock(reapLock_);
     if (!reaped_.load())
-        pidfdSendSignal(pidfd_.get(), number);
+        ::kill(pid_, number);
 }
 
 void ChildProcess::terminate() noexcept
@@ -245,19 +262,38 @@ bool ChildProcess::reap(bool block) noexcept
 {
     siginfo_t info{};
     int result;
-    do {
-        result = ::waitid(P_PIDFD, static_cast<id_t>(pidfd_.get()), &info, WEXITED | (block ? 0 : WNOHANG));
-    } while (result < 0 && errno == EINTR);
-    if (result < 0) {
-        // ECHILD: the child was reaped elsewhere (SIGCHLD set to SIG_IGN); its status is lost.
+    // True once reaped; the flags are set before a signal by pid can look at them.
+    auto record = [&] {
+        if (result < 0) {
+            // ECHILD: the child was reaped elsewhere (SIGCHLD set to SIG_IGN); its status is lost.
+            reaped_.store(true);
+            return true;
+        }
+        if (info.si_pid == 0)
+            return false;
+        exitedSuccessfully_.store(info.si_code == CLD_EXITED && info.si_status == 0);
         reaped_.store(true);
         return true;
+    };
+    if (!watchedByThread_) {
+        do {
+            result = ::waitid(P_PIDFD, static_cast<id_t>(endedDescriptor_.get()), &info,
+                              WEXITED | (block ? 0 : WNOHANG));
+        } while (result < 0 && errno == EINTR);
+        return record();
     }
-    if (info.si_pid == 0)
-        return false;
-    exitedSuccessfully_.store(info.si_code == CLD_EXITED && info.si_status == 0);
-    reaped_.store(true);
-    return true;
+    auto id = static_cast<id_t>(pid_);
+    // Wait for the end without reaping, so that a signal by pid is never held up meanwhile.
+    if (block) {
+        while (::waitid(P_PID, id, &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+        }
+    }
+    std::lock_guard lock(reapLock_);
+    info = {};
+    do {
+        result = ::waitid(P_PID, id, &info, WEXITED | WNOHANG);
+    } while (result < 0 && errno == EINTR);
+    return record();
 }
 
 bool ChildProcess::waitUntil(std::chrono::steady_clock::time_point deadline) noexcept
@@ -269,7 +305,7 @@ bool ChildProcess::waitUntil(std::chrono::steady_clock::time_point deadline) noe
         auto seconds = std::chrono::duration_cast<std::chrono::seconds>(remaining);
         timespec timeout{static_cast<time_t>(seconds.count()),
                          static_cast<long>((remaining - seconds).count())};
-        pollfd watch{pidfd_.get(), POLLIN, 0};
+        pollfd watch{endedDescriptor_.get(), POLLIN, 0};
         int ready = ::ppoll(&watch, 1, &timeout, nullptr);
         if (ready < 0 && errno == EINTR)
             continue;

@@ -1,40 +1,26 @@
 #pragma once
 
+#include "lib/posix/FileDescriptor.hpp"
+
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace wheelbox {
 
-// An owned file descriptor; move-only, closed on destruction.
-class FileDescriptor {
-  public:
-    FileDescriptor() noexcept = default;
-    explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
-    FileDescriptor(FileDescriptor &&other) noexcept : fd_(other.release()) {}
-    FileDescriptor &operator=(FileDescriptor &&other) noexcept;
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-    ~FileDescriptor() { reset(); }
-
-    int get() const noexcept { return fd_; }
-    bool isOpen() const noexcept { return fd_ >= 0; }
-    int release() noexcept;
-    // Closes the descriptor; false when close(2) reported an error.
-    bool reset() noexcept;
-
-  private:
-    int fd_ = -1;
-};
+using posix::FileDescriptor;
 
 // One child process, watched through a pidfd: no SIGCHLD handler is involved, and a signal can never
 // reach a later process that reused the pid. Only the owner waits for it; signals may be sent from
 // any thread for as long as the object lives. A process still unreaped when the object goes away is
-// reaped in the background once it ends, so it never stays a zombie.
+// reaped in the background once it ends, so it never stays a zombie. On a kernel without pidfds a
+// thread per child stands in for the pidfd, and signals go by pid only until the reap.
 class ChildProcess {
   public:
     enum class Output { capture, discard };
@@ -46,17 +32,18 @@ class ChildProcess {
         FileDescriptor error;  // read end of its standard error (Output::capture), non-blocking
     };
 
-    // Starts `executable` with `arguments` (argv[1...]) and the caller's environment. The child gets
-    // only its three standard descriptors and default signal handling. Throws std::system_error.
+    // Starts `executable` with `arguments` (argv[1...]) and exactly `environment` ("NAME=value"
+    // entries). The child gets only its three standard descriptors and default signal handling.
+    // Throws std::system_error.
     static Spawned spawn(const std::filesystem::path &executable, const std::vector<std::string> &arguments,
-                         Output output);
+                         const std::vector<std::string> &environment, Output output);
 
     ChildProcess(const ChildProcess &) = delete;
     ChildProcess &operator=(const ChildProcess &) = delete;
     ~ChildProcess();
 
     // Readable (POLLIN) once the process has ended.
-    int pidfd() const noexcept { return pidfd_.get(); }
+    int pidfd() const noexcept { return endedDescriptor_.get(); }
 
     // Sends a signal unless the process has already been reaped.
     void signal(int number) noexcept;
@@ -74,10 +61,18 @@ class ChildProcess {
     bool exitedSuccessfully() const noexcept { return exitedSuccessfully_.load(); }
 
   private:
-    explicit ChildProcess(FileDescriptor pidfd) noexcept : pidfd_(std::move(pidfd)) {}
+    // `ended` is the pidfd, or, with `watchedByThread`, the read end of a pipe the watching thread
+    // closes when the child ends.
+    ChildProcess(pid_t pid, FileDescriptor ended, bool watchedByThread) noexcept
+        : pid_(pid), endedDescriptor_(std::move(ended)), watchedByThread_(watchedByThread)
+    {}
     bool reap(bool block) noexcept;
 
-    FileDescriptor pidfd_;
+    const pid_t pid_;
+    FileDescriptor endedDescriptor_;
+    const bool watchedByThread_;
+    // Orders a signal by pid before the reap that would free the pid for reuse.
+    std::mutex reapLock_;
     std::atomic<bool> reaped_{false};
     std::atomic<bool> exitedSuccessfully_{false};
 };

@@ -10,6 +10,26 @@
 
 namespace wheelbox::test {
 
+// A JSON library that can change between reads and counts them.
+class ChangingLibrarySource final : public LibrarySource {
+  public:
+    explicit ChangingLibrarySource(std::string json) : json_(std::move(json)) {}
+
+    // What the next open() reads, as if the library changed on disk.
+    void setJSON(std::string json) { json_ = std::move(json); }
+    int openCount() const noexcept { return openCount_; }
+
+    LibraryContents open() override
+    {
+        ++openCount_;
+        return JSONLibrarySource(json_).open();
+    }
+
+  private:
+    std::string json_;
+    int openCount_ = 0;
+};
+
 // "B1" -> "00000000000000B1", as the fixture's short ids appear in lists.
 inline std::string hex(const std::string &shortID)
 {

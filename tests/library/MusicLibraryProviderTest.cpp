@@ -22,7 +22,7 @@ constexpr const char *broken = R"({"error": "The library is locked."})";
 TEST(MusicLibraryProvider, CreationLoadsOnce)
 {
     ManualClock clock;
-    JSONLibrarySource source(oneSong);
+    ChangingLibrarySource source(oneSong);
     MusicLibraryProvider provider(source, clock, "");
     EXPECT_EQ(source.openCount(), 1);
     EXPECT_EQ(provider.id(), "music");
@@ -41,7 +41,7 @@ TEST(MusicLibraryProvider, ReloadsOnlyWhenMoreThanAMinuteOld)
     for (auto [age, reloads] : cases) {
         SCOPED_TRACE(age.count());
         ManualClock clock;
-        JSONLibrarySource source(oneSong);
+        ChangingLibrarySource source(oneSong);
         MusicLibraryProvider provider(source, clock, "");
         source.setJSON(twoSongs);
         clock.advance(age);
@@ -53,7 +53,7 @@ TEST(MusicLibraryProvider, ReloadsOnlyWhenMoreThanAMinuteOld)
 TEST(MusicLibraryProvider, StalenessCountsFromTheLastLoad)
 {
     ManualClock clock;
-    JSONLibrarySource source(oneSong);
+    ChangingLibrarySource source(oneSong);
     MusicLibraryProvider provider(source, clock, "");
     clock.advance(50s);
     provider.reload();
@@ -65,7 +65,7 @@ TEST(MusicLibraryProvider, StalenessCountsFromTheLastLoad)
 TEST(MusicLibraryProvider, FailedLoadOffersRetryUntilReloadSucceeds)
 {
     ManualClock clock;
-    JSONLibrarySource source(broken);
+    ChangingLibrarySource source(broken);
     MusicLibraryProvider provider(source, clock, "");
     EXPECT_FALSE(provider.isLoaded());
     EXPECT_EQ(provider.loadError(), "The library is locked.");
@@ -96,7 +96,7 @@ TEST(MusicLibraryProvider, FailedLoadOffersRetryUntilReloadSucceeds)
 TEST(MusicLibraryProvider, StaleReloadThatFailsShowsTheUnavailableList)
 {
     ManualClock clock;
-    JSONLibrarySource source(oneSong);
+    ChangingLibrarySource source(oneSong);
     MusicLibraryProvider provider(source, clock, "");
     source.setJSON(broken);
     clock.advance(61s);
@@ -107,7 +107,7 @@ TEST(MusicLibraryProvider, StaleReloadThatFailsShowsTheUnavailableList)
 TEST(MusicLibraryProvider, MalformedLibraryCountsAsAFailedLoad)
 {
     ManualClock clock;
-    JSONLibrarySource source(R"({"songs": [{"title": "No id"}]})");
+    ChangingLibrarySource source(R"({"songs": [{"title": "No id"}]})");
     MusicLibraryProvider provider(source, clock, "");
     EXPECT_FALSE(provider.isLoaded());
     EXPECT_TRUE(provider.loadError());
@@ -139,7 +139,8 @@ TEST(UnavailableList, TitleFollowsThePathAndRowTheReason)
 TEST(MusicLibraryProvider, EmptyLibraryListsNothing)
 {
     ManualClock clock;
-    JSONLibrarySource source(R"({"songs": [], "playlists": [{"id": "1", "name": "Empty", "items": []}]})");
+    ChangingLibrarySource source(
+        R"({"songs": [], "playlists": [{"id": "1", "name": "Empty", "items": []}]})");
     MusicLibraryProvider provider(source, clock, "");
     EXPECT_TRUE(provider.isLoaded());
     EXPECT_THAT(provider.list("music/songs").items, ElementsAre());

@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace wheelbox::icu {
 namespace {
@@ -72,18 +75,30 @@ TEST(TextCollator, ReadsTheLocaleFromTheEnvironment)
         {"C", "sv_SE", nullptr, ""},
         {"", "POSIX", "de_DE", ""},
     };
+    auto set = [](const char *name, const char *value) {
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+    };
+    // Whatever this test sets, the tests after it see the locale the run started with.
+    struct Saved {
+        const char *name;
+        std::optional<std::string> value;
+    };
+    std::vector<Saved> saved;
+    for (const char *name : {"LC_ALL", "LC_COLLATE", "LANG"}) {
+        const char *value = std::getenv(name);
+        saved.push_back({name, value ? std::optional<std::string>(value) : std::nullopt});
+    }
     for (auto [all, collate, lang, locale] : cases) {
-        auto set = [](const char *name, const char *value) {
-            if (value)
-                setenv(name, value, 1);
-            else
-                unsetenv(name);
-        };
         set("LC_ALL", all);
         set("LC_COLLATE", collate);
         set("LANG", lang);
         EXPECT_EQ(TextCollator::localeFromEnvironment(), locale);
     }
+    for (const auto &[name, value] : saved)
+        set(name, value ? value->c_str() : nullptr);
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "model/MediaJSON.hpp"
 
+#include "support/MediaJSONDecoding.hpp"
+
 #include <boost/json.hpp>
 #include <gtest/gtest.h>
 
@@ -39,7 +41,7 @@ TEST(MediaJSON, RowWritesOptionalKeysOnlyWhenPresent)
         auto value = toJSON(item);
         EXPECT_EQ(keysOf(value), keys) << item.id;
         EXPECT_EQ(value.at("kind"), json::value(toString(item.kind)));
-        EXPECT_EQ(mediaItemFromJSON(value), item) << item.id;
+        EXPECT_EQ(test::mediaItemFromJSON(value), item) << item.id;
     }
     EXPECT_EQ(toJSON(cases[2].item).at("checked"), json::value(false));
 }
@@ -55,7 +57,7 @@ TEST(MediaJSON, ListKeepsRowOrderAndWritesEmptyItems)
                     {"a", "A", "sub", MediaItem::Kind::action, false, false, std::nullopt}}};
     auto value = toJSON(list);
     EXPECT_EQ(value.at("items").as_array().at(0).at("id"), json::value("b"));
-    EXPECT_EQ(mediaListFromJSON(value), list);
+    EXPECT_EQ(test::mediaListFromJSON(value), list);
 }
 
 TEST(MediaJSON, EmptyNowPlayingWritesEveryKeyWithNulls)
@@ -67,17 +69,17 @@ TEST(MediaJSON, EmptyNowPlayingWritesEveryKeyWithNulls)
     EXPECT_EQ(keysOf(value),
               (std::vector<std::string>{"source", "persistentID", "title", "artist", "album", "elapsed",
                                         "duration", "isPlaying", "queuePosition", "queueCount"}));
-    EXPECT_EQ(nowPlayingStateFromJSON(value), NowPlayingState::empty());
+    EXPECT_EQ(test::nowPlayingStateFromJSON(value), NowPlayingState::empty());
 }
 
 TEST(MediaJSON, NowPlayingRoundTripsAndReadsMissingOptionalsAsAbsent)
 {
     NowPlayingState state{"music", "00000000000000AF", "Title", "Artist", "Album", 12.5, 200, true, 3, 20};
-    EXPECT_EQ(nowPlayingStateFromJSON(toJSON(state)), state);
+    EXPECT_EQ(test::nowPlayingStateFromJSON(toJSON(state)), state);
 
     auto sparse = json::parse(
         R"({"source":"system","title":"T","artist":"","elapsed":1,"duration":2,"isPlaying":true})");
-    auto decoded = nowPlayingStateFromJSON(sparse);
+    auto decoded = test::nowPlayingStateFromJSON(sparse);
     EXPECT_FALSE(decoded.persistentID);
     EXPECT_FALSE(decoded.queueCount);
     EXPECT_EQ(decoded.elapsed, 1.0);
@@ -106,9 +108,9 @@ TEST(MediaJSON, MalformedRecordsAreRejected)
         R"({"id":"x","title":"t","kind":"track","hasChildren":true,"playable":false,"checked":1})",
     };
     for (const char *row : rows)
-        EXPECT_THROW(mediaItemFromJSON(json::parse(row)), JSONCodingError) << row;
+        EXPECT_THROW(test::mediaItemFromJSON(json::parse(row)), JSONCodingError) << row;
     EXPECT_THROW(
-        nowPlayingStateFromJSON(json::parse(
+        test::nowPlayingStateFromJSON(json::parse(
             R"({"source":"music","title":"t","artist":"","elapsed":1,"duration":2,"isPlaying":true,"queueCount":1.5})")),
         JSONCodingError);
 }

@@ -87,10 +87,12 @@ class osascriptLanguageTest : public ::testing::Test {
                     application->properties = properties;
                     return application;
                 },
-                [this](std::chrono::duration<double> seconds) { slept += seconds.count(); });
+                [this](std::chrono::milliseconds duration) {
+                    slept += std::chrono::duration<double>(duration).count();
+                });
             if (auto result = interpreter.run(program))
                 outcome.result = formatResult(*result);
-        } catch (const ScriptError &error) {
+        } catch (const ExecutionError &error) {
             outcome.error = error.what();
             outcome.number = error.number();
             outcome.range = error.range().value_or(SourceRange{});
@@ -164,7 +166,10 @@ INSTANTIATE_TEST_SUITE_P(
         ResultCase{"return 3 >= 3 and 2 <= 1", "false"}, ResultCase{"return not (1 is 2) or false", "true"},
         ResultCase{"return 5 is greater than 3", "true"},
         ResultCase{"return 3 is less than or equal to 3", "true"}, ResultCase{"return 0 is 0.0", "true"},
-        ResultCase{"return missing value is missing value", "true"}));
+        ResultCase{"return missing value is missing value", "true"},
+        // Unicode case folding: Ÿ (U+0178) folds to ÿ, not to the Ź that follows it.
+        ResultCase{"return \"Ÿ\" is \"ÿ\"", "true"}, ResultCase{"return \"Ź\" is \"ÿ\"", "false"},
+        ResultCase{"return \"ΣΑΣ\" is \"σας\"", "true"}, ResultCase{"return \"ǅ\" is \"ǆ\"", "true"}));
 
 INSTANTIATE_TEST_SUITE_P(
     TextAndLists, osascriptResultTest,
@@ -176,7 +181,13 @@ INSTANTIATE_TEST_SUITE_P(
         ResultCase{"return \"a\\\"b\\\\c\"", "a\"b\\c"}, ResultCase{"return {name:\"x\"}", "name:x"},
         ResultCase{"set a to {1}\nset b to a\nset end of b to 2\nreturn count of a", "2"},
         ResultCase{"repeat 2 times\nset L to {}\nset end of L to 1\nend repeat\nreturn count of L", "1"},
-        ResultCase{"set L to {1, 2}\nset item 1 of L to 5\nreturn L", "5, 2"}));
+        ResultCase{"set L to {1, 2}\nset item 1 of L to 5\nreturn L", "5, 2"},
+        ResultCase{"set L to {}\nrepeat with c in \"añ☕\"\nset end of L to c\nend repeat\nreturn L",
+                   "a, ñ, ☕"},
+        // A list that holds itself is still the same list.
+        ResultCase{"set L to {1}\nset end of L to L\nreturn L is L", "true"},
+        ResultCase{"set L to {1}\nset end of L to L\nreturn count of L", "2"},
+        ResultCase{"return 1e-999", "0.0"}));
 
 INSTANTIATE_TEST_SUITE_P(
     ControlFlow, osascriptResultTest,
@@ -247,6 +258,17 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"return {a:1} as text", "Can’t make {a:1} into type text.", -1700},
         ErrorCase{"return 1 < missing value", "Can’t make missing value into type number.", -1700},
         ErrorCase{"return ASCII character 300", "Can’t make 300 into type character.", -1700},
+        // Numbers no integer can hold are refused, never cast.
+        ErrorCase{"return 1.0E+300 div 1", "Can’t make 1.0E+300 into type integer.", -1700},
+        ErrorCase{"with timeout of 1.0E+300 seconds\nreturn 1\nend timeout",
+                  "Can’t make 1.0E+300 into type integer.", -1700},
+        ErrorCase{"delay 1.0E+300", "Can’t make 1.0E+300 into type integer.", -1700},
+        ErrorCase{"return \"1e999\" as number", "Can’t make \"1e999\" into type number.", -1700},
+        // Printing or comparing a list that holds itself ends in an error, not in a crash.
+        ErrorCase{"set L to {1}\nset end of L to L\nreturn L as text", "Can’t make {…} into type text.",
+                  -1700},
+        ErrorCase{"set L to {1}\nset end of L to L\nset M to {1}\nset end of M to M\nreturn L is M",
+                  "Can’t make {…} into type list.", -1700},
         ErrorCase{"tell application \"Music\" to return current track",
                   "Music got an error: Can’t get current track.", -1728},
         ErrorCase{
@@ -302,7 +324,48 @@ INSTANTIATE_TEST_SUITE_P(
         SyntaxCase{"return 1 as file", "Expected class name"},
         SyntaxCase{"return x's name", "Expected end of line"},
         SyntaxCase{"tell application (\"Mu\" & \"sic\") to pause", "Expected application name"},
-        SyntaxCase{"return 3x", "can’t go after this number"}, SyntaxCase{"return 1 $ 2", "unknown token"}));
+        SyntaxCase{"return 3x", "can’t go after this number"}, SyntaxCase{"return 1 $ 2", "unknown token"},
+        SyntaxCase{"return 1e999", "The result of a numeric operation was too large."},
+        SyntaxCase{
+            "return "
+            "1000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000"
+            "00000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000"
+            "00000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000"
+            "0000000000000000000000000000000000000000000000000000000000000000000000000000000.0",
+            "The result of a numeric operation was too large."}));
+
+// Input nested without end must be refused before it can exhaust the stack, whichever way it nests.
+TEST(osascriptNestingTest, ProgramsNestedTooDeeplyAreSyntaxErrors)
+{
+    auto repeated = [](std::string_view piece, int times) {
+        std::string text;
+        for (int i = 0; i < times; ++i)
+            text += piece;
+        return text;
+    };
+    const std::string programs[] = {
+        "return " + repeated("(", 100000) + "1" + repeated(")", 100000),
+        "return " + repeated("{", 100000) + "1" + repeated("}", 100000),
+        "return " + repeated("not ", 100000) + "true",
+        "return " + repeated("- ", 100000) + "1",
+        "return 1" + repeated(" + 1", 100000),
+        "return \"a\"" + repeated(" & \"a\"", 100000),
+        "return 2" + repeated(" ^ 2", 100000),
+        repeated("if true then\n", 100000) + "return 1",
+        "return item 1 of " + repeated("item 1 of ", 100000) + "{1}",
+    };
+    for (const auto &program : programs) {
+        try {
+            parseProgram(program);
+            ADD_FAILURE() << "parsed " << program.substr(0, 40);
+        } catch (const SyntaxError &error) {
+            EXPECT_STREQ(error.what(), "The program is nested too deeply.") << program.substr(0, 40);
+        }
+    }
+    // What the players' scripts need stays well inside.
+    EXPECT_NO_THROW(parseProgram("return " + repeated("(", 20) + "1" + repeated(" + 1)", 20)));
+    EXPECT_NO_THROW(parseProgram("return {" + repeated("{", 20) + "1" + repeated("}", 20) + "}"));
+}
 
 TEST_F(osascriptLanguageTest, ApplicationsAreCreatedOnlyWhenAddressed)
 {

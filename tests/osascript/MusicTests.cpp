@@ -474,6 +474,78 @@ TEST_F(osascriptMusicQueueTest, PendingAndOldQueuesAreDeletedByNameOnly)
     EXPECT_EQ(std::count(names.begin(), names.end(), "Road Trip"), 1);
 }
 
+// A playlist name is script text. MPD would read a line break in it as the end of the command and
+// run the rest, and a NUL would cut it to another playlist's name: such names never reach MPD.
+TEST_F(osascriptMusicQueueTest, NamesMpdWouldMisreadNeverReachIt)
+{
+    struct Case {
+        const char *statement;
+        const char *error;
+    };
+    const Case cases[] = {
+        {R"(delete user playlist "x\nsave pwned\ny")", "Music got an error: Can’t get user playlist"},
+        {R"(delete user playlist ("Road Trip" & (ASCII character 0) & "x"))",
+         "Music got an error: Can’t get user playlist"},
+        {R"(play user playlist "x\rsave pwned")", "Music got an error: Can’t get user playlist"},
+        {R"(count of (every track of user playlist "x\nsave pwned"))",
+         "Music got an error: Can’t get user playlist"},
+        {R"(make new user playlist with properties {name:"x\nsave pwned\ny"})",
+         "Music got an error: Can’t make a user playlist named"},
+        {R"(make new user playlist with properties {name:"Mix/Part 2"})",
+         "Music got an error: Can’t make a user playlist named"},
+    };
+    auto roadTrip = playlistSongs("Road Trip");
+    for (const Case &c : cases) {
+        auto ran = run(test::wrapInTimeout(std::string("tell application \"Music\" to ") + c.statement, 8));
+        EXPECT_EQ(ran.exitStatus, 1) << c.statement;
+        EXPECT_THAT(ran.error, HasSubstr(c.error)) << c.statement;
+    }
+    // The same name as the queue start gets it from the app: escaped, then spliced in.
+    auto id = persistentID(tracks[0].uri);
+    auto started = startQueue("x\nsave pwned\ny", {id}, id);
+    EXPECT_EQ(started.exitStatus, 1);
+    EXPECT_THAT(started.error, HasSubstr("Music got an error: Can’t make a user playlist named"));
+
+    auto names = playlists();
+    EXPECT_EQ(std::count(names.begin(), names.end(), "pwned"), 0);
+    EXPECT_EQ(names, playlistsBefore);
+    EXPECT_EQ(playlistSongs("Road Trip"), roadTrip);
+}
+
+TEST_F(osascriptMusicTest, ATrackExistsWhileItsSongIsInTheLibrary)
+{
+    struct Case {
+        std::string reference;
+        const char *exists;
+    };
+    const Case cases[] = {
+        {"item 1 of (every track of library playlist 1 whose persistent ID is \"" +
+             persistentID(tracks[0].uri) + "\")",
+         "true"},
+        {"current track", "true"},
+        {"user playlist \"Road Trip\"", "true"},
+        {"user playlist \"No Such Playlist\"", "false"},
+    };
+    queueAndPlay({1});
+    for (const Case &c : cases) {
+        auto ran = run(test::wrapInTimeout("tell application \"Music\" to return exists " + c.reference, 8));
+        EXPECT_EQ(withoutLineFeed(ran.output), c.exists) << c.reference << ran.error;
+    }
+
+    // A playlist still lists a song whose file went away; the library no longer has it. MPD only
+    // stores entries it knows, so the playlist file is written as MPD would have kept it.
+    auto playlistFolder = std::filesystem::path(host).parent_path() / "playlists";
+    ASSERT_TRUE(std::filesystem::is_directory(playlistFolder)) << playlistFolder;
+    std::ofstream(playlistFolder / "Wheelbox Gone Song.m3u") << "Gone/Missing Song.flac\n"
+                                                             << tracks[0].uri << "\n";
+    auto ran = run(test::wrapInTimeout("tell application \"Music\"\n"
+                                       "  set gone to every track of user playlist \"Wheelbox Gone Song\"\n"
+                                       "  return {exists item 1 of gone, exists item 2 of gone}\n"
+                                       "end tell",
+                                       8));
+    EXPECT_EQ(withoutLineFeed(ran.output), "false, true") << ran.error;
+}
+
 TEST(osascriptMusicUnreachableTest, AMissingPlayerReadsAsNotRunning)
 {
     auto reading =

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "transport/AppleScript.hpp"
+#include "transport/ScriptText.hpp"
+
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -9,7 +12,7 @@
 #include <string_view>
 
 // The players' scripts as the app sends them: a template from scripts/ with its ⟦slots⟧ filled
-// by escaped values, wrapped in the timeout block the script runner adds.
+// by values escaped and wrapped in the timeout block by the app's own functions.
 namespace wheelbox::osascript::test {
 
 inline std::string loadScript(std::string_view name)
@@ -26,19 +29,10 @@ inline std::string loadScript(std::string_view name)
     return script;
 }
 
-// Text for the inside of a string literal: backslashes doubled, then quotes escaped.
+// Text for the inside of a string literal, escaped as the app escapes it.
 inline std::string quote(std::string_view text)
 {
-    std::string escaped;
-    for (char c : text) {
-        if (c == '\\')
-            escaped += "\\\\";
-        else if (c == '"')
-            escaped += "\\\"";
-        else
-            escaped += c;
-    }
-    return escaped;
+    return escapeAppleScriptString(text);
 }
 
 inline std::string fill(std::string script, const std::map<std::string, std::string> &slots)
@@ -56,8 +50,7 @@ inline std::string fill(std::string script, const std::map<std::string, std::str
 
 inline std::string wrapInTimeout(std::string_view script, int seconds)
 {
-    return "with timeout of " + std::to_string(seconds) + " seconds\n  " + std::string(script) +
-           "\nend timeout";
+    return AppleScript::timeoutWrapped(script, seconds);
 }
 
 inline std::string script(std::string_view name, const std::map<std::string, std::string> &slots = {},

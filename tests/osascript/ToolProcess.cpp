@@ -13,7 +13,8 @@ extern char **environ;
 
 namespace wheelbox::osascript::test {
 
-ToolResult runTool(const std::string &program, const std::map<std::string, std::string> &environment)
+ToolResult runTool(const std::string &program, const std::map<std::string, std::string> &environment,
+                   const ToolOptions &options)
 {
     std::map<std::string, std::string> variables;
     for (char **entry = environ; *entry; ++entry) {
@@ -45,7 +46,7 @@ ToolResult runTool(const std::string &program, const std::map<std::string, std::
     posix_spawn_file_actions_adddup2(&actions, error[1], 2);
     for (int fd : {input[0], input[1], output[0], output[1], error[0], error[1]})
         posix_spawn_file_actions_addclose(&actions, fd);
-    std::string path = WHEELBOX_OSASCRIPT_PATH;
+    std::string path = options.executable.empty() ? WHEELBOX_OSASCRIPT_PATH : options.executable;
     std::string dash = "-";
     char *argv[] = {path.data(), dash.data(), nullptr};
     pid_t pid = 0;
@@ -56,6 +57,8 @@ ToolResult runTool(const std::string &program, const std::map<std::string, std::
     close(error[1]);
     if (spawned != 0)
         throw std::runtime_error("cannot start " + path);
+    if (options.started)
+        options.started(pid);
 
     ToolResult result;
     std::size_t written = 0;

@@ -1,6 +1,6 @@
 #include "platform/linux/LinuxRunningApplications.hpp"
 
-#include "FakeMpdServer.hpp"
+#include "support/FakeMpdServer.hpp"
 #include "support/ServiceEnvironment.hpp"
 
 #include <gtest/gtest.h>
@@ -102,6 +102,7 @@ TEST(LinuxRunningApplicationsMpdTest, TheMusicAppDoesNotRunWhereNoMpdAnswers)
     const mpd::MpdAddress addresses[] = {
         {"/nonexistent/wheelbox/mpd/socket", 0, std::nullopt},
         {"127.0.0.1", closedPort(), std::nullopt},
+        {"wheelbox-no-such-host.invalid", 6600, std::nullopt},
         {silent.path(), 0, std::nullopt},
     };
     for (auto &address : addresses) {
@@ -109,7 +110,10 @@ TEST(LinuxRunningApplicationsMpdTest, TheMusicAppDoesNotRunWhereNoMpdAnswers)
         settings.mpdAddress = address;
         LinuxRunningApplications applications(settings);
 
+        auto began = std::chrono::steady_clock::now();
         EXPECT_FALSE(applications.isRunning("com.apple.Music")) << address.host << ":" << address.port;
+        // The whole check, name lookup included, keeps to its half second.
+        EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(900)) << address.host;
     }
 }
 
@@ -171,7 +175,9 @@ TEST(LinuxRunningApplicationsBusTest, SpotifyDoesNotRunWithoutABusThatAnswers)
         settings.busAddress = address;
         LinuxRunningApplications applications(settings);
 
+        auto began = std::chrono::steady_clock::now();
         EXPECT_FALSE(applications.isRunning("com.spotify.client")) << address;
+        EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(900)) << address;
     }
 }
 

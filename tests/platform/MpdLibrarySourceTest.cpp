@@ -1,7 +1,7 @@
 #include "platform/linux/MpdLibrarySource.hpp"
 
-#include "FakeMpdServer.hpp"
 #include "lib/mpd/MpdIdentity.hpp"
+#include "support/FakeMpdServer.hpp"
 #include "support/ServiceEnvironment.hpp"
 
 #include <boost/json.hpp>

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 
@@ -218,28 +219,114 @@ TEST_F(ScriptRunnerTest, ErrorTextCleaning)
         EXPECT_EQ(cleanErrorMessage(c.text), c.cleaned) << c.text;
 }
 
+// The deadlines hold on both sides: never before the script's own timeout, and never much after.
+struct DeadlineCase {
+    const char *script;
+    std::chrono::milliseconds atLeast;
+    std::chrono::milliseconds atMost;
+};
+
+const DeadlineCase deadlineCases[] = {
+    // A timeout of 0 counts as 1, and the deadline is one second later.
+    {"out started\\n\nsleep 60", 2000ms, 3500ms},
+    // A script that ignores termination is killed a second after that.
+    {"ignore-term\nsleep 60", 3000ms, 4500ms},
+    // Output without end neither holds the deadline off nor fills the memory.
+    {"flood", 2000ms, 3500ms},
+};
+
 TEST_F(ScriptRunnerTest, HardDeadlineEndsAScriptThatOverruns)
 {
-    struct Case {
-        const char *script;
-        std::chrono::seconds atLeast;
-    };
-    const Case cases[] = {
-        // A timeout of 0 counts as 1, and the deadline is one second later.
-        {"out started\\n\nsleep 60", 2s},
-        // A script that ignores termination is killed a second after that.
-        {"ignore-term\nsleep 60", 3s},
-        // Output without end neither holds the deadline off nor fills the memory.
-        {"flood", 2s},
-    };
-    for (const Case &c : cases) {
+    for (const DeadlineCase &c : deadlineCases) {
         auto began = std::chrono::steady_clock::now();
         std::string details;
         EXPECT_EQ(kindOf([&] { run(c.script, 0); }, &details), Kind::timedOut) << c.script;
         EXPECT_EQ(details, "The music player took too long to respond.");
-        EXPECT_GE(std::chrono::steady_clock::now() - began, c.atLeast) << c.script;
+        auto took = std::chrono::steady_clock::now() - began;
+        EXPECT_GE(took, c.atLeast) << c.script;
+        EXPECT_LE(took, c.atMost) << c.script;
         EXPECT_THAT(childProcesses(), testing::IsEmpty()) << c.script;
     }
+}
+
+TEST_F(ScriptRunnerTest, StartedScriptEndsAtTheSameHardDeadline)
+{
+    for (const DeadlineCase &c : deadlineCases) {
+        auto began = std::chrono::steady_clock::now();
+        RunningScript script = start(c.script, 0);
+        ASSERT_TRUE(eventually([&] { return script.hasEnded(); })) << c.script;
+        auto took = std::chrono::steady_clock::now() - began;
+        EXPECT_GE(took, c.atLeast) << c.script;
+        EXPECT_LE(took, c.atMost) << c.script;
+        EXPECT_EQ(registeredScriptCount(), 0u);
+        EXPECT_THAT(childProcesses(), testing::IsEmpty()) << c.script;
+    }
+}
+
+// An answer cut at the limit would read as another answer.
+TEST_F(ScriptRunnerTest, AnswerBeyondTheOutputLimitFails)
+{
+    std::string details;
+    EXPECT_EQ(kindOf([&] { run("big-out 16777000\nbig-out 60000", 10); }, &details), Kind::failed);
+    EXPECT_EQ(details, genericFailure);
+}
+
+// Without a pidfd (here: no descriptor is left for one once a run's pipes are open) children are
+// still waited for, held to the deadline and reaped.
+TEST_F(ScriptRunnerTest, ChildrenAreWatchedWithoutPidfds)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' own checks need descriptors this test leaves none of";
+#endif
+    // A run opens eight descriptors for its pipes before it asks for the pidfd.
+    int freeSlots = 0;
+    int limit = 0;
+    for (int fd = 0; freeSlots < 8; ++fd) {
+        if (::fcntl(fd, F_GETFD) < 0) {
+            ++freeSlots;
+            limit = fd + 1;
+        }
+    }
+    rlimit previous{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &previous), 0);
+    rlimit lowered = previous;
+    lowered.rlim_cur = static_cast<rlim_t>(limit);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+
+    std::optional<std::string> answered;
+    std::string details;
+    Kind overran = Kind::failed;
+    auto began = std::chrono::steady_clock::now();
+    try {
+        answered = run("out watched", 2);
+        overran = kindOf([&] { run("ignore-term\nsleep 60", 0); }, &details);
+    } catch (...) {
+    }
+    auto took = std::chrono::steady_clock::now() - began;
+    ::setrlimit(RLIMIT_NOFILE, &previous);
+
+    EXPECT_EQ(answered, "watched");
+    EXPECT_EQ(overran, Kind::timedOut) << details;
+    EXPECT_GE(took, 3s);
+    EXPECT_LE(took, 5s);
+}
+
+TEST_F(ScriptRunnerTest, ToolStartsWithTheEnvironmentTheAppGaveIt)
+{
+    captureAutomationToolEnvironment();
+    // Changed in the process after the capture: a tool must not see it.
+    ::setenv("WHEELBOX_RUNNER_LATE", "late", 1);
+    setAutomationToolVariable("WHEELBOX_RUNNER_MPD_HOST", "/run/wheelbox/mpd socket");
+    setAutomationToolVariable("WHEELBOX_RUNNER_MPD_HOST", "/run/wheelbox/mpd=socket");
+    EXPECT_EQ(run("env WHEELBOX_RUNNER_MPD_HOST", 2), "/run/wheelbox/mpd=socket");
+    EXPECT_EQ(run("env WHEELBOX_RUNNER_LATE", 2), "(unset)");
+    EXPECT_EQ(run("env PATH", 2), std::getenv("PATH"));
+    ::unsetenv("WHEELBOX_RUNNER_LATE");
+
+    using namespace std::string_view_literals;
+    for (auto [name, value] :
+         {std::pair{""sv, "x"sv}, {"A=B"sv, "x"sv}, {"A\0B"sv, "x"sv}, {"A"sv, "x\0y"sv}})
+        EXPECT_THROW(setAutomationToolVariable(name, value), std::invalid_argument) << name;
 }
 
 TEST_F(ScriptRunnerTest, CancellationKillsOnlyTheScriptsItMakesStale)

@@ -7,6 +7,7 @@
 //   big-out N     write N bytes to standard output
 //   flood         write to standard output without end
 //   fds           write the numbers of its open file descriptors, in order, separated by spaces
+//   env NAME      write the value of the environment variable NAME, or "(unset)"
 //   touch PATH    create PATH
 //   await PATH    wait until PATH exists
 //   sleep S       sleep S seconds
@@ -110,6 +111,9 @@ int main()
                     list += (list.empty() ? "" : " ") + std::to_string(fd);
             }
             writeAll(STDOUT_FILENO, list);
+        } else if (command == "env") {
+            const char *value = std::getenv(argument.c_str());
+            writeAll(STDOUT_FILENO, value ? value : "(unset)");
         } else if (command == "touch") {
             ::close(::open(argument.c_str(), O_WRONLY | O_CREAT, 0644));
         } else if (command == "await") {

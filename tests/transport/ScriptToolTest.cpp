@@ -21,6 +21,16 @@ class ScriptToolTest : public testing::Test {
     }
 };
 
+// A program run where it was built uses the tool built with it, by an absolute path: a relative one
+// would be looked up wherever the program happens to run.
+TEST_F(ScriptToolTest, TheToolIsTheOneBuiltBesideThisProgram)
+{
+    auto tool = automationToolPath();
+    EXPECT_TRUE(tool.is_absolute()) << tool;
+    EXPECT_EQ(tool.filename(), "wheelbox-osascript");
+    EXPECT_EQ(tool.parent_path().filename(), "osascript");
+}
+
 TEST_F(ScriptToolTest, ErrorRaisedByTheScriptReachesTheCallerInItsOwnWords)
 {
     struct Case {

@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <thread>
+#include <unordered_set>
+#include <vector>
 
 namespace wheelbox::osascript {
 
@@ -13,7 +15,7 @@ namespace {
 
 [[noreturn]] void cannotGet(std::string_view what)
 {
-    throw ScriptError("Can’t get " + std::string(what) + ".", errorNumber::cannotGet);
+    throw ExecutionError("Can’t get " + std::string(what) + ".", errorNumber::cannotGet);
 }
 
 std::string itemDescription(const Value &index, const Value &container)
@@ -35,8 +37,8 @@ std::optional<std::size_t> listIndex(std::int64_t index, std::size_t size) noexc
 std::string asciiCharacter(std::int64_t code)
 {
     if (code < 0 || code > 255)
-        throw ScriptError("Can’t make " + std::to_string(code) + " into type character.",
-                          errorNumber::cannotCoerce);
+        throw ExecutionError("Can’t make " + std::to_string(code) + " into type character.",
+                             errorNumber::cannotCoerce);
     std::string text;
     if (code < 0x80) {
         text += static_cast<char>(code);
@@ -55,7 +57,7 @@ template <typename Function> auto Interpreter::ask(Application &target, Function
         target.setTimeout(timeout_);
         return request();
     } catch (const ApplicationError &error) {
-        throw ScriptError(std::string(target.name()) + " got an error: " + error.what(), error.number());
+        throw ExecutionError(std::string(target.name()) + " got an error: " + error.what(), error.number());
     }
 }
 
@@ -63,12 +65,45 @@ Interpreter::Interpreter(ApplicationFactory factory, Sleeper sleep)
     : factory_(std::move(factory)), sleep_(std::move(sleep)), textItemDelimiters_(Value::list({Value("")}))
 {
     if (!sleep_)
-        sleep_ = [](std::chrono::duration<double> duration) {
+        sleep_ = [](std::chrono::milliseconds duration) {
             std::this_thread::sleep_for(duration);
         };
 }
 
-Interpreter::~Interpreter() = default;
+Interpreter::~Interpreter()
+{
+    // A list may hold itself (`set end of L to L`): empty every container the variables reach, so
+    // that shared ownership cannot keep a cycle alive past the run.
+    std::vector<Value> reached;
+    for (auto &[name, value] : variables_)
+        reached.push_back(std::move(value));
+    reached.push_back(std::move(textItemDelimiters_));
+    if (result_)
+        reached.push_back(std::move(*result_));
+    std::unordered_set<const void *> seen;
+    std::vector<std::shared_ptr<void>> containers;
+    for (std::size_t i = 0; i < reached.size(); ++i) {
+        auto visit = [&](auto &container) {
+            if (!seen.insert(container.get()).second)
+                return;
+            containers.push_back(container);
+            for (auto &item : *container) {
+                if constexpr (std::is_same_v<std::decay_t<decltype(container)>, ListPtr>)
+                    reached.push_back(std::move(item));
+                else
+                    reached.push_back(std::move(item.second));
+            }
+        };
+        // Copied first: visiting adds to `reached`, which may move its elements.
+        if (auto list = reached[i].getIf<ListPtr>()) {
+            ListPtr held = *list;
+            visit(held);
+        } else if (auto record = reached[i].getIf<RecordPtr>()) {
+            RecordPtr held = *record;
+            visit(held);
+        }
+    }
+}
 
 std::optional<Value> Interpreter::run(const Program &program)
 {
@@ -84,18 +119,18 @@ std::optional<Value> Interpreter::run(const Program &program)
     } catch (ReturnSignal &signal) {
         result_ = std::move(signal.value);
     } catch (ExitRepeatSignal &) {
-        throw ScriptError("exit repeat can only be used inside a repeat loop.", errorNumber::syntax);
+        throw ExecutionError("exit repeat can only be used inside a repeat loop.", errorNumber::syntax);
     } catch (...) {
         try {
             finishAll();
-        } catch (const ScriptError &) {
+        } catch (const ExecutionError &) {
             // The first failure is the one to report.
         }
         throw;
     }
     try {
         finishAll();
-    } catch (ScriptError &error) {
+    } catch (ExecutionError &error) {
         error.claimRange(whole);
         throw;
     }
@@ -133,9 +168,10 @@ void Interpreter::runStatement(const Statement &statement)
                     }
                     tellStack_.pop_back();
                 } else if constexpr (std::is_same_v<Node, WithTimeout>) {
-                    double seconds = toReal(evaluate(*node.seconds));
-                    auto outer = std::exchange(timeout_, std::chrono::milliseconds(static_cast<std::int64_t>(
-                                                             std::max(seconds, 0.0) * 1000)));
+                    Value seconds = evaluate(*node.seconds);
+                    std::int64_t milliseconds = checkedInteger(toReal(seconds) * 1000, seconds);
+                    auto outer = std::exchange(
+                        timeout_, std::chrono::milliseconds(std::max<std::int64_t>(milliseconds, 0)));
                     try {
                         runBlock(node.body);
                     } catch (...) {
@@ -163,7 +199,7 @@ void Interpreter::runStatement(const Statement &statement)
                 } else if constexpr (std::is_same_v<Node, Try>) {
                     try {
                         runBlock(node.body);
-                    } catch (const ScriptError &error) {
+                    } catch (const ExecutionError &error) {
                         if (node.messageVariable)
                             variables_[*node.messageVariable] = Value(std::string(error.what()));
                         if (node.numberVariable)
@@ -177,16 +213,17 @@ void Interpreter::runStatement(const Statement &statement)
                     std::string message =
                         node.message ? toText(evaluate(*node.message), delimiter())
                                      : "An error of type " + std::to_string(number) + " has occurred.";
-                    throw ScriptError(std::move(message), number);
+                    throw ExecutionError(std::move(message), number);
                 } else if constexpr (std::is_same_v<Node, Return>) {
                     std::optional<Value> value;
                     if (node.value)
                         value = evaluate(*node.value);
                     throw ReturnSignal{std::move(value)};
                 } else if constexpr (std::is_same_v<Node, Delay>) {
-                    double seconds = toReal(evaluate(*node.seconds));
-                    if (seconds > 0)
-                        sleep_(std::chrono::duration<double>(seconds));
+                    Value seconds = evaluate(*node.seconds);
+                    std::int64_t milliseconds = checkedInteger(toReal(seconds) * 1000, seconds);
+                    if (milliseconds > 0)
+                        sleep_(std::chrono::milliseconds(milliseconds));
                     for (auto &[name, application] : applications_)
                         application->invalidateReadings();
                 } else if constexpr (std::is_same_v<Node, Evaluate>) {
@@ -200,7 +237,7 @@ void Interpreter::runStatement(const Statement &statement)
                 }
             },
             statement.node);
-    } catch (ScriptError &error) {
+    } catch (ExecutionError &error) {
         error.claimRange(statement.range);
         throw;
     }
@@ -231,9 +268,9 @@ void Interpreter::runRepeat(const Repeat &repeat)
         Value source = evaluate(*repeat.first);
         ListPtr items;
         if (auto text = source.getIf<std::string>()) {
-            items = std::make_shared<List>();
-            for (std::int64_t i = 1; auto character = characterAt(*text, i); ++i)
-                items->push_back(Value(*character));
+            items = makeList();
+            for (auto &character : characters(*text))
+                items->push_back(Value(std::move(character)));
         } else {
             items = toList(source);
         }
@@ -255,7 +292,7 @@ void Interpreter::runRepeat(const Repeat &repeat)
         double to = toReal(last);
         double by = toReal(step);
         if (by == 0)
-            throw ScriptError("Can’t repeat by zero.", errorNumber::cannotCoerce);
+            throw ExecutionError("Can’t repeat by zero.", errorNumber::cannotCoerce);
         for (double i = from; !exited && (by > 0 ? i <= to : i >= to); i += by) {
             variables_[repeat.variable] = integers ? Value(static_cast<std::int64_t>(i)) : Value(i);
             runBody(repeat.body, exited);
@@ -285,9 +322,9 @@ void Interpreter::assign(const Expression &target, Value value)
         Value container = evaluate(*item->container);
         auto list = container.getIf<ListPtr>();
         if (!list)
-            throw ScriptError("Can’t set " + (item->index ? "item of " : std::string("end of ")) +
-                                  describeValue(container) + ".",
-                              errorNumber::cannotCoerce);
+            throw ExecutionError("Can’t set " + (item->index ? "item of " : std::string("end of ")) +
+                                     describeValue(container) + ".",
+                                 errorNumber::cannotCoerce);
         if (!item->index) {
             (*list)->push_back(std::move(value));
             return;
@@ -311,8 +348,8 @@ Value Interpreter::readVariable(const Variable &variable) const
 {
     auto found = variables_.find(variable.name);
     if (found == variables_.end())
-        throw ScriptError("The variable " + variable.spelling + " is not defined.",
-                          errorNumber::undefinedVariable);
+        throw ExecutionError("The variable " + variable.spelling + " is not defined.",
+                             errorNumber::undefinedVariable);
     return found->second;
 }
 
@@ -325,7 +362,7 @@ Application &Interpreter::application(std::string_view name)
     try {
         created = factory_(name);
     } catch (const ApplicationError &error) {
-        throw ScriptError(std::string(name) + " got an error: " + error.what(), error.number());
+        throw ExecutionError(std::string(name) + " got an error: " + error.what(), error.number());
     }
     auto &result = *created;
     applications_.emplace(std::string(name), std::move(created));
@@ -341,8 +378,8 @@ const ObjectReference &Interpreter::objectOf(const Value &value, std::string_vie
 {
     if (auto object = value.getIf<ObjectPtr>())
         return **object;
-    throw ScriptError("Can’t get " + std::string(context) + " of " + describeValue(value) + ".",
-                      errorNumber::cannotGet);
+    throw ExecutionError("Can’t get " + std::string(context) + " of " + describeValue(value) + ".",
+                         errorNumber::cannotGet);
 }
 
 Value Interpreter::evaluateProperty(const PropertyOf &property)
@@ -460,7 +497,7 @@ Value Interpreter::evaluate(const Expression &expression)
                     items.push_back(evaluate(*item));
                 return Value::list(std::move(items));
             } else if constexpr (std::is_same_v<Node, RecordLiteral>) {
-                auto record = std::make_shared<Record>();
+                auto record = makeRecord();
                 for (const auto &[label, field] : node.fields)
                     record->emplace_back(label, evaluate(*field));
                 return Value(record);
@@ -511,7 +548,7 @@ Value Interpreter::evaluate(const Expression &expression)
                 Value value;
                 try {
                     value = evaluate(*node.operand);
-                } catch (const ScriptError &error) {
+                } catch (const ExecutionError &error) {
                     if (error.number() == errorNumber::cannotGet)
                         return Value(false);
                     throw;
@@ -535,8 +572,8 @@ Value Interpreter::evaluate(const Expression &expression)
                     Value value = evaluate(*node.properties);
                     auto record = value.getIf<RecordPtr>();
                     if (!record)
-                        throw ScriptError("Can’t make " + describeValue(value) + " into type record.",
-                                          errorNumber::cannotCoerce);
+                        throw ExecutionError("Can’t make " + describeValue(value) + " into type record.",
+                                             errorNumber::cannotCoerce);
                     properties = **record;
                 }
                 auto &target = tellTarget();

@@ -18,12 +18,12 @@ namespace wheelbox::osascript {
 using ApplicationFactory = std::function<std::unique_ptr<Application>(std::string_view name)>;
 
 // Runs one parsed program. Applications are created on first use, so a program that never
-// addresses Spotify never loads what Spotify needs. Throws ScriptError with the failing
+// addresses Spotify never loads what Spotify needs. Throws ExecutionError with the failing
 // statement's range.
 class Interpreter {
   public:
     // `sleep` stands in for `delay`, so tests need not wait.
-    using Sleeper = std::function<void(std::chrono::duration<double>)>;
+    using Sleeper = std::function<void(std::chrono::milliseconds)>;
 
     explicit Interpreter(ApplicationFactory factory, Sleeper sleep = {});
     ~Interpreter();

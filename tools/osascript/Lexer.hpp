@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ScriptError.hpp"
+#include "Errors.hpp"
 
 #include <string>
 #include <string_view>

@@ -3,6 +3,8 @@
 #include "MusicScanner.hpp"
 #include "SongIndex.hpp"
 #include "ValueOperations.hpp"
+#include "lib/mpd/MpdArgument.hpp"
+#include "lib/mpd/MpdCommandList.hpp"
 #include "lib/mpd/MpdIdentity.hpp"
 #include "model/PersistentID.hpp"
 
@@ -13,6 +15,7 @@
 
 namespace wheelbox::osascript {
 
+using mpd::argument;
 using mpd::MpdError;
 
 namespace {
@@ -151,6 +154,9 @@ template <typename Function> auto MusicApplication::request(Function &&exchange)
     } catch (const MpdError &error) {
         if (error.error() == MPD_ERROR_TIMEOUT)
             throw ApplicationError("AppleEvent timed out.", errorNumber::timedOut);
+        // Refused before it was sent: the connection is as good as before.
+        if (error.error() == MPD_ERROR_ARGUMENT)
+            throw ApplicationError(error.what(), errorNumber::handlerFailed);
         if (error.error() != MPD_ERROR_SERVER) {
             bool wasConnected = connection_.has_value();
             connection_.reset();
@@ -211,12 +217,10 @@ void MusicApplication::flushAdditions()
     auto additions = std::exchange(pendingAdditions_, {});
     const auto &mpd = connection();
     request([&] {
-        mpd_command_list_begin(mpd.get(), false);
+        mpd::MpdCommandList list(mpd);
         for (const auto &[playlist, uri] : additions)
-            mpd_send_playlist_add(mpd.get(), playlist.c_str(), uri.c_str());
-        mpd_command_list_end(mpd.get());
-        mpd_response_finish(mpd.get());
-        mpd.check();
+            mpd_send_playlist_add(list.get(), argument(playlist), argument(uri));
+        list.commit();
     });
 }
 
@@ -229,7 +233,7 @@ MusicApplication::SongTags MusicApplication::readTags(const std::string &uri)
 {
     const auto &mpd = connection();
     return request([&] {
-        if (!mpd_send_list_meta(mpd.get(), uri.c_str()))
+        if (!mpd_send_list_meta(mpd.get(), argument(uri)))
             mpd.check();
         std::optional<SongTags> tags;
         while (mpd_song *song = mpd_recv_song(mpd.get())) {
@@ -338,7 +342,8 @@ void MusicApplication::setProperty(const ObjectReference *object, Property prope
     const auto &mpd = connection();
     switch (property) {
     case Property::PlayerPosition: {
-        double position = std::max(0.0, toReal(value));
+        // Past the end is the end; MPD takes a float.
+        double position = std::clamp(checkedReal(toReal(value), value), 0.0, 1e9);
         request([&] {
             stopScanners(mpd);
             mpd_run_seek_current(mpd.get(), static_cast<float>(position), false);
@@ -347,9 +352,9 @@ void MusicApplication::setProperty(const ObjectReference *object, Property prope
         break;
     }
     case Property::SoundVolume: {
-        double volume = std::clamp(toReal(value), 0.0, 100.0);
+        auto volume = std::clamp<std::int64_t>(checkedInteger(toReal(value), value), 0, 100);
         request([&] {
-            mpd_run_set_volume(mpd.get(), static_cast<unsigned>(std::lround(volume)));
+            mpd_run_set_volume(mpd.get(), static_cast<unsigned>(volume));
             mpd.check();
         });
         break;
@@ -367,12 +372,10 @@ void MusicApplication::setProperty(const ObjectReference *object, Property prope
         if (!mode || (mode->name != "off" && mode->name != "one" && mode->name != "all"))
             refuse();
         request([&] {
-            mpd_command_list_begin(mpd.get(), false);
-            mpd_send_repeat(mpd.get(), mode->name != "off");
-            mpd_send_single_state(mpd.get(), mode->name == "one" ? MPD_SINGLE_ON : MPD_SINGLE_OFF);
-            mpd_command_list_end(mpd.get());
-            mpd_response_finish(mpd.get());
-            mpd.check();
+            mpd::MpdCommandList list(mpd);
+            mpd_send_repeat(list.get(), mode->name != "off");
+            mpd_send_single_state(list.get(), mode->name == "one" ? MPD_SINGLE_ON : MPD_SINGLE_OFF);
+            list.commit();
         });
         break;
     }
@@ -400,16 +403,16 @@ void MusicApplication::play(const std::optional<Value> &target)
     if (playlist && !playlistExists(playlist->name()))
         cannotGet(playlist->describe());
     request([&] {
-        mpd_command_list_begin(mpd.get(), false);
-        mpd_send_clear(mpd.get());
+        // Checked before the list starts, so a refusal leaves the queue as it was.
+        const char *source = argument(track ? track->uri() : playlist->name());
+        mpd::MpdCommandList list(mpd);
+        mpd_send_clear(list.get());
         if (track)
-            mpd_send_add(mpd.get(), track->uri().c_str());
+            mpd_send_add(list.get(), source);
         else
-            mpd_send_load(mpd.get(), playlist->name().c_str());
-        mpd_send_play_pos(mpd.get(), 0);
-        mpd_command_list_end(mpd.get());
-        mpd_response_finish(mpd.get());
-        mpd.check();
+            mpd_send_load(list.get(), source);
+        mpd_send_play_pos(list.get(), 0);
+        list.commit();
     });
 }
 
@@ -458,12 +461,10 @@ void MusicApplication::skip(int direction)
     if (position < 0 || target < 0 || target >= static_cast<int>(mpd_status_get_queue_length(&current)))
         return;
     request([&] {
-        mpd_command_list_begin(mpd.get(), false);
-        mpd_send_play_pos(mpd.get(), static_cast<unsigned>(target));
-        mpd_send_stop(mpd.get());
-        mpd_command_list_end(mpd.get());
-        mpd_response_finish(mpd.get());
-        mpd.check();
+        mpd::MpdCommandList list(mpd);
+        mpd_send_play_pos(list.get(), static_cast<unsigned>(target));
+        mpd_send_stop(list.get());
+        list.commit();
     });
 }
 
@@ -573,7 +574,8 @@ Value MusicApplication::element(const ObjectReference *container, ElementClass e
             return Value(std::make_shared<MusicLibraryPlaylist>(*this));
         break;
     case ElementClass::UserPlaylist:
-        if (auto name = key.getIf<std::string>())
+        // A name MPD would refuse names no playlist; it never reaches a command.
+        if (auto name = key.getIf<std::string>(); name && mpd::isValidPlaylistName(*name))
             return Value(std::make_shared<MusicUserPlaylist>(*this, *name));
         if (key.isNumber()) {
             auto names = playlistNames();
@@ -646,7 +648,7 @@ Value MusicApplication::everyElement(const ObjectReference *container, ElementCl
         flushAdditions();
         const auto &mpd = connection();
         request([&] {
-            if (!mpd_send_list_playlist(mpd.get(), playlist->name().c_str()))
+            if (!mpd_send_list_playlist(mpd.get(), argument(playlist->name())))
                 mpd.check();
             while (mpd_pair *pair = mpd_recv_pair_named(mpd.get(), "file")) {
                 uris.emplace_back(pair->value);
@@ -671,7 +673,33 @@ bool MusicApplication::exists(const ObjectReference &object)
 {
     if (auto playlist = dynamic_cast<const MusicUserPlaylist *>(&object))
         return playlistExists(playlist->name());
+    if (auto track = dynamic_cast<const MusicTrack *>(&object))
+        return songExists(track->uri());
     return true;
+}
+
+bool MusicApplication::songExists(const std::string &uri)
+{
+    const auto &mpd = connection();
+    return request([&] {
+        if (!mpd_send_list_meta(mpd.get(), argument(uri)))
+            mpd.check();
+        bool found = false;
+        while (mpd_song *song = mpd_recv_song(mpd.get())) {
+            mpd::SongPtr owned(song);
+            found = true;
+        }
+        mpd_response_finish(mpd.get());
+        try {
+            mpd.check();
+        } catch (const MpdError &error) {
+            // A file removed from the library: MPD no longer knows the song.
+            if (error.serverError() == MPD_SERVER_ERROR_NO_EXIST)
+                return false;
+            throw;
+        }
+        return found;
+    });
 }
 
 Value MusicApplication::make(ElementClass elementClass, const Record &properties)
@@ -688,6 +716,9 @@ Value MusicApplication::make(ElementClass elementClass, const Record &properties
     }
     if (!name || name->empty())
         throw ApplicationError("A new user playlist needs a name.", errorNumber::handlerFailed);
+    if (!mpd::isValidPlaylistName(*name))
+        throw ApplicationError("Can’t make a user playlist named " + quoted(*name) + ".",
+                               errorNumber::handlerFailed);
     if (playlistExists(*name))
         throw ApplicationError("A user playlist named " + quoted(*name) + " already exists.",
                                errorNumber::handlerFailed);
@@ -695,12 +726,12 @@ Value MusicApplication::make(ElementClass elementClass, const Record &properties
     std::string uri = anySongURI();
     const auto &mpd = connection();
     request([&] {
-        mpd_command_list_begin(mpd.get(), false);
-        mpd_send_playlist_add(mpd.get(), name->c_str(), uri.c_str());
-        mpd_send_playlist_delete(mpd.get(), name->c_str(), 0);
-        mpd_command_list_end(mpd.get());
-        mpd_response_finish(mpd.get());
-        mpd.check();
+        const char *playlist = argument(*name);
+        const char *song = argument(uri);
+        mpd::MpdCommandList list(mpd);
+        mpd_send_playlist_add(list.get(), playlist, song);
+        mpd_send_playlist_delete(list.get(), playlist, 0);
+        list.commit();
     });
     return Value(std::make_shared<MusicUserPlaylist>(*this, std::move(*name)));
 }
@@ -726,7 +757,7 @@ void MusicApplication::remove(const ObjectReference &object)
     const auto &mpd = connection();
     try {
         request([&] {
-            mpd_run_rm(mpd.get(), playlist->name().c_str());
+            mpd_run_rm(mpd.get(), argument(playlist->name()));
             mpd.check();
         });
     } catch (const ApplicationError &) {

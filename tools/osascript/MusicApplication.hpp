@@ -58,6 +58,7 @@ class MusicApplication final : public Application {
     Value trackProperty(const ObjectReference &track, Property property);
     std::vector<std::string> playlistNames();
     bool playlistExists(const std::string &name);
+    bool songExists(const std::string &uri);
     const SongIndex &songIndex();
     std::string anySongURI();
     void play(const std::optional<Value> &target);

@@ -34,9 +34,59 @@ bool isReserved(std::string_view word) noexcept
     return std::find(reservedWords.begin(), reservedWords.end(), word) != reservedWords.end();
 }
 
+// The deepest a program may nest (parentheses, lists, blocks, chains of operators): far beyond any
+// script of the players, and shallow enough that parsing, running and freeing it never exhaust the
+// stack.
+constexpr int deepestNesting = 200;
+
+// Whether a literal that does not fit a double is too small (it then reads as 0) rather than too
+// large: from_chars reports both as out of range.
+bool isTooSmall(std::string_view literal) noexcept
+{
+    auto e = literal.find_first_of("eE");
+    std::string_view mantissa = literal.substr(0, e);
+    long long exponent = 0;
+    if (e != std::string_view::npos) {
+        std::string_view digits = literal.substr(e + 1);
+        bool negative = !digits.empty() && digits.front() == '-';
+        if (!digits.empty() && (digits.front() == '-' || digits.front() == '+'))
+            digits.remove_prefix(1);
+        if (std::from_chars(digits.data(), digits.data() + digits.size(), exponent).ec != std::errc())
+            return negative;
+        exponent = negative ? -exponent : exponent;
+    }
+    auto dot = std::min(mantissa.find('.'), mantissa.size());
+    auto first = mantissa.find_first_of("123456789");
+    if (first == std::string_view::npos)
+        return true;
+    long long magnitude =
+        first < dot ? static_cast<long long>(dot - first) - 1 : -static_cast<long long>(first - dot);
+    return magnitude + exponent < 0;
+}
+
 class Parser {
   public:
     explicit Parser(std::string_view source) : tokens_(tokenize(source)) {}
+
+    // One level of nesting while it lives; past the deepest, a syntax error.
+    class Nested {
+      public:
+        explicit Nested(Parser &parser, int levels = 1) : parser_(parser), levels_(levels)
+        {
+            parser_.depth_ += levels_;
+            if (parser_.depth_ > deepestNesting) {
+                parser_.depth_ -= levels_;
+                throw SyntaxError("The program is nested too deeply.", parser_.peek().range);
+            }
+        }
+        ~Nested() { parser_.depth_ -= levels_; }
+        Nested(const Nested &) = delete;
+        Nested &operator=(const Nested &) = delete;
+
+      private:
+        Parser &parser_;
+        int levels_;
+    };
 
     Program run()
     {
@@ -213,6 +263,7 @@ class Parser {
 
     StatementPtr parseStatement()
     {
+        Nested level(*this);
         std::size_t begin = start();
         if (acceptWord("tell"))
             return parseTell(begin);
@@ -398,13 +449,26 @@ class Parser {
 
     // Expressions, loosest binding first.
 
-    ExpressionPtr parseExpression() { return parseOr(); }
+    ExpressionPtr parseExpression()
+    {
+        Nested level(*this);
+        return parseOr();
+    }
+
+    // A chain of left-associative operators builds a tree one level deeper per operator.
+    void chained(int &links)
+    {
+        ++links;
+        if (depth_ + links > deepestNesting)
+            throw SyntaxError("The program is nested too deeply.", peek().range);
+    }
 
     ExpressionPtr parseOr()
     {
         std::size_t begin = start();
         auto left = parseAnd();
-        while (acceptWord("or"))
+        int links = 0;
+        while (acceptWord("or") && (chained(links), true))
             left = expression(Binary{BinaryOperator::Or, std::move(left), parseAnd()}, begin);
         return left;
     }
@@ -413,7 +477,8 @@ class Parser {
     {
         std::size_t begin = start();
         auto left = parseNot();
-        while (acceptWord("and"))
+        int links = 0;
+        while (acceptWord("and") && (chained(links), true))
             left = expression(Binary{BinaryOperator::And, std::move(left), parseNot()}, begin);
         return left;
     }
@@ -421,8 +486,10 @@ class Parser {
     ExpressionPtr parseNot()
     {
         std::size_t begin = start();
-        if (acceptWord("not"))
+        if (acceptWord("not")) {
+            Nested level(*this);
             return expression(Not{parseNot()}, begin);
+        }
         return parseComparison();
     }
 
@@ -486,8 +553,11 @@ class Parser {
     {
         std::size_t begin = start();
         auto left = parseCoercion();
-        while (auto op = acceptComparison())
+        int links = 0;
+        while (auto op = acceptComparison()) {
+            chained(links);
             left = expression(Binary{*op, std::move(left), parseCoercion()}, begin);
+        }
         return left;
     }
 
@@ -518,7 +588,8 @@ class Parser {
     {
         std::size_t begin = start();
         auto operand = parseConcatenation();
-        while (acceptWord("as"))
+        int links = 0;
+        while (acceptWord("as") && (chained(links), true))
             operand = expression(Coercion{std::move(operand), parseClassName()}, begin);
         return operand;
     }
@@ -527,7 +598,8 @@ class Parser {
     {
         std::size_t begin = start();
         auto left = parseAdditive();
-        while (acceptSymbol("&"))
+        int links = 0;
+        while (acceptSymbol("&") && (chained(links), true))
             left = expression(Binary{BinaryOperator::Concatenate, std::move(left), parseAdditive()}, begin);
         return left;
     }
@@ -536,7 +608,7 @@ class Parser {
     {
         std::size_t begin = start();
         auto left = parseMultiplicative();
-        while (true) {
+        for (int links = 0;; chained(links)) {
             if (acceptSymbol("+"))
                 left = expression(Binary{BinaryOperator::Add, std::move(left), parseMultiplicative()}, begin);
             else if (acceptSymbol("-"))
@@ -551,7 +623,7 @@ class Parser {
     {
         std::size_t begin = start();
         auto left = parsePower();
-        while (true) {
+        for (int links = 0;; chained(links)) {
             std::optional<BinaryOperator> op;
             if (acceptSymbol("*"))
                 op = BinaryOperator::Multiply;
@@ -571,14 +643,17 @@ class Parser {
     {
         std::size_t begin = start();
         auto base = parseUnary();
-        if (acceptSymbol("^"))
+        if (acceptSymbol("^")) {
+            Nested level(*this);
             return expression(Binary{BinaryOperator::Power, std::move(base), parsePower()}, begin);
+        }
         return base;
     }
 
     ExpressionPtr parseUnary()
     {
         std::size_t begin = start();
+        Nested level(*this);
         if (acceptSymbol("-"))
             return expression(Negate{parseUnary()}, begin);
         if (acceptSymbol("+"))
@@ -589,6 +664,7 @@ class Parser {
     // A primary, and `of` containers for the kinds of primary that have them.
     ExpressionPtr parseReference()
     {
+        Nested level(*this);
         std::size_t begin = start();
         auto primary = parsePrimary();
         auto withContainer = [&](ExpressionPtr &container) {
@@ -626,6 +702,7 @@ class Parser {
 
     ExpressionPtr parseOperand()
     {
+        Nested level(*this);
         std::size_t begin = start();
         if (acceptSymbol("-"))
             return expression(Negate{parseOperand()}, begin);
@@ -642,7 +719,11 @@ class Parser {
         if (auto [end, error] = std::from_chars(first, last, integer); error == std::errc() && end == last)
             return expression(Literal{Value(integer)}, begin);
         double real = 0;
-        std::from_chars(first, last, real);
+        if (std::from_chars(first, last, real).ec == std::errc::result_out_of_range) {
+            if (!isTooSmall(token.text))
+                throw SyntaxError("The result of a numeric operation was too large.", token.range);
+            real = 0;
+        }
         return expression(Literal{Value(real)}, begin);
     }
 
@@ -828,6 +909,7 @@ class Parser {
     std::size_t position_ = 0;
     std::size_t lastEnd_ = 0;
     const Dictionary *dictionary_ = nullptr;
+    int depth_ = 0;
 };
 
 } // namespace

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Application.hpp"
-#include "ScriptError.hpp"
+#include "Errors.hpp"
 #include "Value.hpp"
 #include "ValueOperations.hpp"
 

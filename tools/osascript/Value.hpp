@@ -42,6 +42,11 @@ using Record = std::vector<std::pair<std::string, Value>>;
 using RecordPtr = std::shared_ptr<Record>;
 using ObjectPtr = std::shared_ptr<ObjectReference>;
 
+// Lists and records nest as deeply as a script makes them (`set L to {L}` in a loop). Freeing one
+// frees what it holds one at a time instead of recursing, so no depth can exhaust the stack.
+ListPtr makeList(List items = {});
+RecordPtr makeRecord(Record fields = {});
+
 // AppleScript classes the language itself knows, for `as` and for error texts.
 enum class ValueClass { Text, Integer, Real, Number, Boolean, ListValue, RecordValue };
 
@@ -64,7 +69,7 @@ class Value {
     Value(Constant value) : storage_(std::move(value)) {}
     Value(ObjectPtr value) : storage_(std::move(value)) {}
 
-    static Value list(List items = {}) { return Value(std::make_shared<List>(std::move(items))); }
+    static Value list(List items = {}) { return Value(makeList(std::move(items))); }
 
     const Storage &storage() const noexcept { return storage_; }
     template <typename T> bool is() const noexcept { return std::holds_alternative<T>(storage_); }

@@ -1,19 +1,45 @@
 #include "ValueOperations.hpp"
 
-#include "ScriptError.hpp"
+#include "Errors.hpp"
 
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <memory>
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+#include <vector>
+
+// ICU's UTF-8 macros are written with C casts.
+#pragma GCC diagnostic ignored "-Wold-style-cast"
 
 namespace wheelbox::osascript {
 namespace {
 
 [[noreturn]] void cannotMake(const Value &value, std::string_view type)
 {
-    throw ScriptError("Can’t make " + describeValue(value) + " into type " + std::string(type) + ".",
-                      errorNumber::cannotCoerce);
+    throw ExecutionError("Can’t make " + describeValue(value) + " into type " + std::string(type) + ".",
+                         errorNumber::cannotCoerce);
 }
+
+// Lists may hold themselves (`set end of L to L`) or nest without end: every walk through nested
+// values stops at this depth rather than recurse forever.
+constexpr int deepestNesting = 512;
+thread_local int nesting = 0;
+
+// One level deeper for the walk it lives in; past the limit, the coercion error for `value`.
+class Nested {
+  public:
+    Nested(const Value &value, std::string_view type)
+    {
+        if (nesting >= deepestNesting)
+            cannotMake(value, type);
+        ++nesting;
+    }
+    ~Nested() { --nesting; }
+    Nested(const Nested &) = delete;
+    Nested &operator=(const Nested &) = delete;
+};
 
 std::string_view trimSpaces(std::string_view text) noexcept
 {
@@ -42,60 +68,6 @@ std::optional<Value> parseNumber(std::string_view text)
     return std::nullopt;
 }
 
-// Decodes one UTF-8 sequence; malformed bytes come back one at a time as themselves.
-char32_t decode(std::string_view text, std::size_t &at) noexcept
-{
-    auto byte = static_cast<unsigned char>(text[at]);
-    int length = byte < 0x80           ? 1
-                 : (byte >> 5) == 0x6  ? 2
-                 : (byte >> 4) == 0xE  ? 3
-                 : (byte >> 3) == 0x1E ? 4
-                                       : 0;
-    if (length == 0 || at + static_cast<std::size_t>(length) > text.size()) {
-        ++at;
-        return byte;
-    }
-    char32_t code = length == 1 ? byte : byte & (0x7F >> length);
-    for (int i = 1; i < length; ++i)
-        code = (code << 6) | (static_cast<unsigned char>(text[at + static_cast<std::size_t>(i)]) & 0x3F);
-    at += static_cast<std::size_t>(length);
-    return code;
-}
-
-void encode(char32_t code, std::string &out)
-{
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
-
-char32_t lowerCase(char32_t c) noexcept
-{
-    if ((c >= U'A' && c <= U'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3AB) ||
-        (c >= 0x410 && c <= 0x42F))
-        return c + 32;
-    if (c >= 0x400 && c <= 0x40F)
-        return c + 80;
-    if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x138 && c != 0x149 && c != 0x17F) {
-        bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-        if (oddUpper ? (c % 2 == 1) : (c % 2 == 0))
-            return c + 1;
-    }
-    return c;
-}
-
 int compareText(const std::string &left, const std::string &right)
 {
     return foldCase(left).compare(foldCase(right));
@@ -109,6 +81,44 @@ double realOf(const Value &value)
 }
 
 } // namespace
+
+namespace {
+
+// Containers whose last owner let go, freed in turn by the outermost release.
+template <typename Container> void release(Container *container) noexcept
+{
+    thread_local std::vector<std::unique_ptr<Container>> pending;
+    thread_local bool releasing = false;
+    std::unique_ptr<Container> owned(container);
+    if (releasing) {
+        try {
+            pending.push_back(std::move(owned));
+            return;
+        } catch (...) {
+            // Out of memory: free it here, recursing as far as the stack allows.
+        }
+    }
+    releasing = true;
+    owned.reset();
+    while (!pending.empty()) {
+        auto next = std::move(pending.back());
+        pending.pop_back();
+        next.reset();
+    }
+    releasing = false;
+}
+
+} // namespace
+
+ListPtr makeList(List items)
+{
+    return ListPtr(new List(std::move(items)), [](List *list) noexcept { release(list); });
+}
+
+RecordPtr makeRecord(Record fields)
+{
+    return RecordPtr(new Record(std::move(fields)), [](Record *record) noexcept { release(record); });
+}
 
 Value::Value(std::int64_t value)
 {
@@ -158,6 +168,7 @@ std::string toText(const Value &value, std::string_view delimiter)
         std::string operator()(const MissingValue &) const { return "missing value"; }
         std::string operator()(const ListPtr &list) const
         {
+            Nested level(value, "text");
             std::string text;
             for (std::size_t i = 0; i < list->size(); ++i) {
                 if (i > 0)
@@ -180,8 +191,10 @@ Value toNumber(const Value &value)
         if (auto number = parseNumber(*text))
             return *number;
     }
-    if (auto list = value.getIf<ListPtr>(); list && (*list)->size() == 1)
+    if (auto list = value.getIf<ListPtr>(); list && (*list)->size() == 1) {
+        Nested level(value, "number");
         return toNumber((*list)->front());
+    }
     cannotMake(value, "number");
 }
 
@@ -201,6 +214,22 @@ std::int64_t toInteger(const Value &value)
     return static_cast<std::int64_t>(rounded);
 }
 
+std::int64_t checkedInteger(double number, const Value &source)
+{
+    double rounded = std::nearbyint(number);
+    // 2^63 is the first double past the range; NaN fails both tests.
+    if (!(rounded >= -9223372036854775808.0 && rounded < 9223372036854775808.0))
+        cannotMake(source, "integer");
+    return static_cast<std::int64_t>(rounded);
+}
+
+double checkedReal(double number, const Value &source)
+{
+    if (!std::isfinite(number))
+        cannotMake(source, "real");
+    return number;
+}
+
 bool toBoolean(const Value &value)
 {
     if (auto boolean = value.getIf<bool>())
@@ -214,8 +243,10 @@ bool toBoolean(const Value &value)
     }
     if (auto integer = value.getIf<std::int64_t>(); integer && (*integer == 0 || *integer == 1))
         return *integer == 1;
-    if (auto list = value.getIf<ListPtr>(); list && (*list)->size() == 1)
+    if (auto list = value.getIf<ListPtr>(); list && (*list)->size() == 1) {
+        Nested level(value, "boolean");
         return toBoolean((*list)->front());
+    }
     cannotMake(value, "boolean");
 }
 
@@ -224,12 +255,12 @@ ListPtr toList(const Value &value)
     if (auto list = value.getIf<ListPtr>())
         return *list;
     if (auto record = value.getIf<RecordPtr>()) {
-        auto items = std::make_shared<List>();
+        auto items = makeList();
         for (const auto &[label, item] : **record)
             items->push_back(item);
         return items;
     }
-    return std::make_shared<List>(List{value});
+    return makeList(List{value});
 }
 
 Value coerce(const Value &value, ValueClass to, std::string_view delimiter)
@@ -264,6 +295,9 @@ bool valuesEqual(const Value &left, const Value &right)
     if (auto text = left.getIf<std::string>())
         return compareText(*text, right.as<std::string>()) == 0;
     if (auto list = left.getIf<ListPtr>()) {
+        if (*list == right.as<ListPtr>())
+            return true;
+        Nested level(left, "list");
         const auto &other = *right.as<ListPtr>();
         if ((*list)->size() != other.size())
             return false;
@@ -274,6 +308,9 @@ bool valuesEqual(const Value &left, const Value &right)
         return true;
     }
     if (auto record = left.getIf<RecordPtr>()) {
+        if (*record == right.as<RecordPtr>())
+            return true;
+        Nested level(left, "record");
         const auto &other = *right.as<RecordPtr>();
         if ((*record)->size() != other.size())
             return false;
@@ -342,7 +379,8 @@ Value arithmetic(ArithmeticOperator op, const Value &leftOperand, const Value &r
     double a = realOf(left);
     double b = realOf(right);
     auto divisionByZero = [&] {
-        throw ScriptError("Can’t divide " + describeValue(left) + " by zero.", errorNumber::divisionByZero);
+        throw ExecutionError("Can’t divide " + describeValue(left) + " by zero.",
+                             errorNumber::divisionByZero);
     };
     switch (op) {
     case ArithmeticOperator::Add:
@@ -358,7 +396,7 @@ Value arithmetic(ArithmeticOperator op, const Value &leftOperand, const Value &r
     case ArithmeticOperator::IntegerDivide:
         if (b == 0)
             divisionByZero();
-        return Value(static_cast<std::int64_t>(std::trunc(a / b)));
+        return Value(checkedInteger(std::trunc(a / b), Value(a / b)));
     case ArithmeticOperator::Modulo:
         if (b == 0)
             divisionByZero();
@@ -384,7 +422,7 @@ Value concatenate(const Value &left, const Value &right, std::string_view delimi
             return Value(*text + toText(right, delimiter));
     }
     if (auto record = left.getIf<RecordPtr>(); record && right.is<RecordPtr>()) {
-        auto merged = std::make_shared<Record>(**record);
+        auto merged = makeRecord(**record);
         for (const auto &[label, item] : *right.as<RecordPtr>()) {
             bool present = false;
             for (const auto &entry : *merged)
@@ -394,7 +432,7 @@ Value concatenate(const Value &left, const Value &right, std::string_view delimi
         }
         return Value(merged);
     }
-    auto joined = std::make_shared<List>(*toList(left));
+    auto joined = makeList(*toList(left));
     auto tail = toList(right);
     joined->insert(joined->end(), tail->begin(), tail->end());
     return Value(joined);
@@ -419,19 +457,27 @@ struct DescribeVisitor {
     }
     std::string operator()(const ListPtr &list) const
     {
+        if (nesting >= deepestNesting)
+            return "{…}";
+        ++nesting;
         std::string text = "{";
         for (std::size_t i = 0; i < list->size(); ++i)
             text += (i > 0 ? ", " : "") + describeValue((*list)[i]);
+        --nesting;
         return text + "}";
     }
     std::string operator()(const RecordPtr &record) const
     {
+        if (nesting >= deepestNesting)
+            return "{…}";
+        ++nesting;
         std::string text = "{";
         bool first = true;
         for (const auto &[label, item] : *record) {
             text += (first ? "" : ", ") + label + ":" + describeValue(item);
             first = false;
         }
+        --nesting;
         return text + "}";
     }
     std::string operator()(const ObjectPtr &object) const { return object->describe(); }
@@ -449,12 +495,14 @@ std::string formatResult(const Value &value)
     if (auto text = value.getIf<std::string>())
         return *text;
     if (auto list = value.getIf<ListPtr>()) {
+        Nested level(value, "text");
         std::string text;
         for (std::size_t i = 0; i < (*list)->size(); ++i)
             text += (i > 0 ? ", " : "") + formatResult((**list)[i]);
         return text;
     }
     if (auto record = value.getIf<RecordPtr>()) {
+        Nested level(value, "text");
         std::string text;
         bool first = true;
         for (const auto &[label, item] : **record) {
@@ -470,32 +518,47 @@ std::string foldCase(std::string_view text)
 {
     std::string folded;
     folded.reserve(text.size());
-    std::size_t at = 0;
-    while (at < text.size()) {
-        auto byte = static_cast<unsigned char>(text[at]);
-        if (byte < 0x80) {
-            folded += static_cast<char>(byte >= 'A' && byte <= 'Z' ? byte + 32 : byte);
-            ++at;
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(text.data());
+    auto length = static_cast<std::int32_t>(text.size());
+    for (std::int32_t at = 0; at < length;) {
+        std::int32_t start = at;
+        UChar32 code;
+        U8_NEXT(bytes, at, length, code);
+        UChar32 fold = code < 0 ? code : u_foldCase(code, U_FOLD_CASE_DEFAULT);
+        if (fold == code) {
+            // Unchanged, or not UTF-8: the bytes as they were.
+            folded.append(text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(at - start)));
             continue;
         }
-        std::size_t start = at;
-        char32_t code = decode(text, at);
-        char32_t lower = lowerCase(code);
-        if (lower == code)
-            folded.append(text.substr(start, at - start));
-        else
-            encode(lower, folded);
+        std::uint8_t encoded[U8_MAX_LENGTH];
+        std::int32_t size = 0;
+        U8_APPEND_UNSAFE(encoded, size, fold);
+        folded.append(reinterpret_cast<const char *>(encoded), static_cast<std::size_t>(size));
     }
     return folded;
 }
 
+std::vector<std::string> characters(std::string_view text)
+{
+    std::vector<std::string> result;
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(text.data());
+    auto length = static_cast<std::int32_t>(text.size());
+    for (std::int32_t at = 0; at < length;) {
+        std::int32_t start = at;
+        U8_FWD_1(bytes, at, length);
+        result.emplace_back(
+            text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(at - start)));
+    }
+    return result;
+}
+
 std::size_t characterCount(std::string_view text) noexcept
 {
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(text.data());
+    auto length = static_cast<std::int32_t>(text.size());
     std::size_t count = 0;
-    for (std::size_t at = 0; at < text.size();) {
-        decode(text, at);
-        ++count;
-    }
+    for (std::int32_t at = 0; at < length; ++count)
+        U8_FWD_1(bytes, at, length);
     return count;
 }
 
@@ -506,12 +569,14 @@ std::optional<std::string> characterAt(std::string_view text, std::int64_t index
         index += count + 1;
     if (index < 1 || index > count)
         return std::nullopt;
-    std::size_t at = 0;
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(text.data());
+    auto length = static_cast<std::int32_t>(text.size());
+    std::int32_t at = 0;
     for (std::int64_t i = 1; i < index; ++i)
-        decode(text, at);
-    std::size_t start = at;
-    decode(text, at);
-    return std::string(text.substr(start, at - start));
+        U8_FWD_1(bytes, at, length);
+    std::int32_t start = at;
+    U8_FWD_1(bytes, at, length);
+    return std::string(text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(at - start)));
 }
 
 } // namespace wheelbox::osascript

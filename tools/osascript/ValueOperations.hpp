@@ -5,9 +5,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // AppleScript's own semantics for values: coercions, comparisons, arithmetic and the way results
-// are written. Every failure is a ScriptError with AppleScript's number.
+// are written. Every failure is a ExecutionError with AppleScript's number.
 namespace wheelbox::osascript {
 
 enum class ArithmeticOperator { Add, Subtract, Multiply, Divide, IntegerDivide, Modulo, Power };
@@ -22,6 +23,11 @@ double toReal(const Value &value);
 // Numbers keep their class; text that reads as an integer becomes one.
 Value toNumber(const Value &value);
 std::int64_t toInteger(const Value &value);
+// `number`, computed from `source`, as a whole number for a player or a clock: rounded to the
+// nearest, and the coercion error for `source` when it is NaN or beyond 64 bits.
+std::int64_t checkedInteger(double number, const Value &source);
+// `number`, computed from `source`, when it is finite; the coercion error for `source` otherwise.
+double checkedReal(double number, const Value &source);
 bool toBoolean(const Value &value);
 ListPtr toList(const Value &value);
 Value coerce(const Value &value, ValueClass to, std::string_view delimiter);
@@ -42,9 +48,13 @@ std::string describeValue(const Value &value);
 // The value as osascript prints a result: text bare, lists joined with ", ".
 std::string formatResult(const Value &value);
 
-// Case folding for AppleScript's default `ignoring case` comparisons (Latin, Greek, Cyrillic).
+// Unicode's simple case folding, for AppleScript's default `ignoring case` comparisons. Bytes that
+// are not UTF-8 stay as they are.
 std::string foldCase(std::string_view text);
+// Characters are code points; an ill-formed UTF-8 sequence counts as one.
 std::size_t characterCount(std::string_view text) noexcept;
+// Every character of `text`, in one pass.
+std::vector<std::string> characters(std::string_view text);
 // The 1-based character `index` (negative counts from the end), or nothing when out of range.
 std::optional<std::string> characterAt(std::string_view text, std::int64_t index);
 

@@ -1,5 +1,7 @@
 #include "lib/mpd/MpdConnection.hpp"
 
+#include "lib/mpd/MpdArgument.hpp"
+
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
@@ -30,7 +32,10 @@ unsigned parsePort(std::string_view text)
 // up at once is not.
 unsigned libraryTimeout(std::chrono::milliseconds timeout) noexcept
 {
-    auto milliseconds = static_cast<unsigned>(std::max<std::chrono::milliseconds::rep>(timeout.count(), 1));
+    // libmpdclient takes an unsigned count; six weeks is as good as forever.
+    constexpr std::chrono::milliseconds::rep longest = 4'000'000'000;
+    auto milliseconds =
+        static_cast<unsigned>(std::clamp<std::chrono::milliseconds::rep>(timeout.count(), 1, longest));
 #if !LIBMPDCLIENT_CHECK_VERSION(2, 21, 0)
     milliseconds = (milliseconds + 999) / 1000 * 1000;
 #endif
@@ -70,14 +75,14 @@ MpdAddress defaultMpdAddress()
 
 MpdConnection MpdConnection::open(const MpdAddress &address, std::chrono::milliseconds timeout)
 {
-    ConnectionPtr connection(
-        mpd_connection_new(address.host.c_str(), address.port, static_cast<unsigned>(timeout.count())));
+    // The connect and the greeting are bounded by this timeout too, so it needs the same rounding.
+    ConnectionPtr connection(mpd_connection_new(address.host.c_str(), address.port, libraryTimeout(timeout)));
     if (!connection)
         throw MpdError("Out of memory", MPD_ERROR_OOM, std::nullopt);
     MpdConnection result(std::move(connection));
     result.check();
     if (address.password) {
-        mpd_run_password(result.get(), address.password->c_str());
+        mpd_run_password(result.get(), argument(*address.password));
         result.check();
     }
     return result;

@@ -1,6 +1,9 @@
 #include "platform/linux/LinuxRunningApplications.hpp"
 
-#include <netdb.h>
+#include "lib/glib/AsyncWait.hpp"
+#include "lib/glib/BusConnection.hpp"
+#include "lib/posix/FileDescriptor.hpp"
+
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -11,27 +14,14 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace wheelbox {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
-    ~FileDescriptor()
-    {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-    int get() const noexcept { return fd_; }
-
-  private:
-    int fd_;
-};
+using posix::FileDescriptor;
 
 // Waits for `events` on fd until the deadline.
 bool waitFor(int fd, short events, SteadyClock::time_point deadline)
@@ -99,63 +89,31 @@ bool mpdGreets(const mpd::MpdAddress &address, std::chrono::milliseconds timeout
             length += 1;
         return greets(AF_UNIX, reinterpret_cast<const sockaddr *>(&local), length, deadline);
     }
-    addrinfo hints{};
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_ADDRCONFIG;
-    addrinfo *found = nullptr;
-    auto port = std::to_string(address.port);
-    if (getaddrinfo(address.host.c_str(), port.c_str(), &hints, &found) != 0)
-        return false;
-    std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> owner(found, freeaddrinfo);
-    for (auto *candidate = found; candidate; candidate = candidate->ai_next) {
-        if (greets(candidate->ai_family, candidate->ai_addr, candidate->ai_addrlen, deadline))
+    // getaddrinfo has no deadline of its own; the resolver's lookup is cancelled at ours.
+    glib::ObjectPtr<GResolver> resolver(g_resolver_get_default());
+    std::vector<glib::ObjectPtr<GSocketAddress>> candidates;
+    {
+        glib::AsyncWait lookup(deadline);
+        g_resolver_lookup_by_name_async(resolver.get(), address.host.c_str(), lookup.cancellable(),
+                                        glib::AsyncWait::ready, &lookup);
+        GError *error = nullptr;
+        GList *found = g_resolver_lookup_by_name_finish(resolver.get(), lookup.wait(), &error);
+        g_clear_error(&error);
+        for (GList *item = found; item; item = item->next) {
+            candidates.emplace_back(
+                g_inet_socket_address_new(G_INET_ADDRESS(item->data), static_cast<guint16>(address.port)));
+        }
+        g_resolver_free_addresses(found);
+    }
+    for (const auto &candidate : candidates) {
+        sockaddr_storage native{};
+        if (!g_socket_address_to_native(candidate.get(), &native, sizeof(native), nullptr))
+            continue;
+        auto length = static_cast<socklen_t>(g_socket_address_get_native_size(candidate.get()));
+        if (greets(native.ss_family, reinterpret_cast<const sockaddr *>(&native), length, deadline))
             return true;
     }
     return false;
-}
-
-// Connecting has no timeout of its own, and a bus that accepts but never authenticates would
-// hold the caller forever; so it runs on a private main context that gives up at the deadline.
-glib::ObjectPtr<GDBusConnection> connectWithin(const char *address, std::chrono::milliseconds timeout)
-{
-    struct Attempt {
-        GDBusConnection *connection = nullptr;
-        bool finished = false;
-        bool timedOut = false;
-    } attempt;
-    glib::MainContextPtr context(g_main_context_new());
-    g_main_context_push_thread_default(context.get());
-    glib::ObjectPtr<GCancellable> cancellable(g_cancellable_new());
-    auto flags = static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                                   G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION);
-    g_dbus_connection_new_for_address(
-        address, flags, nullptr, cancellable.get(),
-        [](GObject *, GAsyncResult *result, gpointer data) {
-            auto *finished = static_cast<Attempt *>(data);
-            finished->connection = g_dbus_connection_new_for_address_finish(result, nullptr);
-            finished->finished = true;
-        },
-        &attempt);
-    GSource *timer = g_timeout_source_new(static_cast<guint>(timeout.count()));
-    g_source_set_callback(
-        timer,
-        [](gpointer data) {
-            static_cast<Attempt *>(data)->timedOut = true;
-            return G_SOURCE_REMOVE;
-        },
-        &attempt, nullptr);
-    g_source_attach(timer, context.get());
-    while (!attempt.finished && !attempt.timedOut)
-        g_main_context_iteration(context.get(), TRUE);
-    if (!attempt.finished) {
-        g_cancellable_cancel(cancellable.get());
-        while (!attempt.finished)
-            g_main_context_iteration(context.get(), TRUE);
-    }
-    g_source_destroy(timer);
-    g_source_unref(timer);
-    g_main_context_pop_thread_default(context.get());
-    return glib::ObjectPtr<GDBusConnection>(attempt.connection);
 }
 
 } // namespace
@@ -183,29 +141,23 @@ bool LinuxRunningApplications::busNameHasOwner()
 {
     if (bus_ && g_dbus_connection_is_closed(bus_.get()))
         bus_.reset();
+    // One budget for the connect and the question.
+    auto deadline = SteadyClock::now() + settings_.timeout;
     if (!bus_) {
-        // A connection of our own: the process-wide shared one would end the program when the
-        // bus goes away.
-        GError *error = nullptr;
-        glib::CharPtr sessionAddress;
-        if (!settings_.busAddress) {
-            sessionAddress.reset(g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &error));
-            if (!sessionAddress) {
-                g_clear_error(&error);
-                return false;
-            }
-        }
-        const char *address = settings_.busAddress ? settings_.busAddress->c_str() : sessionAddress.get();
-        bus_ = connectWithin(address, settings_.timeout);
-        if (!bus_)
+        try {
+            bus_ = glib::connectBus(settings_.busAddress, settings_.timeout);
+        } catch (const glib::GLibError &) {
             return false;
+        }
     }
 
     GError *error = nullptr;
     glib::VariantPtr reply(g_dbus_connection_call_sync(
         bus_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
         g_variant_new("(s)", settings_.spotifyBusName.c_str()), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE,
-        static_cast<int>(settings_.timeout.count()), nullptr, &error));
+        static_cast<int>(std::max<std::chrono::milliseconds::rep>(
+            1, std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count())),
+        nullptr, &error));
     if (!reply) {
         g_clear_error(&error);
         return false;

@@ -1,5 +1,6 @@
 #include "platform/linux/MpdLibrarySource.hpp"
 
+#include "lib/mpd/MpdArgument.hpp"
 #include "lib/mpd/MpdIdentity.hpp"
 
 #include <strings.h>
@@ -250,9 +251,12 @@ class LibraryReader {
             positions.emplace(uris[i], i);
 
         for (auto &name : names) {
+            // A name no command could carry names no playlist that can be read.
+            if (!mpd::isValidPlaylistName(name))
+                continue;
             auto doing = "read the stored playlist \"" + name + "\"";
             LibraryPlaylist playlist;
-            if (!mpd_send_list_playlist(connection, name.c_str()))
+            if (!mpd_send_list_playlist(connection, mpd::argument(name)))
                 check(doing);
             while (auto *pair = mpd_recv_pair_named(connection, "file")) {
                 // Entries no longer in the database (deleted files, streams) have no song to be.

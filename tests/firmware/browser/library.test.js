@@ -112,7 +112,7 @@ describe('library', () => {
     await page.keyboard.press('Escape');
     await waitForScreen(page, 'Albums');
     await page.keyboard.press('Enter');
-    await page.waitForFunction(() => document.getElementById('toast').textContent.startsWith('Unknown library path'));
+    await page.waitForFunction(() => document.getElementById('toast').textContent === 'That list is no longer in your library.');
     assert.equal((await waitForScreen(page, 'Albums')).title, 'Albums');
     await page.close();
   });

@@ -97,12 +97,14 @@ describe('native contract', () => {
     await page.clock.fastForward(2_000);
     const sleep = await waitForMessage(page, 'setFirmwareAwake');
     assert.deepEqual(sleep.params, { awake: false });
-    assert.equal(await page.evaluate(() => document.getElementById('screen').classList.contains('asleep')), true);
-    // The chassis click wakes it, like any input.
+    assert.equal(await page.evaluate(() => document.getElementById('screen').classList.contains('dark')), true);
+    // The chassis click wakes it, like any input; it asks for now playing at once and lights up
+    // with it.
     await page.evaluate(() => window.veltoChassisClick());
     const wake = await waitForMessage(page, 'setFirmwareAwake', 2);
     assert.deepEqual(wake.params, { awake: true });
-    assert.equal(await page.evaluate(() => document.getElementById('screen').classList.contains('asleep')), false);
+    await waitForMessage(page, 'getNowPlaying');
+    await page.waitForFunction(() => !document.getElementById('screen').classList.contains('dark'));
     // And again through the wheel.
     await page.clock.fastForward(31_000);
     await waitForMessage(page, 'setFirmwareAwake', 3);
@@ -142,8 +144,8 @@ describe('native contract', () => {
     await choose(page, 'Settings');
     await page.waitForFunction(() => [...document.querySelectorAll('.row-value')].some((v) => v.textContent === 'On'));
     let s = await screen(page);
-    assert.deepEqual(s.rows, ['Shuffle', 'Repeat', 'Source', 'Always on Top', 'Refresh Library']);
-    assert.deepEqual(s.values, ['Off', 'Off', 'System', 'On', '']);
+    assert.deepEqual(s.rows, ['Shuffle', 'Repeat', 'Source', 'Always on Top', 'Body', 'Refresh Library']);
+    assert.deepEqual(s.values, ['Off', 'Off', 'System', 'On', 'Graphite', '']);
     for (const row of ['Shuffle', 'Repeat', 'Repeat', 'Source', 'Always on Top']) await choose(page, row);
     await waitForMessage(page, 'setAlwaysOnTop');
     const changes = (await sent(page)).filter((m) => ['setPlaybackSetting', 'setTransport', 'setAlwaysOnTop'].includes(m.method)).map((m) => [m.method, m.params]);
@@ -155,9 +157,36 @@ describe('native contract', () => {
       ['setAlwaysOnTop', { enabled: false }],
     ]);
     s = await screen(page);
-    assert.deepEqual(s.values, ['On', 'All', 'Music', 'Off', '']);
+    assert.deepEqual(s.values, ['On', 'All', 'Music', 'Off', 'Graphite', '']);
     await choose(page, 'Refresh Library');
     assert.deepEqual((await waitForMessage(page, 'refreshLibrary')).params, { path: 'music' });
+    await page.close();
+  });
+
+  test('failures on screen: normal ends show nothing, the bridge in plain words, players as they are', async () => {
+    const page = await browser.open();
+    await waitForMessage(page, 'ready');
+    const cases = [
+      ['Superseded native request: playPause', null],
+      ['Cancelled native request: playPause', null],
+      ['Expired native request: playPause', 'Wheelbox was too busy to do that. Try again.'],
+      ['Unknown native method: playPause', 'This version of Wheelbox can’t do that.'],
+      ['Music got an error: Can’t get player state.', 'Music got an error: Can’t get player state.'],
+      ['Spotify is not running.', 'Spotify is not running.'],
+    ];
+    for (const [failure, shown] of cases) {
+      await page.evaluate((text) => {
+        window.__standIn.options.failures.playPause = text;
+        const toast = document.getElementById('toast');
+        toast.className = 'toast';
+        toast.textContent = '';
+      }, failure);
+      const answered = (await sent(page, 'playPause')).length + 1;
+      await page.keyboard.press(' ');
+      await waitForMessage(page, 'playPause', answered);
+      await page.waitForTimeout(50);
+      assert.equal(await toast(page), shown, failure);
+    }
     await page.close();
   });
 

@@ -19,6 +19,22 @@ const ARGS = [
   '--disable-sync',
 ];
 
+// Counts what the page asks to run: animation frames and timers (window.__frames, __timeouts).
+function countFrames() {
+  window.__frames = 0;
+  window.__timeouts = 0;
+  const request = window.requestAnimationFrame.bind(window);
+  window.requestAnimationFrame = (callback) => {
+    window.__frames++;
+    return request(callback);
+  };
+  const set = window.setTimeout.bind(window);
+  window.setTimeout = (...args) => {
+    window.__timeouts++;
+    return set(...args);
+  };
+}
+
 export const SIZES = {
   large: { width: 470, height: 770 },
   medium: { width: 353, height: 578 },
@@ -39,12 +55,14 @@ export async function startBrowser() {
   return {
     server,
     context,
-    /** A page with the firmware loaded over the stand-in native side. */
-    async open({ size = SIZES.large, standIn = {}, native = true } = {}) {
+    /** A page with the firmware loaded over the stand-in native side (`clock`: Playwright's clock). */
+    async open({ size = SIZES.large, standIn = {}, native = true, clock = false } = {}) {
       const page = await context.newPage();
       const errors = [];
       page.on('pageerror', (error) => errors.push(error));
       await page.setViewportSize(size);
+      if (clock) await page.clock.install();
+      await page.addInitScript(countFrames);
       if (native) await installStandIn(page, standIn);
       await page.goto(server.url);
       await page.waitForFunction(() => document.getElementById('stage')?.classList.contains('ready'));

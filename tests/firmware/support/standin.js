@@ -3,7 +3,8 @@
 // window.veltoNative.resolve with records shaped like the native program's. The library has a few
 // artists and albums, a playlist and a 100,000-song "music/songs" list.
 //
-// Options: { songCount, libraryAvailable, nowPlaying, failures: {method: text}, delays: {method: ms},
+// Options: { songCount, libraryAvailable, unavailableReason (the retry row's subtitle), nowPlaying,
+// about (fields that replace the about record's), failures: {method: text}, delays: {method: ms},
 // held: [method] (kept unanswered in window.__standIn.held for the test to answer) }.
 // Tests reach the state as window.__standIn (sent messages, current now-playing, options).
 
@@ -69,7 +70,9 @@ function standIn(options) {
 
   function unavailable(path) {
     const title = path.includes('playlist') ? 'Playlists' : path.includes('artists') ? 'Artists' : path.includes('songs') ? 'Songs' : path.includes('albums') ? 'Albums' : path.includes('genres') ? 'Genres' : 'Music';
-    return { id: path, title, items: [{ id: 'music-unavailable', title: 'Retry Music Library', kind: 'action', hasChildren: false, playable: false }] };
+    const row = { id: 'music-unavailable', title: 'Retry Music Library', kind: 'action', hasChildren: false, playable: false };
+    if (state.options.unavailableReason) row.subtitle = state.options.unavailableReason;
+    return { id: path, title, items: [row] };
   }
 
   function list(path) {
@@ -166,7 +169,7 @@ function standIn(options) {
       state.awake = p.awake !== false;
       return { awake: state.awake };
     },
-    getAbout: () => ({ capacity: '512.11 GB', available: '203.4 GB', version: '0.1.0', serial: 'VTK7M2QX9PA', relatedMac: 'studio-desk' }),
+    getAbout: () => ({ capacity: '512.11 GB', available: '203.4 GB', version: '0.1.0', serial: 'VTK7M2QX9PA', relatedMac: 'studio-desk', ...state.options.about }),
   };
 
   function answer(body) {

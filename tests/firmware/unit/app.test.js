@@ -1,49 +1,23 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { App, IDLE_MS, SEEK_DEBOUNCE_MS } from '../../../firmware/js/app.js';
+import { App, FAST_LETTER_STEPS, IDLE_MS, READY_RETRY_MS, SEEK_DEBOUNCE_MS, WAKE_DEADLINE_MS } from '../../../firmware/js/app.js';
 import { BridgeClient } from '../../../firmware/js/bridge.js';
-
-// A clock whose timers run only when the test moves time on.
-function fakeClock() {
-  let now = 0;
-  let next = 1;
-  const timers = new Map();
-  return {
-    now: () => now,
-    setTimeout(fn, ms = 0) {
-      timers.set(next, { at: now + ms, fn });
-      return next++;
-    },
-    clearTimeout(id) {
-      timers.delete(id);
-    },
-    advance(ms) {
-      const end = now + ms;
-      for (;;) {
-        const due = [...timers].filter(([, t]) => t.at <= end).sort((a, b) => a[1].at - b[1].at)[0];
-        if (!due) break;
-        timers.delete(due[0]);
-        now = due[1].at;
-        due[1].fn();
-      }
-      now = end;
-    },
-  };
-}
+import { pageStorage } from '../../../firmware/js/storage.js';
+import { fakeClock } from '../support/clock.js';
 
 const settle = () => new Promise((resolve) => setImmediate(resolve));
 
 const song = (n) => ({ id: `music-track:${String(n).padStart(16, '0')}`, title: `S${n}`, subtitle: 'A', kind: 'track', hasChildren: false, playable: true });
 
 /** An App over a bridge whose answers the test gives by hand. */
-function rig() {
+function rig({ prefs = null } = {}) {
   const clock = fakeClock();
   const sent = [];
   const bridge = new BridgeClient({ post: (body) => sent.push(body), timers: clock, idPrefix: 't' });
   const calls = [];
   const view = new Proxy({}, { get: (_, name) => (...args) => calls.push([name, ...args]) });
   const sound = { tick() {}, press() {}, knock() {} };
-  const app = new App({ bridge, view, sound, timers: clock, now: clock.now, random: () => 0 });
+  const app = new App({ bridge, view, sound, timers: clock, now: clock.now, random: () => 0, prefs });
   const last = (method) => [...sent].reverse().find((m) => m.method === method);
   const answer = async (method, payload) => {
     const message = last(method);
@@ -92,9 +66,9 @@ test('a list answer that arrives after its screen was left changes nothing', asy
 test('a failed list shows the native text and returns to where the user was', async () => {
   const { app, answer, messages } = rig();
   app.input('select');
-  await answer('getList', { error: 'Unknown library path: music' });
+  await answer('getList', { error: 'Music got an error: Can’t get library.' });
   assert.equal(app.stack.length, 1);
-  assert.deepEqual(messages(), ['Unknown library path: music']);
+  assert.deepEqual(messages(), ['Music got an error: Can’t get library.']);
 });
 
 test('a setting that the native side refuses goes back to its old value', async () => {
@@ -210,4 +184,208 @@ test('the retry row refreshes the library and shows the new list in place', asyn
   await answer('refreshLibrary', { result: { id: 'music', title: 'Music', items: [{ id: 'music/songs', title: 'Songs', kind: 'container', hasChildren: true, playable: false }] } });
   assert.equal(app.stack.length, 2);
   assert.equal(app.screen.items[0].title, 'Songs');
+});
+
+test('a failed "ready" is sent again with growing waits, and shown only once', async () => {
+  const { app, sent, clock, answer, messages } = rig();
+  app.start();
+  const readies = () => sent.filter((m) => m.method === 'ready').length;
+  for (let attempt = 0; attempt < 3; attempt++) {
+    await answer('ready', { error: 'Expired native request: ready' });
+    clock.advance(READY_RETRY_MS[attempt] - 1);
+    assert.equal(readies(), attempt + 1);
+    clock.advance(1);
+    assert.equal(readies(), attempt + 2);
+  }
+  assert.deepEqual(messages(), ['Wheelbox was too busy to do that. Try again.'], 'the first failure only');
+  await answer('ready', { result: { bridgeVersion: 1, transport: 'music', volume: 20, nowPlaying: null } });
+  assert.equal(app.ready, true);
+  assert.equal(app.volume, 20);
+  clock.advance(READY_RETRY_MS.at(-1) * 3);
+  assert.equal(readies(), 4, 'no more once answered');
+});
+
+test('a "ready" retry due while the screen sleeps waits for it to wake', async () => {
+  const { app, sent, clock, answer } = rig();
+  app.start();
+  const readies = () => sent.filter((m) => m.method === 'ready').length;
+  clock.advance(IDLE_MS - READY_RETRY_MS[0] / 2);
+  await answer('ready', { error: 'Expired native request: ready' });
+  clock.advance(READY_RETRY_MS[0]);
+  assert.equal(app.awake, false);
+  clock.advance(READY_RETRY_MS.at(-1) * 3);
+  assert.equal(readies(), 1);
+  app.input('rotate', 1);
+  assert.equal(readies(), 2);
+});
+
+test('without a native side "ready" is not retried', async () => {
+  const clock = fakeClock();
+  const view = new Proxy({}, { get: () => () => {} });
+  const app = new App({ bridge: new BridgeClient({ post: null, timers: clock }), view, sound: { press() {} }, timers: clock, now: clock.now });
+  await app.start();
+  assert.equal(app.readyTimer, null);
+});
+
+test('waking asks for now playing at once and lights up when it is in, or after a deadline', async () => {
+  const { app, sent, clock, answer } = rig();
+  app.start();
+  app.nowPlaying({ source: 'music', title: 'Old', isPlaying: true, duration: 100 });
+  clock.advance(IDLE_MS);
+  assert.deepEqual([app.awake, app.lit], [false, false]);
+  app.input('chassis');
+  assert.deepEqual([app.awake, app.lit], [true, false], 'dark until the reading is in');
+  assert.deepEqual(sent.slice(-2).map((m) => [m.method, m.params]), [['setFirmwareAwake', { awake: true }], ['getNowPlaying', {}]]);
+  await answer('getNowPlaying', { result: { source: 'music', title: 'New', isPlaying: true, duration: 100 } });
+  assert.equal(app.player.state.title, 'New');
+  assert.equal(app.lit, true);
+  // A native side that takes its time: the screen lights at the deadline anyway.
+  clock.advance(IDLE_MS);
+  app.input('chassis');
+  clock.advance(WAKE_DEADLINE_MS - 1);
+  assert.equal(app.lit, false);
+  clock.advance(1);
+  assert.equal(app.lit, true);
+  // A reading that arrives after the screen slept again changes nothing.
+  clock.advance(IDLE_MS);
+  await answer('getNowPlaying', { result: { source: 'music', title: 'Late', isPlaying: true, duration: 100 } });
+  assert.equal(app.player.state.title, 'New');
+  assert.equal(app.lit, false);
+});
+
+test('Shuffle Songs plays the songs shuffled and leaves the Shuffle setting as it was', async () => {
+  const { app, answer, last } = rig();
+  app.settings.repeat = 'All';
+  app.input('rotate', 1);
+  app.input('select'); // Shuffle Songs
+  await answer('getList', { result: { id: 'music/songs', title: 'Songs', items: [song(1), song(2)] } });
+  assert.deepEqual(last('playCollection').params, { path: 'music/songs', id: song(1).id, index: 0, volume: 50, shuffle: 'On', repeat: 'All' });
+  await answer('playCollection', { result: { transport: 'music', nowPlaying: { source: 'music', title: 'S1', isPlaying: true, duration: 10 } } });
+  assert.equal(app.settings.shuffle, 'Off');
+  assert.equal(app.screen.kind, 'nowPlaying');
+  // The next song played from a list goes out with the user's setting again.
+  app.input('menu');
+  app.input('rotate', -1);
+  app.input('select'); // Music
+  await answer('getList', { result: { id: 'music/songs', title: 'Songs', items: [song(1), song(2)] } });
+  app.input('select');
+  assert.equal(last('playCollection').params.shuffle, 'Off');
+});
+
+test('superseded and cancelled answers show nothing; a player error is shown as it is', async () => {
+  const { app, answer, messages } = rig();
+  app.input('playPause');
+  await answer('playPause', { error: 'Superseded native request: playPause' });
+  app.input('playPause');
+  await answer('playPause', { error: 'Cancelled native request: playPause' });
+  assert.deepEqual(messages(), []);
+  app.input('playPause');
+  await answer('playPause', { error: 'Spotify is not running.' });
+  assert.deepEqual(messages(), ['Spotify is not running.']);
+});
+
+test('the body colour is the firmware’s own: kept in storage, and storage that fails loses only it', async () => {
+  const stored = new Map();
+  const storage = { getItem: (k) => stored.get(k) ?? null, setItem: (k, v) => stored.set(k, v) };
+  const worlds = [
+    ['working storage', { localStorage: storage }, 'silver'],
+    ['no storage', {}, 'graphite'],
+    ['storage that throws on access', Object.defineProperty({}, 'localStorage', { get() { throw new Error('SecurityError'); } }), 'graphite'],
+    ['storage that refuses writes', { localStorage: { getItem: () => null, setItem() { throw new Error('QuotaExceededError'); } } }, 'graphite'],
+  ];
+  for (const [name, win, after] of worlds) {
+    const { app, sent, calls } = rig({ prefs: pageStorage(win) });
+    assert.equal(app.settings.body, 'graphite', name);
+    app.input('rotate', 2);
+    app.input('select'); // Settings
+    app.screen.window.select(app.screen.items.findIndex((row) => row.id === 'body'));
+    const before = sent.length;
+    assert.doesNotThrow(() => app.input('select'), name);
+    assert.equal(app.settings.body, 'silver', name);
+    assert.equal(sent.length, before, `${name}: nothing asked of the native side`);
+    assert.ok(calls.some(([call]) => call === 'bodyChanged'), name);
+    // A new page starts from what was kept.
+    assert.equal(rig({ prefs: pageStorage(win) }).app.settings.body, after, name);
+  }
+});
+
+test('a fast spin in a long list shows its initial letter; a slow one or a short list does not', async () => {
+  const { app, answer, clock, calls } = rig();
+  app.input('select'); // Music
+  const items = Array.from({ length: 300 }, (_, i) => ({ ...song(i), title: `${String.fromCharCode(65 + Math.floor(i / 12))} song ${i}` }));
+  await answer('getList', { result: { id: 'music/songs', title: 'Songs', items } });
+  const letters = () => calls.filter(([name]) => name === 'letterShown').map(([, letter]) => letter);
+  for (let i = 0; i < FAST_LETTER_STEPS; i++) {
+    app.input('rotate', 1);
+    clock.advance(200); // slow
+  }
+  assert.deepEqual(letters(), []);
+  for (let i = 0; i < FAST_LETTER_STEPS + 1; i++) {
+    app.input('rotate', 1);
+    clock.advance(30);
+  }
+  assert.deepEqual(letters(), ['A']);
+});
+
+test('a list whose songs share an artist shows it once, in place of a row', async () => {
+  const { app, answer } = rig();
+  app.setLayout({ rows: 6, subtitles: true });
+  app.input('select');
+  await answer('getList', { result: { id: 'music/albums/1', title: 'Album', items: [song(1), song(2), song(3)] } });
+  assert.equal(app.screen.caption, 'A');
+  assert.equal(app.screen.window.visibleRows, 5);
+  // At a size without subtitles the caption goes, and its row comes back.
+  app.setLayout({ rows: 4, subtitles: false });
+  assert.equal(app.screen.window.visibleRows, 4);
+});
+
+test('the unavailable library says why under its retry row', async () => {
+  const { app, answer } = rig();
+  app.input('select');
+  const retry = { id: 'music-unavailable', title: 'Retry Music Library', kind: 'action', hasChildren: false, playable: false };
+  await answer('getList', { result: { id: 'music', title: 'Music', items: [{ ...retry, subtitle: 'Failed to connect to MPD: Connection refused' }] } });
+  assert.equal(app.screen.note, 'Failed to connect to MPD: Connection refused');
+  app.input('menu');
+  app.input('select');
+  await answer('getList', { result: { id: 'music', title: 'Music', items: [retry] } });
+  assert.equal(app.screen.note, 'Wheelbox couldn’t read your music library.');
+});
+
+test('a held back/forward scan moves the clock and ends it where the scan had got', async () => {
+  const { app, clock } = rig();
+  app.nowPlaying({ source: 'music', title: 'T', elapsed: 50, duration: 300, isPlaying: true });
+  app.input('seekBegin', 1);
+  clock.advance(1000);
+  assert.equal(app.player.elapsed(), 50 + 6.25);
+  app.nowPlaying({ source: 'music', title: 'T', elapsed: 58, duration: 300, isPlaying: true }); // a reading during the scan
+  clock.advance(1000);
+  assert.equal(app.player.elapsed(), 58 + 6.25);
+  app.input('seekEnd');
+  assert.equal(app.player.scan, null);
+  assert.equal(app.player.elapsed(), 58 + 6.25);
+});
+
+test('a pushed reading that only moves the clock along as expected redraws nothing', () => {
+  const { app, clock, calls } = rig();
+  const reading = { source: 'music', persistentID: 'A', title: 'T', artist: 'X', elapsed: 10, duration: 200, isPlaying: true };
+  app.nowPlaying(reading);
+  const redraws = () => calls.filter(([name]) => name === 'nowPlayingChanged').length;
+  const first = redraws();
+  clock.advance(1000);
+  app.nowPlaying({ ...reading, elapsed: 11.1 }); // where the clock was, give or take
+  clock.advance(1000);
+  app.nowPlaying({ ...reading, elapsed: 12, volume: 30 });
+  assert.equal(redraws(), first);
+  assert.equal(app.volume, 30);
+  const cases = [
+    ['a seek elsewhere', { ...reading, elapsed: 90 }],
+    ['paused', { ...reading, elapsed: 90, isPlaying: false }],
+    ['another song', { ...reading, elapsed: 90, isPlaying: false, persistentID: 'B', title: 'U' }],
+    ['repeat changed by the player', { ...reading, elapsed: 90, isPlaying: false, persistentID: 'B', title: 'U', repeat: 'All' }],
+  ];
+  for (const [name, next] of cases) {
+    const before = redraws();
+    app.nowPlaying(next);
+    assert.equal(redraws(), before + 1, name);
+  }
 });

@@ -1,6 +1,6 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { batteryPercent, formatQueuePosition, formatRemaining, formatTime } from '../../../firmware/js/format.js';
+import { batteryPercent, formatQueuePosition, formatRemaining, formatTime, initialOf } from '../../../firmware/js/format.js';
 
 test('formatTime', () => {
   const cases = [
@@ -46,4 +46,21 @@ test('battery percent is clamped', () => {
     [NaN, 0],
   ];
   for (const [level, percent] of cases) assert.equal(batteryPercent(level), percent);
+});
+
+test('the letter a title files under', () => {
+  const cases = [
+    ['Glasshouse', 'G'],
+    ['émile', 'E'],
+    ['(What’s the Story)', 'W'],
+    ['  "Quoted"', 'Q'],
+    ['99 Problems', '#'],
+    ['東京', '東'],
+    ['ßtraße', 'S'],
+    ['𝒜 astral letter', '𝒜'],
+    ['…', ''],
+    ['', ''],
+    [null, ''],
+  ];
+  for (const [title, letter] of cases) assert.equal(initialOf(title), letter, String(title));
 });

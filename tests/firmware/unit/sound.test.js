@@ -1,12 +1,14 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { ClickSounds } from '../../../firmware/js/sound.js';
+import { fakeClock } from '../support/clock.js';
+import { ClickSounds, QUIET_SUSPEND_MS } from '../../../firmware/js/sound.js';
 
 // A stand-in for WebAudio that keeps what was rendered and played.
 function fakeAudio({ state = 'running' } = {}) {
   const played = [];
   const buffers = [];
   let resumed = 0;
+  let suspended = 0;
   class Context {
     constructor() {
       this.state = state;
@@ -15,6 +17,11 @@ function fakeAudio({ state = 'running' } = {}) {
     resume() {
       resumed++;
       this.state = 'running';
+      return Promise.resolve();
+    }
+    suspend() {
+      suspended++;
+      this.state = 'suspended';
       return Promise.resolve();
     }
     createBuffer(channels, length, rate) {
@@ -28,12 +35,13 @@ function fakeAudio({ state = 'running' } = {}) {
       return source;
     }
   }
-  return { win: { AudioContext: Context }, played, buffers, resumed: () => resumed };
+  return { win: { AudioContext: Context }, played, buffers, resumed: () => resumed, suspended: () => suspended };
 }
+
 
 test('each sound is rendered once, audible and without clipping, and played per call', () => {
   const audio = fakeAudio({ state: 'suspended' });
-  const sounds = new ClickSounds(audio.win);
+  const sounds = new ClickSounds(audio.win, fakeClock());
   sounds.tick();
   sounds.tick();
   sounds.press();
@@ -57,10 +65,26 @@ test('no audio, or audio that fails, never stops the input that asked for a clic
     { AudioContext: class { createBuffer() { throw new Error('bad'); } } },
   ];
   for (const win of worlds) {
-    const sounds = new ClickSounds(win);
+    const sounds = new ClickSounds(win, fakeClock());
     assert.doesNotThrow(() => {
       sounds.tick();
       sounds.press();
     });
   }
+});
+
+test('a quiet spell suspends the audio context, so silence costs nothing; the next click resumes it', () => {
+  const audio = fakeAudio();
+  const timers = fakeClock();
+  const sounds = new ClickSounds(audio.win, timers);
+  sounds.tick();
+  timers.advance(QUIET_SUSPEND_MS - 1);
+  sounds.tick(); // clicks keep it running
+  timers.advance(QUIET_SUSPEND_MS - 1);
+  assert.equal(audio.suspended(), 0);
+  timers.advance(1);
+  assert.equal(audio.suspended(), 1);
+  sounds.press();
+  assert.equal(audio.resumed(), 1);
+  assert.equal(audio.played.length, 3);
 });

@@ -28,9 +28,9 @@ inline constexpr int handlerFailed = -10000; // a command the application refuse
 } // namespace errorNumber
 
 // A run-time failure: what `on error msg number n` catches and what reaches standard error.
-class ScriptError : public std::runtime_error {
+class ExecutionError : public std::runtime_error {
   public:
-    ScriptError(std::string message, int number) : std::runtime_error(message), number_(number) {}
+    ExecutionError(std::string message, int number) : std::runtime_error(message), number_(number) {}
 
     int number() const noexcept { return number_; }
     const std::optional<SourceRange> &range() const noexcept { return range_; }

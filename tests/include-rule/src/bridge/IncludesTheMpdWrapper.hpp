@@ -1,0 +1,3 @@
+#pragma once
+
+#include "lib/mpd/MpdConnection.hpp"

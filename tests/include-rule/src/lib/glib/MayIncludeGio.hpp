@@ -1,0 +1,1 @@
+#include <gio/gio.h>

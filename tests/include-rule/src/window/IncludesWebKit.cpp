@@ -1,0 +1,2 @@
+#include <string>
+#include <webkit2/webkit2.h>
