@@ -1,6 +1,6 @@
 #pragma once
 
-#include "library/JSONLibrarySource.hpp"
+#include "library/LibraryTestSupport.hpp"
 #include "model/MediaJSON.hpp"
 #include "platform/RandomSource.hpp"
 #include "platform/UserDefaults.hpp"
@@ -68,7 +68,7 @@ struct WorkerRig {
                                 .makeLibrarySource =
                                     [this] {
                                         ++librarySourcesMade;
-                                        auto source = std::make_unique<JSONLibrarySource>(smallLibrary);
+                                        auto source = std::make_unique<ChangingLibrarySource>(smallLibrary);
                                         librarySource = source.get();
                                         return source;
                                     },
@@ -108,7 +108,7 @@ struct WorkerRig {
     SeededRandomSource random{11};
     FakeHostFacts host;
     int librarySourcesMade = 0;
-    JSONLibrarySource *librarySource = nullptr;
+    ChangingLibrarySource *librarySource = nullptr;
     std::unique_ptr<MediaWorker> worker;
 };
 
