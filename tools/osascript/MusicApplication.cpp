@@ -417,7 +417,8 @@ Value MusicApplication::getProperty(const ObjectReference *object, Property prop
     case Property::PlayerState:
         switch (mpd_status_get_state(&status())) {
         case MPD_STATE_PLAY:
-            // A decoder that has not opened its song yet plays nothing.
+            // A decoder still opening its song plays nothing yet, and may never: not "playing", and
+            // not "stopped" either, which would read as the end of the song before.
             return Value(Constant{isPlaying(status()) ? "playing" : "paused"});
         case MPD_STATE_PAUSE:
             return Value(Constant{"paused"});
@@ -565,8 +566,9 @@ void MusicApplication::skip(int direction)
     int target = position + direction;
     if (position < 0 || target < 0 || target >= static_cast<int>(mpd_status_get_queue_length(&status())))
         return;
-    // MPD moves only by playing. A song it cannot open fails that play, and the stop must still
-    // follow, or MPD would go on to the song after it; the error that leaves is no news to anyone.
+    // MPD moves only by playing: play, stop at once, and clear the error a song MPD cannot open
+    // leaves behind. When MPD refuses the play for such a song, the stop must still follow, or MPD
+    // would go on to the song after it.
     request([&] {
         try {
             mpd::MpdCommandList list(mpd);

@@ -60,11 +60,14 @@ class MusicApplication final : public Application {
     // Runs one libmpdclient exchange and turns its failure into Music's words.
     template <typename Function> auto request(Function &&exchange);
     Reading readPlayer();
+    // The kept reading, else a new one taken once MPD's decoder has settled.
     Reading &reading();
     Reading &settledReading(std::chrono::milliseconds patience);
     mpd_status &status() { return *reading().status; }
+    // The current song as a player has it, or none; its queue position, or -1.
     const mpd_song *currentSong();
     int currentPosition();
+    // Runs a command that hands a song to MPD's decoder, and waits for the outcome.
     template <typename Start> void startPlayback(Start &&start);
     void changePlayer();
     void flushAdditions();
