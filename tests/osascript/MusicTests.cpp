@@ -555,7 +555,8 @@ TEST_F(osascriptMusicTest, SkippingOntoASongWhoseFileIsGoneIsNoFailure)
         2s));
     EXPECT_EQ(playerError(), "");
 
-    // Stopped, the player moves onto it and stays there, stopped.
+    // Stopped, the player moves and stays stopped: on the song, or past it when MPD refused it at
+    // once and went on by itself before the stop.
     mpd_run_play_pos(mpd->get(), 0);
     mpd_run_stop(mpd->get());
     mpd->check();
@@ -563,7 +564,7 @@ TEST_F(osascriptMusicTest, SkippingOntoASongWhoseFileIsGoneIsNoFailure)
     EXPECT_EQ(skipped.exitStatus, 0) << skipped.error;
     auto status = readStatus();
     EXPECT_EQ(mpd_status_get_state(status.get()), MPD_STATE_STOP);
-    EXPECT_EQ(mpd_status_get_song_pos(status.get()), 1);
+    EXPECT_THAT(mpd_status_get_song_pos(status.get()), ::testing::AnyOf(1, 2));
     EXPECT_EQ(playerError(), "");
 }
 

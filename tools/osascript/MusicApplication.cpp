@@ -567,8 +567,8 @@ void MusicApplication::skip(int direction)
     if (position < 0 || target < 0 || target >= static_cast<int>(mpd_status_get_queue_length(&status())))
         return;
     // MPD moves only by playing: play, stop at once, and clear the error a song MPD cannot open
-    // leaves behind. When MPD refuses the play for such a song, the stop must still follow, or MPD
-    // would go on to the song after it.
+    // leaves behind. When MPD refuses the play for such a song it has already gone on to the song
+    // after it, so the stop must still follow; the player then stands past the song, stopped.
     request([&] {
         try {
             mpd::MpdCommandList list(mpd);
