@@ -25,12 +25,30 @@ void roundedRectangle(cairo_t *cairo, double x, double y, double width, double h
     cairo_close_path(cairo);
 }
 
+// A slider's item is never highlighted: the highlight would hide the filled track.
+void addStyle()
+{
+    static bool added = false;
+    if (added)
+        return;
+    added = true;
+    GtkCssProvider *provider = gtk_css_provider_new();
+    gtk_css_provider_load_from_data(provider,
+                                    "menuitem.wheelbox-slider, menuitem.wheelbox-slider:hover {"
+                                    " background: none; box-shadow: none; }",
+                                    -1, nullptr);
+    gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(provider),
+                                              GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    g_object_unref(provider);
+}
+
 } // namespace
 
 MenuSlider::MenuSlider(const std::string &label, double value,
                        std::function<std::optional<double>(double)> moved)
     : moved_(std::move(moved))
 {
+    addStyle();
     item_ = gtk_menu_item_new();
     scale_ = gtk_scale_new_with_range(GTK_ORIENTATION_HORIZONTAL, sliderMinimum, sliderMaximum, 0.01);
     gtk_scale_set_draw_value(GTK_SCALE(scale_), FALSE);
@@ -42,6 +60,8 @@ MenuSlider::MenuSlider(const std::string &label, double value,
     gtk_widget_set_margin_start(scale_, leadingInset);
     gtk_widget_set_margin_end(scale_, trailingInset);
     gtk_widget_set_valign(scale_, GTK_ALIGN_CENTER);
+    // Room under the scale for the notch.
+    gtk_widget_set_margin_bottom(scale_, 7);
     gtk_widget_set_size_request(item_, itemWidth, itemHeight);
     gtk_widget_set_tooltip_text(scale_, nullptr);
     atk_object_set_name(gtk_widget_get_accessible(scale_), label.c_str());
@@ -49,8 +69,8 @@ MenuSlider::MenuSlider(const std::string &label, double value,
     gtk_widget_show_all(item_);
 
     g_signal_connect(scale_, "value-changed", G_CALLBACK(&MenuSlider::onValueChanged), this);
-    // Before the scale's own drawing, so the knob covers the notch as it passes over it.
-    g_signal_connect(scale_, "draw", G_CALLBACK(&MenuSlider::onDraw), this);
+    g_signal_connect_after(item_, "draw", G_CALLBACK(&MenuSlider::onDraw), this);
+    gtk_style_context_add_class(gtk_widget_get_style_context(item_), "wheelbox-slider");
     for (const char *signal : {"button-press-event", "button-release-event", "motion-notify-event"})
         g_signal_connect(item_, signal, G_CALLBACK(&MenuSlider::onItemEvent), this);
 }
@@ -75,40 +95,36 @@ void MenuSlider::onValueChanged(GtkRange *range, gpointer data)
     }
 }
 
-gboolean MenuSlider::onDraw(GtkWidget *widget, cairo_t *cairo, gpointer)
+gboolean MenuSlider::onDraw(GtkWidget *item, cairo_t *cairo, gpointer data)
 {
+    auto *self = static_cast<MenuSlider *>(data);
     GdkRectangle track{};
-    gtk_range_get_range_rect(GTK_RANGE(widget), &track);
-    if (track.width <= 0)
+    gtk_range_get_range_rect(GTK_RANGE(self->scale_), &track);
+    GtkAllocation scale{};
+    gtk_widget_get_allocation(self->scale_, &scale);
+    int x = 0;
+    int y = 0;
+    if (track.width <= 0 || !gtk_widget_translate_coordinates(self->scale_, item, 0, 0, &x, &y))
         return FALSE;
-    // The trough as the theme draws it is thinner than the range's rectangle: a few pixels high,
-    // centred in it.
-    GtkStyleContext *style = gtk_widget_get_style_context(widget);
+    // GTK's knob stands over the whole height of the scale, so the notch goes under the scale,
+    // where the knob never covers it.
+    GdkRectangle under{x + track.x, y, track.width, scale.height};
+    GdkRectangle mark = notch(under);
     GdkRGBA colour{};
-    gtk_style_context_get_color(style, GTK_STATE_FLAG_INSENSITIVE, &colour);
-    constexpr int barHeight = 4;
-    GdkRectangle bar{track.x, track.y + (track.height - barHeight) / 2, track.width, barHeight};
-    GdkRectangle mark = notch(bar);
+    gtk_style_context_get_color(gtk_widget_get_style_context(self->scale_), GTK_STATE_FLAG_INSENSITIVE,
+                                &colour);
     gdk_cairo_set_source_rgba(cairo, &colour);
     roundedRectangle(cairo, mark.x, mark.y, 2, 4.5, 1);
     cairo_fill(cairo);
     return FALSE;
 }
 
-gboolean MenuSlider::onItemEvent(GtkWidget *item, GdkEvent *event, gpointer data)
+gboolean MenuSlider::onItemEvent(GtkWidget *, GdkEvent *event, gpointer data)
 {
     auto *self = static_cast<MenuSlider *>(data);
-    // In the slider's own coordinates, as if the press had landed on it.
+    // The scale's gestures place an event by the widget that received it, so a copy handed over
+    // as it is lands where the pointer is.
     GdkEvent *copy = gdk_event_copy(event);
-    double x = 0;
-    double y = 0;
-    gdk_event_get_coords(event, &x, &y);
-    int sliderX = 0;
-    int sliderY = 0;
-    gtk_widget_translate_coordinates(item, self->scale_, static_cast<int>(x), static_cast<int>(y), &sliderX,
-                                     &sliderY);
-    (void)sliderX;
-    (void)sliderY;
     gtk_widget_event(self->scale_, copy);
     gdk_event_free(copy);
     return TRUE;
