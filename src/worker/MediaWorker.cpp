@@ -1,0 +1,389 @@
+#include "worker/MediaWorker.hpp"
+
+#include "library/MusicLibraryProvider.hpp"
+#include "model/MediaJSON.hpp"
+#include "model/PersistentID.hpp"
+#include "platform/LibrarySource.hpp"
+#include "platform/UserDefaults.hpp"
+#include "transport/TransportError.hpp"
+#include "worker/AboutRecord.hpp"
+#include "worker/QueueWindow.hpp"
+#include "worker/RequestParameters.hpp"
+#include "worker/WorkerError.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <stdexcept>
+#include <utility>
+
+#ifndef WHEELBOX_VERSION
+#define WHEELBOX_VERSION ""
+#endif
+
+namespace wheelbox {
+namespace {
+
+namespace parameters = requestParameters;
+
+// The firmware's bridge protocol version.
+constexpr std::int64_t bridgeVersion = 1;
+
+bool isRepeatMode(std::string_view mode)
+{
+    return mode == "Off" || mode == "One" || mode == "All";
+}
+
+// 0…100. Negative zero becomes zero, so no script ever reads "-0.0".
+double clampedVolume(double volume)
+{
+    return volume > 0 ? std::min(volume, 100.0) : 0.0;
+}
+
+// Directions travel as -1 or +1 only; zero goes forward.
+int direction(const boost::json::object &params)
+{
+    return parameters::integer(params, "direction").value_or(1) < 0 ? -1 : 1;
+}
+
+} // namespace
+
+const MediaWorker::MethodEntry MediaWorker::methods[] = {
+    {"ready", &MediaWorker::ready},
+    {"getList", &MediaWorker::getList},
+    {"refreshLibrary", &MediaWorker::refreshLibrary},
+    {"select", &MediaWorker::select},
+    {"playCollection", &MediaWorker::playCollection},
+    {"playPause", &MediaWorker::playPause},
+    {"pause", &MediaWorker::pause},
+    {"skip", &MediaWorker::skip},
+    {"seek", &MediaWorker::seek},
+    {"beginSeek", &MediaWorker::beginSeek},
+    {"endSeek", &MediaWorker::endSeek},
+    {"setVolume", &MediaWorker::setVolume},
+    {"setPlaybackSetting", &MediaWorker::setPlaybackSetting},
+    {"getNowPlaying", &MediaWorker::getNowPlaying},
+    {"setTransport", &MediaWorker::setTransport},
+    {"getSettings", &MediaWorker::getSettings},
+    {"getAbout", &MediaWorker::getAbout},
+};
+
+MediaWorker::MediaWorker(MediaWorkerServices services)
+    : defaults_(services.defaults), clock_(services.clock), random_(services.random), host_(services.host),
+      makeLibrarySource_(std::move(services.makeLibrarySource)),
+      collationLocale_(std::move(services.collationLocale)),
+      musicTransport_(services.runner, services.applications, services.defaults, services.clock,
+                      services.random),
+      systemTransport_(musicTransport_, services.runner, services.applications, services.clock),
+      activeTransport_(defaults_.string(activeTransportKey) == "music" ? Transport::music : Transport::system)
+{}
+
+MediaWorker::~MediaWorker() = default;
+
+std::string_view MediaWorker::transportID(Transport transport) noexcept
+{
+    return transport == Transport::music ? "music" : "system";
+}
+
+Reply MediaWorker::handle(const Request &request)
+{
+    for (const auto &method : methods) {
+        if (method.name == request.method)
+            return (this->*method.run)(request.params);
+    }
+    throw WorkerError::unknownMethod(request.method);
+}
+
+PlaybackTransport &MediaWorker::active() noexcept
+{
+    if (activeTransport_ == Transport::music)
+        return musicTransport_;
+    return systemTransport_;
+}
+
+std::string MediaWorker::currentPlaybackBackendID() const
+{
+    if (activeTransport_ == Transport::music)
+        return "music";
+    return "system:" + std::string(SystemNowPlayingTransport::playerID(systemTransport_.preferredPlayer()));
+}
+
+MusicLibraryProvider &MediaWorker::musicLibrary()
+{
+    if (!musicLibrary_) {
+        auto source = makeLibrarySource_();
+        if (!source)
+            throw std::logic_error("The library source factory made no source.");
+        if (collationLocale_)
+            musicLibrary_ = std::make_unique<MusicLibraryProvider>(*source, clock_, *collationLocale_);
+        else
+            musicLibrary_ = std::make_unique<MusicLibraryProvider>(*source, clock_);
+        librarySource_ = std::move(source);
+    }
+    return *musicLibrary_;
+}
+
+double MediaWorker::activeVolume() noexcept
+{
+    return active().volume().value_or(fallbackVolume);
+}
+
+Reply MediaWorker::status(WithVolume withVolume)
+{
+    previousNowPlaying_ = active().nowPlaying();
+    previousPlaybackBackendID_ = currentPlaybackBackendID();
+    auto reading = toJSON(previousNowPlaying_);
+    boost::json::object result;
+    result["transport"] = transportID(activeTransport_);
+    result["nowPlaying"] = reading;
+    if (withVolume == WithVolume::yes)
+        result["volume"] = activeVolume();
+    return {std::move(result), std::move(reading)};
+}
+
+MediaWorker::PlaybackSettings MediaWorker::readPlaybackSettings(const boost::json::object &params)
+{
+    PlaybackSettings settings;
+    auto volume = parameters::number(params, "volume");
+    if (!volume || !std::isfinite(*volume))
+        throw WorkerError::missingParameter("volume");
+    settings.volume = clampedVolume(*volume);
+    auto shuffle = parameters::string(params, "shuffle");
+    if (shuffle != "Off" && shuffle != "On")
+        throw WorkerError::invalidParameter("shuffle");
+    settings.shuffle = shuffle == "On";
+    auto repeat = parameters::string(params, "repeat");
+    if (!repeat || !isRepeatMode(*repeat))
+        throw WorkerError::invalidParameter("repeat");
+    settings.repeatMode = *repeat;
+    return settings;
+}
+
+Reply MediaWorker::ready(const boost::json::object &)
+{
+    previousNowPlaying_ = active().nowPlaying();
+    previousPlaybackBackendID_ = currentPlaybackBackendID();
+    boost::json::object result;
+    result["bridgeVersion"] = bridgeVersion;
+    result["transport"] = transportID(activeTransport_);
+    result["volume"] = activeVolume();
+    result["nowPlaying"] = toJSON(previousNowPlaying_);
+    return {std::move(result), std::nullopt};
+}
+
+Reply MediaWorker::getList(const boost::json::object &params)
+{
+    auto path = parameters::string(params, "path").value_or("music");
+    return {toJSON(musicLibrary().list(path)), std::nullopt};
+}
+
+Reply MediaWorker::refreshLibrary(const boost::json::object &params)
+{
+    auto path = parameters::string(params, "path").value_or("music");
+    // A provider made by this request has just read the library; reading it twice in a row would
+    // only double the wait.
+    const bool existed = musicLibrary_ != nullptr;
+    auto &library = musicLibrary();
+    if (existed)
+        library.reload();
+    return {toJSON(library.list(path)), std::nullopt};
+}
+
+Reply MediaWorker::select(const boost::json::object &params)
+{
+    auto id = parameters::string(params, "id");
+    if (!id)
+        throw WorkerError::missingParameter("id");
+    auto settings = readPlaybackSettings(params);
+    systemTransport_.playItem(*id, settings.shuffle, settings.repeatMode, settings.volume);
+    desiredShuffleEnabled_ = settings.shuffle;
+    desiredRepeatMode_ = settings.repeatMode;
+    return status(WithVolume::no);
+}
+
+Reply MediaWorker::playCollection(const boost::json::object &params)
+{
+    auto path = parameters::string(params, "path");
+    if (!path)
+        throw WorkerError::missingParameter("path");
+    auto id = parameters::string(params, "id");
+    if (!id || !id->starts_with(trackIDPrefix))
+        throw WorkerError::missingParameter("id");
+    auto settings = readPlaybackSettings(params);
+    const std::string trackID(id->substr(trackIDPrefix.size()));
+    const std::int64_t index = std::max<std::int64_t>(parameters::integer(params, "index").value_or(0), 0);
+
+    auto queue = makeQueueWindow(musicLibrary().trackIDs(*path), index, trackID, queueWindowLimit,
+                                 settings.shuffle ? Shuffle::on : Shuffle::off, settings.repeatMode, random_);
+    QueueStart start{.volume = settings.volume,
+                     .window = std::move(queue.window),
+                     .windowIndex = static_cast<std::int64_t>(queue.windowIndex),
+                     .chosenID = trackID,
+                     .repeatMode = settings.repeatMode,
+                     .queue = std::move(queue.queue),
+                     .queuePosition = static_cast<std::int64_t>(queue.position),
+                     .canonical = std::move(queue.canonical),
+                     .canonicalIndices = std::move(queue.canonicalIndices),
+                     .shuffle = settings.shuffle,
+                     .restore = std::nullopt};
+    systemTransport_.startMusicOverSpotify(trackID, [&] { musicTransport_.playQueue(start); });
+    systemTransport_.followMusic();
+    desiredShuffleEnabled_ = settings.shuffle;
+    desiredRepeatMode_ = settings.repeatMode;
+    return status(WithVolume::no);
+}
+
+Reply MediaWorker::playPause(const boost::json::object &)
+{
+    active().playPause();
+    return status(WithVolume::no);
+}
+
+Reply MediaWorker::pause(const boost::json::object &)
+{
+    active().pause();
+    return status(WithVolume::no);
+}
+
+Reply MediaWorker::skip(const boost::json::object &params)
+{
+    active().skip(direction(params));
+    return status(WithVolume::no);
+}
+
+Reply MediaWorker::seek(const boost::json::object &params)
+{
+    double seconds = parameters::number(params, "seconds").value_or(0);
+    // Negative zero and NaN fail the comparison too.
+    if (!std::isfinite(seconds) || !(seconds > 0))
+        seconds = 0;
+    active().seek(seconds);
+    return status(WithVolume::no);
+}
+
+Reply MediaWorker::beginSeek(const boost::json::object &params)
+{
+    active().beginSeek(direction(params));
+    return {};
+}
+
+Reply MediaWorker::endSeek(const boost::json::object &)
+{
+    active().endSeek();
+    return status(WithVolume::no);
+}
+
+Reply MediaWorker::setVolume(const boost::json::object &params)
+{
+    double volume = parameters::number(params, "volume").value_or(fallbackVolume);
+    volume = std::isfinite(volume) ? clampedVolume(volume) : fallbackVolume;
+    active().setVolume(volume);
+    return {};
+}
+
+Reply MediaWorker::setPlaybackSetting(const boost::json::object &params)
+{
+    auto setting = parameters::string(params, "setting").value_or("");
+    auto value = parameters::string(params, "value").value_or("");
+    if (setting == "shuffle" && (value == "Off" || value == "On")) {
+        active().setShuffle(value == "On");
+        desiredShuffleEnabled_ = value == "On";
+    } else if (setting == "repeat" && isRepeatMode(value)) {
+        active().setRepeat(value);
+        desiredRepeatMode_ = value;
+    } else {
+        throw WorkerError::invalidParameter("setting");
+    }
+    return {};
+}
+
+Reply MediaWorker::getNowPlaying(const boost::json::object &)
+{
+    previousNowPlaying_ = active().nowPlaying();
+    return {toJSON(previousNowPlaying_), std::nullopt};
+}
+
+Reply MediaWorker::setTransport(const boost::json::object &params)
+{
+    auto value = parameters::string(params, "transport").value_or("system");
+    if (value != "music" && value != "system")
+        throw WorkerError::invalidParameter("transport");
+    active().endSeek();
+    activeTransport_ = value == "music" ? Transport::music : Transport::system;
+    defaults_.setString(activeTransportKey, std::string(value));
+    return status(WithVolume::yes);
+}
+
+Reply MediaWorker::getSettings(const boost::json::object &)
+{
+    boost::json::object result;
+    result["transport"] = transportID(activeTransport_);
+    result["volume"] = activeVolume();
+    return {std::move(result), std::nullopt};
+}
+
+Reply MediaWorker::getAbout(const boost::json::object &)
+{
+    return {aboutRecord(host_, defaults_, random_, WHEELBOX_VERSION), std::nullopt};
+}
+
+std::optional<boost::json::value> MediaWorker::pollNowPlaying()
+{
+    auto reading = active().nowPlaying();
+    const auto backend = currentPlaybackBackendID();
+    const bool sameBackend = previousPlaybackBackendID_ == backend;
+    if (reading == previousNowPlaying_ && sameBackend)
+        return std::nullopt;
+    previousNowPlaying_ = std::move(reading);
+    auto payload = toJSON(previousNowPlaying_).as_object();
+    if (sameBackend)
+        return payload;
+
+    // Another player took over: it gets the user's shuffle and repeat.
+    bool retryLater = false;
+    if (activeTransport_ == Transport::system) {
+        try {
+            active().setShuffle(desiredShuffleEnabled_);
+            active().setRepeat(desiredRepeatMode_);
+        } catch (const TransportError &error) {
+            if (error.kind() == TransportError::Kind::unsupportedSetting && desiredRepeatMode_ == "One" &&
+                backend == "system:spotify") {
+                desiredRepeatMode_ = "Off";
+                payload["repeat"] = "Off";
+            } else {
+                retryLater = true;
+            }
+        } catch (const std::exception &) {
+            retryLater = true;
+        }
+    }
+    if (auto volume = active().volume())
+        payload["volume"] = *volume;
+    if (!retryLater)
+        previousPlaybackBackendID_ = backend;
+    return payload;
+}
+
+bool MediaWorker::musicUsesLogicalQueue() noexcept
+{
+    return musicTransport_.usesLogicalQueue();
+}
+
+void MediaWorker::readMusicNowPlaying() noexcept
+{
+    musicTransport_.nowPlaying();
+}
+
+void MediaWorker::endScans() noexcept
+{
+    try {
+        systemTransport_.endSeek();
+    } catch (const std::exception &) {
+    }
+    try {
+        musicTransport_.endSeek();
+    } catch (const std::exception &) {
+    }
+}
+
+} // namespace wheelbox

@@ -1,0 +1,152 @@
+#pragma once
+
+#include "model/NowPlayingState.hpp"
+#include "transport/MusicAppTransport.hpp"
+#include "transport/SystemNowPlayingTransport.hpp"
+#include "worker/MediaBackend.hpp"
+
+#include <boost/json/object.hpp>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace wheelbox {
+
+class Clock;
+class HostFacts;
+class LibrarySource;
+class MusicLibraryProvider;
+class RandomSource;
+class RunningApplications;
+class ScriptRunner;
+class UserDefaults;
+
+// Makes the source the music library is read from (MPD's database in the program).
+using LibrarySourceFactory = std::function<std::unique_ptr<LibrarySource>()>;
+
+// What the media worker is built from. Everything referred to must outlive the worker.
+struct MediaWorkerServices {
+    ScriptRunner &runner;
+    RunningApplications &applications;
+    UserDefaults &defaults;
+    const Clock &clock;
+    RandomSource &random;
+    HostFacts &host;
+    // Called once, on the first request that needs the library.
+    LibrarySourceFactory makeLibrarySource;
+    // The locale the library's names sort in; nothing for the user's own.
+    std::optional<std::string> collationLocale;
+};
+
+// The back end of the bridge: runs each firmware method against the music library and the two
+// transports, keeps the user's transport choice ("activeTransport") and remembers the last
+// now-playing reading and playback back end it reported, so that the poll pushes only changes and
+// carries the user's shuffle and repeat over to a player that takes over.
+// Used on the bridge's media queue only, one call at a time: no locks.
+class MediaWorker final : public MediaBackend {
+  public:
+    static constexpr std::string_view activeTransportKey = "activeTransport";
+    // The temporary playlist of a collection holds at most this many tracks.
+    static constexpr std::int64_t queueWindowLimit = 200;
+    // The volume reported when the active player tells none.
+    static constexpr double fallbackVolume = 50.0;
+
+    enum class Transport { music, system };
+
+    explicit MediaWorker(MediaWorkerServices services);
+    ~MediaWorker() override;
+    MediaWorker(const MediaWorker &) = delete;
+    MediaWorker &operator=(const MediaWorker &) = delete;
+
+    // Throws WorkerError, TransportError, ScriptError, LibraryError or JSONCodingError; what() is
+    // the text the firmware shows.
+    Reply handle(const Request &request) override;
+    std::optional<boost::json::value> pollNowPlaying() override;
+    bool musicUsesLogicalQueue() noexcept override;
+    void readMusicNowPlaying() noexcept override;
+    void endScans() noexcept override;
+
+    // "music" when the music transport is active, else "system:" and the player the system
+    // transport follows ("system:spotify").
+    std::string currentPlaybackBackendID() const;
+
+    // State for diagnostics and tests.
+    Transport activeTransport() const noexcept { return activeTransport_; }
+    static std::string_view transportID(Transport transport) noexcept;
+    const NowPlayingState &previousNowPlaying() const noexcept { return previousNowPlaying_; }
+    const std::optional<std::string> &previousPlaybackBackendID() const noexcept
+    {
+        return previousPlaybackBackendID_;
+    }
+    bool desiredShuffleEnabled() const noexcept { return desiredShuffleEnabled_; }
+    const std::string &desiredRepeatMode() const noexcept { return desiredRepeatMode_; }
+    MusicAppTransport &musicTransport() noexcept { return musicTransport_; }
+    SystemNowPlayingTransport &systemTransport() noexcept { return systemTransport_; }
+    bool hasMusicLibrary() const noexcept { return musicLibrary_ != nullptr; }
+
+  private:
+    using Method = Reply (MediaWorker::*)(const boost::json::object &);
+    struct MethodEntry {
+        std::string_view name;
+        Method run;
+    };
+    // The firmware's methods, checked in this order.
+    static const MethodEntry methods[];
+
+    // What "select" and "playCollection" carry besides the track.
+    struct PlaybackSettings {
+        double volume = 0;
+        bool shuffle = false;
+        std::string repeatMode;
+    };
+    static PlaybackSettings readPlaybackSettings(const boost::json::object &params);
+
+    PlaybackTransport &active() noexcept;
+    // Created on first use, with its first read of the library.
+    MusicLibraryProvider &musicLibrary();
+    double activeVolume() noexcept;
+    // Reads the active transport, remembers the reading and the back end, and answers with the
+    // status object ("transport", "nowPlaying", and "volume" when asked for) and the reading.
+    enum class WithVolume { no, yes };
+    Reply status(WithVolume withVolume);
+
+    Reply ready(const boost::json::object &params);
+    Reply getList(const boost::json::object &params);
+    Reply refreshLibrary(const boost::json::object &params);
+    Reply select(const boost::json::object &params);
+    Reply playCollection(const boost::json::object &params);
+    Reply playPause(const boost::json::object &params);
+    Reply pause(const boost::json::object &params);
+    Reply skip(const boost::json::object &params);
+    Reply seek(const boost::json::object &params);
+    Reply beginSeek(const boost::json::object &params);
+    Reply endSeek(const boost::json::object &params);
+    Reply setVolume(const boost::json::object &params);
+    Reply setPlaybackSetting(const boost::json::object &params);
+    Reply getNowPlaying(const boost::json::object &params);
+    Reply setTransport(const boost::json::object &params);
+    Reply getSettings(const boost::json::object &params);
+    Reply getAbout(const boost::json::object &params);
+
+    UserDefaults &defaults_;
+    const Clock &clock_;
+    RandomSource &random_;
+    HostFacts &host_;
+    LibrarySourceFactory makeLibrarySource_;
+    std::optional<std::string> collationLocale_;
+
+    std::unique_ptr<LibrarySource> librarySource_;
+    std::unique_ptr<MusicLibraryProvider> musicLibrary_;
+    MusicAppTransport musicTransport_;
+    SystemNowPlayingTransport systemTransport_;
+    Transport activeTransport_;
+    NowPlayingState previousNowPlaying_ = NowPlayingState::empty();
+    std::optional<std::string> previousPlaybackBackendID_;
+    bool desiredShuffleEnabled_ = false;
+    std::string desiredRepeatMode_ = "Off";
+};
+
+} // namespace wheelbox
