@@ -1,64 +1,43 @@
-// FIXME: the media worker (both transports, the script runner, the running-applications check and
-// the host facts) takes over here once its Linux assembly lands; until then the device browses the
-// library, answers "ready" with nothing playing, and every other request fails as unknown.
+// FIXME: the shared Linux assembly of the back end replaces this one when it lands; until then the
+// application puts the media worker together here, from the same parts.
 #include "app/ApplicationBackEnd.hpp"
 
-#include "bridge/BridgeError.hpp"
-#include "library/MusicLibraryProvider.hpp"
-#include "model/MediaJSON.hpp"
-#include "model/NowPlayingState.hpp"
 #include "platform/LibrarySource.hpp"
-
-#include <optional>
+#include "platform/RandomSource.hpp"
+#include "platform/linux/LinuxHostFacts.hpp"
+#include "platform/linux/LinuxRunningApplications.hpp"
+#include "transport/ScriptRunner.hpp"
+#include "worker/MediaWorker.hpp"
 
 namespace wheelbox {
 namespace {
 
-class LibraryOnlyBackEnd final : public MediaBackend {
+// The worker with the services it refers to, which must outlive it.
+class AssembledBackEnd final : public MediaBackend {
   public:
-    explicit LibraryOnlyBackEnd(const ApplicationBackEndParts &parts)
-        : clock_(parts.clock), makeSource_(parts.makeLibrarySource)
+    explicit AssembledBackEnd(const ApplicationBackEndParts &parts)
+        : worker_(MediaWorkerServices{runner_, applications_, parts.defaults, parts.clock, RandomSource::system(),
+                                      host_, parts.makeLibrarySource, std::nullopt})
     {}
 
-    Reply handle(const Request &request) override
-    {
-        if (request.method == "ready") {
-            boost::json::object status;
-            status["transport"] = "music";
-            status["nowPlaying"] = toJSON(NowPlayingState::empty());
-            return Reply{boost::json::value(std::move(status)), std::nullopt};
-        }
-        if (request.method != "getList" && request.method != "refreshLibrary")
-            throw BridgeError::unknownMethod(request.method);
-        const auto *path = request.params.if_contains("path");
-        std::string_view listPath =
-            path && path->is_string() ? std::string_view(path->get_string()) : "music";
-        if (!provider_) {
-            source_ = makeSource_();
-            provider_.emplace(*source_, clock_);
-        } else if (request.method == "refreshLibrary") {
-            provider_->reload();
-        }
-        return Reply{toJSON(provider_->list(listPath)), std::nullopt};
-    }
-
-    std::optional<boost::json::value> pollNowPlaying() override { return std::nullopt; }
-    bool musicUsesLogicalQueue() noexcept override { return false; }
-    void readMusicNowPlaying() noexcept override {}
-    void endScans() noexcept override {}
+    Reply handle(const Request &request) override { return worker_.handle(request); }
+    std::optional<boost::json::value> pollNowPlaying() override { return worker_.pollNowPlaying(); }
+    bool musicUsesLogicalQueue() noexcept override { return worker_.musicUsesLogicalQueue(); }
+    void readMusicNowPlaying() noexcept override { worker_.readMusicNowPlaying(); }
+    void endScans() noexcept override { worker_.endScans(); }
 
   private:
-    const Clock &clock_;
-    std::function<std::unique_ptr<LibrarySource>()> makeSource_;
-    std::unique_ptr<LibrarySource> source_;
-    std::optional<MusicLibraryProvider> provider_;
+    ToolScriptRunner runner_;
+    LinuxRunningApplications applications_;
+    LinuxHostFacts host_;
+    MediaWorker worker_;
 };
 
 } // namespace
 
 std::unique_ptr<MediaBackend> makeApplicationBackEnd(const ApplicationBackEndParts &parts)
 {
-    return std::make_unique<LibraryOnlyBackEnd>(parts);
+    return std::make_unique<AssembledBackEnd>(parts);
 }
 
 } // namespace wheelbox
