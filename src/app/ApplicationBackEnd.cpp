@@ -16,8 +16,8 @@ namespace {
 class AssembledBackEnd final : public MediaBackend {
   public:
     explicit AssembledBackEnd(const ApplicationBackEndParts &parts)
-        : worker_(MediaWorkerServices{runner_, applications_, parts.defaults, parts.clock, RandomSource::system(),
-                                      host_, parts.makeLibrarySource, std::nullopt})
+        : worker_(MediaWorkerServices{runner_, applications_, parts.defaults, parts.clock,
+                                      RandomSource::system(), host_, parts.makeLibrarySource, std::nullopt})
     {}
 
     Reply handle(const Request &request) override { return worker_.handle(request); }

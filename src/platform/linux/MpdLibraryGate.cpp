@@ -36,7 +36,10 @@ bool MpdLibraryGate::isScanningEmptyDatabase() const
             return false;
         mpd::StatsPtr stats(mpd_run_stats(connection.get()));
         connection.check();
-        return stats && mpd_stats_get_number_of_songs(stats.get()) == 0;
+        // A database that was never saved (its stamp is 0) is a first scan's: songs arrive as
+        // the scan walks the folder, so a count alone would let a half-read library through.
+        return stats && (mpd_stats_get_db_update_time(stats.get()) == 0 ||
+                         mpd_stats_get_number_of_songs(stats.get()) == 0);
     } catch (const std::exception &) {
         // The library's own read says what is wrong.
         return false;

@@ -37,7 +37,8 @@ class MpdLibraryGate final : public LibrarySource {
     LibraryContents open() override;
 
   private:
-    // Whether MPD is scanning into a database without songs; false when it cannot be asked.
+    // Whether MPD is scanning into a database never saved or without songs (a first scan); false
+    // when it cannot be asked.
     bool isScanningEmptyDatabase() const;
 
     std::unique_ptr<LibrarySource> library_;
