@@ -286,7 +286,7 @@ MediaList libraryList(const LibrarySnapshot &snapshot, std::string_view path)
     throw LibraryError::unknownPath(std::string(path));
 }
 
-MediaList unavailableLibraryList(std::string_view path, bool loadFailed)
+MediaList unavailableLibraryList(std::string_view path, const std::optional<std::string> &loadError)
 {
     const char *title = "Music";
     for (auto [word, candidate] : {std::pair{"playlist", "Playlists"},
@@ -299,9 +299,10 @@ MediaList unavailableLibraryList(std::string_view path, bool loadFailed)
             break;
         }
     }
+    // The failure's own text tells the user why (MPD missing, unreachable, still scanning).
     MediaItem row{"music-unavailable",
-                  loadFailed ? "Retry Music Library" : "No Music Found",
-                  std::nullopt,
+                  loadError ? "Retry Music Library" : "No Music Found",
+                  loadError,
                   MediaItem::Kind::action,
                   false,
                   false,

@@ -3,6 +3,8 @@
 #include "library/LibrarySnapshot.hpp"
 #include "model/MediaList.hpp"
 
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace wheelbox {
@@ -16,7 +18,8 @@ namespace wheelbox {
 MediaList libraryList(const LibrarySnapshot &snapshot, std::string_view path);
 
 // What every path shows while no library is open: one row that offers a retry when loading
-// failed, or says that there is no music.
-MediaList unavailableLibraryList(std::string_view path, bool loadFailed);
+// failed, with the failure's text as its subtitle so the device can say why, or says that there
+// is no music.
+MediaList unavailableLibraryList(std::string_view path, const std::optional<std::string> &loadError);
 
 } // namespace wheelbox

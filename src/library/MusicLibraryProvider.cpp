@@ -33,7 +33,7 @@ MediaList MusicLibraryProvider::list(std::string_view path)
     if (library_ && lastRefresh_ && clock_.uptime() - *lastRefresh_ > staleAfter)
         reload();
     if (!library_)
-        return unavailableLibraryList(path, loadError_.has_value());
+        return unavailableLibraryList(path, loadError_);
     return libraryList(*library_, path);
 }
 

@@ -6,10 +6,12 @@
 #include "platform/linux/MpdLocator.hpp"
 #include "platform/linux/PrivateMpd.hpp"
 #include "platform/linux/PrivateMpdConfiguration.hpp"
+#include "support/FakeMpdServer.hpp"
 #include "support/ServiceEnvironment.hpp"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <fstream>
 #include <sys/stat.h>
@@ -260,10 +262,102 @@ TEST(PrivateMpd, SaysWhyItCouldNotStart)
         EXPECT_EQ(std::string(error.what()),
                   "Wheelbox couldn\u2019t start its music server (MPD): config error: no such plugin");
     }
-    EXPECT_EQ(
-        std::string(PrivateMpdError::notInstalled().what()),
-        "Wheelbox plays your music through MPD, which is not installed. Install the package \u201Cmpd\u201D "
-        "and open Wheelbox again.");
+    EXPECT_EQ(std::string(PrivateMpdError::notInstalled().what()),
+              "MPD isn\u2019t installed. Install the mpd package and open Wheelbox again.");
+}
+
+// A library that counts its reads.
+class CountingLibrary final : public LibrarySource {
+  public:
+    explicit CountingLibrary(int &reads) : reads_(reads) {}
+    LibraryContents open() override
+    {
+        ++reads_;
+        return {};
+    }
+
+  private:
+    int &reads_;
+};
+
+// An MPD that reports a database update for its first `scanningPolls` status replies (or always,
+// for -1) and `stats` as its database statistics.
+test::FakeMpdServer scanningMpd(int scanningPolls, std::string stats)
+{
+    auto polls = std::make_shared<std::atomic<int>>(0);
+    return test::FakeMpdServer([polls, scanningPolls, stats](const std::string &command) {
+        if (command == "status") {
+            bool scanning = scanningPolls < 0 || polls->fetch_add(1) < scanningPolls;
+            return test::FakeMpdServer::Reply{std::string("volume: -1\nstate: stop\n") +
+                                              (scanning ? "updating_db: 7\n" : "") + "OK\n"};
+        }
+        if (command == "stats")
+            return test::FakeMpdServer::Reply{stats + "OK\n"};
+        return test::FakeMpdServer::ok();
+    });
+}
+
+TEST(MpdLibraryGate, WaitsForAFirstScanOnly)
+{
+    struct Case {
+        const char *what;
+        int scanningPolls;
+        const char *stats;
+        bool reads;
+    } cases[] = {
+        {"no update running", 0, "songs: 0\ndb_update: 0\n", true},
+        {"an update of a database saved with songs", -1, "songs: 22\ndb_update: 1700000000\n", true},
+        {"a first scan that ends during the wait", 3, "songs: 5\ndb_update: 0\n", true},
+        // Songs arrive while the folder is walked: a count alone would let half a library through.
+        {"a first scan past the wait", -1, "songs: 5\ndb_update: 0\n", false},
+        {"an update of a database saved empty", -1, "songs: 0\ndb_update: 1700000000\n", false},
+    };
+    for (const auto &c : cases) {
+        auto mpd = scanningMpd(c.scanningPolls, c.stats);
+        mpd::MpdAddress address{mpd.socketPath(), 0, {}};
+        int reads = 0;
+        MpdLibraryGate gate(
+            std::make_unique<CountingLibrary>(reads), address, std::nullopt,
+            MpdLibraryGate::Settings{.scanWait = 400ms, .pollInterval = 20ms, .quitting = {}});
+        if (c.reads) {
+            EXPECT_NO_THROW(gate.open()) << c.what;
+            EXPECT_EQ(reads, 1) << c.what;
+        } else {
+            try {
+                gate.open();
+                ADD_FAILURE() << c.what << ": read the library";
+            } catch (const LibrarySourceError &error) {
+                EXPECT_STREQ(error.what(), "Music library is loading\u2026") << c.what;
+            }
+            EXPECT_EQ(reads, 0) << c.what;
+        }
+    }
+}
+
+TEST(MpdLibraryGate, QuittingEndsTheWaitAtOnce)
+{
+    auto mpd = scanningMpd(-1, "songs: 0\ndb_update: 0\n");
+    int reads = 0;
+    auto quitting = std::make_shared<std::atomic<bool>>(true);
+    // An hour's wait: only the quit can end it.
+    MpdLibraryGate gate(std::make_unique<CountingLibrary>(reads), {mpd.socketPath(), 0, {}}, std::nullopt,
+                        MpdLibraryGate::Settings{.scanWait = 1h, .quitting = quitting});
+    EXPECT_THROW(gate.open(), LibrarySourceError);
+    EXPECT_EQ(reads, 0);
+}
+
+TEST(MpdLibraryGate, AnMpdThatDoesNotAnswerIsNamed)
+{
+    mpd::MpdAddress nowhere{"/nonexistent/wheelbox/socket", 0, {}};
+    MpdLibraryGate gate(std::make_unique<MpdLibrarySource>(nowhere), nowhere, std::nullopt, {});
+    try {
+        gate.open();
+        FAIL() << "read a library";
+    } catch (const LibrarySourceError &error) {
+        EXPECT_TRUE(
+            std::string(error.what()).starts_with("Can\u2019t reach MPD at /nonexistent/wheelbox/socket"))
+            << error.what();
+    }
 }
 
 TEST(MpdLibraryGate, WithoutAnMpdEveryReadSaysWhy)

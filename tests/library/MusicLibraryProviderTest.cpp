@@ -79,6 +79,7 @@ TEST(MusicLibraryProvider, FailedLoadOffersRetryUntilReloadSucceeds)
         ASSERT_EQ(list.items.size(), 1U);
         EXPECT_EQ(list.items[0].id, "music-unavailable");
         EXPECT_EQ(list.items[0].title, "Retry Music Library");
+        EXPECT_EQ(list.items[0].subtitle, "The library is locked.");
         EXPECT_EQ(list.items[0].kind, MediaItem::Kind::action);
         EXPECT_FALSE(list.items[0].playable);
         EXPECT_FALSE(list.items[0].hasChildren);
@@ -113,7 +114,7 @@ TEST(MusicLibraryProvider, MalformedLibraryCountsAsAFailedLoad)
     EXPECT_TRUE(provider.loadError());
 }
 
-TEST(UnavailableList, TitleFollowsThePathAndRowTheReason)
+TEST(UnavailableList, TitleFollowsThePath)
 {
     struct Case {
         const char *path;
@@ -131,9 +132,21 @@ TEST(UnavailableList, TitleFollowsThePathAndRowTheReason)
         {"music/Songs", "Music"},
     };
     for (auto [path, title] : cases) {
-        EXPECT_EQ(unavailableLibraryList(path, true).title, title) << path;
+        EXPECT_EQ(unavailableLibraryList(path, "MPD is gone.").title, title) << path;
     }
-    EXPECT_EQ(unavailableLibraryList("music", false).items.at(0).title, "No Music Found");
+}
+
+TEST(UnavailableList, RetryRowSaysWhyNoMusicRowDoesNot)
+{
+    auto failed = unavailableLibraryList("music/songs", "Can\u2019t reach MPD at /run/mpd/socket.");
+    ASSERT_EQ(failed.items.size(), 1U);
+    EXPECT_EQ(failed.items[0].title, "Retry Music Library");
+    EXPECT_EQ(failed.items[0].subtitle, "Can\u2019t reach MPD at /run/mpd/socket.");
+
+    auto empty = unavailableLibraryList("music", std::nullopt);
+    ASSERT_EQ(empty.items.size(), 1U);
+    EXPECT_EQ(empty.items[0].title, "No Music Found");
+    EXPECT_FALSE(empty.items[0].subtitle);
 }
 
 TEST(MusicLibraryProvider, EmptyLibraryListsNothing)

@@ -302,7 +302,7 @@ TEST(MpdLibrarySourceErrorTest, NoMpdAtTheAddressIsALibrarySourceErrorNamingIt)
         source.open();
         FAIL() << "open() succeeded";
     } catch (const LibrarySourceError &error) {
-        EXPECT_THAT(error.what(), HasSubstr("Cannot connect to MPD at /nonexistent/wheelbox/mpd/socket"));
+        EXPECT_THAT(error.what(), HasSubstr("Can\u2019t reach MPD at /nonexistent/wheelbox/mpd/socket"));
     }
 }
 

@@ -19,7 +19,7 @@ namespace wheelbox {
 // Used from one thread at a time, as every library source.
 class MpdLibraryGate final : public LibrarySource {
   public:
-    static constexpr const char *loadingText = "Your music library is still loading. Try again in a moment.";
+    static constexpr const char *loadingText = "Music library is loading\u2026";
 
     struct Settings {
         // Under the bridge's 35 s for a list, so the answer is this text rather than a time-out.

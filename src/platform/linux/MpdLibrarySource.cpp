@@ -103,7 +103,7 @@ class LibraryReader {
         try {
             return MpdConnection::open(address, options.timeout);
         } catch (const MpdError &error) {
-            throw LibrarySourceError("Cannot connect to MPD at " + describe(address) + ": " + error.what());
+            throw LibrarySourceError("Can\u2019t reach MPD at " + describe(address) + ": " + error.what());
         }
     }
 

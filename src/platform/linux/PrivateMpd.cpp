@@ -101,8 +101,7 @@ int pidfdOpen(pid_t pid) noexcept
 PrivateMpdError PrivateMpdError::notInstalled()
 {
     return PrivateMpdError(Kind::notInstalled,
-                           "Wheelbox plays your music through MPD, which is not installed. "
-                           "Install the package \u201Cmpd\u201D and open Wheelbox again.");
+                           "MPD isn\u2019t installed. Install the mpd package and open Wheelbox again.");
 }
 
 PrivateMpdError PrivateMpdError::failedToStart(std::string_view reason)
