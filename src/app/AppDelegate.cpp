@@ -4,8 +4,6 @@
 #include "bridge/NativeBridge.hpp"
 #include "platform/Clock.hpp"
 #include "platform/linux/GtkDeviceWindow.hpp"
-#include "platform/linux/MpdLibraryGate.hpp"
-#include "platform/linux/MpdLibrarySource.hpp"
 #include "window/DeviceWindowError.hpp"
 
 #include <glib-unix.h>
@@ -82,14 +80,8 @@ void AppDelegate::applicationDidFinishLaunching()
     views_ = std::make_unique<GtkDeviceViews>(*screens_, GtkDeviceViews::userStorage());
     mpd::MpdAddress address = privateMpd_ ? privateMpd_->address() : mpd_.address;
     auto makeBridge = [this, address]() -> std::unique_ptr<DeviceBridge> {
-        ApplicationBackEndParts parts{
-            defaults_, Clock::system(), [this, address]() -> std::unique_ptr<LibrarySource> {
-                return std::make_unique<MpdLibraryGate>(std::make_unique<MpdLibrarySource>(address), address,
-                                                        mpdUnavailable_,
-                                                        MpdLibraryGate::Settings{{}, {}, quitting_});
-            }};
         return std::make_unique<NativeBridge>(
-            makeApplicationBackEnd(parts),
+            makeApplicationBackEnd({defaults_, address, mpdUnavailable_, quitting_}),
             BridgeServices{mainLoop_, Clock::system(), defaults_, haptics_, powerSource_, [this] {
                                requestTermination();
                            }});

@@ -1,43 +1,21 @@
-// FIXME: the shared Linux assembly of the back end replaces this one when it lands; until then the
-// application puts the media worker together here, from the same parts.
 #include "app/ApplicationBackEnd.hpp"
 
-#include "platform/LibrarySource.hpp"
-#include "platform/RandomSource.hpp"
-#include "platform/linux/LinuxHostFacts.hpp"
-#include "platform/linux/LinuxRunningApplications.hpp"
-#include "transport/ScriptRunner.hpp"
-#include "worker/MediaWorker.hpp"
+#include "platform/linux/LinuxMediaBackend.hpp"
+#include "platform/linux/MpdLibraryGate.hpp"
+#include "platform/linux/MpdLibrarySource.hpp"
 
 namespace wheelbox {
-namespace {
 
-// The worker with the services it refers to, which must outlive it.
-class AssembledBackEnd final : public MediaBackend {
-  public:
-    explicit AssembledBackEnd(const ApplicationBackEndParts &parts)
-        : worker_(MediaWorkerServices{runner_, applications_, parts.defaults, parts.clock,
-                                      RandomSource::system(), host_, parts.makeLibrarySource, std::nullopt})
-    {}
-
-    Reply handle(const Request &request) override { return worker_.handle(request); }
-    std::optional<boost::json::value> pollNowPlaying() override { return worker_.pollNowPlaying(); }
-    bool musicUsesLogicalQueue() noexcept override { return worker_.musicUsesLogicalQueue(); }
-    void readMusicNowPlaying() noexcept override { worker_.readMusicNowPlaying(); }
-    void endScans() noexcept override { worker_.endScans(); }
-
-  private:
-    ToolScriptRunner runner_;
-    LinuxRunningApplications applications_;
-    LinuxHostFacts host_;
-    MediaWorker worker_;
-};
-
-} // namespace
-
-std::unique_ptr<MediaBackend> makeApplicationBackEnd(const ApplicationBackEndParts &parts)
+std::unique_ptr<MediaBackend> makeApplicationBackEnd(ApplicationBackEndParts parts)
 {
-    return std::make_unique<AssembledBackEnd>(parts);
+    auto makeLibrarySource = [address = parts.mpdAddress, unavailable = parts.mpdUnavailable,
+                              quitting = parts.quitting]() -> std::unique_ptr<LibrarySource> {
+        return std::make_unique<MpdLibraryGate>(std::make_unique<MpdLibrarySource>(address), address,
+                                                unavailable, MpdLibraryGate::Settings{.quitting = quitting});
+    };
+    return makeLinuxMediaBackend({.defaults = parts.defaults,
+                                  .mpdAddress = std::move(parts.mpdAddress),
+                                  .makeLibrarySource = std::move(makeLibrarySource)});
 }
 
 } // namespace wheelbox

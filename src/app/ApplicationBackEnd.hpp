@@ -1,26 +1,32 @@
 #pragma once
 
+#include "lib/mpd/MpdConnection.hpp"
 #include "worker/MediaBackend.hpp"
 
-#include <functional>
+#include <atomic>
 #include <memory>
+#include <optional>
+#include <string>
 
 namespace wheelbox {
 
-class Clock;
-class LibrarySource;
 class UserDefaults;
 
-// What the application gives its back end: the shared user defaults, the clock, and where the
-// music library is read from (the MPD it chose, behind its gate).
+// What the application's back end is made from: the shared user defaults and the MPD the program
+// chose at start (MPD_HOST already names it for the script tool).
 struct ApplicationBackEndParts {
     UserDefaults &defaults;
-    const Clock &clock;
-    std::function<std::unique_ptr<LibrarySource>()> makeLibrarySource;
+    mpd::MpdAddress mpdAddress;
+    // Why there is no MPD to talk to (not installed, failed to start): every library read then
+    // fails with this text.
+    std::optional<std::string> mpdUnavailable;
+    // Set when the program quits, so a library read waiting for MPD's first scan ends at once.
+    std::shared_ptr<const std::atomic<bool>> quitting;
 };
 
-// The back end behind the application's bridge, made when the bridge is. Throws when it cannot be
-// made.
-std::unique_ptr<MediaBackend> makeApplicationBackEnd(const ApplicationBackEndParts &parts);
+// The back end behind the device's bridge: the Linux media worker over that MPD, with the library
+// gate in front of its database, so the device says why there is no music instead of showing none.
+// Build it on the main thread. Throws std::exception when a part cannot be made.
+std::unique_ptr<MediaBackend> makeApplicationBackEnd(ApplicationBackEndParts parts);
 
 } // namespace wheelbox
