@@ -7,7 +7,7 @@
 
 namespace wheelbox {
 
-// A stand-in for the native bridge, for development and the window's own tests only: it answers
+// A stand-in for the native bridge, for the window's own tests and benchmark only: it answers
 // "ready" with an empty result, every other request with an error saying there is no media back
 // end, pushes nothing, and reports each accepted message's method. The program uses the real
 // bridge. Main thread.

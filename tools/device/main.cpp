@@ -1,25 +1,38 @@
-// wheelbox-device: the device window over a development bridge, before the application shell
-// exists. It shows the real firmware from the build tree (or --firmware DIR) and reads commands,
-// one a line, on standard input:
-//   size large|medium|small|tiny   glare N   shadow N   hold on|off   top on|off
+// wheelbox-device: the device window over the real bridge and back end, without the application
+// around it (no menu, no MPD of its own, no single instance). It shows the firmware from the build
+// tree (or --firmware DIR), plays through the MPD every client finds (MPD_HOST / MPD_PORT, the
+// user's socket, /run/mpd/socket, localhost:6600), and reads commands, one a line, on standard
+// input:
+//   size large|medium|small|tiny   glare N   shadow N   hold on|off   top on|off   frame
 //   screenshot FILE.png            snapshot FILE.png (the web view's own picture)
-//   eval SCRIPT                    crash (kills the web process)     quit
-// Each message the firmware sends is printed as "message METHOD"; "ready" and each finished size
-// change ("resized WxH at X,Y") too, so scripts can follow along. Not installed.
+//   eval SCRIPT                    query SCRIPT (prints "result JSON", or "error: TEXT")
+//   sessions                       crash (kills the web process)    quit
+// Each message the firmware sends is printed as "message METHOD", and each command's outcome as
+// one line, so scripts can follow along. Not installed.
 
-#include "DevelopmentBridge.hpp"
-#include "platform/UserDefaults.hpp"
+#include "ObservedBridge.hpp"
+#include "app/ApplicationBackEnd.hpp"
+#include "bridge/NativeBridge.hpp"
+#include "lib/glib/GLibPointers.hpp"
+#include "platform/AutomationTool.hpp"
+#include "platform/Clock.hpp"
+#include "platform/HapticPerformer.hpp"
+#include "platform/linux/FileUserDefaults.hpp"
 #include "platform/linux/GLibMainLoop.hpp"
 #include "platform/linux/GdkScreens.hpp"
 #include "platform/linux/GtkDeviceViews.hpp"
+#include "platform/linux/LinuxPowerSource.hpp"
+#include "platform/linux/MpdLocator.hpp"
 #include "platform/linux/WebKitDeviceWebView.hpp"
 #include "window/DeviceWindowError.hpp"
 #include "window/PlayerWindowController.hpp"
 
 #include <gtk/gtk.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <glib-unix.h>
@@ -69,9 +82,32 @@ bool saveScreenshot(const std::string &file)
     return saved;
 }
 
+// The MPD the back end and the script tool talk to, found as the application finds it; the
+// program starts none of its own. Called while this is the only thread.
+mpd::MpdAddress chooseMpd()
+{
+    MpdLocator::Choice choice = MpdLocator::locate(MpdLocator::settingsFromEnvironment());
+    switch (choice.source) {
+    case MpdLocator::Choice::Source::environment:
+        break;
+    case MpdLocator::Choice::Source::found:
+        setAutomationToolVariable("MPD_HOST", MpdLocator::hostVariable(choice.address));
+        if (auto port = MpdLocator::portVariable(choice.address); !port.empty())
+            setAutomationToolVariable("MPD_PORT", port);
+        break;
+    case MpdLocator::Choice::Source::none:
+        // The library then says which MPD it could not reach.
+        choice.address = mpd::defaultMpdAddress();
+        std::cerr << "wheelbox-device: no MPD answers; set MPD_HOST to name one\n";
+        break;
+    }
+    return choice.address;
+}
+
 struct Program {
     GLibMainLoop &loop;
     PlayerWindowController *controller = nullptr;
+    ObservedBridge *bridge = nullptr;
 
     void say(const std::string &line) { std::cout << line << std::endl; }
 
@@ -81,6 +117,8 @@ struct Program {
         std::string verb;
         std::string argument;
         words >> verb >> argument;
+        // The rest of the line after the verb, for the commands that take a script.
+        std::string rest = line.find(' ') == std::string::npos ? "" : line.substr(line.find(' ') + 1);
         if (verb == "size") {
             auto size = deviceSizeFromRawValue(argument);
             if (!size)
@@ -104,7 +142,9 @@ struct Program {
                 say(saved ? "saved " + argument : "error: no snapshot");
             });
         } else if (verb == "eval") {
-            controller->webView().evaluateJavaScript(line.substr(line.find(' ') + 1));
+            controller->webView().evaluateJavaScript(rest);
+        } else if (verb == "query") {
+            query(rest);
         } else if (verb == "crash") {
             for (pid_t pid : webProcesses())
                 ::kill(pid, SIGKILL);
@@ -115,13 +155,34 @@ struct Program {
                  << frame.size.height;
             say(text.str());
         } else if (verb == "sessions") {
-            say("sessions " +
-                std::to_string(static_cast<DevelopmentBridge &>(controller->bridge()).sessionResets()));
+            say("sessions " + std::to_string(bridge->sessionResets()));
         } else if (verb == "quit") {
             loop.quit();
         } else if (!verb.empty()) {
             say("error: unknown command " + verb);
         }
+    }
+
+    // Evaluates `script` in the page and prints its value as one line of JSON.
+    void query(const std::string &script)
+    {
+        auto *view = dynamic_cast<WebKitDeviceWebView *>(&controller->webView());
+        webkit_web_view_evaluate_javascript(view->view(), script.c_str(), -1, nullptr, nullptr, nullptr,
+                                            &Program::onQueryResult, this);
+    }
+
+    static void onQueryResult(GObject *source, GAsyncResult *result, gpointer data)
+    {
+        auto *self = static_cast<Program *>(data);
+        GError *failure = nullptr;
+        glib::ObjectPtr<JSCValue> value(
+            webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &failure));
+        glib::ErrorPtr error(failure);
+        if (!value)
+            return self->say(std::string("error: ") + (error ? error->message : "no value"));
+        // Undefined has no JSON form.
+        glib::CharPtr json(jsc_value_is_undefined(value.get()) ? nullptr : jsc_value_to_json(value.get(), 0));
+        self->say("result " + std::string(json ? json.get() : "null"));
     }
 
     static gboolean onInput(GIOChannel *channel, GIOCondition condition, gpointer data)
@@ -148,38 +209,63 @@ struct Program {
     }
 };
 
-} // namespace
-
-int main(int argc, char **argv)
+int run(int argc, char **argv)
 {
+    // The script tool's environment is taken while this is the only thread.
+    captureAutomationToolEnvironment();
     gdk_set_allowed_backends("x11");
     std::optional<std::filesystem::path> firmware = WebResourceSchemeHandler::firmwareRootURL();
     std::optional<std::filesystem::path> data;
     for (int index = 1; index < argc; ++index) {
         std::string argument = argv[index];
-        if (argument == "--firmware" && index + 1 < argc)
+        if (argument == "--firmware" && index + 1 < argc) {
             firmware = argv[++index];
-        else if (argument == "--data" && index + 1 < argc)
+        } else if (argument == "--data" && index + 1 < argc) {
             data = argv[++index];
-        else if (argument == "--help" || argument == "-h") {
-            std::cout << "usage: wheelbox-device [--firmware DIR] [--data DIR]\n";
-            return 0;
+        } else {
+            std::cerr << "usage: wheelbox-device [--firmware DIR] [--data DIR]\n"
+                         "  --data DIR  keep the settings, the page's storage and WebKit's cache in DIR\n"
+                         "              rather than the application's own\n";
+            return argument == "--help" || argument == "-h" ? 0 : 2;
         }
     }
+    // As the application does: WebKit cannot set its sandbox up for root in a container.
+    if (::geteuid() == 0)
+        ::setenv("WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS", "1", 1);
+    mpd::MpdAddress mpdAddress = chooseMpd();
     if (!gtk_init_check(&argc, &argv)) {
         std::cerr << "wheelbox-device: cannot open a display\n";
         return 1;
     }
 
     GLibMainLoop loop;
-    InMemoryUserDefaults defaults;
+    FileUserDefaults defaults(data ? *data / "config" : FileUserDefaults::defaultFolder());
     GdkScreens screens(gdk_display_get_default());
     GtkDeviceViews::Storage storage = GtkDeviceViews::userStorage();
     if (data)
         storage = {*data / "data", *data / "cache"};
     GtkDeviceViews views(screens, storage);
+    LinuxPowerSource powerSource;
+    NoHapticPerformer haptics;
+    auto quitting = std::make_shared<std::atomic<bool>>(false);
     Program program{loop};
+    auto quit = [&loop, quitting] {
+        quitting->store(true);
+        loop.quit();
+    };
 
+    auto makeBridge = [&]() -> std::unique_ptr<DeviceBridge> {
+        auto bridge = std::make_unique<NativeBridge>(
+            makeApplicationBackEnd({defaults, mpdAddress, std::nullopt, quitting}),
+            BridgeServices{loop, Clock::system(), defaults, haptics, powerSource, [&loop, quit] {
+                               // After the answer to "quit" is on its way.
+                               loop.post(quit);
+                           }});
+        auto observed = std::make_unique<ObservedBridge>(
+            std::move(bridge), [&program](const std::string &method) { program.say("message " + method); });
+        program.bridge = observed.get();
+        return observed;
+    };
     std::unique_ptr<PlayerWindowController> controller;
     try {
         controller = std::make_unique<PlayerWindowController>(PlayerWindowController::Environment{
@@ -187,10 +273,7 @@ int main(int argc, char **argv)
             defaults,
             screens,
             views,
-            [&program] {
-                return std::make_unique<DevelopmentBridge>(
-                    [&program](const std::string &method) { program.say("message " + method); });
-            },
+            makeBridge,
             firmware,
             [](const std::string &line) { g_log("velto", G_LOG_LEVEL_WARNING, "%s", line.c_str()); },
         });
@@ -199,21 +282,37 @@ int main(int argc, char **argv)
         return 1;
     }
     program.controller = controller.get();
-    controller->setWindowClosedHandler([&loop] { loop.quit(); });
+    controller->setWindowClosedHandler(quit);
     controller->showWindow();
 
     GIOChannel *input = g_io_channel_unix_new(STDIN_FILENO);
     g_io_add_watch(input, GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR), &Program::onInput, &program);
     g_io_channel_unref(input);
-    auto quit = [](gpointer mainLoop) -> gboolean {
-        static_cast<GLibMainLoop *>(mainLoop)->quit();
-        return G_SOURCE_REMOVE;
+    auto onSignal = [](gpointer action) -> gboolean {
+        (*static_cast<decltype(quit) *>(action))();
+        return G_SOURCE_CONTINUE;
     };
-    g_unix_signal_add(SIGINT, quit, &loop);
-    g_unix_signal_add(SIGTERM, quit, &loop);
+    guint interrupt = g_unix_signal_add(SIGINT, onSignal, &quit);
+    guint terminate = g_unix_signal_add(SIGTERM, onSignal, &quit);
 
     loop.run();
+    quitting->store(true);
+    g_source_remove(interrupt);
+    g_source_remove(terminate);
+    // The bridge, and with it the media queue and the back end, ends here on the main thread.
     controller->shutdown();
     controller.reset();
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    try {
+        return run(argc, argv);
+    } catch (const std::exception &error) {
+        std::cerr << "wheelbox-device: " << error.what() << "\n";
+        return 1;
+    }
 }
