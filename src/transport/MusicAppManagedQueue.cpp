@@ -58,7 +58,8 @@ StartedQueue parseStartReply(const std::optional<std::string> &output, std::stri
             if (!id.empty())
                 copied.push_back(id);
         }
-        if (!isInside(*startPosition - 1, copied.size()) ||
+        // 1-based, and compared before it is lowered: the player may print any integer.
+        if (*startPosition < 1 || !isInside(*startPosition - 1, copied.size()) ||
             copied[static_cast<std::size_t>(*startPosition - 1)] != chosenID)
             throw ScriptError::failed("Music lost the selected queue position.");
     } else if (fields[2] != "direct") {
