@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -89,6 +90,7 @@ class osascriptMusicTest : public ::testing::Test {
         std::string manifest;
         WHEELBOX_SERVICE_VARIABLE(manifest, "WHEELBOX_TEST_MANIFEST");
         WHEELBOX_SERVICE_VARIABLE(host, "WHEELBOX_TEST_MPD_HOST");
+        WHEELBOX_SERVICE_VARIABLE(goneURI, "WHEELBOX_TEST_GONE_URI");
         mpd.emplace(mpd::MpdConnection::open(mpd::parseMpdAddress(host, ""), 5s));
         tracks = fixtureTracks();
         ASSERT_GE(tracks.size(), 3u);
@@ -122,9 +124,11 @@ class osascriptMusicTest : public ::testing::Test {
     {
         mpd_run_stop(mpd->get());
         mpd_run_clear(mpd->get());
+        mpd_run_clearerror(mpd->get());
         mpd_run_random(mpd->get(), false);
         mpd_run_repeat(mpd->get(), false);
         mpd_run_single_state(mpd->get(), MPD_SINGLE_OFF);
+        mpd_run_consume(mpd->get(), false);
         mpd->check();
     }
 
@@ -138,6 +142,44 @@ class osascriptMusicTest : public ::testing::Test {
     }
 
     double elapsed() { return mpd_status_get_elapsed_ms(readStatus().get()) / 1000.0; }
+
+    // MPD's error as another client finds it in the status; empty when there is none.
+    std::string playerError()
+    {
+        auto status = readStatus();
+        const char *error = mpd_status_get_error(status.get());
+        return error ? error : "";
+    }
+
+    // Waits up to `timeout` for `done` to hold of MPD's status; whether it did.
+    bool waitForStatus(const std::function<bool(const mpd_status &)> &done, std::chrono::milliseconds timeout)
+    {
+        for (auto deadline = std::chrono::steady_clock::now() + timeout;;) {
+            if (done(*readStatus()))
+                return true;
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            std::this_thread::sleep_for(20ms);
+        }
+    }
+
+    // Queues the tracks and plays the last one into its final moment, until MPD has played the
+    // queue out.
+    void playOut(std::initializer_list<std::size_t> indices)
+    {
+        for (auto index : indices)
+            mpd_run_add(mpd->get(), tracks[index].uri.c_str());
+        auto last = static_cast<unsigned>(indices.size() - 1);
+        mpd_run_seek_pos(mpd->get(), last, static_cast<float>(tracks[*std::rbegin(indices)].duration - 0.4));
+        mpd->check();
+        ASSERT_TRUE(waitForStatus(
+            [](const mpd_status &status) {
+                return mpd_status_get_state(&status) == MPD_STATE_STOP &&
+                       mpd_status_get_song_pos(&status) < 0;
+            },
+            5s))
+            << "MPD did not play the queue out";
+    }
 
     std::vector<std::string> playlists()
     {
@@ -194,6 +236,7 @@ class osascriptMusicTest : public ::testing::Test {
     }
 
     std::string host;
+    std::string goneURI;
     std::optional<mpd::MpdConnection> mpd;
     std::vector<FixtureTrack> tracks;
     std::vector<std::string> playlistsBefore;
@@ -383,6 +426,171 @@ TEST_F(osascriptMusicTest, RewindStopsAtTheStartOfTheSong)
     EXPECT_LT(elapsed(), 1.5);
     ASSERT_EQ(run(script("music-end-seek-playing")).exitStatus, 0);
     EXPECT_EQ(mpd_status_get_state(readStatus().get()), MPD_STATE_PLAY);
+}
+
+// MPD forgets its current song once the queue has played out; the player keeps the last one,
+// stopped, wherever MPD's settings still tell which one that was.
+TEST_F(osascriptMusicTest, AQueueThatPlayedOutKeepsItsLastSongStopped)
+{
+    struct Case {
+        const char *settings;
+        bool random;
+        bool consume;
+        bool repeat;
+        std::optional<std::size_t> current;
+    };
+    const Case cases[] = {
+        {"as played", false, false, false, 2},
+        // The device may set repeat once the end has come; that changes nothing that has played.
+        {"repeat set afterwards", false, false, true, 2},
+        // In random order any song may have played last: MPD does not tell which.
+        {"random", true, false, false, std::nullopt},
+        // Consume takes each song out as it ends; what is still queued has not played.
+        {"consume", false, true, false, std::nullopt},
+    };
+    playOut({0, 1, 2});
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.settings);
+        mpd_run_random(mpd->get(), c.random);
+        mpd_run_consume(mpd->get(), c.consume);
+        mpd_run_repeat(mpd->get(), c.repeat);
+        mpd->check();
+        auto reading = run(script("music-now-playing", {}, 2));
+        if (!c.current) {
+            EXPECT_EQ(reading.exitStatus, 1);
+            EXPECT_THAT(reading.error, HasSubstr("Music got an error: Can’t get current track. (-1728)"));
+            continue;
+        }
+        ASSERT_EQ(reading.exitStatus, 0) << reading.error;
+        auto fields = split(withoutLineFeed(reading.output), '\x1f');
+        ASSERT_EQ(fields.size(), 7u) << reading.output;
+        EXPECT_EQ(fields[0], persistentID(tracks[*c.current].uri));
+        EXPECT_EQ(fields[1], tracks[*c.current].title);
+        EXPECT_EQ(fields[4], "0.0");
+        EXPECT_NEAR(std::stod(fields[5]), tracks[*c.current].duration, 0.5);
+        EXPECT_EQ(fields[6], "stopped");
+    }
+    mpd_run_random(mpd->get(), false);
+    mpd_run_consume(mpd->get(), false);
+    mpd->check();
+
+    // Skipping moves from that song as from any stopped one.
+    ASSERT_EQ(run(script("music-skip", {{"step", "next track"}})).exitStatus, 0);
+    EXPECT_EQ(mpd_status_get_song_pos(readStatus().get()), -1) << "nothing follows the last song";
+    ASSERT_EQ(run(script("music-skip", {{"step", "previous track"}})).exitStatus, 0);
+    auto status = readStatus();
+    EXPECT_EQ(mpd_status_get_state(status.get()), MPD_STATE_STOP);
+    EXPECT_EQ(mpd_status_get_song_pos(status.get()), 1);
+}
+
+TEST_F(osascriptMusicTest, ASingleSongPlayedOutStaysCurrentInAnyOrder)
+{
+    playOut({1});
+    mpd_run_random(mpd->get(), true);
+    mpd->check();
+    auto reading = run(test::wrapInTimeout(
+        "tell application \"Music\" to return {persistent ID of current track, player state}", 2));
+    EXPECT_EQ(withoutLineFeed(reading.output), persistentID(tracks[1].uri) + ", stopped") << reading.error;
+}
+
+// A song whose file went away after the database scan: MPD still lists it and fails to open it,
+// refusing the play command at once or stopping a moment after it. A player simply does not start
+// it; the scripts' own start wait then reports the song as one Music cannot play.
+TEST_F(osascriptMusicTest, ASongWhoseFileIsGoneIsNotStartedAndLeavesNoError)
+{
+    struct Case {
+        const char *before;
+        mpd_state state;
+    };
+    // From a stopped player MPD answers before its decoder has tried; from a playing or paused one
+    // it waits and refuses.
+    const Case cases[] = {
+        {"stopped", MPD_STATE_STOP}, {"playing", MPD_STATE_PLAY}, {"paused", MPD_STATE_PAUSE}};
+    // Several plays in a row, so that a "playing" read in the moment before MPD gives up shows.
+    auto program = test::wrapInTimeout("tell application \"Music\"\n"
+                                       "  set gone to item 1 of (every track of library playlist 1 whose "
+                                       "persistent ID is \"" +
+                                           persistentID(goneURI) +
+                                           "\")\n"
+                                           "  repeat 10 times\n"
+                                           "    play gone\n"
+                                           "    if player state is playing then return \"playing\"\n"
+                                           "  end repeat\n"
+                                           "  return player state\n"
+                                           "end tell",
+                                       8);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.before);
+        reset();
+        queueAndPlay({0});
+        if (c.state == MPD_STATE_PAUSE)
+            mpd_run_pause(mpd->get(), true);
+        if (c.state == MPD_STATE_STOP)
+            mpd_run_stop(mpd->get());
+        mpd->check();
+
+        auto played = run(program);
+        EXPECT_EQ(played.exitStatus, 0) << played.error;
+        EXPECT_EQ(played.output, "stopped\n");
+        EXPECT_EQ(mpd_status_get_state(readStatus().get()), MPD_STATE_STOP);
+        EXPECT_EQ(playerError(), "") << "no other client meets the failure";
+    }
+}
+
+TEST_F(osascriptMusicTest, SkippingOntoASongWhoseFileIsGoneIsNoFailure)
+{
+    mpd_run_add(mpd->get(), tracks[0].uri.c_str());
+    mpd_run_add(mpd->get(), goneURI.c_str());
+    mpd_run_add(mpd->get(), tracks[1].uri.c_str());
+    mpd_run_play_pos(mpd->get(), 0);
+    mpd->check();
+
+    // Playing, MPD goes on past the song it cannot open, as a player passes over it.
+    auto skipped = run(script("music-skip", {{"step", "next track"}}));
+    EXPECT_EQ(skipped.exitStatus, 0) << skipped.error;
+    EXPECT_TRUE(waitForStatus(
+        [](const mpd_status &status) {
+            return mpd_status_get_state(&status) == MPD_STATE_PLAY && mpd_status_get_song_pos(&status) == 2;
+        },
+        2s));
+    EXPECT_EQ(playerError(), "");
+
+    // Stopped, the player moves and stays stopped: on the song, or past it when MPD refused it at
+    // once and went on by itself before the stop.
+    mpd_run_play_pos(mpd->get(), 0);
+    mpd_run_stop(mpd->get());
+    mpd->check();
+    skipped = run(script("music-skip", {{"step", "next track"}}));
+    EXPECT_EQ(skipped.exitStatus, 0) << skipped.error;
+    auto status = readStatus();
+    EXPECT_EQ(mpd_status_get_state(status.get()), MPD_STATE_STOP);
+    EXPECT_THAT(mpd_status_get_song_pos(status.get()), ::testing::AnyOf(1, 2));
+    EXPECT_EQ(playerError(), "");
+}
+
+// Another client's failed play leaves its error in MPD's status until something clears it; it
+// belongs to no later command.
+TEST_F(osascriptMusicTest, AnErrorLeftInMpdFailsNoLaterScript)
+{
+    mpd_run_add(mpd->get(), goneURI.c_str());
+    mpd_run_play_pos(mpd->get(), 0);
+    mpd_connection_clear_error(mpd->get());
+    ASSERT_TRUE(waitForStatus([](const mpd_status &status) { return mpd_status_get_error(&status); }, 2s));
+
+    auto reading = run(script("music-now-playing", {}, 2));
+    EXPECT_EQ(reading.exitStatus, 0) << reading.error;
+    EXPECT_THAT(reading.output, ::testing::EndsWith("\x1fstopped\n"));
+
+    mpd_run_clear(mpd->get());
+    mpd_run_add(mpd->get(), tracks[2].uri.c_str());
+    mpd->check();
+    ASSERT_FALSE(playerError().empty());
+    auto started = run(script("music-playpause"));
+    EXPECT_EQ(started.exitStatus, 0) << started.error;
+    EXPECT_EQ(
+        withoutLineFeed(
+            run(script("music-is-playing-track", {{"trackID", persistentID(tracks[2].uri)}}, 2)).output),
+        "true");
 }
 
 class osascriptMusicQueueTest : public osascriptMusicTest {

@@ -376,11 +376,7 @@ TEST_F(MusicAppPlaybackTest, ShuffleWhilePausedKeepsTheTrackItsPositionAndThePau
     EXPECT_EQ(queueURIs(), (std::vector<std::string>(collection.begin() + 2, collection.end())));
 }
 
-// FIXME: disabled until the script tool reports a song MPD cannot decode as a song that did not
-// start. Today its outcome is a race: `play` may fail at once with "Music got an error: Failed to
-// decode …" (which the logical skip rightly passes on), or the start wait may read "playing" in the
-// moment before MPD's decoder fails, or the wait runs out as it should.
-TEST_F(MusicAppPlaybackTest, DISABLED_ASongWhoseFileIsGoneIsPassedOverAndReported)
+TEST_F(MusicAppPlaybackTest, ASongWhoseFileIsGoneIsPassedOverAndReported)
 {
     auto collection = longTracks();
     std::vector<std::string> uris = {collection[0], goneURI_, collection[1]};
@@ -408,10 +404,7 @@ TEST_F(MusicAppPlaybackTest, DISABLED_ASongWhoseFileIsGoneIsPassedOverAndReporte
 
 // The temporary playlist holds a window of the queue; when the player stops at its end, the
 // transport starts the next queue track itself.
-// FIXME: disabled until the script tool reports the last track as the stopped current track: once
-// MPD's queue has played out MPD has no current song, every now-playing read fails ("Can’t get
-// current track."), and the transport never sees the stop it should follow.
-TEST_F(MusicAppPlaybackTest, DISABLED_PastTheEndOfThePlaylistTheTransportStartsTheNextTrack)
+TEST_F(MusicAppPlaybackTest, PastTheEndOfThePlaylistTheTransportStartsTheNextTrack)
 {
     auto album = shortTakes();
     auto queue = ids(album);

@@ -12,6 +12,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <thread>
 
 namespace wheelbox::osascript {
 
@@ -21,6 +22,39 @@ using mpd::MpdError;
 namespace {
 
 constexpr int cannotSet = -10006;
+
+using std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// MPD reports "play" from the moment it hands a song to its decoder, and plays only once the
+// decoder has opened the song; a song it cannot open stops it again. For a file on disk that takes
+// milliseconds. A reading waits this long for one or the other; a start waits longer, since what
+// it reports next decides whether the song started.
+constexpr auto readingPatience = 300ms;
+constexpr auto startPatience = 2s;
+constexpr auto settlePollInterval = 5ms;
+
+// Between the hand-over and the decoder's answer MPD says "play" but shows no audio format.
+bool isStarting(const mpd_status &status) noexcept
+{
+    return mpd_status_get_state(&status) == MPD_STATE_PLAY && !mpd_status_get_audio_format(&status);
+}
+
+bool isPlaying(const mpd_status &status) noexcept
+{
+    return mpd_status_get_state(&status) == MPD_STATE_PLAY && mpd_status_get_audio_format(&status);
+}
+
+// The refusal MPD answers a play command with when its decoder gave up on the song at once: ACK 5,
+// its code for any failure without one of its own (libmpdclient names it after unknown commands,
+// which a play command never is), or 52 for an I/O failure. A bad position or a missing song has
+// codes of its own.
+bool isDecoderFailure(const MpdError &error) noexcept
+{
+    auto code = error.serverError();
+    return error.error() == MPD_ERROR_SERVER &&
+           (code == MPD_SERVER_ERROR_UNKNOWN_CMD || code == MPD_SERVER_ERROR_SYSTEM);
+}
 
 std::optional<std::uint64_t> parseID(std::string_view text) noexcept
 {
@@ -160,7 +194,7 @@ template <typename Function> auto MusicApplication::request(Function &&exchange)
         if (error.error() != MPD_ERROR_SERVER) {
             bool wasConnected = connection_.has_value();
             connection_.reset();
-            status_.reset();
+            reading_.reset();
             if (!wasConnected)
                 throw ApplicationError("Application isn’t running.", errorNumber::applicationNotRunning);
             throw ApplicationError("Connection is invalid.", -609);
@@ -188,26 +222,112 @@ const mpd::MpdConnection &MusicApplication::connection()
     return *connection_;
 }
 
-mpd_status &MusicApplication::status()
+MusicApplication::Reading MusicApplication::readPlayer()
 {
-    if (!status_) {
-        const auto &mpd = connection();
+    const auto &mpd = connection();
+    return request([&] {
+        Reading now;
+        auto *exchange = mpd.get();
+        if (!mpd_command_list_begin(exchange, true) || !mpd_send_status(exchange) ||
+            !mpd_send_current_song(exchange) || !mpd_command_list_end(exchange))
+            mpd.check();
+        now.status.reset(mpd_recv_status(exchange));
+        if (now.status && mpd_response_next(exchange))
+            now.song.reset(mpd_recv_song(exchange));
+        mpd_response_finish(exchange);
+        mpd.check();
+        if (!now.status)
+            cannotGet("player state");
+        return now;
+    });
+}
+
+MusicApplication::Reading &MusicApplication::settledReading(std::chrono::milliseconds patience)
+{
+    auto deadline = steady_clock::now() + std::min(patience, timeout_);
+    reading_ = readPlayer();
+    while (isStarting(*reading_->status) && steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(settlePollInterval);
+        reading_ = readPlayer();
+    }
+    return *reading_;
+}
+
+MusicApplication::Reading &MusicApplication::reading()
+{
+    return reading_ ? *reading_ : settledReading(readingPatience);
+}
+
+// MPD forgets its current song once its queue has played out; a player keeps the last one,
+// stopped. MPD plays the queue in its own order unless random is on (then the order it played is
+// gone), and consume takes every song out as it ends, so the queue's last entry is the song that
+// played last exactly when neither is at work (or the queue holds one song, whatever the order).
+// A queue another client loaded and never played looks the same to MPD and reads the same way.
+const mpd_song *MusicApplication::currentSong()
+{
+    auto &now = reading();
+    if (now.song)
+        return now.song.get();
+    if (!now.lastPlayed) {
+        now.lastPlayed.emplace();
+        const auto &current = *now.status;
+        unsigned length = mpd_status_get_queue_length(&current);
+        bool orderKnown = !mpd_status_get_random(&current) || length == 1;
+        if (mpd_status_get_state(&current) == MPD_STATE_STOP && length > 0 && orderKnown &&
+            !mpd_status_get_consume(&current)) {
+            const auto &mpd = connection();
+            *now.lastPlayed = request([&] {
+                mpd::SongPtr last(mpd_run_get_queue_song_pos(mpd.get(), length - 1));
+                mpd.check();
+                return last;
+            });
+        }
+    }
+    return now.lastPlayed->get();
+}
+
+int MusicApplication::currentPosition()
+{
+    auto song = currentSong();
+    return song ? static_cast<int>(mpd_song_get_pos(song)) : -1;
+}
+
+// A player given a song it cannot play does not start it, and says nothing: the song is simply not
+// playing. MPD either refuses the play command (when its decoder fails before the answer) or
+// stops a moment later, and keeps an error in its status that every later client would find. So
+// a decoder's failure is no failure here, the start is awaited, and the error it left is cleared.
+// MPD clears older errors itself whenever it starts a song, so the one found after a start is
+// that start's own.
+template <typename Start> void MusicApplication::startPlayback(Start &&start)
+{
+    const auto &mpd = connection();
+    request([&] {
+        try {
+            start(mpd.get());
+            mpd.check();
+        } catch (const MpdError &error) {
+            if (!isDecoderFailure(error))
+                throw;
+        }
+    });
+    const auto &now = *settledReading(startPatience).status;
+    if (mpd_status_get_error(&now) && !isPlaying(now)) {
         request([&] {
-            status_.reset(mpd_run_status(mpd.get()));
+            mpd_run_clearerror(mpd.get());
             mpd.check();
         });
+        changePlayer();
     }
-    return *status_;
 }
 
 void MusicApplication::changePlayer()
 {
-    status_.reset();
+    reading_.reset();
 }
 
 void MusicApplication::invalidateReadings() noexcept
 {
-    status_.reset();
+    reading_.reset();
 }
 
 void MusicApplication::flushAdditions()
@@ -251,15 +371,10 @@ MusicApplication::SongTags MusicApplication::readTags(const std::string &uri)
 
 Value MusicApplication::currentTrack()
 {
-    const auto &mpd = connection();
-    mpd::SongPtr song = request([&] {
-        mpd::SongPtr current(mpd_run_current_song(mpd.get()));
-        mpd.check();
-        return current;
-    });
+    auto song = currentSong();
     if (!song)
         cannotGet("current track");
-    return Value(std::make_shared<MusicTrack>(*this, mpd_song_get_uri(song.get()), tagsOf(*song)));
+    return Value(std::make_shared<MusicTrack>(*this, mpd_song_get_uri(song), tagsOf(*song)));
 }
 
 Value MusicApplication::trackProperty(const ObjectReference &object, Property property)
@@ -302,7 +417,9 @@ Value MusicApplication::getProperty(const ObjectReference *object, Property prop
     case Property::PlayerState:
         switch (mpd_status_get_state(&status())) {
         case MPD_STATE_PLAY:
-            return Value(Constant{"playing"});
+            // A decoder still opening its song plays nothing yet, and may never: not "playing", and
+            // not "stopped" either, which would read as the end of the song before.
+            return Value(Constant{isPlaying(status()) ? "playing" : "paused"});
         case MPD_STATE_PAUSE:
             return Value(Constant{"paused"});
         default:
@@ -389,10 +506,7 @@ void MusicApplication::play(const std::optional<Value> &target)
 {
     const auto &mpd = connection();
     if (!target) {
-        request([&] {
-            mpd_run_play(mpd.get());
-            mpd.check();
-        });
+        startPlayback([](mpd_connection *exchange) { mpd_run_play(exchange); });
         return;
     }
     auto object = target->getIf<ObjectPtr>();
@@ -411,27 +525,21 @@ void MusicApplication::play(const std::optional<Value> &target)
             mpd_send_add(list.get(), source);
         else
             mpd_send_load(list.get(), source);
-        mpd_send_play_pos(list.get(), 0);
         list.commit();
     });
+    // Apart from the list, so that a refusal of the song is told from a refusal of the queue.
+    startPlayback([](mpd_connection *exchange) { mpd_run_play_pos(exchange, 0); });
 }
 
 void MusicApplication::scan(int direction)
 {
-    const auto &mpd = connection();
-    auto &current = status();
-    if (mpd_status_get_state(&current) == MPD_STATE_STOP)
+    auto &now = reading();
+    const auto &current = *now.status;
+    if (mpd_status_get_state(&current) == MPD_STATE_STOP || !now.song)
         return;
     ScanRequest scanRequest{direction, static_cast<unsigned>(mpd_status_get_song_id(&current)),
-                            mpd_status_get_elapsed_ms(&current) / 1000.0, 0};
-    mpd::SongPtr song = request([&] {
-        mpd::SongPtr playing(mpd_run_current_song(mpd.get()));
-        mpd.check();
-        return playing;
-    });
-    if (!song)
-        return;
-    scanRequest.duration = mpd_song_get_duration_ms(song.get()) / 1000.0;
+                            mpd_status_get_elapsed_ms(&current) / 1000.0,
+                            mpd_song_get_duration_ms(now.song.get()) / 1000.0};
     try {
         startScanner(address_, scanRequest);
     } catch (const MpdError &) {
@@ -443,28 +551,39 @@ void MusicApplication::scan(int direction)
 void MusicApplication::skip(int direction)
 {
     const auto &mpd = connection();
-    auto &current = status();
-    if (mpd_status_get_state(&current) != MPD_STATE_STOP) {
-        request([&] {
+    if (mpd_status_get_state(&status()) != MPD_STATE_STOP) {
+        startPlayback([direction](mpd_connection *exchange) {
             if (direction > 0)
-                mpd_run_next(mpd.get());
+                mpd_run_next(exchange);
             else
-                mpd_run_previous(mpd.get());
-            mpd.check();
+                mpd_run_previous(exchange);
         });
         return;
     }
     // MPD refuses next and previous while stopped; a player moves to the neighbouring song and
     // stays stopped. Nothing to move to is no failure either.
-    int position = mpd_status_get_song_pos(&current);
+    int position = currentPosition();
     int target = position + direction;
-    if (position < 0 || target < 0 || target >= static_cast<int>(mpd_status_get_queue_length(&current)))
+    if (position < 0 || target < 0 || target >= static_cast<int>(mpd_status_get_queue_length(&status())))
         return;
+    // MPD moves only by playing: play, stop at once, and clear the error a song MPD cannot open
+    // leaves behind. When MPD refuses the play for such a song it has already gone on to the song
+    // after it, so the stop must still follow; the player then stands past the song, stopped.
     request([&] {
-        mpd::MpdCommandList list(mpd);
-        mpd_send_play_pos(list.get(), static_cast<unsigned>(target));
-        mpd_send_stop(list.get());
-        list.commit();
+        try {
+            mpd::MpdCommandList list(mpd);
+            mpd_send_play_pos(list.get(), static_cast<unsigned>(target));
+            mpd_send_stop(list.get());
+            mpd_send_clearerror(list.get());
+            list.commit();
+        } catch (const MpdError &error) {
+            if (!isDecoderFailure(error))
+                throw;
+            mpd::MpdCommandList list(mpd);
+            mpd_send_stop(list.get());
+            mpd_send_clearerror(list.get());
+            list.commit();
+        }
     });
 }
 
@@ -490,7 +609,7 @@ Value MusicApplication::runCommand(Command command, const std::optional<Value> &
             simple([&] { mpd_run_pause(mpd.get(), false); });
             break;
         default:
-            simple([&] { mpd_run_play(mpd.get()); });
+            startPlayback([](mpd_connection *exchange) { mpd_run_play(exchange); });
         }
         break;
     case Command::Pause:
@@ -498,7 +617,7 @@ Value MusicApplication::runCommand(Command command, const std::optional<Value> &
         break;
     case Command::Resume:
         if (mpd_status_get_state(&status()) == MPD_STATE_STOP)
-            simple([&] { mpd_run_play(mpd.get()); });
+            startPlayback([](mpd_connection *exchange) { mpd_run_play(exchange); });
         else
             simple([&] { mpd_run_pause(mpd.get(), false); });
         break;

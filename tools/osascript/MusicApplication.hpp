@@ -14,8 +14,8 @@ namespace wheelbox::osascript {
 class SongIndex;
 
 // The "Music" application on MPD. The connection opens on the first request, so a program that
-// never asks anything costs nothing. Readings of the player's status are kept until a command
-// changes the player or the script waits.
+// never asks anything costs nothing. Readings of the player (its status and current song, taken in
+// one exchange) are kept until a command changes the player or the script waits.
 class MusicApplication final : public Application {
   public:
     explicit MusicApplication(mpd::MpdAddress address);
@@ -47,10 +47,28 @@ class MusicApplication final : public Application {
     SongTags readTags(const std::string &uri);
 
   private:
+    // What the player shows at one moment.
+    struct Reading {
+        mpd::StatusPtr status;
+        // MPD's current song; none once the queue has played out.
+        mpd::SongPtr song;
+        // The song that played last when MPD has no current one, once looked up (may be none).
+        std::optional<mpd::SongPtr> lastPlayed;
+    };
+
     const mpd::MpdConnection &connection();
     // Runs one libmpdclient exchange and turns its failure into Music's words.
     template <typename Function> auto request(Function &&exchange);
-    mpd_status &status();
+    Reading readPlayer();
+    // The kept reading, else a new one taken once MPD's decoder has settled.
+    Reading &reading();
+    Reading &settledReading(std::chrono::milliseconds patience);
+    mpd_status &status() { return *reading().status; }
+    // The current song as a player has it, or none; its queue position, or -1.
+    const mpd_song *currentSong();
+    int currentPosition();
+    // Runs a command that hands a song to MPD's decoder, and waits for the outcome.
+    template <typename Start> void startPlayback(Start &&start);
     void changePlayer();
     void flushAdditions();
 
@@ -68,7 +86,7 @@ class MusicApplication final : public Application {
     mpd::MpdAddress address_;
     std::chrono::milliseconds timeout_{120000};
     std::optional<mpd::MpdConnection> connection_;
-    mpd::StatusPtr status_;
+    std::optional<Reading> reading_;
     std::unique_ptr<SongIndex> songIndex_;
     // Tracks duplicated into playlists and not sent yet: (playlist, song URI).
     std::vector<std::pair<std::string, std::string>> pendingAdditions_;

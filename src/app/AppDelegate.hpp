@@ -1,0 +1,82 @@
+#pragma once
+
+#include "app/GtkMainMenu.hpp"
+#include "app/MenuActions.hpp"
+#include "platform/HapticPerformer.hpp"
+#include "platform/linux/GLibMainLoop.hpp"
+#include "platform/linux/GdkScreens.hpp"
+#include "platform/linux/GtkDeviceViews.hpp"
+#include "platform/linux/LinuxPowerSource.hpp"
+#include "platform/linux/LinuxUpdater.hpp"
+#include "platform/linux/MpdLocator.hpp"
+#include "platform/linux/PrivateMpd.hpp"
+#include "window/PlayerWindowController.hpp"
+
+#include <gtk/gtk.h>
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace wheelbox {
+
+class UserDefaults;
+
+// The application's life on GtkApplication "com.velto.Wheelbox": at launch (the primary copy's
+// "startup") it brings up the MPD the program chose or starts its own, creates the device window
+// controller, the updater and the menu, and shows the device; a later start of the program
+// ("activate", also from a second copy, which then exits) brings the device to the front; at
+// termination ("shutdown") it shuts the device down once, destroys the bridge on this thread and
+// stops its own MPD. Closing the device window, "Quit Wheelbox", the firmware's "quit", SIGTERM,
+// SIGINT and SIGHUP all end the main loop, which leads there. Main thread only.
+class AppDelegate {
+  public:
+    // `mpd` is the choice made at start, before any thread (MPD_HOST is exported from it).
+    AppDelegate(GtkApplication *application, UserDefaults &defaults, MpdLocator::Choice mpd);
+    ~AppDelegate();
+    AppDelegate(const AppDelegate &) = delete;
+    AppDelegate &operator=(const AppDelegate &) = delete;
+
+    void applicationDidFinishLaunching();
+    void applicationDidActivate();
+    void applicationWillTerminate();
+
+    // The quit every path takes, posted so that no caller is destroyed under itself.
+    void requestTermination();
+
+  private:
+    void startMusicServer();
+    void buildMenu();
+    void showAbout();
+    void presentUpdate(const LinuxUpdater::Outcome &outcome);
+
+    static void onStartup(GApplication *application, gpointer self);
+    static void onActivate(GApplication *application, gpointer self);
+    static void onShutdown(GApplication *application, gpointer self);
+    static gboolean onSignal(gpointer self);
+
+    GtkApplication *application_;
+    UserDefaults &defaults_;
+    MpdLocator::Choice mpd_;
+    GLibMainLoop mainLoop_;
+    LinuxPowerSource powerSource_;
+    NoHapticPerformer haptics_;
+    std::shared_ptr<std::atomic<bool>> quitting_ = std::make_shared<std::atomic<bool>>(false);
+    std::vector<guint> signalSources_;
+    bool launched_ = false;
+    bool terminated_ = false;
+
+    // Why there is no MPD to talk to, when there is none.
+    std::optional<std::string> mpdUnavailable_;
+    std::unique_ptr<PrivateMpd> privateMpd_;
+    std::unique_ptr<GdkScreens> screens_;
+    std::unique_ptr<GtkDeviceViews> views_;
+    std::unique_ptr<PlayerWindowController> playerWindowController_;
+    std::unique_ptr<LinuxUpdater> updaterController_;
+    std::unique_ptr<MenuActions> menuActions_;
+    std::unique_ptr<GtkMainMenu> menu_;
+    GtkWidget *about_ = nullptr;
+};
+
+} // namespace wheelbox

@@ -1,0 +1,79 @@
+// Wheelbox: a click-wheel music player on the desktop. The program reads no command line.
+
+#include "app/AppDelegate.hpp"
+#include "lib/glib/BusConnection.hpp"
+#include "platform/AutomationTool.hpp"
+#include "platform/linux/FileUserDefaults.hpp"
+#include "platform/linux/MpdLocator.hpp"
+#include "platform/linux/PrivateMpdConfiguration.hpp"
+
+#include <gtk/gtk.h>
+
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+#include <unistd.h>
+
+namespace {
+
+using namespace wheelbox;
+
+// The MPD every part of the program and its script tool talk to, named in the environment the
+// way MPD clients read it. Called before any thread starts, so setenv races with no reader.
+MpdLocator::Choice chooseMpd()
+{
+    MpdLocator::Choice choice = MpdLocator::locate(MpdLocator::settingsFromEnvironment());
+    if (choice.source == MpdLocator::Choice::Source::none)
+        choice.address = {PrivateMpdConfiguration::forUser().socket().string(), 0, std::nullopt};
+    if (choice.source != MpdLocator::Choice::Source::environment) {
+        ::setenv("MPD_HOST", MpdLocator::hostVariable(choice.address).c_str(), 1);
+        if (auto port = MpdLocator::portVariable(choice.address); !port.empty())
+            ::setenv("MPD_PORT", port.c_str(), 1);
+        else
+            ::unsetenv("MPD_PORT");
+    }
+    return choice;
+}
+
+} // namespace
+
+int main()
+{
+    try {
+        FileUserDefaults defaults;
+        defaults.registerDefaults({{"NSFullScreenMenuItemEverywhere", false}});
+
+        // Placement, frame restore and centre-keeping need X11 (XWayland on a Wayland desktop).
+        gdk_set_allowed_backends("x11");
+        // WebKit's sandbox cannot be set up by root in a container, and the device would stay
+        // blank. The page is the program's own files only (every other navigation is refused), so
+        // root runs it without the sandbox rather than not at all; anyone else keeps it.
+        if (::geteuid() == 0) {
+            ::setenv("WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS", "1", 1);
+            std::cerr << "wheelbox: running as root, so the web content runs without WebKit\u2019s sandbox\n";
+        }
+        // Single instance needs a session bus; without one, GLib would start a bus of its own that
+        // outlives the program. Run alone instead.
+        GApplicationFlags flags = G_APPLICATION_DEFAULT_FLAGS;
+        if (!glib::sessionBusAddress()) {
+            ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+            flags = G_APPLICATION_NON_UNIQUE;
+        }
+        MpdLocator::Choice mpd = chooseMpd();
+        captureAutomationToolEnvironment();
+        setAutomationToolVariable("MPD_HOST", MpdLocator::hostVariable(mpd.address));
+
+        glib::ObjectPtr<GtkApplication> application(gtk_application_new("com.velto.Wheelbox", flags));
+        g_set_application_name("Wheelbox");
+        g_set_prgname("com.velto.Wheelbox");
+        int status = 0;
+        {
+            AppDelegate delegate(application.get(), defaults, mpd);
+            status = g_application_run(G_APPLICATION(application.get()), 0, nullptr);
+        }
+        return status;
+    } catch (const std::exception &error) {
+        std::cerr << "wheelbox: " << error.what() << "\n";
+        return 1;
+    }
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "lib/mpd/MpdConnection.hpp"
+#include "platform/LibrarySource.hpp"
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace wheelbox {
+
+// Stands before the library of the program's MPD. When there is no MPD to read (not installed,
+// failed to start) every read fails with the reason, in the user's words. While MPD builds a
+// database that holds no song yet (its first scan of the music folder), a read waits for the scan
+// for a while, so the device shows its list loading rather than no music, and fails with
+// loadingText when the scan takes longer. Otherwise it reads through the source it wraps.
+// Used from one thread at a time, as every library source.
+class MpdLibraryGate final : public LibrarySource {
+  public:
+    static constexpr const char *loadingText = "Your music library is still loading. Try again in a moment.";
+
+    struct Settings {
+        // Under the bridge's 35 s for a list, so the answer is this text rather than a time-out.
+        std::chrono::milliseconds scanWait{20'000};
+        std::chrono::milliseconds pollInterval{250};
+        // Set when the program quits: a wait ends at once.
+        std::shared_ptr<const std::atomic<bool>> quitting;
+    };
+
+    // `unavailable`: why there is no MPD, when there is none.
+    MpdLibraryGate(std::unique_ptr<LibrarySource> library, mpd::MpdAddress address,
+                   std::optional<std::string> unavailable, Settings settings);
+
+    // Throws LibrarySourceError.
+    LibraryContents open() override;
+
+  private:
+    // Whether MPD is scanning into a database never saved or without songs (a first scan); false
+    // when it cannot be asked.
+    bool isScanningEmptyDatabase() const;
+
+    std::unique_ptr<LibrarySource> library_;
+    mpd::MpdAddress address_;
+    std::optional<std::string> unavailable_;
+    Settings settings_;
+};
+
+} // namespace wheelbox
