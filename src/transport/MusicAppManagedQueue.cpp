@@ -163,7 +163,11 @@ void MusicAppTransport::deleteOldQueue(const std::optional<std::string> &oldID, 
         if (isManagedQueueName(oldName))
             runner_.run(musicScripts::deletePlaylistsNamed(oldName), commandTimeout);
     } catch (const std::exception &) {
-        // An old playlist that cannot be deleted stays in the app; the new queue plays on.
+        // The new queue plays on. The old playlist, which nothing records as current any more, is
+        // recorded as pending instead, so the next start deletes it rather than leaving it behind
+        // for good (a newer request cuts this script off whenever it supersedes this one).
+        if (isManagedQueueName(oldName))
+            defaults_.setString(pendingQueueNameKey, oldName);
     }
 }
 

@@ -312,6 +312,29 @@ TEST_F(MusicAppManagedQueueTest, ASuccessfulStartRecordsTheNewPlaylistAndDeletes
     EXPECT_EQ(runner.scripts().back(), fill(loadScript("music-delete-by-id"), {{"oldID", "PL-" + first}}));
 }
 
+TEST_F(MusicAppManagedQueueTest, AnOldPlaylistThatCouldNotBeDeletedGoesAtTheNextStart)
+{
+    queueStartsSucceed();
+    transport->playQueue(startOfB());
+    const auto first = transport->managedQueuePlaylistName();
+
+    // The deletion is cut off (a newer request cancelled it): the start still succeeds.
+    runner.fail(oldDeleteScript, ScriptError::cancelled(), FakeScriptRunner::Uses::once);
+    transport->playQueue(startOfB());
+    const auto second = transport->managedQueuePlaylistName();
+    EXPECT_NE(second, first);
+    EXPECT_EQ(defaults.string(MusicAppTransport::managedQueueNameKey), second);
+    EXPECT_EQ(pendingName(), first);
+
+    runner.clearCalls();
+    transport->playQueue(startOfB());
+    auto scripts = runner.scripts();
+    ASSERT_FALSE(scripts.empty());
+    EXPECT_EQ(scripts.front(), fill(loadScript("music-remove-pending"), {{"pending", first}}));
+    EXPECT_EQ(scripts.back(), fill(loadScript("music-delete-by-id"), {{"oldID", "PL-" + second}}));
+    EXPECT_EQ(pendingName(), "");
+}
+
 TEST_F(MusicAppManagedQueueTest, TheOldPlaylistGoesByIDElseByOneOfOurNames)
 {
     struct Case {
