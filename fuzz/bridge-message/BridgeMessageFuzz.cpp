@@ -47,8 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     WHEELBOX_FUZZ_CHECK(body.size() <= maximumBodyBytes);
     WHEELBOX_FUZZ_CHECK(message->method.size() <= maximumMethodBytes);
-    WHEELBOX_FUZZ_CHECK(icu::isValidUTF8(message->method));
-    WHEELBOX_FUZZ_CHECK(icu::isValidUTF8(message->id));
+    WHEELBOX_FUZZ_CHECK(wheelbox::icu::isValidUTF8(message->method));
+    WHEELBOX_FUZZ_CHECK(wheelbox::icu::isValidUTF8(message->id));
     if (message->method == hapticMethod) {
         WHEELBOX_FUZZ_CHECK(message->id.empty());
     } else {

@@ -56,11 +56,11 @@ bool isTrackRow(const MediaItem &item)
 void checkList(std::string_view path, const MediaList &list, int depth)
 {
     WHEELBOX_FUZZ_CHECK(list.id == path);
-    WHEELBOX_FUZZ_CHECK(icu::isValidUTF8(list.title));
+    WHEELBOX_FUZZ_CHECK(wheelbox::icu::isValidUTF8(list.title));
     auto ids = provider().trackIDs(path);
     std::size_t tracks = 0;
     for (const auto &item : list.items) {
-        WHEELBOX_FUZZ_CHECK(icu::isValidUTF8(item.title));
+        WHEELBOX_FUZZ_CHECK(wheelbox::icu::isValidUTF8(item.title));
         if (isTrackRow(item)) {
             auto hex = std::string_view(item.id).substr(std::string_view("music-track:").size());
             auto id = parsePersistentID(hex);
@@ -84,7 +84,7 @@ void checkToken(std::string_view text)
     // Every name has one token and comes back from it...
     auto token = encodePathToken(text);
     auto back = decodePathToken(token);
-    WHEELBOX_FUZZ_CHECK(back.has_value() == icu::isValidUTF8(text));
+    WHEELBOX_FUZZ_CHECK(back.has_value() == wheelbox::icu::isValidUTF8(text));
     WHEELBOX_FUZZ_CHECK(!back || *back == text);
     WHEELBOX_FUZZ_CHECK(token.find_first_of("/+=") == std::string::npos);
     // ...and every token that decodes is the one its name encodes to.

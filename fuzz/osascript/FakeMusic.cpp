@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 namespace wheelbox::osascript::fuzz {
@@ -254,7 +255,7 @@ Value FakeMusic::element(const ObjectReference *container, ElementClass elementC
     case ElementClass::UserPlaylist:
         if (container)
             cannotGet(description);
-        if (auto name = key.getIf<std::string>()) {
+        if (key.is<std::string>()) {
             for (std::size_t i = 0; i < playlists_.size(); ++i) {
                 if (valuesEqual(Value(playlists_[i].name), key))
                     return playlistValue(i);
