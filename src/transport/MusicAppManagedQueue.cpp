@@ -58,7 +58,8 @@ StartedQueue parseStartReply(const std::optional<std::string> &output, std::stri
             if (!id.empty())
                 copied.push_back(id);
         }
-        if (!isInside(*startPosition - 1, copied.size()) ||
+        // 1-based, and compared before it is lowered: the player may print any integer.
+        if (*startPosition < 1 || !isInside(*startPosition - 1, copied.size()) ||
             copied[static_cast<std::size_t>(*startPosition - 1)] != chosenID)
             throw ScriptError::failed("Music lost the selected queue position.");
     } else if (fields[2] != "direct") {
@@ -162,7 +163,11 @@ void MusicAppTransport::deleteOldQueue(const std::optional<std::string> &oldID, 
         if (isManagedQueueName(oldName))
             runner_.run(musicScripts::deletePlaylistsNamed(oldName), commandTimeout);
     } catch (const std::exception &) {
-        // An old playlist that cannot be deleted stays in the app; the new queue plays on.
+        // The new queue plays on. The old playlist, which nothing records as current any more, is
+        // recorded as pending instead, so the next start deletes it rather than leaving it behind
+        // for good (a newer request cuts this script off whenever it supersedes this one).
+        if (isManagedQueueName(oldName))
+            defaults_.setString(pendingQueueNameKey, oldName);
     }
 }
 

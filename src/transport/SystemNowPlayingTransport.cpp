@@ -240,7 +240,16 @@ void SystemNowPlayingTransport::beginSeek(int direction)
     resolvePlayer();
     if (preferredPlayer_ == Player::music) {
         stopSpotifyScan("Couldn’t stop Spotify’s previous scan.");
-        music_.beginSeek(direction);
+        try {
+            music_.beginSeek(direction);
+        } catch (...) {
+            // A scan script that failed after the app began to scan (a timeout, a cancellation)
+            // still leaves the music transport counting a scan: endSeek must reach it, or the app
+            // would scan on after the user let go.
+            if (music_.isSeeking())
+                seekPlayer_ = Player::music;
+            throw;
+        }
         seekPlayer_ = Player::music;
         return;
     }

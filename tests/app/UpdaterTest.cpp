@@ -165,7 +165,9 @@ class FeedServer {
         if (error)
             throw std::runtime_error(error->message);
         GSList *uris = soup_server_get_uris(server_);
-        base_ = g_uri_to_string(static_cast<GUri *>(uris->data));
+        char *base = g_uri_to_string(static_cast<GUri *>(uris->data));
+        base_ = base;
+        g_free(base);
         g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
     }
     ~FeedServer()

@@ -126,6 +126,29 @@ TEST_F(FileUserDefaultsTest, AHandWrittenFileIsReadAndEntriesItCannotHoldAreKept
     EXPECT_TRUE(reports_.empty());
 }
 
+// JSON numbers past the range of a double read as infinities (and a zero with such an exponent as NaN)
+// in the parser; written back as the parser's serialiser writes them ("Infinity"), they would make
+// the next start move the whole file aside.
+TEST_F(FileUserDefaultsTest, NumbersPastTheRangeOfADoubleSurviveARewrite)
+{
+    writeFile(R"({"deviceSize": "small", "huge": -1e400, "zero": 0e400, "nested": [1e400, {"z": -0e999}]})");
+    {
+        auto defaults = open();
+        EXPECT_EQ(defaults->value("huge"), std::nullopt) << "no setting is infinite";
+        EXPECT_EQ(defaults->number("zero"), 0.0);
+        defaults->setString("deviceSize", "large");
+    }
+    auto text = readFile(file());
+    EXPECT_THAT(text, HasSubstr(R"("huge": -1e999)"));
+    EXPECT_THAT(text, HasSubstr(R"("nested": [1e999,{"z":0}])"));
+    auto defaults = open();
+    EXPECT_EQ(defaults->string("deviceSize"), "large");
+    EXPECT_EQ(defaults->number("zero"), 0.0);
+    EXPECT_TRUE(reports_.empty()) << reports_.front();
+    defaults->setBool("flag", true);
+    EXPECT_THAT(readFile(file()), HasSubstr(R"("nested": [1e999,{"z":0}])"));
+}
+
 TEST_F(FileUserDefaultsTest, ACorruptFileIsMovedAsideAndReported)
 {
     const std::string deep = std::string(100, '[') + std::string(100, ']');

@@ -263,6 +263,9 @@ TEST_F(MusicAppManagedQueueTest, RepliesAreCheckedBeforeTheQueueIsInstalled)
          "Music lost the selected queue position."},
         {"queue mode with position 0", reply({"PL", "N", "queue", "0", copied}),
          "Music lost the selected queue position."},
+        {"queue mode with the lowest integer as position",
+         reply({"PL", "N", "queue", "-9223372036854775808", copied}),
+         "Music lost the selected queue position."},
         {"an unknown mode", reply({"PL", "N", "shuffle", "1", B}),
          "Music returned an unknown playback mode."},
         {"a mode in another case", reply({"PL", "N", "Queue", "1", B}),
@@ -307,6 +310,29 @@ TEST_F(MusicAppManagedQueueTest, ASuccessfulStartRecordsTheNewPlaylistAndDeletes
     EXPECT_NE(transport->managedQueuePlaylistName(), first);
     EXPECT_EQ(runner.count(oldDeleteScript), 1u);
     EXPECT_EQ(runner.scripts().back(), fill(loadScript("music-delete-by-id"), {{"oldID", "PL-" + first}}));
+}
+
+TEST_F(MusicAppManagedQueueTest, AnOldPlaylistThatCouldNotBeDeletedGoesAtTheNextStart)
+{
+    queueStartsSucceed();
+    transport->playQueue(startOfB());
+    const auto first = transport->managedQueuePlaylistName();
+
+    // The deletion is cut off (a newer request cancelled it): the start still succeeds.
+    runner.fail(oldDeleteScript, ScriptError::cancelled(), FakeScriptRunner::Uses::once);
+    transport->playQueue(startOfB());
+    const auto second = transport->managedQueuePlaylistName();
+    EXPECT_NE(second, first);
+    EXPECT_EQ(defaults.string(MusicAppTransport::managedQueueNameKey), second);
+    EXPECT_EQ(pendingName(), first);
+
+    runner.clearCalls();
+    transport->playQueue(startOfB());
+    auto scripts = runner.scripts();
+    ASSERT_FALSE(scripts.empty());
+    EXPECT_EQ(scripts.front(), fill(loadScript("music-remove-pending"), {{"pending", first}}));
+    EXPECT_EQ(scripts.back(), fill(loadScript("music-delete-by-id"), {{"oldID", "PL-" + second}}));
+    EXPECT_EQ(pendingName(), "");
 }
 
 TEST_F(MusicAppManagedQueueTest, TheOldPlaylistGoesByIDElseByOneOfOurNames)

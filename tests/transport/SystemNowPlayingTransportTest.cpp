@@ -570,6 +570,29 @@ TEST_F(SystemTransportTest, AMusicScanIsEndedOnTheMusicAppWhicheverPlayerIsFollo
     EXPECT_EQ(system().seekPlayer(), Player::spotify);
 }
 
+TEST_F(SystemTransportTest, AMusicScanWhoseScriptFailedIsStillEndedOnRelease)
+{
+    // The scan script timed out (or was cancelled) after the app may have begun to scan: the
+    // release must still reach the music app.
+    musicPlays("playing");
+    system().nowPlaying();
+    runner().fail("fast forward", ScriptError::timedOut(), FakeScriptRunner::Uses::once);
+    EXPECT_THROW(system().beginSeek(1), ScriptError);
+    ASSERT_TRUE(music().isSeeking());
+    EXPECT_EQ(system().seekPlayer(), Player::music);
+
+    runner().clearCalls();
+    system().endSeek();
+    EXPECT_THAT(runner().scripts(), ElementsAre(fill(loadScript("music-end-seek-playing"), {})));
+    EXPECT_FALSE(music().isSeeking());
+    EXPECT_FALSE(system().seekPlayer());
+
+    // A scan refused before any script ran leaves nothing to end.
+    applications().musicRuns = false;
+    EXPECT_THROW(system().beginSeek(1), TransportError);
+    EXPECT_FALSE(system().seekPlayer());
+}
+
 TEST_F(SystemTransportTest, PlayingATrackPausesSpotifyAndResumesItWhenTheTrackDoesNotStart)
 {
     const std::string item = std::string("music-track:") + musicTrack;

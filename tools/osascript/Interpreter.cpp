@@ -137,6 +137,15 @@ std::optional<Value> Interpreter::run(const Program &program)
     return result_;
 }
 
+void Interpreter::takeStep()
+{
+    if (!stepsLeft_)
+        return;
+    if (*stepsLeft_ == 0)
+        throw ExecutionError("The script ran past its step limit.", errorNumber::userError);
+    --*stepsLeft_;
+}
+
 void Interpreter::runBlock(const Block &block)
 {
     for (const auto &statement : block)
@@ -145,6 +154,7 @@ void Interpreter::runBlock(const Block &block)
 
 void Interpreter::runBody(const Block &body, bool &exited)
 {
+    takeStep();
     try {
         runBlock(body);
     } catch (ExitRepeatSignal &) {
@@ -155,6 +165,7 @@ void Interpreter::runBody(const Block &body, bool &exited)
 void Interpreter::runStatement(const Statement &statement)
 {
     try {
+        takeStep();
         std::visit(
             [&](const auto &node) {
                 using Node = std::decay_t<decltype(node)>;

@@ -4,6 +4,7 @@
 #include "Syntax.hpp"
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -31,12 +32,18 @@ class Interpreter {
     // The program's result: the value of `return`, or of the last statement run.
     std::optional<Value> run(const syntax::Program &program);
 
+    // Ends a run with an execution error once it has taken `steps` statements and loop turns. The
+    // tool runs unbounded, as osascript does, and the app holds it to a deadline; a host that runs
+    // programs in its own process (the fuzzer) bounds them here.
+    void limitSteps(std::uint64_t steps) noexcept { stepsLeft_ = steps; }
+
   private:
     struct ExitRepeatSignal {};
     struct ReturnSignal {
         std::optional<Value> value;
     };
 
+    void takeStep();
     void runBlock(const syntax::Block &block);
     void runStatement(const syntax::Statement &statement);
     void runRepeat(const syntax::Repeat &repeat);
@@ -67,6 +74,7 @@ class Interpreter {
     std::unordered_map<std::string, Value> variables_;
     Value textItemDelimiters_;
     std::optional<Value> result_;
+    std::optional<std::uint64_t> stepsLeft_;
 };
 
 } // namespace wheelbox::osascript

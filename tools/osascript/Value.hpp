@@ -44,8 +44,8 @@ using ObjectPtr = std::shared_ptr<ObjectReference>;
 
 // Lists and records nest as deeply as a script makes them (`set L to {L}` in a loop). Freeing one
 // frees what it holds one at a time instead of recursing, so no depth can exhaust the stack.
-ListPtr makeList(List items = {});
-RecordPtr makeRecord(Record fields = {});
+ListPtr makeList(List items);
+RecordPtr makeRecord(Record fields);
 
 // AppleScript classes the language itself knows, for `as` and for error texts.
 enum class ValueClass { Text, Integer, Real, Number, Boolean, ListValue, RecordValue };
@@ -80,6 +80,11 @@ class Value {
   private:
     Storage storage_;
 };
+
+// Empty by default; given here, where Value is complete, since clang builds the default where it is
+// declared.
+ListPtr makeList(List items = {});
+RecordPtr makeRecord(Record fields = {});
 
 // AppleScript integers hold 30 bits; anything wider is a real.
 inline constexpr std::int64_t largestInteger = 536870911;

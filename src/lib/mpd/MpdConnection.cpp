@@ -3,9 +3,11 @@
 #include "lib/mpd/MpdArgument.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 namespace wheelbox::mpd {
 namespace {
@@ -42,6 +44,20 @@ unsigned libraryTimeout(std::chrono::milliseconds timeout) noexcept
     return milliseconds;
 }
 
+constexpr std::chrono::milliseconds firstConnectPause{5};
+constexpr std::chrono::milliseconds longestConnectPause{100};
+
+// A unix socket whose queue of connections not yet accepted is full refuses the connect with
+// EAGAIN. libmpdclient takes that for a connect in progress, waits for it and
+// then fails reading the greeting from a socket that never connected, with EINVAL.
+bool isFullBacklog(const MpdAddress &address, mpd_connection *connection) noexcept
+{
+    const bool local = address.host.starts_with('/') || address.host.starts_with('@');
+    const int error = mpd_connection_get_system_error(connection);
+    return local && mpd_connection_get_error(connection) == MPD_ERROR_SYSTEM &&
+           (error == EAGAIN || error == EINVAL);
+}
+
 } // namespace
 
 MpdAddress parseMpdAddress(std::string_view host, std::string_view port)
@@ -75,10 +91,28 @@ MpdAddress defaultMpdAddress()
 
 MpdConnection MpdConnection::open(const MpdAddress &address, std::chrono::milliseconds timeout)
 {
-    // The connect and the greeting are bounded by this timeout too, so it needs the same rounding.
-    ConnectionPtr connection(mpd_connection_new(address.host.c_str(), address.port, libraryTimeout(timeout)));
-    if (!connection)
-        throw MpdError("Out of memory", MPD_ERROR_OOM, std::nullopt);
+    using SteadyClock = std::chrono::steady_clock;
+    const auto deadline = SteadyClock::now() + timeout;
+    auto pause = firstConnectPause;
+    ConnectionPtr connection;
+    while (true) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
+        // The connect and the greeting are bounded by this timeout too, so it needs the same rounding.
+        connection.reset(mpd_connection_new(address.host.c_str(), address.port,
+                                            libraryTimeout(std::max(left, std::chrono::milliseconds(1)))));
+        if (!connection)
+            throw MpdError("Out of memory", MPD_ERROR_OOM, std::nullopt);
+        if (!isFullBacklog(address, connection.get()))
+            break;
+        // MPD listens with a backlog of five, and connections it has not accepted yet fill it: a
+        // busy MPD's, and those of clients killed before it got to them (a superseded script). A
+        // unix socket then refuses at once, as if MPD were gone. Wait for room, as a blocking
+        // connect would, until the timeout.
+        if (SteadyClock::now() + pause >= deadline)
+            throw MpdError("Timeout while connecting", MPD_ERROR_TIMEOUT, std::nullopt);
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, longestConnectPause);
+    }
     MpdConnection result(std::move(connection));
     result.check();
     if (address.password) {

@@ -45,7 +45,8 @@ MpdAddress parseMpdAddress(std::string_view host, std::string_view port);
 // One connection to MPD. Move-only; not thread-safe (one owner thread at a time).
 class MpdConnection {
   public:
-    // Connects and authenticates. Throws MpdError.
+    // Connects and authenticates within `timeout`, also when MPD's queue of connections to accept is
+    // full for a while. Throws MpdError.
     static MpdConnection open(const MpdAddress &address, std::chrono::milliseconds timeout);
 
     mpd_connection *get() const noexcept { return connection_.get(); }

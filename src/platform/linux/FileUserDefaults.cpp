@@ -19,6 +19,7 @@
 #include <ctime>
 #include <iostream>
 #include <system_error>
+#include <utility>
 
 namespace wheelbox {
 namespace {
@@ -100,9 +101,44 @@ FileContents readFile(const std::filesystem::path &path, std::size_t limit)
 
 std::string jsonNumber(double value)
 {
+    // "-0" reads back as the integer 0; "-0.0" keeps the value exactly as it was.
+    if (value == 0 && std::signbit(value))
+        return "-0.0";
     std::array<char, 32> buffer{};
     auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
     return error == std::errc() ? std::string(buffer.data(), end) : std::string("0");
+}
+
+// Boost.JSON writes an infinity as "Infinity" and a NaN as "NaN", which no JSON parser reads, so the
+// next start would move the whole file aside. Only two texts make them: a number past the range of
+// a double ("1e400"), written back as one still past it, and a zero with such an exponent ("0e400",
+// NaN to Boost), written back as the zero it is.
+void appendJSON(std::string &text, const boost::json::value &value)
+{
+    if (const auto *array = value.if_array()) {
+        text += '[';
+        for (std::size_t i = 0; i < array->size(); ++i) {
+            if (i)
+                text += ',';
+            appendJSON(text, (*array)[i]);
+        }
+        text += ']';
+    } else if (const auto *object = value.if_object()) {
+        text += '{';
+        bool first = true;
+        for (const auto &entry : *object) {
+            if (!std::exchange(first, false))
+                text += ',';
+            text += boost::json::serialize(boost::json::string_view(entry.key()));
+            text += ':';
+            appendJSON(text, entry.value());
+        }
+        text += '}';
+    } else if (const auto *number = value.if_double(); number && !std::isfinite(*number)) {
+        text += std::isnan(*number) ? "0" : *number > 0 ? "1e999" : "-1e999";
+    } else {
+        text += boost::json::serialize(value);
+    }
 }
 
 std::string timestamp(std::chrono::system_clock::time_point time)
@@ -158,13 +194,19 @@ void FileUserDefaults::load(const Clock &clock)
         moveAside(clock, "does not hold a JSON object");
         return;
     }
+    // A zero with an exponent past the range of a double is NaN to Boost.JSON. A number past that
+    // range stays in the file, as an entry the store cannot hold: no setting is infinite.
+    auto number = [](const boost::json::value &value) {
+        double read = value.to_number<double>();
+        return std::isnan(read) ? 0.0 : read;
+    };
     loading_ = true;
     for (const auto &entry : parsed.as_object()) {
         const auto &value = entry.value();
         if (value.is_bool())
             set(entry.key(), value.get_bool());
-        else if (value.is_number())
-            set(entry.key(), value.to_number<double>());
+        else if (value.is_number() && std::isfinite(number(value)))
+            set(entry.key(), number(value));
         else if (value.is_string())
             set(entry.key(), std::string(value.get_string()));
         else
@@ -204,8 +246,11 @@ std::string FileUserDefaults::serialized(const std::map<std::string, DefaultsVal
 {
     std::map<std::string, std::string, std::less<>> lines;
     for (const auto &entry : foreign_) {
-        if (!values.contains(std::string_view(entry.key())))
-            lines.emplace(entry.key(), boost::json::serialize(entry.value()));
+        if (!values.contains(std::string_view(entry.key()))) {
+            std::string text;
+            appendJSON(text, entry.value());
+            lines.emplace(entry.key(), std::move(text));
+        }
     }
     for (const auto &[key, value] : values) {
         const auto *text = std::get_if<std::string>(&value);

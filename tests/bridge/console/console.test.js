@@ -4,57 +4,14 @@
 
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { spawn } from 'node:child_process';
 import path from 'node:path';
-import vm from 'node:vm';
+import { answers, evaluate, request, runConsole as run } from './console.js';
 
 const CONSOLE = process.env.WHEELBOX_BRIDGE_CONSOLE;
 const POWER_SUPPLIES = process.env.WHEELBOX_POWER_SUPPLY_FIXTURES;
 const noBattery = ['--power-supply', path.join(POWER_SUPPLIES, 'desktop')];
 
-const request = (method, id, params) => JSON.stringify({ method, version: 1, id, ...(params && { params }) });
-
-/** Runs the console with `input` on standard input (all written at once), to its exit. */
-function runConsole(input, args = noBattery, timeoutMs = 60_000) {
-  return new Promise((resolve, reject) => {
-    const child = spawn(CONSOLE, args, { stdio: ['pipe', 'pipe', 'pipe'] });
-    const stdout = [];
-    const stderr = [];
-    const timer = setTimeout(() => {
-      child.kill('SIGKILL');
-      reject(new Error('wheelbox-bridge did not end'));
-    }, timeoutMs);
-    child.stdout.on('data', (chunk) => stdout.push(chunk));
-    child.stderr.on('data', (chunk) => stderr.push(chunk));
-    child.on('error', reject);
-    child.on('close', (status) => {
-      clearTimeout(timer);
-      // Output must be valid UTF-8 whatever the back end's strings held.
-      const output = new TextDecoder('utf-8', { fatal: true }).decode(Buffer.concat(stdout));
-      const lines = output.split('\n');
-      assert.equal(lines.pop(), '', 'the output ends with a line break');
-      resolve({ status, lines, effects: Buffer.concat(stderr).toString('utf8').split('\n').filter(Boolean) });
-    });
-    child.stdin.end(typeof input === 'string' ? input : input.map((line) => `${line}\n`).join(''));
-  });
-}
-
-/** Runs every output line in a context with the page's functions; returns what they received. */
-function evaluate(lines) {
-  const calls = [];
-  // Payloads are copied out of the context's realm, so they compare as plain objects.
-  const copy = (value) => JSON.parse(JSON.stringify(value));
-  const veltoNative = {
-    resolve: (id, payload) => calls.push({ call: 'resolve', id, payload: copy(payload) }),
-    nowPlaying: (payload) => calls.push({ call: 'nowPlaying', payload: copy(payload) }),
-    battery: (payload) => calls.push({ call: 'battery', payload: copy(payload) }),
-  };
-  const context = vm.createContext({ window: { veltoNative } });
-  for (const line of lines) vm.runInContext(line, context);
-  return calls;
-}
-
-const answers = (calls) => calls.filter((c) => c.call === 'resolve');
+const runConsole = (input, args = noBattery) => run(CONSOLE, input, { args });
 
 test('answers requests, shows effects and follows the control lines', async () => {
   const { status, lines, effects } = await runConsole([

@@ -4,6 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <optional>
+#include <thread>
+#include <vector>
+
 namespace wheelbox::mpd {
 namespace {
 
@@ -40,6 +51,102 @@ TEST(MpdConnectionTest, ConnectingHonoursASubSecondTimeout)
         if (!c.opens) {
             EXPECT_GE(waited, c.timeout);
         }
+    }
+}
+
+// A listener whose queue of connections not yet accepted is full, as MPD's (five deep) is while it
+// is busy or after clients died before it accepted them. After `acceptAfter` (when given) it
+// accepts them all and greets each.
+class CrowdedListener {
+  public:
+    explicit CrowdedListener(std::optional<std::chrono::milliseconds> acceptAfter)
+    {
+        char folder[] = "/tmp/wheelbox-crowded-XXXXXX";
+        if (!mkdtemp(folder))
+            throw std::runtime_error("mkdtemp failed");
+        folder_ = folder;
+        path_ = folder_ / "socket";
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path_.string().copy(address.sun_path, sizeof(address.sun_path) - 1);
+        listener_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0 ||
+            listen(listener_, 1) != 0)
+            throw std::runtime_error("cannot listen on " + path_.string());
+        // Fill the queue until the socket refuses.
+        while (true) {
+            int client = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            if (connect(client, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0) {
+                close(client);
+                break;
+            }
+            waiting_.push_back(client);
+        }
+        if (acceptAfter)
+            thread_ = std::thread([this, delay = *acceptAfter] {
+                std::this_thread::sleep_for(delay);
+                while (!stopping_) {
+                    pollfd ready{listener_, POLLIN, 0};
+                    if (poll(&ready, 1, 50) <= 0)
+                        continue;
+                    int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+                    if (client < 0)
+                        continue;
+                    constexpr std::string_view greeting = "OK MPD 0.23.5\n";
+                    [[maybe_unused]] auto sent =
+                        ::send(client, greeting.data(), greeting.size(), MSG_NOSIGNAL);
+                    accepted_.push_back(client);
+                }
+            });
+    }
+
+    ~CrowdedListener()
+    {
+        stopping_ = true;
+        if (thread_.joinable())
+            thread_.join();
+        for (int fd : waiting_)
+            close(fd);
+        for (int fd : accepted_)
+            close(fd);
+        close(listener_);
+        std::filesystem::remove_all(folder_);
+    }
+
+    MpdAddress address() const { return MpdAddress{path_.string(), 0, std::nullopt}; }
+    std::size_t queued() const { return waiting_.size(); }
+
+  private:
+    std::filesystem::path folder_;
+    std::filesystem::path path_;
+    int listener_ = -1;
+    std::vector<int> waiting_;
+    std::vector<int> accepted_;
+    std::atomic<bool> stopping_ = false;
+    std::thread thread_;
+};
+
+TEST(MpdConnectionTest, AFullQueueOfConnectionsIsWaitedOutUntilTheTimeout)
+{
+    {
+        CrowdedListener listener(300ms);
+        ASSERT_GE(listener.queued(), 1u);
+        auto began = std::chrono::steady_clock::now();
+        EXPECT_NO_THROW(MpdConnection::open(listener.address(), 5s));
+        EXPECT_GE(std::chrono::steady_clock::now() - began, 300ms);
+    }
+    {
+        CrowdedListener listener(std::nullopt);
+        auto began = std::chrono::steady_clock::now();
+        try {
+            MpdConnection::open(listener.address(), 500ms);
+            ADD_FAILURE() << "opened a connection nobody accepts";
+        } catch (const MpdError &error) {
+            EXPECT_EQ(error.error(), MPD_ERROR_TIMEOUT) << error.what();
+        }
+        auto waited = std::chrono::steady_clock::now() - began;
+        EXPECT_GE(waited, 400ms);
+        EXPECT_LT(waited, 3s);
     }
 }
 
