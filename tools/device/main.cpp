@@ -167,6 +167,8 @@ struct Program {
     void query(const std::string &script)
     {
         auto *view = dynamic_cast<WebKitDeviceWebView *>(&controller->webView());
+        if (!view)
+            return say("error: no web view");
         webkit_web_view_evaluate_javascript(view->view(), script.c_str(), -1, nullptr, nullptr, nullptr,
                                             &Program::onQueryResult, this);
     }
