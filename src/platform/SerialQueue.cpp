@@ -1,6 +1,5 @@
 #include "platform/SerialQueue.hpp"
 
-#include <future>
 #include <pthread.h>
 
 namespace wheelbox {
@@ -44,19 +43,20 @@ void SerialQueue::submit(std::function<void()> task)
     {
         std::lock_guard guard(lock_);
         tasks_.push_back(std::move(task));
+        ++submitted_;
     }
     wake_.notify_one();
 }
 
 void SerialQueue::submitAndWait(std::function<void()> task)
 {
-    std::promise<void> done;
-    auto finished = done.get_future();
-    submit([&] {
-        task();
-        done.set_value();
-    });
-    finished.wait();
+    // Waits for the loop to count the task as finished, not only for its body to return, so the
+    // queue's bookkeeping (pendingCount) already shows it done when this returns.
+    std::unique_lock guard(lock_);
+    tasks_.push_back(std::move(task));
+    std::uint64_t ticket = ++submitted_;
+    wake_.notify_one();
+    finished_.wait(guard, [&] { return completed_ >= ticket; });
 }
 
 bool SerialQueue::isCurrent() const noexcept
@@ -84,6 +84,8 @@ void SerialQueue::run()
         task();
         guard.lock();
         running_ = 0;
+        ++completed_;
+        finished_.notify_all();
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -43,8 +44,12 @@ class SerialQueue {
     std::string label_;
     mutable std::mutex lock_;
     std::condition_variable wake_;
+    std::condition_variable finished_;
     std::deque<std::function<void()>> tasks_;
     std::size_t running_ = 0;
+    // Tasks submitted and tasks finished since the start, so a waiter knows when its own is done.
+    std::uint64_t submitted_ = 0;
+    std::uint64_t completed_ = 0;
     bool stopping_ = false;
     std::thread thread_;
 };

@@ -111,8 +111,11 @@ std::optional<Value> Interpreter::run(const Program &program)
     if (!program.body.empty())
         whole = {program.body.front()->range.start, program.body.back()->range.end};
     auto finishAll = [&] {
-        for (auto &[name, application] : applications_)
+        for (auto &entry : applications_) {
+            // Not a structured binding: clang before 16 cannot capture one.
+            auto &application = entry.second;
             ask(*application, [&] { application->finish(); });
+        }
     };
     try {
         runBlock(program.body);
