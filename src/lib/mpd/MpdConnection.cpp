@@ -53,9 +53,11 @@ constexpr std::chrono::milliseconds longestConnectPause{100};
 bool isFullBacklog(const MpdAddress &address, mpd_connection *connection) noexcept
 {
     const bool local = address.host.starts_with('/') || address.host.starts_with('@');
+    // The system error may only be asked for once the error is known to be one.
+    if (!local || mpd_connection_get_error(connection) != MPD_ERROR_SYSTEM)
+        return false;
     const int error = mpd_connection_get_system_error(connection);
-    return local && mpd_connection_get_error(connection) == MPD_ERROR_SYSTEM &&
-           (error == EAGAIN || error == EINVAL);
+    return error == EAGAIN || error == EINVAL;
 }
 
 } // namespace
