@@ -53,8 +53,7 @@ constexpr std::chrono::milliseconds longestConnectPause{100};
 bool isFullBacklog(const MpdAddress &address, mpd_connection *connection) noexcept
 {
     const bool local = address.host.starts_with('/') || address.host.starts_with('@');
-    // libmpdclient asserts when asked for the system error of a connection that has none; its
-    // getters are declared pure, so an optimised build may drop the call and hide that.
+    // The system error may only be asked for once the error is known to be one.
     if (!local || mpd_connection_get_error(connection) != MPD_ERROR_SYSTEM)
         return false;
     const int error = mpd_connection_get_system_error(connection);
