@@ -5,6 +5,7 @@
 import assert from 'node:assert/strict';
 import { execFile, spawn } from 'node:child_process';
 import { promises as fs } from 'node:fs';
+import net from 'node:net';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { promisify } from 'node:util';
@@ -110,6 +111,51 @@ export class PrivateMpd {
     const timer = setTimeout(() => this.process.kill('SIGKILL'), 5000);
     await this.exited;
     clearTimeout(timer);
+  }
+
+  /**
+   * A socket in front of MPD that passes everything through and calls `watch(command)` with each
+   * command line a client sends, before MPD gets it: the test can kill MPD at an exact step.
+   */
+  async listenInFront(watch) {
+    this.front = path.join(this.folder, 'front');
+    await fs.rm(this.front, { force: true });
+    this.clients = new Set();
+    this.proxy = net.createServer((client) => {
+      this.clients.add(client);
+      const upstream = net.createConnection(this.socket);
+      let pending = '';
+      const end = () => {
+        client.destroy();
+        upstream.destroy();
+        this.clients.delete(client);
+      };
+      client.on('data', (chunk) => {
+        pending += chunk.toString('latin1');
+        let line;
+        while ((line = pending.indexOf('\n')) >= 0) {
+          watch(Buffer.from(pending.slice(0, line), 'latin1').toString('utf8'));
+          pending = pending.slice(line + 1);
+        }
+        // Killed by the watcher: the command never reaches MPD.
+        if (!upstream.destroyed && this.process && !this.process.killed) upstream.write(chunk);
+        else end();
+      });
+      upstream.on('data', (chunk) => client.write(chunk));
+      for (const side of [client, upstream]) {
+        side.on('error', end);
+        side.on('close', end);
+      }
+    });
+    await new Promise((resolve) => this.proxy.listen(this.front, resolve));
+    return this.front;
+  }
+
+  async closeFront() {
+    if (!this.proxy) return;
+    for (const client of this.clients) client.destroy();
+    await new Promise((resolve) => this.proxy.close(resolve));
+    this.proxy = null;
   }
 
   /** The stored playlists, by name. */

@@ -28,7 +28,8 @@ const limits = { ready: 25, getSettings: 18, playPause: 25, select: 25, playColl
 const tools = [
   { name: 'killed as it starts', script: '#!/bin/sh\nkill -KILL $$\n' },
   { name: 'hung, never reading its script', script: '#!/bin/sh\nexec sleep 1000\n' },
-  { name: 'flooding its output', script: '#!/bin/sh\nexec cat /dev/zero\n' },
+  // Ended by the same deadlines as a hung one: a few requests show it.
+  { name: 'flooding its output', script: '#!/bin/sh\nexec cat /dev/zero\n', only: ['ready', 'getSettings', 'getList'] },
   {
     name: 'leaving a child that holds its output open',
     // The child keeps standard output and error; the tool itself answers at once.
@@ -71,7 +72,7 @@ describe('the script tool failing', { skip }, () => {
     return env;
   }
 
-  for (const { name, script, succeeds } of tools) {
+  for (const { name, script, succeeds, only } of tools) {
     test(`a tool ${name}: each request is answered once, in time, and nothing is left running`, async () => {
       const program = await consoleWithTool(CONSOLE, folder, script);
       console = new ConsoleSession(program, { args, env: environment() });
@@ -87,7 +88,7 @@ describe('the script tool failing', { skip }, () => {
         ['select', 'select', { id: song, volume: 30, shuffle: 'Off', repeat: 'Off' }],
         ['playCollection', 'collection', { path: 'music/songs', id: song, volume: 30, shuffle: 'Off', repeat: 'Off' }],
         ['getList', 'list', { path: 'music/artists' }],
-      ];
+      ].filter(([method]) => !only || only.includes(method));
       const from = console.calls.length;
       const took = {};
       for (const [method, id, params] of sent) {
