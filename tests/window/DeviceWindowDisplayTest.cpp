@@ -46,6 +46,10 @@ class DeviceWindowDisplayTest : public testing::Test {
         WHEELBOX_SERVICE_VARIABLE(display, "WHEELBOX_TEST_DISPLAY");
         ::setenv("DISPLAY", display.c_str(), 1);
         ::setenv("NO_AT_BRIDGE", "1", 1);
+        // Without a session bus GLib would autolaunch one, with an accessibility bus on it, and
+        // both outlive the test: the services' private bus, else none.
+        const char *bus = std::getenv("WHEELBOX_TEST_DBUS_ADDRESS");
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", bus && *bus ? bus : "disabled:", 0);
         ::setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
         // WebKit's bubblewrap sandbox cannot be set up by root in a container (CI runs as root).
         if (::geteuid() == 0)
