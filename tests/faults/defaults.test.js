@@ -5,7 +5,7 @@
 import { afterEach, beforeEach, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { promises as fs } from 'node:fs';
+import { promises as fs, statSync } from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { ConsoleSession, request } from '../bridge/console/console.js';
@@ -19,9 +19,24 @@ const players = services();
 const skip =
   !players && process.env.WHEELBOX_REQUIRE_SERVICES !== '1' && 'needs tests/services/up (WHEELBOX_TEST_MPD_HOST, …)';
 
+// Whether anyone may run `file`: each folder on its way searchable, the file executable by all.
+function runnableByAnyone(file) {
+  try {
+    let at = path.resolve(file);
+    if ((statSync(at).mode & 0o001) === 0) return false;
+    while (at !== path.dirname(at)) {
+      at = path.dirname(at);
+      if ((statSync(at).mode & 0o001) === 0) return false;
+    }
+    return true;
+  } catch {
+    return false;
+  }
+}
+
 // A user who is not root, so that folder permissions hold (root writes anywhere).
 const nobody = (() => {
-  if (process.getuid() !== 0) return null;
+  if (process.getuid() !== 0 || !CONSOLE || !runnableByAnyone(CONSOLE)) return null;
   try {
     return { uid: Number(execFileSync('id', ['-u', 'nobody']).toString()), gid: Number(execFileSync('id', ['-g', 'nobody']).toString()) };
   } catch {
