@@ -10,7 +10,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { ConsoleSession, request } from '../bridge/console/console.js';
 import { services } from '../bridge/console/players.js';
-import { temporaryFiles } from './support.js';
+import { temporaryFiles, noSpotify } from './support.js';
 
 const CONSOLE = process.env.WHEELBOX_BRIDGE;
 const POWER_SUPPLIES = process.env.WHEELBOX_POWER_SUPPLY_FIXTURES;
@@ -110,7 +110,7 @@ describe('the user-defaults file damaged', { skip }, () => {
         ...process.env,
         MPD_HOST: players.mpdHost,
         DBUS_SESSION_BUS_ADDRESS: players.busAddress,
-        WHEELBOX_SPOTIFY_BUS_NAME: players.playerName,
+        WHEELBOX_SPOTIFY_BUS_NAME: noSpotify,
         XDG_CONFIG_HOME: config,
         XDG_RUNTIME_DIR: path.join(folder, 'run'),
       };

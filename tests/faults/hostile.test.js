@@ -12,7 +12,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { ConsoleSession, request } from '../bridge/console/console.js';
 import { mpd, processesMarked, services, songPersistentID } from '../bridge/console/players.js';
-import { PrivateMpd, eventually, fixtureLibrary, queuePrefix } from './support.js';
+import { PrivateMpd, eventually, fixtureLibrary, queuePrefix, noSpotify } from './support.js';
 
 const CONSOLE = process.env.WHEELBOX_BRIDGE;
 const POWER_SUPPLIES = process.env.WHEELBOX_POWER_SUPPLY_FIXTURES;
@@ -134,7 +134,7 @@ describe('hostile names', { skip }, () => {
       ...process.env,
       MPD_HOST: server.socket,
       DBUS_SESSION_BUS_ADDRESS: players.busAddress,
-      WHEELBOX_SPOTIFY_BUS_NAME: players.playerName,
+      WHEELBOX_SPOTIFY_BUS_NAME: noSpotify,
       XDG_CONFIG_HOME: path.join(folder, 'config'),
       XDG_RUNTIME_DIR: path.join(folder, 'run'),
     };

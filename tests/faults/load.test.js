@@ -12,7 +12,7 @@ import path from 'node:path';
 import { setTimeout as sleep } from 'node:timers/promises';
 import { ConsoleSession, request } from '../bridge/console/console.js';
 import { processesMarked, services } from '../bridge/console/players.js';
-import { PrivateMpd, eventually, fixtureLibrary, residentKiB } from './support.js';
+import { PrivateMpd, eventually, fixtureLibrary, residentKiB, noSpotify } from './support.js';
 
 const CONSOLE = process.env.WHEELBOX_BRIDGE;
 const POWER_SUPPLIES = process.env.WHEELBOX_POWER_SUPPLY_FIXTURES;
@@ -43,7 +43,7 @@ describe('load', { skip }, () => {
       ...process.env,
       MPD_HOST: server.socket,
       DBUS_SESSION_BUS_ADDRESS: players.busAddress,
-      WHEELBOX_SPOTIFY_BUS_NAME: players.playerName,
+      WHEELBOX_SPOTIFY_BUS_NAME: noSpotify,
       XDG_CONFIG_HOME: path.join(folder, 'config'),
       XDG_RUNTIME_DIR: path.join(folder, 'run'),
     };

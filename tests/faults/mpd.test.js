@@ -13,7 +13,7 @@ import path from 'node:path';
 import { setTimeout as sleep } from 'node:timers/promises';
 import { ConsoleSession, request } from '../bridge/console/console.js';
 import { childrenOf, mpd, processesMarked, services } from '../bridge/console/players.js';
-import { PrivateMpd, eventually, fixtureLibrary, queuePrefix, temporaryFiles, zombiesUnder } from './support.js';
+import { PrivateMpd, eventually, fixtureLibrary, queuePrefix, temporaryFiles, zombiesUnder, noSpotify } from './support.js';
 
 const CONSOLE = process.env.WHEELBOX_BRIDGE;
 const POWER_SUPPLIES = process.env.WHEELBOX_POWER_SUPPLY_FIXTURES;
@@ -86,7 +86,7 @@ describe('MPD killed and started again', { skip }, () => {
       ...process.env,
       MPD_HOST: front,
       DBUS_SESSION_BUS_ADDRESS: players.busAddress,
-      WHEELBOX_SPOTIFY_BUS_NAME: players.playerName,
+      WHEELBOX_SPOTIFY_BUS_NAME: noSpotify,
       XDG_CONFIG_HOME: path.join(folder, 'config'),
       XDG_RUNTIME_DIR: path.join(folder, 'run'),
     };

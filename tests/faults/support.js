@@ -16,6 +16,9 @@ const run = promisify(execFile);
 const here = path.dirname(fileURLToPath(import.meta.url));
 
 export const queuePrefix = 'Wheelbox Queue • ';
+// A Spotify bus name no one owns: the consoles here leave the shared stub player alone, which the
+// other tests set up and count calls on.
+export const noSpotify = 'org.mpris.MediaPlayer2.wheelboxFaultsNobody';
 
 /** The folder of the generated fixture library (music/, playlists/, manifest.json). */
 export async function fixtureLibrary() {
