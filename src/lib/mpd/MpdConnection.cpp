@@ -53,9 +53,12 @@ constexpr std::chrono::milliseconds longestConnectPause{100};
 bool isFullBacklog(const MpdAddress &address, mpd_connection *connection) noexcept
 {
     const bool local = address.host.starts_with('/') || address.host.starts_with('@');
+    // libmpdclient asserts that there is a system error before it tells which; being declared pure,
+    // the call is only moved behind that check in optimised builds.
+    if (!local || mpd_connection_get_error(connection) != MPD_ERROR_SYSTEM)
+        return false;
     const int error = mpd_connection_get_system_error(connection);
-    return local && mpd_connection_get_error(connection) == MPD_ERROR_SYSTEM &&
-           (error == EAGAIN || error == EINVAL);
+    return error == EAGAIN || error == EINVAL;
 }
 
 } // namespace
