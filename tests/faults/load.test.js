@@ -107,7 +107,8 @@ describe('load', { skip }, () => {
     const last = memory.at(-1).kib;
     const report = `${step} steps in ${elapsed.toFixed(0)} s (${(step / elapsed).toFixed(0)}/s), ${polls} pushes, RSS ${memory[0].kib} → ${settled} → ${last} KiB (last/settled ${(last / settled).toFixed(3)})`;
     if (process.env.WHEELBOX_FAULT_REPORT) process.stderr.write(`${report}\n`);
-    assert.ok(last <= Math.max(settled * 1.1, settled + 2048), report);
+    // A sanitizer keeps freed memory in quarantine, so only a plain build's memory says anything.
+    if (!process.env.WHEELBOX_SANITIZED) assert.ok(last <= Math.max(settled * 1.1, settled + 2048), report);
     assert.ok(polls > 0, 'the poll ran');
 
     assert.equal(await console.close(30_000), 0);
