@@ -61,7 +61,9 @@ std::optional<std::string> trimmedOrAbsent(const std::optional<std::string> &tex
 {
     if (!text)
         return std::nullopt;
-    auto trimmed = icu::trimWhitespace(*text);
+    // Names travel in list paths, which hold only UTF-8; a badly tagged file may hold anything.
+    auto wellFormed = icu::wellFormedUTF8(*text);
+    auto trimmed = icu::trimWhitespace(wellFormed);
     if (trimmed.empty())
         return std::nullopt;
     return std::string(trimmed);
@@ -90,7 +92,8 @@ LibrarySnapshot::LibrarySnapshot(LibraryContents contents, const icu::TextCollat
         kept.albumTitle = trimmedOrAbsent(song.album.title);
         kept.discNumber = song.album.discNumber;
         kept.trackNumber = song.trackNumber;
-        kept.genre = song.genre ? std::string(icu::trimWhitespace(*song.genre)) : std::string();
+        kept.genre =
+            song.genre ? std::string(icu::trimWhitespace(icu::wellFormedUTF8(*song.genre))) : std::string();
         kept.titleRank = ranking.add(kept.title);
         kept.artistRank = kept.artistName ? ranking.add(*kept.artistName) : emptyTextRank_;
         kept.albumTitleRank = kept.albumTitle ? ranking.add(*kept.albumTitle) : emptyTextRank_;

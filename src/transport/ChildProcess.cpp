@@ -110,7 +110,10 @@ class SpawnAttributes {
         ::sigfillset(&all);
         ::posix_spawnattr_setsigmask(&attributes_, &none);
         ::posix_spawnattr_setsigdefault(&attributes_, &all);
-        ::posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        // A process group of its own, so that whatever it leaves running in it ends with it.
+        ::posix_spawnattr_setpgroup(&attributes_, 0);
+        ::posix_spawnattr_setflags(&attributes_,
+                                   POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
     }
     ~SpawnAttributes() { ::posix_spawnattr_destroy(&attributes_); }
     SpawnAttributes(const SpawnAttributes &) = delete;
@@ -139,6 +142,13 @@ void watchWithThread(pid_t pid, FileDescriptor ended)
         // No thread: the pipe reads as ended at once and the owner's blocking reap does the waiting.
         ::close(fd);
     }
+}
+
+// Ends what the child left running in its process group. Called between its end and its reap:
+// until the reap the leader's pid, and so the group's id, cannot be given to anyone else.
+void endGroup(pid_t pid) noexcept
+{
+    ::kill(-pid, SIGKILL);
 }
 
 void reportThreadWatch(int error) noexcept
@@ -223,8 +233,11 @@ ChildProcess::~ChildProcess()
     auto id = static_cast<id_t>(watchedByThread_ ? pid_ : endedDescriptor_.get());
     int fd = endedDescriptor_.release();
     try {
-        std::thread([type, id, fd] {
+        std::thread([type, id, fd, pid = pid_] {
             siginfo_t info{};
+            while (::waitid(type, id, &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+            }
+            endGroup(pid);
             while (::waitid(type, id, &info, WEXITED) < 0 && errno == EINTR) {
             }
             ::close(fd);
@@ -275,23 +288,21 @@ bool ChildProcess::reap(bool block) noexcept
         reaped_.store(true);
         return true;
     };
-    if (!watchedByThread_) {
-        do {
-            result = ::waitid(P_PIDFD, static_cast<id_t>(endedDescriptor_.get()), &info,
-                              WEXITED | (block ? 0 : WNOHANG));
-        } while (result < 0 && errno == EINTR);
-        return record();
-    }
-    auto id = static_cast<id_t>(pid_);
-    // Wait for the end without reaping, so that a signal by pid is never held up meanwhile.
-    if (block) {
-        while (::waitid(P_PID, id, &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
-        }
-    }
+    idtype_t type = watchedByThread_ ? P_PID : P_PIDFD;
+    auto id = static_cast<id_t>(watchedByThread_ ? pid_ : endedDescriptor_.get());
+    // Wait for the end without reaping, so that a signal by pid is never held up meanwhile and what
+    // the child left in its group is ended while the group's id is still the child's.
+    do {
+        result = ::waitid(type, id, &info, WEXITED | WNOWAIT | (block ? 0 : WNOHANG));
+    } while (result < 0 && errno == EINTR);
+    if (result == 0 && info.si_pid == 0)
+        return false;
+    if (result == 0)
+        endGroup(pid_);
     std::lock_guard lock(reapLock_);
     info = {};
     do {
-        result = ::waitid(P_PID, id, &info, WEXITED | WNOHANG);
+        result = ::waitid(type, id, &info, WEXITED | WNOHANG);
     } while (result < 0 && errno == EINTR);
     return record();
 }

@@ -1,5 +1,6 @@
 #include "LibraryTestSupport.hpp"
 
+#include "lib/icu/Unicode.hpp"
 #include "library/LibraryError.hpp"
 #include "library/PathToken.hpp"
 
@@ -183,6 +184,48 @@ TEST_F(LibraryLists, UnknownPathsFail)
         } catch (const LibraryError &error) {
             EXPECT_EQ(error, LibraryError::unknownPath(path));
             EXPECT_EQ(error.description(), "Unknown library path: " + path);
+        }
+    }
+}
+
+// A library read straight from memory, for names no JSON file can hold.
+class ContentsSource final : public LibrarySource {
+  public:
+    explicit ContentsSource(LibraryContents contents) : contents_(std::move(contents)) {}
+    LibraryContents open() override { return contents_; }
+
+  private:
+    LibraryContents contents_;
+};
+
+TEST(LibraryListsOfBadlyTaggedFiles, EveryArtistAndGenreRowOpensToItsSongs)
+{
+    // Names as a badly tagged file gives them: a lone continuation byte, a cut sequence, an
+    // overlong "/", a surrogate, and one that is fine.
+    const std::vector<std::string> names = {"Bad \x80 name", "Cut \xE2\x82", "Over\xC0\xAFlong",
+                                            "Half \xED\xA0\x80 pair", "Fine ¬ name"};
+    LibraryContents contents;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        LibrarySong song;
+        song.persistentID = 0x100 + i;
+        song.title = "Song " + std::to_string(i);
+        song.artistName = names[i];
+        song.genre = names[i];
+        song.album = {0x200 + i, names[i], 1};
+        contents.songs.push_back(std::move(song));
+    }
+    ContentsSource source(std::move(contents));
+    ManualClock clock;
+    MusicLibraryProvider provider(source, clock, "");
+    for (const std::string section : {"music/artists", "music/genres"}) {
+        auto rows = provider.list(section).items;
+        std::erase_if(rows, [](const MediaItem &row) { return row.id == "music/artists/all"; });
+        ASSERT_EQ(rows.size(), names.size()) << section;
+        for (const auto &row : rows) {
+            SCOPED_TRACE(row.id);
+            EXPECT_TRUE(icu::isValidUTF8(row.title));
+            auto opened = provider.list(row.id);
+            EXPECT_FALSE(opened.items.empty());
         }
     }
 }

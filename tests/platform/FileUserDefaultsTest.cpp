@@ -6,11 +6,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -35,6 +39,32 @@ class FileUserDefaultsTest : public ::testing::Test {
         std::error_code ignored;
         fs::permissions(folder_, fs::perms::owner_all, ignored);
         fs::remove_all(root_, ignored);
+    }
+
+    // Runs `body` as a user that file permissions bind: this one, or for root "nobody", in a child
+    // of its own, since privileges once dropped cannot be taken back.
+    void asUnprivileged(const std::function<void()> &body)
+    {
+        if (::geteuid() != 0) {
+            body();
+            return;
+        }
+        const passwd *nobody = ::getpwnam("nobody");
+        if (!nobody)
+            GTEST_SKIP() << "no user \"nobody\" to run as";
+        uid_t user = nobody->pw_uid;
+        gid_t group = nobody->pw_gid;
+        ASSERT_EQ(::chown(root_.c_str(), user, group), 0);
+        for (const auto &entry : fs::recursive_directory_iterator(root_))
+            ASSERT_EQ(::lchown(entry.path().c_str(), user, group), 0);
+        EXPECT_EXIT(
+            {
+                if (::setgroups(0, nullptr) != 0 || ::setgid(group) != 0 || ::setuid(user) != 0)
+                    std::_Exit(2);
+                body();
+                std::_Exit(::testing::Test::HasFailure() ? 1 : 0);
+            },
+            ::testing::ExitedWithCode(0), "");
     }
 
     std::unique_ptr<FileUserDefaults> open()
@@ -191,16 +221,16 @@ TEST_F(FileUserDefaultsTest, TwoCorruptFilesInOneSecondBothStay)
 
 TEST_F(FileUserDefaultsTest, AnUnwritableFolderKeepsValuesInMemoryAndReportsOnce)
 {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root writes into any folder";
-    writeFile(R"({"kept": "yes"})");
-    fs::permissions(folder_, fs::perms::owner_read | fs::perms::owner_exec);
-    auto defaults = open();
-    defaults->setString("a", "1");
-    defaults->setString("b", "2");
-    EXPECT_EQ(defaults->string("a"), "1");
-    EXPECT_EQ(reports_.size(), 1u);
-    EXPECT_EQ(readFile(file()), R"({"kept": "yes"})");
+    asUnprivileged([&] {
+        writeFile(R"({"kept": "yes"})");
+        fs::permissions(folder_, fs::perms::owner_read | fs::perms::owner_exec);
+        auto defaults = open();
+        defaults->setString("a", "1");
+        defaults->setString("b", "2");
+        EXPECT_EQ(defaults->string("a"), "1");
+        EXPECT_EQ(reports_.size(), 1u);
+        EXPECT_EQ(readFile(file()), R"({"kept": "yes"})");
+    });
 }
 
 TEST_F(FileUserDefaultsTest, AFolderThatIsAFileKeepsValuesInMemoryAndReportsOnce)
@@ -231,20 +261,20 @@ TEST_F(FileUserDefaultsTest, AFolderInPlaceOfTheFileIsMovedAsideWithItsContents)
 
 TEST_F(FileUserDefaultsTest, AFileThatCannotBeReadOrMovedIsNeverReplaced)
 {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root reads and moves any file";
-    writeFile(R"({"kept": "yes"})");
-    fs::permissions(file(), fs::perms::none);
-    fs::permissions(folder_, fs::perms::owner_read | fs::perms::owner_exec);
-    auto defaults = open();
-    ASSERT_EQ(reports_.size(), 1u);
-    EXPECT_THAT(reports_[0], HasSubstr("could not be moved aside"));
-    defaults->setString("a", "1");
-    EXPECT_EQ(defaults->string("a"), "1");
-    EXPECT_EQ(reports_.size(), 1u);
-    fs::permissions(folder_, fs::perms::owner_all);
-    fs::permissions(file(), fs::perms::owner_read);
-    EXPECT_EQ(readFile(file()), R"({"kept": "yes"})");
+    asUnprivileged([&] {
+        writeFile(R"({"kept": "yes"})");
+        fs::permissions(file(), fs::perms::none);
+        fs::permissions(folder_, fs::perms::owner_read | fs::perms::owner_exec);
+        auto defaults = open();
+        ASSERT_EQ(reports_.size(), 1u);
+        EXPECT_THAT(reports_[0], HasSubstr("could not be moved aside"));
+        defaults->setString("a", "1");
+        EXPECT_EQ(defaults->string("a"), "1");
+        EXPECT_EQ(reports_.size(), 1u);
+        fs::permissions(folder_, fs::perms::owner_all);
+        fs::permissions(file(), fs::perms::owner_read);
+        EXPECT_EQ(readFile(file()), R"({"kept": "yes"})");
+    });
 }
 
 TEST_F(FileUserDefaultsTest, ValuesTheFileCannotHoldStayInMemory)

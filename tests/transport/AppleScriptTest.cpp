@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <iterator>
 #include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
@@ -486,6 +487,27 @@ TEST_F(ScriptRunnerTest, BackgroundProcessLeftByTheToolDoesNotHoldTheRun)
     ASSERT_TRUE(output);
     EXPECT_THAT(*output, testing::MatchesRegex("orphan [0-9]+\ndone"));
     ::kill(std::stoi(output->substr(7)), SIGKILL);
+}
+
+TEST_F(ScriptRunnerTest, ProcessLeftInTheToolsGroupEndsWithTheTool)
+{
+    // A shell's "cmd &" stays in the tool's group; one that starts a session of its own is its own.
+    std::optional<std::string> output = run("child 60\nout done", 5);
+    ASSERT_TRUE(output);
+    ASSERT_THAT(*output, testing::MatchesRegex("child [0-9]+\ndone"));
+    pid_t child = std::stoi(output->substr(6));
+    auto ended = [child] {
+        std::ifstream stat("/proc/" + std::to_string(child) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        // Gone, or a zombie waiting for whoever inherited it.
+        return text.empty() || text.substr(text.rfind(')') + 2, 1) == "Z";
+    };
+    auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (!ended() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(ended());
+    if (!ended())
+        ::kill(child, SIGKILL);
 }
 
 TEST_F(ScriptRunnerTest, ConcurrentRunsAndCancellations)

@@ -14,6 +14,7 @@
 //   ignore-term   ignore SIGTERM from here on
 //   orphan S      leave a background process that holds standard output and error open for S
 //                 seconds; writes "orphan PID" and a line feed
+//   child S       the same, but the process stays in the tool's process group; writes "child PID"
 //   exit CODE     exit with CODE
 #include <chrono>
 #include <csignal>
@@ -131,6 +132,13 @@ int main()
                 ::_exit(0);
             }
             writeAll(STDOUT_FILENO, "orphan " + std::to_string(pid) + "\n");
+        } else if (command == "child") {
+            pid_t pid = ::fork();
+            if (pid == 0) {
+                sleepSeconds(std::stod(argument));
+                ::_exit(0);
+            }
+            writeAll(STDOUT_FILENO, "child " + std::to_string(pid) + "\n");
         } else if (command == "exit") {
             return std::stoi(argument);
         }

@@ -149,8 +149,10 @@ class MusicUserPlaylist final : public MusicObject {
 MusicApplication::SongTags tagsOf(const mpd_song &song)
 {
     auto tag = [&](mpd_tag_type type) {
+        // MPD passes on some ill-formed UTF-8 from badly tagged files (overlong forms, surrogates);
+        // a text of the player's is always well formed.
         const char *value = mpd_song_get_tag(&song, type, 0);
-        return value ? std::string(value) : std::string();
+        return value ? wellFormedText(value) : std::string();
     };
     MusicApplication::SongTags tags{tag(MPD_TAG_TITLE), tag(MPD_TAG_ARTIST), tag(MPD_TAG_ALBUM),
                                     mpd_song_get_duration_ms(&song) / 1000.0};
@@ -160,7 +162,7 @@ MusicApplication::SongTags tagsOf(const mpd_song &song)
         auto slash = uri.rfind('/');
         auto file = slash == std::string_view::npos ? uri : uri.substr(slash + 1);
         auto dot = file.rfind('.');
-        tags.title = std::string(dot == std::string_view::npos || dot == 0 ? file : file.substr(0, dot));
+        tags.title = wellFormedText(dot == std::string_view::npos || dot == 0 ? file : file.substr(0, dot));
     }
     return tags;
 }

@@ -538,6 +538,24 @@ std::string foldCase(std::string_view text)
     return folded;
 }
 
+std::string wellFormedText(std::string_view text)
+{
+    std::string result;
+    result.reserve(text.size());
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(text.data());
+    auto length = static_cast<std::int32_t>(text.size());
+    for (std::int32_t at = 0; at < length;) {
+        std::int32_t start = at;
+        UChar32 code;
+        U8_NEXT(bytes, at, length, code);
+        if (code < 0)
+            result += "\xEF\xBF\xBD";
+        else
+            result.append(text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(at - start)));
+    }
+    return result;
+}
+
 std::vector<std::string> characters(std::string_view text)
 {
     std::vector<std::string> result;

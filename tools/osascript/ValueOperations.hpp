@@ -51,6 +51,9 @@ std::string formatResult(const Value &value);
 // Unicode's simple case folding, for AppleScript's default `ignoring case` comparisons. Bytes that
 // are not UTF-8 stay as they are.
 std::string foldCase(std::string_view text);
+
+// The text as strict UTF-8: each ill-formed sequence (its maximal subpart) becomes one U+FFFD.
+std::string wellFormedText(std::string_view text);
 // Characters are code points; an ill-formed UTF-8 sequence counts as one.
 std::size_t characterCount(std::string_view text) noexcept;
 // Every character of `text`, in one pass.

@@ -85,6 +85,26 @@ bool isValidUTF8(std::string_view bytes) noexcept
     return true;
 }
 
+std::string wellFormedUTF8(std::string_view bytes)
+{
+    if (isValidUTF8(bytes))
+        return std::string(bytes);
+    const auto *data = reinterpret_cast<const uint8_t *>(bytes.data());
+    auto length = static_cast<int32_t>(bytes.size());
+    std::string text;
+    text.reserve(bytes.size() + 8);
+    for (int32_t i = 0; i < length;) {
+        int32_t start = i;
+        UChar32 c;
+        U8_NEXT(data, i, length, c);
+        if (c < 0)
+            text += "\xEF\xBF\xBD";
+        else
+            text.append(bytes.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(i - start)));
+    }
+    return text;
+}
+
 std::size_t characterCount(std::string_view text)
 {
     UErrorCode status = U_ZERO_ERROR;

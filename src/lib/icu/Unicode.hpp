@@ -16,6 +16,9 @@ std::string normalizeNFC(std::string_view text);
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool isValidUTF8(std::string_view bytes) noexcept;
 
+// The text as strict UTF-8: each ill-formed sequence (its maximal subpart) becomes one U+FFFD.
+std::string wellFormedUTF8(std::string_view bytes);
+
 // User-perceived characters (extended grapheme clusters).
 std::size_t characterCount(std::string_view text);
 

@@ -78,12 +78,12 @@ export function runConsole(program, input, { args = [], env, timeoutMs = 60_000 
  * it arrives, so the test can wait for an answer or a push and knows when it came.
  */
 export class ConsoleSession {
-  constructor(program, { args = [], env } = {}) {
+  constructor(program, { args = [], env, uid, gid } = {}) {
     this.page = new Page();
     this.lines = [];
     this.effects = [];
     this.waiters = [];
-    this.child = spawn(program, args, { stdio: ['pipe', 'pipe', 'pipe'], env });
+    this.child = spawn(program, args, { stdio: ['pipe', 'pipe', 'pipe'], env, uid, gid });
     this.pid = this.child.pid;
     let pending = Buffer.alloc(0);
     this.child.stdout.on('data', (chunk) => {
