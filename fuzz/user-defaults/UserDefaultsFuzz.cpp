@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <string_view>
+#include <utility>
 
 namespace {
 
@@ -37,14 +38,17 @@ std::string contents(const fs::path &file)
     return std::string(std::istreambuf_iterator<char>(input), {});
 }
 
-// Rewrites the file from the store's values: setting a key to the value it has is a change.
+// Rewrites the file from the store's values: setting a key to the value it has is a change. The
+// file may hold the probe's key itself, so its value is put back as it was.
 void rewrite(FileUserDefaults &store)
 {
     constexpr std::string_view probe = "wheelbox.fuzz.probe";
-    bool had = store.value(probe).has_value();
-    store.setBool(probe, true);
-    if (!had)
+    if (auto had = store.value(probe)) {
+        store.set(probe, std::move(*had));
+    } else {
+        store.setBool(probe, true);
         store.remove(probe);
+    }
 }
 
 } // namespace

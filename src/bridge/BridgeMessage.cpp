@@ -1,6 +1,5 @@
 #include "bridge/BridgeMessage.hpp"
-
-#include <boost/json/parse.hpp>
+#include "lib/json/ExactJSON.hpp"
 
 namespace wheelbox {
 namespace json = boost::json;
@@ -33,7 +32,8 @@ std::optional<BridgeMessage> checkBridgeMessage(std::string_view bodyJSON, const
     json::parse_options options;
     options.max_depth = maximumBodyDepth;
     json::error_code error;
-    json::value body = json::parse(bodyJSON, error, {}, options);
+    // Read exactly: Boost.JSON alone makes NaN of "0e400", which no range check would stop.
+    json::value body = parseExactJSON(bodyJSON, error, options);
     auto *object = error ? nullptr : body.if_object();
     if (!object)
         return std::nullopt;

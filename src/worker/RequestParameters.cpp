@@ -4,17 +4,6 @@
 #include <limits>
 
 namespace wheelbox::requestParameters {
-namespace {
-
-// Boost.JSON reads a zero with an exponent past the range of a double ("0e400") as 0 × ∞, a NaN;
-// the number is zero. No other JSON text gives a NaN.
-double doubleOf(const boost::json::value &value) noexcept
-{
-    double number = value.get_double();
-    return std::isnan(number) ? 0.0 : number;
-}
-
-} // namespace
 
 std::optional<std::string_view> string(const boost::json::object &params, std::string_view key)
 {
@@ -35,7 +24,7 @@ std::optional<double> number(const boost::json::object &params, std::string_view
     case boost::json::kind::uint64:
         return static_cast<double>(value->get_uint64());
     case boost::json::kind::double_:
-        return doubleOf(*value);
+        return value->get_double();
     default:
         return std::nullopt;
     }
@@ -57,7 +46,7 @@ std::optional<std::int64_t> integer(const boost::json::object &params, std::stri
         return static_cast<std::int64_t>(whole);
     }
     case boost::json::kind::double_: {
-        double number = doubleOf(*value);
+        double number = value->get_double();
         // -2^63 and 2^63 are exact doubles; every whole double in between fits int64. -0.0 is 0.
         constexpr double limit = 9223372036854775808.0;
         if (!std::isfinite(number) || number != std::trunc(number) || number < -limit || number >= limit)

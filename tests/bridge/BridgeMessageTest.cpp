@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 namespace wheelbox::test {
 namespace {
 
@@ -126,6 +129,19 @@ TEST(BridgeMessageCheck, KeepsTheFieldsTheBridgeUses)
         checkBridgeMessage(R"({"method":"getAbout","version":1,"id":"a","params":"x"})", firmware);
     ASSERT_TRUE(withoutParams);
     EXPECT_TRUE(withoutParams->params.empty());
+}
+
+// A zero with a huge exponent must not reach a range check as NaN, which passes every comparison.
+TEST(BridgeMessageCheck, ReadsEveryNumberAsTheNumberItSpells)
+{
+    auto message = checkBridgeMessage(
+        R"({"method":"seek","version":1,"id":"s","params":{"seconds":0e400,"volume":-0e999,"x":1e400}})",
+        firmware);
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->params.at("seconds"), boost::json::value(0.0));
+    EXPECT_TRUE(std::signbit(message->params.at("volume").as_double()));
+    EXPECT_EQ(message->params.at("volume").as_double(), 0.0);
+    EXPECT_EQ(message->params.at("x").as_double(), std::numeric_limits<double>::infinity());
 }
 
 struct OriginCase {

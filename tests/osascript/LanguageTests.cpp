@@ -287,6 +287,8 @@ TEST_F(osascriptLanguageTest, AnErrorNamesTheInnermostFailingStatement)
 struct SyntaxCase {
     const char *program;
     const char *message;
+    // The text the error marks, where a case pins it down.
+    const char *marked = nullptr;
     friend void PrintTo(const SyntaxCase &c, std::ostream *os) { test::printParameter(c.program, os); }
 };
 
@@ -299,6 +301,13 @@ TEST_P(osascriptSyntaxTest, RefusesWhatIsOutsideTheSubset)
         FAIL() << "parsed: " << GetParam().program;
     } catch (const SyntaxError &error) {
         EXPECT_THAT(error.what(), HasSubstr(GetParam().message));
+        std::string_view program = GetParam().program;
+        auto range = error.range();
+        ASSERT_TRUE(range.start <= range.end && range.end <= program.size())
+            << range.start << ":" << range.end << " of " << program.size();
+        if (GetParam().marked) {
+            EXPECT_EQ(program.substr(range.start, range.end - range.start), GetParam().marked);
+        }
     }
 }
 
@@ -312,7 +321,11 @@ INSTANTIATE_TEST_SUITE_P(
         SyntaxCase{"tell application \"Music\" to return spotify url of current track",
                    "Expected end of line"},
         SyntaxCase{"tell application \"Spotify\" to make new user playlist with properties {name:\"x\"}",
-                   "Expected expression but found command name."},
+                   "Expected expression but found command name.", "make"},
+        // The first token of the program: nothing read yet, so nothing to measure a range from.
+        SyntaxCase{" make new playlist", "Expected expression but found command name.", "make"},
+        SyntaxCase{"delete item 1 of {1}", "Expected expression but found command name.", "delete"},
+        SyntaxCase{"return 1 & duplicate x to y", "Expected expression but found command name.", "duplicate"},
         SyntaxCase{"return current track", "Expected end of line"},
         SyntaxCase{"load script \"/tmp/x.scpt\"", "Expected end of line"},
         SyntaxCase{"on run\nreturn 1\nend run", "Expected expression"},

@@ -156,9 +156,8 @@ TEST_F(FileUserDefaultsTest, AHandWrittenFileIsReadAndEntriesItCannotHoldAreKept
     EXPECT_TRUE(reports_.empty());
 }
 
-// JSON numbers past the range of a double read as infinities (and a zero with such an exponent as NaN)
-// in the parser; written back as the parser's serialiser writes them ("Infinity"), they would make
-// the next start move the whole file aside.
+// JSON numbers past the range of a double read as infinities; written back as the parser's
+// serialiser writes them ("Infinity"), they would make the next start move the whole file aside.
 TEST_F(FileUserDefaultsTest, NumbersPastTheRangeOfADoubleSurviveARewrite)
 {
     writeFile(R"({"deviceSize": "small", "huge": -1e400, "zero": 0e400, "nested": [1e400, {"z": -0e999}]})");
@@ -170,13 +169,29 @@ TEST_F(FileUserDefaultsTest, NumbersPastTheRangeOfADoubleSurviveARewrite)
     }
     auto text = readFile(file());
     EXPECT_THAT(text, HasSubstr(R"("huge": -1e999)"));
-    EXPECT_THAT(text, HasSubstr(R"("nested": [1e999,{"z":0}])"));
+    EXPECT_THAT(text, HasSubstr(R"("nested": [1e999,{"z":-0E0}])"));
     auto defaults = open();
     EXPECT_EQ(defaults->string("deviceSize"), "large");
     EXPECT_EQ(defaults->number("zero"), 0.0);
     EXPECT_TRUE(reports_.empty()) << reports_.front();
     defaults->setBool("flag", true);
-    EXPECT_THAT(readFile(file()), HasSubstr(R"("nested": [1e999,{"z":0}])"));
+    EXPECT_THAT(readFile(file()), HasSubstr(R"("nested": [1e999,{"z":-0E0}])"));
+}
+
+// A number written in its shortest form must read back as itself, or a setting drifts by a unit in
+// the last place on every rewrite.
+TEST_F(FileUserDefaultsTest, NumbersReadBackExactlyAfterARewrite)
+{
+    writeFile(R"({"big": 18446744073705e-162, "tiny": 4.9e-324, "nested": [1.8446744073704998e-149]})");
+    open()->setBool("flag", true);
+    auto written = readFile(file());
+    auto defaults = open();
+    EXPECT_EQ(defaults->number("big"), 0x1.e311336377fc1p-495);
+    EXPECT_EQ(defaults->number("tiny"), 0x1p-1074);
+    defaults->setBool("flag", false);
+    defaults->setBool("flag", true);
+    EXPECT_EQ(readFile(file()), written);
+    EXPECT_TRUE(reports_.empty()) << reports_.front();
 }
 
 TEST_F(FileUserDefaultsTest, ACorruptFileIsMovedAsideAndReported)

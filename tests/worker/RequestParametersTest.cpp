@@ -33,9 +33,6 @@ TEST(RequestParameters, EachValueReadsOnlyAsItsOwnKind)
         {"-0.0", std::nullopt, -0.0, 0},
         {"1E2", std::nullopt, 100.0, 100},
         {"1e300", std::nullopt, 1e300, std::nullopt},
-        // Zero, however large its exponent (the parser alone would make these NaN).
-        {"0e400", std::nullopt, 0.0, 0},
-        {"-0.0E+999", std::nullopt, 0.0, 0},
         {"9223372036854775807", std::nullopt, 9223372036854775807.0, int64Max},
         {"9223372036854775808", std::nullopt, 9223372036854775808.0, std::nullopt},
         {"18446744073709551615", std::nullopt, 18446744073709551615.0, std::nullopt},
@@ -56,15 +53,16 @@ TEST(RequestParameters, EachValueReadsOnlyAsItsOwnKind)
     }
 }
 
-TEST(RequestParameters, InfinitiesAreNumbersButNeverIntegersAndNothingIsNaN)
+TEST(RequestParameters, NonFiniteNumbersAreNumbersButNeverIntegers)
 {
-    // The parser reads 1e400 as infinity, and 0e400 as NaN; no parameter reads as NaN.
-    auto params = boost::json::parse(R"({"up": 1e400, "down": -1e400, "zero": 0e400})").as_object();
+    // The parser reads 1e400 as infinity; a NaN can only be made in the program.
+    auto params = boost::json::parse(R"({"up": 1e400, "down": -1e400})").as_object();
+    params["nan"] = std::numeric_limits<double>::quiet_NaN();
     EXPECT_EQ(parameters::number(params, "up"), std::numeric_limits<double>::infinity());
     EXPECT_EQ(parameters::number(params, "down"), -std::numeric_limits<double>::infinity());
-    for (const char *key : {"up", "down"})
+    EXPECT_TRUE(std::isnan(parameters::number(params, "nan").value()));
+    for (const char *key : {"up", "down", "nan"})
         EXPECT_EQ(parameters::integer(params, key), std::nullopt) << key;
-    EXPECT_EQ(parameters::number(params, "zero"), 0.0);
 }
 
 TEST(RequestParameters, KeysAndStringsMayHoldAnyText)

@@ -782,10 +782,11 @@ class Parser {
         return expression(std::move(every), begin);
     }
 
-    void requireStandardSuite(std::size_t begin) const
+    // Called before the command word is read: the error marks that word.
+    void requireStandardSuite() const
     {
         if (!dictionary_ || !dictionary_->hasStandardSuite)
-            throw SyntaxError("Expected expression but found command name.", rangeFrom(begin));
+            throw SyntaxError("Expected expression but found command name.", peek().range);
     }
 
     ExpressionPtr parsePrimary()
@@ -855,7 +856,7 @@ class Parser {
             return expression(ItemOf{nullptr, nullptr}, begin);
         }
         if (atWord("make")) {
-            requireStandardSuite(begin);
+            requireStandardSuite();
             advance();
             expectWord("new");
             Make make{parseElementClass(), nullptr};
@@ -866,14 +867,14 @@ class Parser {
             return expression(std::move(make), begin);
         }
         if (atWord("duplicate")) {
-            requireStandardSuite(begin);
+            requireStandardSuite();
             advance();
             auto object = parseReference();
             expectWord("to");
             return expression(Duplicate{std::move(object), parseReference()}, begin);
         }
         if (atWord("delete")) {
-            requireStandardSuite(begin);
+            requireStandardSuite();
             advance();
             return expression(Delete{parseReference()}, begin);
         }

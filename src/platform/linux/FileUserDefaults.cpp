@@ -1,8 +1,8 @@
 #include "platform/linux/FileUserDefaults.hpp"
 
 #include "lib/icu/Unicode.hpp"
+#include "lib/json/ExactJSON.hpp"
 
-#include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
 
 #include <fcntl.h>
@@ -109,10 +109,9 @@ std::string jsonNumber(double value)
     return error == std::errc() ? std::string(buffer.data(), end) : std::string("0");
 }
 
-// Boost.JSON writes an infinity as "Infinity" and a NaN as "NaN", which no JSON parser reads, so the
-// next start would move the whole file aside. Only two texts make them: a number past the range of
-// a double ("1e400"), written back as one still past it, and a zero with such an exponent ("0e400",
-// NaN to Boost), written back as the zero it is.
+// Boost.JSON writes an infinity as "Infinity", which no JSON parser reads, so the next start would
+// move the whole file aside. A number past the range of a double ("1e400") makes one, and is written
+// back as one still past it; the file never gives a NaN, but one would be written as 0.
 void appendJSON(std::string &text, const boost::json::value &value)
 {
     if (const auto *array = value.if_array()) {
@@ -185,7 +184,8 @@ void FileUserDefaults::load(const Clock &clock)
         return;
     }
     boost::json::error_code error;
-    auto parsed = boost::json::parse(contents.text, error);
+    // Read exactly, so that a number written back in its shortest form reads back as itself.
+    auto parsed = parseExactJSON(contents.text, error);
     if (error) {
         moveAside(clock, "is not valid JSON: " + error.message());
         return;
@@ -194,19 +194,15 @@ void FileUserDefaults::load(const Clock &clock)
         moveAside(clock, "does not hold a JSON object");
         return;
     }
-    // A zero with an exponent past the range of a double is NaN to Boost.JSON. A number past that
-    // range stays in the file, as an entry the store cannot hold: no setting is infinite.
-    auto number = [](const boost::json::value &value) {
-        double read = value.to_number<double>();
-        return std::isnan(read) ? 0.0 : read;
-    };
+    // A number past the range of a double stays in the file, as an entry the store cannot hold: no
+    // setting is infinite.
     loading_ = true;
     for (const auto &entry : parsed.as_object()) {
         const auto &value = entry.value();
         if (value.is_bool())
             set(entry.key(), value.get_bool());
-        else if (value.is_number() && std::isfinite(number(value)))
-            set(entry.key(), number(value));
+        else if (value.is_number() && std::isfinite(value.to_number<double>()))
+            set(entry.key(), value.to_number<double>());
         else if (value.is_string())
             set(entry.key(), std::string(value.get_string()));
         else
