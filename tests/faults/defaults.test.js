@@ -10,7 +10,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { ConsoleSession, request } from '../bridge/console/console.js';
 import { services } from '../bridge/console/players.js';
-import { temporaryFiles, noSpotify } from './support.js';
+import { temporaryFiles, noSpotify, stopConsole } from './support.js';
 
 const CONSOLE = process.env.WHEELBOX_BRIDGE;
 const POWER_SUPPLIES = process.env.WHEELBOX_POWER_SUPPLY_FIXTURES;
@@ -78,8 +78,7 @@ describe('the user-defaults file damaged', { skip }, () => {
   });
 
   afterEach(async () => {
-    if (console && !console.closed) console.child.kill('SIGKILL');
-    await console?.exited;
+    await stopConsole(console);
     await fs.chmod(path.join(folder, 'config', 'wheelbox'), 0o755).catch(() => {});
     await fs.rm(folder, { recursive: true, force: true });
   });

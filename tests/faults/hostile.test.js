@@ -12,7 +12,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { ConsoleSession, request } from '../bridge/console/console.js';
 import { mpd, processesMarked, services, songPersistentID } from '../bridge/console/players.js';
-import { PrivateMpd, eventually, fixtureLibrary, queuePrefix, noSpotify } from './support.js';
+import { PrivateMpd, eventually, fixtureLibrary, queuePrefix, consoleEnvironment, stopConsole } from './support.js';
 
 const CONSOLE = process.env.WHEELBOX_BRIDGE;
 const POWER_SUPPLIES = process.env.WHEELBOX_POWER_SUPPLY_FIXTURES;
@@ -130,23 +130,12 @@ describe('hostile names', { skip }, () => {
     }
     await server.start();
     marker = `WHEELBOX_FAULT_TEST=${randomUUID()}`;
-    env = {
-      ...process.env,
-      MPD_HOST: server.socket,
-      DBUS_SESSION_BUS_ADDRESS: players.busAddress,
-      WHEELBOX_SPOTIFY_BUS_NAME: noSpotify,
-      XDG_CONFIG_HOME: path.join(folder, 'config'),
-      XDG_RUNTIME_DIR: path.join(folder, 'run'),
-    };
-    delete env.MPD_PORT;
-    const [name, value] = marker.split('=');
-    env[name] = value;
+    env = consoleEnvironment({ mpdHost: server.socket, busAddress: players.busAddress, folder, marker });
     console = new ConsoleSession(CONSOLE, { args, env });
   });
 
   after(async () => {
-    if (console && !console.closed) console.child.kill('SIGKILL');
-    await console?.exited;
+    await stopConsole(console);
     await server?.stop();
     await fs.rm(folder, { recursive: true, force: true });
   });

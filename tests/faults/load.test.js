@@ -12,7 +12,7 @@ import path from 'node:path';
 import { setTimeout as sleep } from 'node:timers/promises';
 import { ConsoleSession, request } from '../bridge/console/console.js';
 import { processesMarked, services } from '../bridge/console/players.js';
-import { PrivateMpd, eventually, fixtureLibrary, residentKiB, noSpotify } from './support.js';
+import { PrivateMpd, eventually, fixtureLibrary, residentKiB, consoleEnvironment, stopConsole } from './support.js';
 
 const CONSOLE = process.env.WHEELBOX_BRIDGE;
 const POWER_SUPPLIES = process.env.WHEELBOX_POWER_SUPPLY_FIXTURES;
@@ -39,23 +39,12 @@ describe('load', { skip }, () => {
     }
     await server.start();
     marker = `WHEELBOX_FAULT_TEST=${randomUUID()}`;
-    const env = {
-      ...process.env,
-      MPD_HOST: server.socket,
-      DBUS_SESSION_BUS_ADDRESS: players.busAddress,
-      WHEELBOX_SPOTIFY_BUS_NAME: noSpotify,
-      XDG_CONFIG_HOME: path.join(folder, 'config'),
-      XDG_RUNTIME_DIR: path.join(folder, 'run'),
-    };
-    delete env.MPD_PORT;
-    const [name, value] = marker.split('=');
-    env[name] = value;
+    const env = consoleEnvironment({ mpdHost: server.socket, busAddress: players.busAddress, folder, marker });
     console = new ConsoleSession(CONSOLE, { args, env });
   });
 
   after(async () => {
-    if (console && !console.closed) console.child.kill('SIGKILL');
-    await console?.exited;
+    await stopConsole(console);
     await server?.stop();
     await fs.rm(folder, { recursive: true, force: true });
   });

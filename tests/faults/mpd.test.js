@@ -13,7 +13,7 @@ import path from 'node:path';
 import { setTimeout as sleep } from 'node:timers/promises';
 import { ConsoleSession, request } from '../bridge/console/console.js';
 import { childrenOf, mpd, processesMarked, services } from '../bridge/console/players.js';
-import { PrivateMpd, eventually, fixtureLibrary, queuePrefix, temporaryFiles, zombiesUnder, noSpotify } from './support.js';
+import { PrivateMpd, eventually, fixtureLibrary, queuePrefix, temporaryFiles, zombiesUnder, consoleEnvironment, stopConsole } from './support.js';
 
 const CONSOLE = process.env.WHEELBOX_BRIDGE;
 const POWER_SUPPLIES = process.env.WHEELBOX_POWER_SUPPLY_FIXTURES;
@@ -73,8 +73,7 @@ describe('MPD killed and started again', { skip }, () => {
   });
 
   afterEach(async () => {
-    if (console && !console.closed) console.child.kill('SIGKILL');
-    await console?.exited;
+    await stopConsole(console);
     for (const { pid } of await processesMarked(marker)) process.kill(pid, 'SIGKILL');
     await server.closeFront();
     await server.stop();
@@ -82,18 +81,7 @@ describe('MPD killed and started again', { skip }, () => {
   });
 
   function environment() {
-    const env = {
-      ...process.env,
-      MPD_HOST: front,
-      DBUS_SESSION_BUS_ADDRESS: players.busAddress,
-      WHEELBOX_SPOTIFY_BUS_NAME: noSpotify,
-      XDG_CONFIG_HOME: path.join(folder, 'config'),
-      XDG_RUNTIME_DIR: path.join(folder, 'run'),
-    };
-    delete env.MPD_PORT;
-    const [name, value] = marker.split('=');
-    env[name] = value;
-    return env;
+    return consoleEnvironment({ mpdHost: front, busAddress: players.busAddress, folder, marker });
   }
 
   const defaultsFolder = () => path.join(folder, 'config', 'wheelbox');

@@ -180,6 +180,32 @@ export async function exists(file) {
  * wheelbox-bridge copied out of the build folder with `tool` (a shell script, or null for none) as
  * its script tool: a program outside the build folder runs ../libexec/wheelbox-osascript.
  */
+/**
+ * The environment of a console under test: MPD at `mpdHost`, the services' bus with a Spotify no
+ * one owns, settings and runtime files under `folder`, and `marker` ("NAME=value") set so that
+ * every process it starts can be found and ended.
+ */
+export function consoleEnvironment({ mpdHost, busAddress, folder, marker }) {
+  const env = {
+    ...process.env,
+    MPD_HOST: mpdHost,
+    DBUS_SESSION_BUS_ADDRESS: busAddress,
+    WHEELBOX_SPOTIFY_BUS_NAME: noSpotify,
+    XDG_CONFIG_HOME: path.join(folder, 'config'),
+    XDG_RUNTIME_DIR: path.join(folder, 'run'),
+  };
+  delete env.MPD_PORT;
+  const [name, value] = marker.split('=');
+  env[name] = value;
+  return env;
+}
+
+/** Ends a console session, if one was started, and waits for it. */
+export async function stopConsole(session) {
+  if (session && !session.closed) session.child.kill('SIGKILL');
+  await session?.exited;
+}
+
 export async function consoleWithTool(program, folder, tool) {
   const bin = path.join(folder, 'bin');
   const libexec = path.join(folder, 'libexec');

@@ -12,7 +12,7 @@ import path from 'node:path';
 import { setTimeout as sleep } from 'node:timers/promises';
 import { ConsoleSession, request } from '../bridge/console/console.js';
 import { childrenOf, processesMarked, services } from '../bridge/console/players.js';
-import { consoleWithTool, eventually, zombiesUnder, noSpotify } from './support.js';
+import { consoleWithTool, eventually, zombiesUnder, consoleEnvironment, stopConsole } from './support.js';
 
 const CONSOLE = process.env.WHEELBOX_BRIDGE;
 const POWER_SUPPLIES = process.env.WHEELBOX_POWER_SUPPLY_FIXTURES;
@@ -51,25 +51,13 @@ describe('the script tool failing', { skip }, () => {
   });
 
   afterEach(async () => {
-    if (console && !console.closed) console.child.kill('SIGKILL');
-    await console?.exited;
+    await stopConsole(console);
     for (const { pid } of await processesMarked(marker)) process.kill(pid, 'SIGKILL');
     await fs.rm(folder, { recursive: true, force: true });
   });
 
   function environment() {
-    const env = {
-      ...process.env,
-      MPD_HOST: players.mpdHost,
-      DBUS_SESSION_BUS_ADDRESS: players.busAddress,
-      WHEELBOX_SPOTIFY_BUS_NAME: noSpotify,
-      XDG_CONFIG_HOME: path.join(folder, 'config'),
-      XDG_RUNTIME_DIR: path.join(folder, 'run'),
-    };
-    delete env.MPD_PORT;
-    const [name, value] = marker.split('=');
-    env[name] = value;
-    return env;
+    return consoleEnvironment({ mpdHost: players.mpdHost, busAddress: players.busAddress, folder, marker });
   }
 
   for (const { name, script, succeeds, only } of tools) {

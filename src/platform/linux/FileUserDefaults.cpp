@@ -155,7 +155,7 @@ std::string timestamp(std::chrono::system_clock::time_point time)
 std::filesystem::path FileUserDefaults::defaultFolder()
 {
     const char *config = std::getenv("XDG_CONFIG_HOME");
-    // The base directory specification ignores relative paths.
+    // A relative XDG_CONFIG_HOME is invalid and ignored, as every XDG-aware program does.
     if (config && config[0] == '/')
         return std::filesystem::path(config) / "wheelbox";
     const char *home = std::getenv("HOME");
