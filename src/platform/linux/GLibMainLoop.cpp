@@ -1,22 +1,40 @@
 #include "platform/linux/GLibMainLoop.hpp"
 
 #include <algorithm>
+#include <deque>
+#include <mutex>
 
 namespace wheelbox {
 
 struct GLibMainLoop::Life {
     // Cleared by the destructor, on the main thread, where posted tasks also run.
     bool alive = true;
+
+    // Tasks cross threads through this queue under our own lock rather than as GLib source data:
+    // GLib's futex locks order the hand-over too, but invisibly to the thread sanitizer.
+    std::mutex lock;
+    std::deque<std::function<void()>> inbox;
+    bool wakeAttached = false; // one idle source drains the inbox at a time
+
+    static gboolean drain(gpointer data)
+    {
+        auto &life = *static_cast<std::shared_ptr<Life> *>(data);
+        std::deque<std::function<void()>> batch;
+        {
+            std::lock_guard guard(life->lock);
+            batch.swap(life->inbox);
+            life->wakeAttached = false;
+        }
+        // Only what was posted before this wake runs now; a task posted by one of these queues a
+        // fresh wake, so other sources get their turn in between.
+        for (auto &task : batch) {
+            if (!life->alive)
+                break;
+            task();
+        }
+        return G_SOURCE_REMOVE;
+    }
 };
-
-namespace {
-
-struct PostedTask {
-    std::shared_ptr<GLibMainLoop::Life> life;
-    std::function<void()> task;
-};
-
-} // namespace
 
 namespace {
 
@@ -82,24 +100,26 @@ GLibMainLoop::GLibMainLoop(GMainContext *context)
 GLibMainLoop::~GLibMainLoop()
 {
     life_->alive = false;
+    std::deque<std::function<void()>> dropped;
+    std::lock_guard guard(life_->lock);
+    dropped.swap(life_->inbox);
 }
 
 void GLibMainLoop::post(std::function<void()> task)
 {
-    // An idle source rather than g_main_context_invoke: invoke runs the task at once when called on
-    // the owning thread, ahead of tasks posted earlier.
+    {
+        std::lock_guard guard(life_->lock);
+        life_->inbox.push_back(std::move(task));
+        if (life_->wakeAttached)
+            return;
+        life_->wakeAttached = true;
+    }
+    // An idle source rather than g_main_context_invoke: invoke runs at once when called on the
+    // owning thread, ahead of tasks posted earlier.
     GSource *source = g_idle_source_new();
     g_source_set_priority(source, G_PRIORITY_DEFAULT);
-    g_source_set_callback(
-        source,
-        [](gpointer data) -> gboolean {
-            auto *posted = static_cast<PostedTask *>(data);
-            if (posted->life->alive)
-                posted->task();
-            return G_SOURCE_REMOVE;
-        },
-        new PostedTask{life_, std::move(task)},
-        [](gpointer data) { delete static_cast<PostedTask *>(data); });
+    g_source_set_callback(source, &Life::drain, new std::shared_ptr<Life>(life_),
+                          [](gpointer data) { delete static_cast<std::shared_ptr<Life> *>(data); });
     g_source_attach(source, context_.get());
     g_source_unref(source);
 }
