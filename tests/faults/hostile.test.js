@@ -115,7 +115,9 @@ describe('hostile names', { skip }, () => {
     await fs.mkdir(path.join(folder, 'run'), { mode: 0o700 });
     server = new PrivateMpd(path.join(folder, 'mpd'));
     await server.prepare();
-    const take = path.join(await fixtureLibrary(), 'music', 'Quick Steps', 'Short Takes', '01 Take 1.flac');
+    // A long song: one of 3 s can end before a loaded machine's first look at it, and its queue
+    // moves on to the next.
+    const take = path.join(await fixtureLibrary(), 'music', 'The Quotes', 'Greatest Hits', '01 Say Hello.flac');
     const hostile = path.join(server.music, 'Hostile ¬ "names"');
     await fs.mkdir(hostile, { recursive: true });
     for (const song of songs) {
