@@ -149,6 +149,8 @@ class LibraryReader {
     std::size_t namesTooLong() const noexcept { return namesTooLong_; }
 
   private:
+    static constexpr std::string_view listingSongs = "list the songs";
+
     // How a read of the songs at a range of positions ended.
     struct RangeRead {
         // Songs received whole, from the range's first.
@@ -277,7 +279,7 @@ class LibraryReader {
     // was in fact the next song's name, else with each of its tags that fits a line.
     template <typename Add> void readAlone(std::size_t position, std::string uri, Add &add)
     {
-        if (!readRange(position, position + 1, add).lineTooLong)
+        if (!readSong(position, uri, add).lineTooLong)
             return;
         reconnect();
         SongTags tags;
@@ -301,7 +303,7 @@ class LibraryReader {
                 if (one.uri == tags.uri)
                     tags.take(one);
             };
-            if (readRange(position, position + 1, keep).lineTooLong) {
+            if (readSong(position, uri, keep).lineTooLong) {
                 reconnect();
                 continue;
             }
@@ -317,14 +319,36 @@ class LibraryReader {
     // Reads the songs at positions [start, end), handing each whole song to `add`.
     template <typename Add> RangeRead readRange(std::size_t start, std::size_t end, Add &add)
     {
-        constexpr std::string_view doing = "list the songs";
         auto *connection = connection_.get();
         if (!mpd_search_db_songs(connection, true) || !mpd_search_add_expression(connection, everySong) ||
             !mpd_search_add_window(connection, static_cast<unsigned>(start), static_cast<unsigned>(end)) ||
             !mpd_search_commit(connection)) {
             mpd_search_cancel(connection);
-            check(doing);
+            check(listingSongs);
         }
+        return receiveSongs(add);
+    }
+
+    // Reads the song at `position` by its name, which MPD looks up at once, where a window makes
+    // it count through the database up to the song.
+    template <typename Add> RangeRead readSong(std::size_t position, const std::string &uri, Add &add)
+    {
+        const char *name = nullptr;
+        try {
+            name = mpd::argument(uri);
+        } catch (const MpdError &) {
+            // A name with a carriage return cannot travel as an argument.
+            return readRange(position, position + 1, add);
+        }
+        if (!mpd_send_list_meta(connection_.get(), name))
+            check(listingSongs);
+        return receiveSongs(add);
+    }
+
+    template <typename Add> RangeRead receiveSongs(Add &add)
+    {
+        constexpr std::string_view doing = listingSongs;
+        auto *connection = connection_.get();
         RangeRead read;
         SongTags tags;
         // Read pair by pair: building an mpd_song parses every line, including a date whose
