@@ -370,6 +370,10 @@ class LibraryReader {
         try {
             connection_.check();
         } catch (const MpdError &error) {
+            // A song looked up by name and deleted since it was listed: the database changed, and
+            // the read starts over.
+            if (error.serverError() == MPD_SERVER_ERROR_NO_EXIST)
+                return read;
             if (!error.isLineTooLong())
                 fail(error, doing);
             read.lineTooLong = true;
