@@ -24,6 +24,7 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::Pair;
 using ::testing::UnorderedElementsAre;
 
 // A value whose "Name: value" line is `overLimit` bytes longer than the longest line libmpdclient
@@ -159,6 +160,9 @@ class FixtureMpd {
         std::ofstream(folder / "database") << databaseText();
         std::ofstream(folder / "playlists" / "Mixed.m3u")
             << "Z/Huge last.flac\nAlbum/02 Fine.flac\nPair/02 Huge.flac\nAlbum/01 \"Huge\" title.flac\n";
+        std::ofstream(folder / "playlists" / "Streams.m3u")
+            << "Album/02 Fine.flac\nhttp://radio.invalid/?" << std::string(5000, 'q')
+            << "\nAlbum/04 Fine too.flac\n";
         auto configuration = folder / "mpd.conf";
         std::ofstream(configuration) << "music_directory \"" << (folder / "music").string() << "\"\n"
                                      << "playlist_directory \"" << (folder / "playlists").string() << "\"\n"
@@ -276,13 +280,17 @@ TEST_F(MpdLibrarySourceLongLineTest, EverySongThatCanBeNamedIsListedWithTheTagsT
             EXPECT_EQ(song.genre, expected.genre);
             EXPECT_EQ(song.trackNumber, expected.track);
         }
-        // Songs read whole and songs cut short keep their places in a playlist.
-        ASSERT_EQ(contents.playlists.size(), 1u);
-        EXPECT_THAT(contents.playlists[0].items, ElementsAre(9u, 1u, 6u, 0u));
+        // Songs read whole and songs cut short keep their places in a playlist; a playlist keeps
+        // the entries before one too long.
+        std::map<std::string, std::vector<std::size_t>> playlists;
+        for (auto &playlist : contents.playlists)
+            playlists[playlist.name] = playlist.items;
+        EXPECT_THAT(playlists, ElementsAre(Pair("Mixed", ElementsAre(9u, 1u, 6u, 0u)),
+                                           Pair("Streams", ElementsAre(1u))));
     }
 }
 
-TEST_F(MpdLibrarySourceLongLineTest, EachFileCutShortIsReportedOnceAcrossReads)
+TEST_F(MpdLibrarySourceLongLineTest, EachSongAndPlaylistCutShortIsReportedOnceAcrossReads)
 {
     std::vector<std::string> reports;
     auto library = source(4096, [&](std::string_view message) { reports.emplace_back(message); });
@@ -298,7 +306,8 @@ TEST_F(MpdLibrarySourceLongLineTest, EachFileCutShortIsReportedOnceAcrossReads)
                     aboutTags("\"Album/01 \\\"Huge\\\" title.flac\""),
                     aboutTags("\"Album/03 Huge album.flac\""), aboutTags("\"Alone/Huge artist.flac\""),
                     aboutTags("\"Pair/01 One over.flac\""), aboutTags("\"Pair/02 Huge.flac\""),
-                    aboutTags("\"Z/Huge last.flac\""), HasSubstr("lists 1 song whose name is longer than")));
+                    aboutTags("\"Z/Huge last.flac\""), HasSubstr("lists 1 song whose name is longer than"),
+                    HasSubstr("an entry of the stored playlist \"Streams\" longer than")));
 }
 
 } // namespace

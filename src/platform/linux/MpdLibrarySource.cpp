@@ -132,6 +132,7 @@ class LibraryReader {
     {
         cutShort_.clear();
         namesTooLong_ = 0;
+        playlistsCutShort_.clear();
         auto before = databaseUpdateTime();
         LibraryContents contents;
         std::vector<std::string> uris;
@@ -143,10 +144,12 @@ class LibraryReader {
     }
 
     const std::string &description() const noexcept { return description_; }
-    // Of the last read: the songs listed with only part of their tags, and how many songs were
-    // left out because not even their name could be read.
+    // Of the last read: the songs listed with only part of their tags, how many songs were left
+    // out because not even their name could be read, and the playlists listed with only part of
+    // their entries.
     const std::vector<std::string> &cutShort() const noexcept { return cutShort_; }
     std::size_t namesTooLong() const noexcept { return namesTooLong_; }
+    const std::vector<std::string> &playlistsCutShort() const noexcept { return playlistsCutShort_; }
 
   private:
     static constexpr std::string_view listingSongs = "list the songs";
@@ -410,11 +413,10 @@ class LibraryReader {
 
     void readPlaylists(std::vector<LibraryPlaylist> &playlists, const std::vector<std::string> &uris)
     {
-        auto *connection = connection_.get();
         std::vector<std::string> names;
-        if (!mpd_send_list_playlists(connection))
+        if (!mpd_send_list_playlists(connection_.get()))
             check("list the stored playlists");
-        while (mpd::PlaylistPtr playlist{mpd_recv_playlist(connection)})
+        while (mpd::PlaylistPtr playlist{mpd_recv_playlist(connection_.get())})
             names.emplace_back(mpd_playlist_get_path(playlist.get()));
         finish("list the stored playlists");
         if (names.empty())
@@ -430,6 +432,7 @@ class LibraryReader {
             if (!mpd::isValidPlaylistName(name))
                 continue;
             auto doing = "read the stored playlist \"" + name + "\"";
+            auto *connection = connection_.get();
             LibraryPlaylist playlist;
             if (!mpd_send_list_playlist(connection, mpd::argument(name)))
                 check(doing);
@@ -447,7 +450,13 @@ class LibraryReader {
                 // Deleted since it was listed: it is simply not part of this snapshot.
                 if (error.serverError() == MPD_SERVER_ERROR_NO_EXIST)
                     continue;
-                fail(error, doing);
+                if (!error.isLineTooLong())
+                    fail(error, doing);
+                // An entry longer than a line (a stream's address with a long query) ends the
+                // reply, and MPD 0.23 cannot list a playlist from a position on: the playlist
+                // keeps the entries before it.
+                reconnect();
+                playlistsCutShort_.push_back(name);
             }
             playlist.persistentID = mpd::playlistPersistentID(name);
             playlist.name = std::move(name);
@@ -465,6 +474,7 @@ class LibraryReader {
     MpdConnection connection_;
     std::vector<std::string> cutShort_;
     std::size_t namesTooLong_ = 0;
+    std::vector<std::string> playlistsCutShort_;
 };
 
 } // namespace
@@ -479,7 +489,8 @@ LibraryContents MpdLibrarySource::open()
     LibraryReader reader(address, options_);
     for (int attempt = 1;; ++attempt) {
         if (auto contents = reader.readConsistently()) {
-            reportCutShort(reader.description(), reader.cutShort(), reader.namesTooLong());
+            reportCutShort(reader.description(), reader.cutShort(), reader.namesTooLong(),
+                           reader.playlistsCutShort());
             return std::move(*contents);
         }
         if (attempt == readAttempts)
@@ -489,26 +500,33 @@ LibraryContents MpdLibrarySource::open()
     }
 }
 
-void MpdLibrarySource::reportCutShort(const std::string &address, const std::vector<std::string> &uris,
-                                      std::size_t namesTooLong)
+void MpdLibrarySource::reportCutShort(const std::string &address, const std::vector<std::string> &songs,
+                                      std::size_t namesTooLong, const std::vector<std::string> &playlists)
 {
-    auto report = [this](const std::string &message) {
+    // Once each: the keys tell kinds apart by a line break, which no name read from a line holds.
+    auto report = [this](const std::string &key, const std::string &message) {
+        if (!reported_.insert(key).second)
+            return;
         if (report_)
             report_(message);
         else
             std::cerr << "wheelbox: " << message << '\n';
     };
-    for (auto &uri : uris) {
-        if (reported_.insert(uri).second)
-            report("MPD at " + address + " sends a tag of " + printable(uri) +
+    for (auto &uri : songs)
+        report("song\n" + uri,
+               "MPD at " + address + " sends a tag of " + printable(uri) +
                    " longer than a reply line can be; the song is listed with the tags that fit");
-    }
-    if (namesTooLong > 0 && !reportedNamesTooLong_) {
-        reportedNamesTooLong_ = true;
-        report("MPD at " + address + " lists " + std::to_string(namesTooLong) +
-               (namesTooLong == 1 ? " song whose name is" : " songs whose names are") +
-               " longer than a reply line can be; they are left out");
-    }
+    if (namesTooLong > 0)
+        report("names\n",
+               "MPD at " + address + " lists " + std::to_string(namesTooLong) +
+                   (namesTooLong == 1 ? " song whose name is longer than a reply line can be; it is"
+                                      : " songs whose names are longer than a reply line can be; they are") +
+                   " left out");
+    for (auto &name : playlists)
+        report("playlist\n" + name,
+               "MPD at " + address + " sends an entry of the stored playlist " + printable(name) +
+                   " longer than a reply line can be; the playlist is listed with the entries "
+                   "before it");
 }
 
 int parseTagNumber(std::string_view tag) noexcept
