@@ -332,8 +332,8 @@ class LibraryReader {
         return receiveSongs(add);
     }
 
-    // Reads the song at `position` by its name, which MPD looks up at once, where a window makes
-    // it count through the database up to the song.
+    // Reads the song at `position` by its name (`uri`): MPD looks a name up at once, where for a
+    // window it walks the database up to the song.
     template <typename Add> RangeRead readSong(std::size_t position, const std::string &uri, Add &add)
     {
         const char *name = nullptr;
@@ -348,6 +348,7 @@ class LibraryReader {
         return receiveSongs(add);
     }
 
+    // The songs of a `find` or `lsinfo` reply, each handed to `add` once its lines are all in.
     template <typename Add> RangeRead receiveSongs(Add &add)
     {
         constexpr std::string_view doing = listingSongs;
