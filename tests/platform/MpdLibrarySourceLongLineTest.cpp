@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <thread>
 
 namespace wheelbox {
@@ -28,7 +29,7 @@ using ::testing::Pair;
 using ::testing::UnorderedElementsAre;
 
 // A value whose "Name: value" line is `overLimit` bytes longer than the longest line libmpdclient
-// takes (negative: that much shorter).
+// takes, made of `unit` as far as it goes.
 std::string valueFor(std::string_view tagName, long overLimit, std::string_view unit = "x")
 {
     auto bytes = static_cast<long>(mpd::longestReplyLine) - static_cast<long>(tagName.size() + 3) + overLimit;
@@ -43,14 +44,12 @@ const std::string hugeTitle = valueFor("Title", 6000);
 const std::string hugeArtist = valueFor("Artist", 6000);
 // One byte over.
 const std::string hugeGenre = valueFor("Genre", 1);
-// Two bytes a character: a line of 20,000 bytes.
+// Two bytes a character: a line of about 20,000 bytes.
 const std::string hugeAlbum = valueFor("Album", 15'905, "\u03a9");
 
 struct FixtureSong {
     std::string directory, name;
     std::vector<std::pair<std::string, std::string>> tags;
-
-    std::string uri() const { return directory + "/" + name; }
 };
 
 // In database order: MPD walks folders by name, songs by name within them.
@@ -75,42 +74,19 @@ const std::vector<FixtureSong> fixtureSongs = {
 };
 
 // The tags the database declares: every one MPD enables by default, or it discards the file.
-constexpr const char *declaredTags[] = {"Artist",
-                                        "ArtistSort",
-                                        "Album",
-                                        "AlbumSort",
-                                        "AlbumArtist",
-                                        "AlbumArtistSort",
-                                        "Title",
-                                        "Track",
-                                        "Name",
-                                        "Genre",
-                                        "Date",
-                                        "OriginalDate",
-                                        "Composer",
-                                        "ComposerSort",
-                                        "Performer",
-                                        "Conductor",
-                                        "Work",
-                                        "Movement",
-                                        "MovementNumber",
-                                        "Ensemble",
-                                        "Location",
-                                        "Grouping",
-                                        "Disc",
-                                        "Label",
-                                        "MUSICBRAINZ_ARTISTID",
-                                        "MUSICBRAINZ_ALBUMID",
-                                        "MUSICBRAINZ_ALBUMARTISTID",
-                                        "MUSICBRAINZ_TRACKID",
-                                        "MUSICBRAINZ_RELEASETRACKID",
-                                        "MUSICBRAINZ_WORKID"};
+constexpr const char *declaredTags =
+    "Artist ArtistSort Album AlbumSort AlbumArtist AlbumArtistSort Title Track Name Genre Date OriginalDate "
+    "Composer ComposerSort Performer Conductor Work Movement MovementNumber Ensemble Location Grouping Disc "
+    "Label "
+    "MUSICBRAINZ_ARTISTID MUSICBRAINZ_ALBUMID MUSICBRAINZ_ALBUMARTISTID MUSICBRAINZ_TRACKID "
+    "MUSICBRAINZ_RELEASETRACKID MUSICBRAINZ_WORKID";
 
 std::string databaseText()
 {
     std::string text = "info_begin\nformat: 2\nmpd_version: 0.23.12\nfs_charset: UTF-8\n";
-    for (auto *tag : declaredTags)
-        text += std::string("tag: ") + tag + "\n";
+    std::istringstream tags(declaredTags);
+    for (std::string tag; tags >> tag;)
+        text += "tag: " + tag + "\n";
     text += "info_end\n";
     std::map<std::string, std::vector<const FixtureSong *>> folders;
     for (auto &song : fixtureSongs)
