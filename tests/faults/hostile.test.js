@@ -233,9 +233,8 @@ describe('hostile names', { skip }, () => {
     }
   });
 
-  // libmpdclient gives up on a reply line over its buffer ("Response line too large"), and the
-  // library read fails whole: one such song makes the whole library unavailable.
-  test('a song whose tags run to 10,000 characters is listed with the others', { todo: 'the library read fails whole on a line libmpdclient cannot take' }, async () => {
+  // A song whose tags run to 10,000 characters, in the library while `use` runs with the songs list.
+  async function withLongestSong(use) {
     const take = path.join(await fixtureLibrary(), 'music', 'Quick Steps', 'Short Takes', '02 Take 2.flac');
     const file = path.join(server.music, 'Hostile ¬ "names"', 'Longest.flac');
     await fs.copyFile(take, file);
@@ -244,11 +243,29 @@ describe('hostile names', { skip }, () => {
       await server.update();
       if (console.closed) console = new ConsoleSession(CONSOLE, { args, env });
       await ask('refreshLibrary');
-      const payload = await ask('getList', { path: 'music/songs' });
-      assert.equal(payload.result?.items?.length, songs.length + 1, JSON.stringify(payload).slice(0, 300));
+      await use(await ask('getList', { path: 'music/songs' }));
     } finally {
       await fs.rm(file, { force: true });
       await server.update();
     }
+  }
+
+  // libmpdclient gives up on a reply line over its buffer ("Response line too large"): the song is
+  // listed all the same, by its file name since its title is the line too long.
+  test('a song whose tags run to 10,000 characters is listed with the others', async () => {
+    await withLongestSong(async (payload) => {
+      assert.equal(payload.result?.items?.length, songs.length + 1, JSON.stringify(payload).slice(0, 300));
+      const titles = payload.result.items.map((row) => row.title);
+      assert.ok(titles.includes('Longest.flac'), JSON.stringify(titles.map((title) => title.slice(0, 40))));
+    });
+  });
+
+  test('a song whose tags run to 10,000 characters plays', { todo: 'the script stand-in reads the current song whole, and libmpdclient refuses its line' }, async () => {
+    await withLongestSong(async (payload) => {
+      const longest = payload.result.items.find((row) => row.title === 'Longest.flac');
+      const played = await ask('select', { id: longest.id, ...settings });
+      await mpd(server.socket, 'stop');
+      assert.ok(played.result, JSON.stringify(played).slice(0, 300));
+    });
   });
 });

@@ -60,7 +60,15 @@ bool isFullBacklog(const MpdAddress &address, mpd_connection *connection) noexce
     return error == EAGAIN || error == EINVAL;
 }
 
+// libmpdclient tells a line over its buffer from other malformed replies by this text alone.
+constexpr std::string_view lineTooLongMessage = "Response line too large";
+
 } // namespace
+
+bool MpdError::isLineTooLong() const noexcept
+{
+    return error_ == MPD_ERROR_MALFORMED && what() == lineTooLongMessage;
+}
 
 MpdAddress parseMpdAddress(std::string_view host, std::string_view port)
 {

@@ -3,6 +3,7 @@
 #include "lib/mpd/MpdPointers.hpp"
 
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -19,11 +20,17 @@ class MpdError : public std::runtime_error {
     mpd_error error() const noexcept { return error_; }
     // The ACK code when the server refused a command (MPD_SERVER_ERROR_PLAYER_SYNC = 55, ...).
     std::optional<mpd_server_error> serverError() const noexcept { return serverError_; }
+    // A reply line longer than libmpdclient takes (a huge tag, a very long name). The lines before
+    // it arrived whole; the connection is broken and must be opened again.
+    bool isLineTooLong() const noexcept;
 
   private:
     mpd_error error_;
     std::optional<mpd_server_error> serverError_;
 };
+
+// The longest reply line libmpdclient takes, line feed included: its input buffer.
+inline constexpr std::size_t longestReplyLine = 4096;
 
 // Where an MPD listens: a host name or address with a port, or a unix socket path ("/..." or
 // "@abstract") with port 0. A password, when the MPD_HOST form "password@host" gave one.

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <iostream>
 #include <limits>
 #include <optional>
 #include <string>
@@ -48,6 +49,17 @@ struct SongTags {
             *field = value;
     }
 
+    // The tags `other` holds that this song lacks.
+    void take(SongTags &other)
+    {
+        for (auto field :
+             {&SongTags::title, &SongTags::artist, &SongTags::album, &SongTags::albumArtist, &SongTags::track,
+              &SongTags::disc, &SongTags::genre, &SongTags::musicBrainzAlbumID}) {
+            if ((this->*field).empty())
+                this->*field = std::move(other.*field);
+        }
+    }
+
   private:
     std::string *fieldFor(std::string_view name)
     {
@@ -76,17 +88,51 @@ struct SongTags {
     }
 };
 
-// One read of the library over one connection; turns every MPD failure into a LibrarySourceError.
+// What a file name shows in a log line: quoted, with quotes, backslashes and control characters
+// escaped, so a name cannot break the line or pass for another.
+std::string printable(std::string_view text)
+{
+    std::string result = "\"";
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            result += '\\';
+            result += c;
+        } else if (byte < 0x20 || byte == 0x7f) {
+            constexpr char digits[] = "0123456789abcdef";
+            result += "\\x";
+            result += digits[byte >> 4];
+            result += digits[byte & 0xf];
+        } else {
+            result += c;
+        }
+    }
+    return result + "\"";
+}
+
+// The last part of a song's URI: what a song is called when its title cannot be read.
+std::string fileName(std::string_view uri)
+{
+    auto slash = uri.rfind('/');
+    return std::string(slash == std::string_view::npos ? uri : uri.substr(slash + 1));
+}
+
+// One read of the library over one connection, opened again after a reply line too long for
+// libmpdclient; turns every MPD failure into a LibrarySourceError.
 class LibraryReader {
   public:
     LibraryReader(const mpd::MpdAddress &address, const MpdLibraryReadOptions &options)
-        : address_(describe(address)), options_(options), connection_(connect(address, options))
+        : address_(address), description_(describe(address)), options_(options),
+          connection_(connect(address, options))
     {
         limitTags();
     }
 
     std::optional<LibraryContents> readConsistently()
     {
+        cutShort_.clear();
+        namesTooLong_ = 0;
+        playlistsCutShort_.clear();
         auto before = databaseUpdateTime();
         LibraryContents contents;
         std::vector<std::string> uris;
@@ -97,7 +143,27 @@ class LibraryReader {
         return contents;
     }
 
+    const std::string &description() const noexcept { return description_; }
+    // Of the last read: the songs listed with only part of their tags, how many songs were left
+    // out because not even their name could be read, and the playlists listed with only part of
+    // their entries.
+    const std::vector<std::string> &cutShort() const noexcept { return cutShort_; }
+    std::size_t namesTooLong() const noexcept { return namesTooLong_; }
+    const std::vector<std::string> &playlistsCutShort() const noexcept { return playlistsCutShort_; }
+
   private:
+    static constexpr std::string_view listingSongs = "list the songs";
+
+    // How a read of the songs at a range of positions ended.
+    struct RangeRead {
+        // Songs received whole, from the range's first.
+        std::size_t received = 0;
+        // A reply line was too long for libmpdclient, and the connection is gone.
+        bool lineTooLong = false;
+        // Then: the song whose lines were arriving, when its name had arrived.
+        std::string pending;
+    };
+
     static MpdConnection connect(const mpd::MpdAddress &address, const MpdLibraryReadOptions &options)
     {
         try {
@@ -107,13 +173,19 @@ class LibraryReader {
         }
     }
 
+    void reconnect()
+    {
+        connection_ = connect(address_, options_);
+        limitTags();
+    }
+
     [[noreturn]] void fail(const MpdError &error, std::string_view doing) const
     {
         if (error.serverError())
-            throw LibrarySourceError("MPD at " + address_ + " refused to " + std::string(doing) + ": " +
+            throw LibrarySourceError("MPD at " + description_ + " refused to " + std::string(doing) + ": " +
                                      error.what());
-        throw LibrarySourceError("Lost MPD at " + address_ + " while trying to " + std::string(doing) + ": " +
-                                 error.what());
+        throw LibrarySourceError("Lost MPD at " + description_ + " while trying to " + std::string(doing) +
+                                 ": " + error.what());
     }
 
     void check(std::string_view doing) const
@@ -170,47 +242,154 @@ class LibraryReader {
 
     void readSongs(std::vector<LibrarySong> &songs, std::vector<std::string> &uris)
     {
-        constexpr std::string_view doing = "list the songs";
-        auto *connection = connection_.get();
         auto pageSize = std::max<std::size_t>(options_.pageSize, 1);
         for (std::size_t start = 0;; start += pageSize) {
-            auto end = start + pageSize;
-            if (end > std::numeric_limits<unsigned>::max())
-                throw LibrarySourceError("MPD at " + address_ + " holds too many songs");
-            if (!mpd_search_db_songs(connection, true) || !mpd_search_add_expression(connection, everySong) ||
-                !mpd_search_add_window(connection, static_cast<unsigned>(start),
-                                       static_cast<unsigned>(end)) ||
-                !mpd_search_commit(connection)) {
-                mpd_search_cancel(connection);
-                check(doing);
-            }
-            std::size_t received = 0;
-            SongTags tags;
-            auto flush = [&] {
-                if (tags.uri.empty())
-                    return;
+            if (start + pageSize > std::numeric_limits<unsigned>::max())
+                throw LibrarySourceError("MPD at " + description_ + " holds too many songs");
+            auto add = [&](SongTags &tags) {
                 songs.push_back(librarySong(tags));
                 uris.push_back(std::move(tags.uri));
-                tags = SongTags();
             };
-            // Read pair by pair: building an mpd_song parses every line, including a date whose
-            // conversion stats /etc/localtime each time, and cost most of a large read's time.
-            while (auto *pair = mpd_recv_pair(connection)) {
-                std::string_view name = pair->name;
-                if (name == "file") {
-                    flush();
-                    tags.uri = pair->value;
-                    ++received;
-                } else if (!tags.uri.empty()) {
-                    tags.add(name, pair->value);
-                }
-                mpd_return_pair(connection, pair);
-            }
-            flush();
-            finish(doing);
-            if (received < pageSize)
+            if (readPage(start, start + pageSize, add) < pageSize)
                 return;
         }
+    }
+
+    // Reads the songs at positions [start, end) and returns how many positions held one. A song
+    // with a line too long for libmpdclient ends the reply and the connection with it: the songs
+    // before it are in, and the read goes on after it on a new connection.
+    template <typename Add> std::size_t readPage(std::size_t start, std::size_t end, Add &add)
+    {
+        auto read = readRange(start, end, add);
+        auto position = start + read.received;
+        while (read.lineTooLong) {
+            reconnect();
+            if (read.pending.empty()) {
+                // Not even its name came: a song that can be neither listed nor played.
+                ++namesTooLong_;
+            } else {
+                readAlone(position, std::move(read.pending), add);
+            }
+            if (++position >= end)
+                return end - start;
+            read = readRange(position, end, add);
+            position += read.received;
+        }
+        return position - start;
+    }
+
+    // The song at `position`, whose reply broke off while it arrived: whole when the line too long
+    // was in fact the next song's name, else with each of its tags that fits a line.
+    template <typename Add> void readAlone(std::size_t position, std::string uri, Add &add)
+    {
+        if (!readSong(position, uri, add).lineTooLong)
+            return;
+        reconnect();
+        SongTags tags;
+        tags.uri = uri;
+        bool titleRead = false;
+        constexpr std::string_view doing = "choose the tags to read";
+        for (auto tag : usedTags) {
+            auto *connection = connection_.get();
+            // Too old an MPD to let tags travel alone: the rest cannot be read either.
+            if (!mpd_run_clear_tag_types(connection)) {
+                refusalIsHarmless(doing);
+                break;
+            }
+            // Switched off in MPD's configuration: MPD sends it for no song.
+            if (!mpd_run_enable_tag_types(connection, &tag, 1)) {
+                refusalIsHarmless(doing);
+                continue;
+            }
+            auto keep = [&](SongTags &one) {
+                // The database changed meanwhile (the read will start over): not this song.
+                if (one.uri == tags.uri)
+                    tags.take(one);
+            };
+            if (readSong(position, uri, keep).lineTooLong) {
+                reconnect();
+                continue;
+            }
+            titleRead = titleRead || tag == MPD_TAG_TITLE;
+        }
+        limitTags();
+        if (!titleRead)
+            tags.title = fileName(tags.uri);
+        add(tags);
+        cutShort_.push_back(std::move(uri));
+    }
+
+    // Reads the songs at positions [start, end), handing each whole song to `add`.
+    template <typename Add> RangeRead readRange(std::size_t start, std::size_t end, Add &add)
+    {
+        auto *connection = connection_.get();
+        if (!mpd_search_db_songs(connection, true) || !mpd_search_add_expression(connection, everySong) ||
+            !mpd_search_add_window(connection, static_cast<unsigned>(start), static_cast<unsigned>(end)) ||
+            !mpd_search_commit(connection)) {
+            mpd_search_cancel(connection);
+            check(listingSongs);
+        }
+        return receiveSongs(add);
+    }
+
+    // Reads the song at `position` by its name (`uri`): MPD looks a name up at once, where for a
+    // window it walks the database up to the song.
+    template <typename Add> RangeRead readSong(std::size_t position, const std::string &uri, Add &add)
+    {
+        const char *name = nullptr;
+        try {
+            name = mpd::argument(uri);
+        } catch (const MpdError &) {
+            // A name with a carriage return cannot travel as an argument.
+            return readRange(position, position + 1, add);
+        }
+        if (!mpd_send_list_meta(connection_.get(), name))
+            check(listingSongs);
+        return receiveSongs(add);
+    }
+
+    // The songs of a `find` or `lsinfo` reply, each handed to `add` once its lines are all in.
+    template <typename Add> RangeRead receiveSongs(Add &add)
+    {
+        constexpr std::string_view doing = listingSongs;
+        auto *connection = connection_.get();
+        RangeRead read;
+        SongTags tags;
+        // Read pair by pair: building an mpd_song parses every line, including a date whose
+        // conversion stats /etc/localtime each time, and cost most of a large read's time.
+        while (auto *pair = mpd_recv_pair(connection)) {
+            std::string_view name = pair->name;
+            if (name == "file") {
+                if (!tags.uri.empty()) {
+                    add(tags);
+                    ++read.received;
+                    tags = SongTags();
+                }
+                tags.uri = pair->value;
+            } else if (!tags.uri.empty()) {
+                tags.add(name, pair->value);
+            }
+            mpd_return_pair(connection, pair);
+        }
+        try {
+            connection_.check();
+        } catch (const MpdError &error) {
+            // A song looked up by name and deleted since it was listed: the database changed, and
+            // the read starts over.
+            if (error.serverError() == MPD_SERVER_ERROR_NO_EXIST)
+                return read;
+            if (!error.isLineTooLong())
+                fail(error, doing);
+            read.lineTooLong = true;
+            read.pending = std::move(tags.uri);
+            return read;
+        }
+        finish(doing);
+        if (!tags.uri.empty()) {
+            add(tags);
+            ++read.received;
+        }
+        return read;
     }
 
     static LibrarySong librarySong(const SongTags &tags)
@@ -235,11 +414,10 @@ class LibraryReader {
 
     void readPlaylists(std::vector<LibraryPlaylist> &playlists, const std::vector<std::string> &uris)
     {
-        auto *connection = connection_.get();
         std::vector<std::string> names;
-        if (!mpd_send_list_playlists(connection))
+        if (!mpd_send_list_playlists(connection_.get()))
             check("list the stored playlists");
-        while (mpd::PlaylistPtr playlist{mpd_recv_playlist(connection)})
+        while (mpd::PlaylistPtr playlist{mpd_recv_playlist(connection_.get())})
             names.emplace_back(mpd_playlist_get_path(playlist.get()));
         finish("list the stored playlists");
         if (names.empty())
@@ -255,6 +433,7 @@ class LibraryReader {
             if (!mpd::isValidPlaylistName(name))
                 continue;
             auto doing = "read the stored playlist \"" + name + "\"";
+            auto *connection = connection_.get();
             LibraryPlaylist playlist;
             if (!mpd_send_list_playlist(connection, mpd::argument(name)))
                 check(doing);
@@ -272,7 +451,13 @@ class LibraryReader {
                 // Deleted since it was listed: it is simply not part of this snapshot.
                 if (error.serverError() == MPD_SERVER_ERROR_NO_EXIST)
                     continue;
-                fail(error, doing);
+                if (!error.isLineTooLong())
+                    fail(error, doing);
+                // An entry longer than a line (a stream's address with a long query) ends the
+                // reply, and MPD 0.23 cannot list a playlist from a position on: the playlist
+                // keeps the entries before it.
+                reconnect();
+                playlistsCutShort_.push_back(name);
             }
             playlist.persistentID = mpd::playlistPersistentID(name);
             playlist.name = std::move(name);
@@ -284,15 +469,19 @@ class LibraryReader {
         }
     }
 
-    std::string address_;
+    mpd::MpdAddress address_;
+    std::string description_;
     MpdLibraryReadOptions options_;
     MpdConnection connection_;
+    std::vector<std::string> cutShort_;
+    std::size_t namesTooLong_ = 0;
+    std::vector<std::string> playlistsCutShort_;
 };
 
 } // namespace
 
-MpdLibrarySource::MpdLibrarySource(mpd::MpdAddress address, MpdLibraryReadOptions options)
-    : address_(std::move(address)), options_(options)
+MpdLibrarySource::MpdLibrarySource(mpd::MpdAddress address, MpdLibraryReadOptions options, Reporter report)
+    : address_(std::move(address)), options_(options), report_(std::move(report))
 {}
 
 LibraryContents MpdLibrarySource::open()
@@ -300,13 +489,45 @@ LibraryContents MpdLibrarySource::open()
     auto address = address_ ? *address_ : mpd::defaultMpdAddress();
     LibraryReader reader(address, options_);
     for (int attempt = 1;; ++attempt) {
-        if (auto contents = reader.readConsistently())
+        if (auto contents = reader.readConsistently()) {
+            reportCutShort(reader.description(), reader.cutShort(), reader.namesTooLong(),
+                           reader.playlistsCutShort());
             return std::move(*contents);
+        }
         if (attempt == readAttempts)
             throw LibrarySourceError(
                 "The MPD database at " + describe(address) +
                 " kept changing while it was read; try again when its update has finished");
     }
+}
+
+void MpdLibrarySource::reportCutShort(const std::string &address, const std::vector<std::string> &songs,
+                                      std::size_t namesTooLong, const std::vector<std::string> &playlists)
+{
+    // Once each: the keys tell kinds apart by a line break, which no name read from a line holds.
+    auto report = [this](const std::string &key, const std::string &message) {
+        if (!reported_.insert(key).second)
+            return;
+        if (report_)
+            report_(message);
+        else
+            std::cerr << "wheelbox: " << message << '\n';
+    };
+    for (auto &uri : songs)
+        report("song\n" + uri,
+               "MPD at " + address + " sends a tag of " + printable(uri) +
+                   " longer than a reply line can be; the song is listed with the tags that fit");
+    if (namesTooLong > 0)
+        report("names\n",
+               "MPD at " + address + " lists " + std::to_string(namesTooLong) +
+                   (namesTooLong == 1 ? " song whose name is longer than a reply line can be; it is"
+                                      : " songs whose names are longer than a reply line can be; they are") +
+                   " left out");
+    for (auto &name : playlists)
+        report("playlist\n" + name,
+               "MPD at " + address + " sends an entry of the stored playlist " + printable(name) +
+                   " longer than a reply line can be; the playlist is listed with the entries "
+                   "before it");
 }
 
 int parseTagNumber(std::string_view tag) noexcept

@@ -5,8 +5,12 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <unordered_set>
+#include <vector>
 
 namespace wheelbox {
 
@@ -24,18 +28,31 @@ struct MpdLibraryReadOptions {
 // at a time; each open() uses a connection of its own.
 class MpdLibrarySource final : public LibrarySource {
   public:
+    // Where what could be read only in part is told, once each; standard error when not set.
+    using Reporter = std::function<void(std::string_view message)>;
+
     // Reads from the MPD every client finds (MPD_HOST / MPD_PORT, the user's socket, localhost),
     // looked up again on every open().
     MpdLibrarySource() = default;
-    explicit MpdLibrarySource(mpd::MpdAddress address, MpdLibraryReadOptions options = {});
+    explicit MpdLibrarySource(mpd::MpdAddress address, MpdLibraryReadOptions options = {},
+                              Reporter report = {});
 
     // Throws LibrarySourceError, with a text that says what failed, when MPD cannot be reached or
-    // refuses a command. Never returns a partly read library.
+    // refuses a command. Never returns a library cut short by a broken reply. A song with a tag too long for
+    // a reply line is listed with the tags that can be read, and its file name as the title when the title is
+    // the one too long; a song whose name is too long cannot be read or played and is left out; a stored
+    // playlist keeps the entries before one too long.
     LibraryContents open() override;
 
   private:
+    void reportCutShort(const std::string &address, const std::vector<std::string> &songs,
+                        std::size_t namesTooLong, const std::vector<std::string> &playlists);
+
     std::optional<mpd::MpdAddress> address_;
     MpdLibraryReadOptions options_;
+    Reporter report_;
+    // What was already told: a refresh does not tell it again.
+    std::unordered_set<std::string> reported_;
 };
 
 // The number a track or disc tag starts with: "3", "03" and "3/12" are 3; a tag that does not

@@ -181,5 +181,49 @@ TEST(MpdConnectionTest, AddressesAreReadAsMpdClientsReadThem)
     }
 }
 
+// A line over libmpdclient's buffer comes as a malformed reply like any other; only it means "the
+// lines before arrived whole, open a new connection and go on after it".
+TEST(MpdConnectionTest, ALineTooLongIsToldFromOtherFailures)
+{
+    struct Case {
+        const char *what;
+        std::string reply;
+        std::optional<bool> lineTooLong; // nothing: the reply is read whole
+    };
+    auto titleLine = [](std::size_t bytes) {
+        return "Title: " + std::string(bytes - 8, 'x') + "\n";
+    };
+    const Case cases[] = {
+        {"a line that just fits", "file: a.flac\n" + titleLine(longestReplyLine) + "OK\n", std::nullopt},
+        {"one byte over", "file: a.flac\n" + titleLine(longestReplyLine + 1) + "OK\n", true},
+        {"far over", "file: a.flac\n" + titleLine(100'000) + "OK\n", true},
+        {"a line that is not a pair", "file: a.flac\nnot a pair\nOK\n", false},
+        {"a refusal", "ACK [50@0] {currentsong} No such song\n", false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        test::FakeMpdServer server([&](const std::string &) { return test::FakeMpdServer::Reply{c.reply}; });
+        auto connection = MpdConnection::open(MpdAddress{server.socketPath(), 0, std::nullopt}, 5s);
+
+        ASSERT_TRUE(mpd_send_command(connection.get(), "currentsong", nullptr));
+        std::size_t pairs = 0;
+        while (auto *pair = mpd_recv_pair(connection.get())) {
+            ++pairs;
+            mpd_return_pair(connection.get(), pair);
+        }
+        if (c.lineTooLong) {
+            try {
+                connection.check();
+                FAIL() << "no error";
+            } catch (const MpdError &error) {
+                EXPECT_EQ(error.isLineTooLong(), *c.lineTooLong) << error.what();
+            }
+        } else {
+            EXPECT_NO_THROW(connection.check());
+            EXPECT_EQ(pairs, 2u);
+        }
+    }
+}
+
 } // namespace
 } // namespace wheelbox::mpd

@@ -1,0 +1,290 @@
+// Songs whose reply lines libmpdclient refuses, among songs it reads: an MPD of the test's own
+// serves a database file written here, so no audio file has to carry the tags.
+#include "platform/linux/MpdLibrarySource.hpp"
+
+#include "lib/mpd/MpdIdentity.hpp"
+#include "platform/linux/PrivateMpd.hpp"
+#include "support/ServiceEnvironment.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+namespace wheelbox {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Pair;
+using ::testing::UnorderedElementsAre;
+
+// A value whose "Name: value" line is `overLimit` bytes longer than the longest line libmpdclient
+// takes, made of `unit` as far as it goes.
+std::string valueFor(std::string_view tagName, long overLimit, std::string_view unit = "x")
+{
+    auto bytes = static_cast<long>(mpd::longestReplyLine) - static_cast<long>(tagName.size() + 3) + overLimit;
+    std::string value;
+    while (static_cast<long>(value.size() + unit.size()) <= bytes)
+        value += unit;
+    value.append(static_cast<std::size_t>(bytes) - value.size(), 'x');
+    return value;
+}
+
+const std::string hugeTitle = valueFor("Title", 6000);
+const std::string hugeArtist = valueFor("Artist", 6000);
+// One byte over.
+const std::string hugeGenre = valueFor("Genre", 1);
+// Two bytes a character: a line of about 20,000 bytes.
+const std::string hugeAlbum = valueFor("Album", 15'905, "\u03a9");
+
+struct FixtureSong {
+    std::string directory, name;
+    std::vector<std::pair<std::string, std::string>> tags;
+};
+
+// In database order: MPD walks folders by name, songs by name within them.
+const std::vector<FixtureSong> fixtureSongs = {
+    {"Album",
+     "01 \"Huge\" title.flac",
+     {{"Title", hugeTitle}, {"Artist", "Band"}, {"Album", "Album"}, {"Track", "1"}}},
+    {"Album", "02 Fine.flac", {{"Title", "Fine"}, {"Artist", "Band"}, {"Album", "Album"}, {"Track", "2"}}},
+    {"Album",
+     "03 Huge album.flac",
+     {{"Title", "Huge album"}, {"Artist", "Band"}, {"Album", hugeAlbum}, {"Track", "3"}}},
+    {"Album",
+     "04 Fine too.flac",
+     {{"Title", "Fine too"}, {"Artist", "Band"}, {"Album", "Album"}, {"Track", "4"}}},
+    {"Alone", "Huge artist.flac", {{"Title", "Alone"}, {"Artist", hugeArtist}, {"Genre", "Folk"}}},
+    {"Pair", "01 One over.flac", {{"Title", "Pair one"}, {"Genre", hugeGenre}, {"Track", "1"}}},
+    {"Pair", "02 Huge.flac", {{"Title", hugeTitle}, {"Track", "2"}}},
+    {"Pair", "03 At the limit.flac", {{"Title", valueFor("Title", 0)}, {"Genre", valueFor("Genre", 0)}}},
+    {"Pair", "04 Fine.flac", {{"Title", "Pair fine"}}},
+    {"Y", std::string(5000, 'n') + ".flac", {{"Title", "Unnamed"}}},
+    {"Z", "Huge last.flac", {{"Title", hugeTitle}, {"Album", "Last"}}},
+};
+
+// The tags the database declares: every one MPD enables by default, or it discards the file.
+constexpr const char *declaredTags =
+    "Artist ArtistSort Album AlbumSort AlbumArtist AlbumArtistSort Title Track Name Genre Date OriginalDate "
+    "Composer ComposerSort Performer Conductor Work Movement MovementNumber Ensemble Location Grouping Disc "
+    "Label "
+    "MUSICBRAINZ_ARTISTID MUSICBRAINZ_ALBUMID MUSICBRAINZ_ALBUMARTISTID MUSICBRAINZ_TRACKID "
+    "MUSICBRAINZ_RELEASETRACKID MUSICBRAINZ_WORKID";
+
+std::string databaseText()
+{
+    std::string text = "info_begin\nformat: 2\nmpd_version: 0.23.12\nfs_charset: UTF-8\n";
+    std::istringstream tags(declaredTags);
+    for (std::string tag; tags >> tag;)
+        text += "tag: " + tag + "\n";
+    text += "info_end\n";
+    std::map<std::string, std::vector<const FixtureSong *>> folders;
+    for (auto &song : fixtureSongs)
+        folders[song.directory].push_back(&song);
+    for (auto &[folder, songs] : folders) {
+        text += "directory: " + folder + "\nmtime: 0\nbegin: " + folder + "\n";
+        for (auto *song : songs) {
+            text += "song_begin: " + song->name + "\nTime: 3.000000\n";
+            for (auto &[name, value] : song->tags)
+                text += name + ": " + value + "\n";
+            text += "mtime: 0\nsong_end\n";
+        }
+        text += "end: " + folder + "\n";
+    }
+    return text;
+}
+
+// The songs as the source should deliver them: the tags that fit a line; the file name for a
+// title that does not; the song whose name does not fit left out.
+struct Expected {
+    std::string uri, title;
+    std::optional<std::string> artist, album, genre;
+    int track;
+};
+
+const std::vector<Expected> expectedSongs = {
+    {"Album/01 \"Huge\" title.flac", "01 \"Huge\" title.flac", "Band", "Album", {}, 1},
+    {"Album/02 Fine.flac", "Fine", "Band", "Album", {}, 2},
+    {"Album/03 Huge album.flac", "Huge album", "Band", {}, {}, 3},
+    {"Album/04 Fine too.flac", "Fine too", "Band", "Album", {}, 4},
+    {"Alone/Huge artist.flac", "Alone", {}, {}, "Folk", 0},
+    {"Pair/01 One over.flac", "Pair one", {}, {}, {}, 1},
+    {"Pair/02 Huge.flac", "02 Huge.flac", {}, {}, {}, 2},
+    {"Pair/03 At the limit.flac", valueFor("Title", 0), {}, {}, valueFor("Genre", 0), 0},
+    {"Pair/04 Fine.flac", "Pair fine", {}, {}, {}, 0},
+    {"Z/Huge last.flac", "Huge last.flac", {}, "Last", {}, 0},
+};
+
+// An MPD that serves `databaseText()` as it is: no update ever runs, so songs without files stay.
+// Stopped and reaped when destroyed.
+class FixtureMpd {
+  public:
+    explicit FixtureMpd(const std::filesystem::path &folder) : socket_((folder / "socket").string())
+    {
+        std::filesystem::create_directories(folder / "music");
+        std::filesystem::create_directories(folder / "playlists");
+        std::ofstream(folder / "database") << databaseText();
+        std::ofstream(folder / "playlists" / "Mixed.m3u")
+            << "Z/Huge last.flac\nAlbum/02 Fine.flac\nPair/02 Huge.flac\nAlbum/01 \"Huge\" title.flac\n";
+        std::ofstream(folder / "playlists" / "Streams.m3u")
+            << "Album/02 Fine.flac\nhttp://radio.invalid/?" << std::string(5000, 'q')
+            << "\nAlbum/04 Fine too.flac\n";
+        auto configuration = folder / "mpd.conf";
+        std::ofstream(configuration) << "music_directory \"" << (folder / "music").string() << "\"\n"
+                                     << "playlist_directory \"" << (folder / "playlists").string() << "\"\n"
+                                     << "db_file \"" << (folder / "database").string() << "\"\n"
+                                     << "log_file \"" << (folder / "log").string() << "\"\n"
+                                     << "bind_to_address \"" << socket_ << "\"\n"
+                                     << "auto_update \"no\"\nzeroconf_enabled \"no\"\n"
+                                     << "audio_output {\n type \"null\"\n name \"null\"\n}\n";
+        auto executable = PrivateMpd::findExecutable(std::getenv("PATH") ? std::getenv("PATH") : "");
+        if (!executable)
+            return;
+        std::string program = executable->string(), flag = "--no-daemon", file = configuration.string();
+        char *arguments[] = {program.data(), flag.data(), file.data(), nullptr};
+        if (posix_spawn(&pid_, program.c_str(), nullptr, nullptr, arguments, environ) != 0) {
+            pid_ = -1;
+            return;
+        }
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+        while (std::chrono::steady_clock::now() < deadline && waitpid(pid_, nullptr, WNOHANG) == 0) {
+            try {
+                mpd::MpdConnection::open(address(), std::chrono::seconds(1));
+                ready_ = true;
+                return;
+            } catch (const mpd::MpdError &) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        }
+    }
+
+    ~FixtureMpd()
+    {
+        if (pid_ <= 0)
+            return;
+        kill(pid_, SIGTERM);
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (waitpid(pid_, nullptr, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                kill(pid_, SIGKILL);
+                waitpid(pid_, nullptr, 0);
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+
+    FixtureMpd(const FixtureMpd &) = delete;
+    FixtureMpd &operator=(const FixtureMpd &) = delete;
+
+    bool ready() const noexcept { return ready_; }
+    mpd::MpdAddress address() const { return mpd::MpdAddress{socket_, 0, std::nullopt}; }
+
+  private:
+    std::string socket_;
+    pid_t pid_ = -1;
+    bool ready_ = false;
+};
+
+class MpdLibrarySourceLongLineTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite()
+    {
+        char name[] = "/tmp/wheelbox-long-lines.XXXXXX";
+        if (!mkdtemp(name))
+            return;
+        folder_ = name;
+        mpd_ = new FixtureMpd(folder_);
+    }
+
+    static void TearDownTestSuite()
+    {
+        delete mpd_;
+        mpd_ = nullptr;
+        if (!folder_.empty())
+            std::filesystem::remove_all(folder_);
+    }
+
+    void SetUp() override
+    {
+        if (mpd_ && mpd_->ready())
+            return;
+        if (test::servicesRequired())
+            FAIL() << "no MPD to serve the database";
+        GTEST_SKIP() << "needs mpd";
+    }
+
+    static MpdLibrarySource source(std::size_t pageSize, MpdLibrarySource::Reporter report = {})
+    {
+        auto ignore = [](std::string_view) {
+        };
+        return MpdLibrarySource(mpd_->address(), MpdLibraryReadOptions{std::chrono::seconds(10), pageSize},
+                                report ? std::move(report) : ignore);
+    }
+
+    static inline std::filesystem::path folder_;
+    static inline FixtureMpd *mpd_ = nullptr;
+};
+
+// Page sizes put the songs that do not fit at the start, the end and the middle of a page, and a
+// page of their own.
+TEST_F(MpdLibrarySourceLongLineTest, EverySongThatCanBeNamedIsListedWithTheTagsThatFit)
+{
+    for (std::size_t pageSize : {1, 2, 3, 5, 4096}) {
+        SCOPED_TRACE(pageSize);
+        auto contents = source(pageSize).open();
+
+        ASSERT_EQ(contents.songs.size(), expectedSongs.size());
+        for (std::size_t i = 0; i < expectedSongs.size(); ++i) {
+            auto &expected = expectedSongs[i];
+            auto &song = contents.songs[i];
+            SCOPED_TRACE(expected.uri);
+            EXPECT_EQ(song.persistentID, mpd::songPersistentID(expected.uri));
+            EXPECT_EQ(song.title, expected.title);
+            EXPECT_EQ(song.artistName, expected.artist);
+            EXPECT_EQ(song.album.title, expected.album);
+            EXPECT_EQ(song.genre, expected.genre);
+            EXPECT_EQ(song.trackNumber, expected.track);
+        }
+        // Songs read whole and songs cut short keep their places in a playlist; a playlist keeps
+        // the entries before one too long.
+        std::map<std::string, std::vector<std::size_t>> playlists;
+        for (auto &playlist : contents.playlists)
+            playlists[playlist.name] = playlist.items;
+        EXPECT_THAT(playlists, ElementsAre(Pair("Mixed", ElementsAre(9u, 1u, 6u, 0u)),
+                                           Pair("Streams", ElementsAre(1u))));
+    }
+}
+
+TEST_F(MpdLibrarySourceLongLineTest, EachSongAndPlaylistCutShortIsReportedOnceAcrossReads)
+{
+    std::vector<std::string> reports;
+    auto library = source(4096, [&](std::string_view message) { reports.emplace_back(message); });
+
+    library.open();
+    library.open();
+
+    auto aboutTags = [](const std::string &uri) {
+        return HasSubstr("sends a tag of " + uri + " longer than");
+    };
+    EXPECT_THAT(reports,
+                UnorderedElementsAre(
+                    aboutTags("\"Album/01 \\\"Huge\\\" title.flac\""),
+                    aboutTags("\"Album/03 Huge album.flac\""), aboutTags("\"Alone/Huge artist.flac\""),
+                    aboutTags("\"Pair/01 One over.flac\""), aboutTags("\"Pair/02 Huge.flac\""),
+                    aboutTags("\"Z/Huge last.flac\""), HasSubstr("lists 1 song whose name is longer than"),
+                    HasSubstr("an entry of the stored playlist \"Streams\" longer than")));
+}
+
+} // namespace
+} // namespace wheelbox
