@@ -135,8 +135,18 @@ LibrarySnapshot::LibrarySnapshot(LibraryContents contents, const icu::TextCollat
     }
     for (TextID id = 1; id < texts_.size(); ++id) {
         if (isName[id])
-            rankByName_.try_emplace(icu::normalizeNFC(texts_.text(id)), ranks[id]);
+            nameIndex_.push_back({normalizedNames_.intern(icu::normalizeNFC(texts_.text(id))), ranks[id]});
     }
+    normalizedNames_.seal();
+    auto byName = [&](const NameEntry &left, const NameEntry &right) {
+        return normalizedNames_.text(left.name) < normalizedNames_.text(right.name);
+    };
+    std::sort(nameIndex_.begin(), nameIndex_.end(), byName);
+    // Canonically equivalent names share a rank, so one entry each is enough.
+    nameIndex_.erase(std::unique(nameIndex_.begin(), nameIndex_.end(),
+                                 [](const auto &left, const auto &right) { return left.name == right.name; }),
+                     nameIndex_.end());
+    nameIndex_.shrink_to_fit();
 
     std::vector<std::size_t> order(playlists_.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
@@ -151,10 +161,14 @@ LibrarySnapshot::LibrarySnapshot(LibraryContents contents, const icu::TextCollat
 
 std::optional<TextRank> LibrarySnapshot::nameRank(std::string_view name) const
 {
-    auto it = rankByName_.find(icu::normalizeNFC(name));
-    if (it == rankByName_.end())
+    auto normalized = icu::normalizeNFC(name);
+    auto it = std::lower_bound(nameIndex_.begin(), nameIndex_.end(), std::string_view(normalized),
+                               [&](const NameEntry &entry, std::string_view text) {
+                                   return normalizedNames_.text(entry.name) < text;
+                               });
+    if (it == nameIndex_.end() || normalizedNames_.text(it->name) != normalized)
         return std::nullopt;
-    return it->second;
+    return it->rank;
 }
 
 } // namespace wheelbox

@@ -7,7 +7,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace wheelbox {
@@ -77,8 +76,15 @@ class LibrarySnapshot {
     std::vector<SnapshotSong> tracks_;
     std::vector<SnapshotSong> playlistOnlySongs_;
     std::vector<SnapshotPlaylist> playlists_;
-    // Artist and genre names, normalised.
-    std::unordered_map<std::string, TextRank> rankByName_;
+    // Artist and genre names, normalised, and their ranks in the order of those texts' bytes: a
+    // few large blocks rather than a node per name, so nothing small outlives the build scattered
+    // among its freed temporaries.
+    struct NameEntry {
+        TextID name;
+        TextRank rank;
+    };
+    TextPool normalizedNames_;
+    std::vector<NameEntry> nameIndex_;
 };
 
 } // namespace wheelbox
