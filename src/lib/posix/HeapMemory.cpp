@@ -21,4 +21,14 @@ void releaseFreeHeapPages() noexcept
 #endif
 }
 
+std::size_t heapBytesInUse() noexcept
+{
+#if defined(__GLIBC__)
+    auto info = ::mallinfo2();
+    return info.uordblks + info.hblkhd;
+#else
+    return 0;
+#endif
+}
+
 } // namespace wheelbox::posix

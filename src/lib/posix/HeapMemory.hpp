@@ -19,4 +19,8 @@ void keepLargeBlocksOutOfTheHeap() noexcept;
 // freed, the small blocks it left behind otherwise keep their pages resident.
 void releaseFreeHeapPages() noexcept;
 
+// Bytes the program holds on the heap, mapped blocks included; 0 where the C library cannot tell.
+// For measuring what a structure costs.
+std::size_t heapBytesInUse() noexcept;
+
 } // namespace wheelbox::posix
