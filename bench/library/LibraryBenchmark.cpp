@@ -1,7 +1,10 @@
 // Library provider timings on a 100,000-song library: a whole reload, each kind of list, and the
 // songs list as the firmware receives it (list plus JSON text) against serialising the same
-// already-sorted rows alone.
+// already-sorted rows alone; and the heap the snapshot keeps per song, against the contents it is
+// built from.
 #include "SyntheticLibrary.hpp"
+
+#include "lib/posix/HeapMemory.hpp"
 
 #include "library/MusicLibraryProvider.hpp"
 #include "library/PathToken.hpp"
@@ -71,6 +74,31 @@ BENCHMARK_CAPTURE(list, oneArtistAlbum, &Fixture::artistAlbum, nullptr)->Unit(be
 BENCHMARK_CAPTURE(list, oneAlbum, &Fixture::album, nullptr)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(list, oneGenre, &Fixture::genre, nullptr)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(list, onePlaylist, &Fixture::playlist, nullptr)->Unit(benchmark::kMillisecond);
+
+// Heap bytes per song: what a provider keeps once it has read the library, and the contents the
+// source hands it (the songs as read, before any text work), each measured on its own.
+void snapshotBytes(benchmark::State &state)
+{
+    auto &source = fixture().source;
+    double snapshot = 0;
+    double contents = 0;
+    std::size_t songs = 0;
+    for (auto _ : state) {
+        auto before = posix::heapBytesInUse();
+        {
+            auto read = source.open();
+            songs = read.songs.size();
+            contents = static_cast<double>(posix::heapBytesInUse() - before);
+        }
+        before = posix::heapBytesInUse();
+        MusicLibraryProvider provider(source, Clock::system(), "");
+        snapshot = static_cast<double>(posix::heapBytesInUse() - before);
+        benchmark::DoNotOptimize(&provider);
+    }
+    state.counters["snapshotBytesPerSong"] = snapshot / static_cast<double>(songs);
+    state.counters["contentsBytesPerSong"] = contents / static_cast<double>(songs);
+}
+BENCHMARK(snapshotBytes)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // What the firmware waits for when it opens Songs: the list and its JSON text.
 void songsListAsJSON(benchmark::State &state)

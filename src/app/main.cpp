@@ -2,6 +2,7 @@
 
 #include "app/AppDelegate.hpp"
 #include "lib/glib/BusConnection.hpp"
+#include "lib/posix/HeapMemory.hpp"
 #include "platform/AutomationTool.hpp"
 #include "platform/linux/FileUserDefaults.hpp"
 #include "platform/linux/MpdLocator.hpp"
@@ -39,6 +40,9 @@ MpdLocator::Choice chooseMpd()
 
 int main()
 {
+    // A list of 100,000 songs is built and written as text on a worker thread now and then; its
+    // blocks must go back to the system afterwards rather than stay in that thread's arena.
+    posix::keepLargeBlocksOutOfTheHeap();
     try {
         FileUserDefaults defaults;
         defaults.registerDefaults({{"NSFullScreenMenuItemEverywhere", false}});

@@ -4,6 +4,7 @@
 #include "bridge/BridgeMessage.hpp"
 #include "bridge/PageScript.hpp"
 #include "bridge/RequestPolicy.hpp"
+#include "lib/posix/HeapMemory.hpp"
 #include "platform/Clock.hpp"
 #include "platform/HapticPerformer.hpp"
 #include "platform/PowerSource.hpp"
@@ -179,10 +180,15 @@ void NativeBridge::queueRequest(BridgeMessage message)
     mediaQueue_.submit([queued = std::move(queued), &backend = *backend_, &clock = services_.clock,
                         &mainLoop = services_.mainLoop, life = life_]() mutable {
         auto outcome = runRequest(queued, backend, clock);
+        const bool large = outcome.answerLine.size() >= posix::largeBlockSize;
         mainLoop.post([life, queued = std::move(queued), outcome = std::move(outcome)]() mutable {
             if (life->bridge)
                 life->bridge->deliver(queued, std::move(outcome));
         });
+        // The rows and values a long answer was built from are freed by now, but their pages stay
+        // with this thread's arena; done here, off the main thread.
+        if (large)
+            posix::releaseFreeHeapPages();
     });
 }
 

@@ -20,21 +20,35 @@ MediaItem containerRow(std::string id, std::string title)
                      false,         std::nullopt};
 }
 
-MediaItem songRow(const SnapshotSong &song)
+// An absent artist, album title or genre is the empty text.
+std::optional<std::string> optionalText(const LibrarySnapshot &snapshot, TextID id)
+{
+    if (id == 0)
+        return std::nullopt;
+    return std::string(snapshot.text(id));
+}
+
+MediaItem songRow(const LibrarySnapshot &snapshot, const SnapshotSong &song)
 {
     std::string id;
     id.reserve(trackIDPrefix.size() + 16);
     id.append(trackIDPrefix).append(formatPersistentID(song.persistentID));
-    return MediaItem{std::move(id), song.title, song.artistName, MediaItem::Kind::track,
-                     false,         true,       std::nullopt};
+    return MediaItem{std::move(id),
+                     std::string(snapshot.text(song.title)),
+                     optionalText(snapshot, song.artistName),
+                     MediaItem::Kind::track,
+                     false,
+                     true,
+                     std::nullopt};
 }
 
-MediaList songList(std::string_view path, std::string title, const SongPointers &songs)
+MediaList songList(const LibrarySnapshot &snapshot, std::string_view path, std::string title,
+                   const SongPointers &songs)
 {
     MediaList list{std::string(path), std::move(title), {}};
     list.items.reserve(songs.size());
     for (const auto *song : songs)
-        list.items.push_back(songRow(*song));
+        list.items.push_back(songRow(snapshot, *song));
     return list;
 }
 
@@ -84,7 +98,7 @@ SongPointers albumLeaders(const SongPointers &songs)
     std::unordered_set<std::uint64_t> seen;
     SongPointers leaders;
     for (const auto *song : songs) {
-        if (seen.insert(song->albumID).second && song->albumTitle)
+        if (seen.insert(song->albumID).second && song->albumTitle != 0)
             leaders.push_back(song);
     }
     return leaders;
@@ -97,7 +111,7 @@ SongPointers distinctNames(const SongPointers &songs, Rank rank, Name name)
     std::unordered_set<TextRank> seen;
     SongPointers firsts;
     for (const auto *song : songs) {
-        if (!name(*song).empty() && seen.insert(rank(*song)).second)
+        if (name(*song) != 0 && seen.insert(rank(*song)).second)
             firsts.push_back(song);
     }
     std::sort(firsts.begin(), firsts.end(),
@@ -106,17 +120,18 @@ SongPointers distinctNames(const SongPointers &songs, Rank rank, Name name)
 }
 
 // Songs of one album, in album order; the album's title comes from its first song.
-MediaList albumSongs(std::string_view path, const SongPointers &from, std::string_view albumHex)
+MediaList albumSongs(const LibrarySnapshot &snapshot, std::string_view path, const SongPointers &from,
+                     std::string_view albumHex)
 {
     auto albumID = parsePersistentID(albumHex);
     if (!albumID)
         throw LibraryError::unknownPath(std::string(path));
     auto songs = songsWhere(from, [&](const auto &song) { return song.albumID == *albumID; });
-    if (songs.empty() || !songs.front()->albumTitle)
+    if (songs.empty() || songs.front()->albumTitle == 0)
         throw LibraryError::unknownPath(std::string(path));
-    auto title = *songs.front()->albumTitle;
+    std::string title(snapshot.text(songs.front()->albumTitle));
     sortSongs(songs, albumKey);
-    return songList(path, std::move(title), songs);
+    return songList(snapshot, path, std::move(title), songs);
 }
 
 std::vector<std::string_view> pathComponents(std::string_view path)
@@ -141,9 +156,9 @@ MediaList artistList(const LibrarySnapshot &snapshot, std::string_view path)
     auto artist = decodePathToken(components[2]);
     if (!artist)
         throw LibraryError::unknownPath(std::string(path));
-    auto rank = snapshot.rankOf(*artist);
+    auto rank = snapshot.nameRank(*artist);
     auto songs = songsWhere(allSongs(snapshot), [&](const auto &song) {
-        return song.artistName && rank && song.artistRank == *rank;
+        return song.artistName != 0 && rank && song.artistRank == *rank;
     });
 
     if (components.size() == 3) {
@@ -156,26 +171,26 @@ MediaList artistList(const LibrarySnapshot &snapshot, std::string_view path)
         list.items.push_back(containerRow(std::string(path) + "/all", "All"));
         for (const auto *album : albums)
             list.items.push_back(containerRow(std::string(path) + "/" + formatPersistentID(album->albumID),
-                                              *album->albumTitle));
+                                              std::string(snapshot.text(album->albumTitle))));
         return list;
     }
     if (components[3] == "all") {
         sortSongs(songs, albumKey);
-        return songList(path, *artist, songs);
+        return songList(snapshot, path, *artist, songs);
     }
-    return albumSongs(path, songs, components[3]);
+    return albumSongs(snapshot, path, songs, components[3]);
 }
 
-MediaList albumList(std::string_view path, std::string title, std::string_view rowPrefix, SongPointers albums,
-                    bool withAllRow)
+MediaList albumList(const LibrarySnapshot &snapshot, std::string_view path, std::string title,
+                    std::string_view rowPrefix, SongPointers albums, bool withAllRow)
 {
     MediaList list{std::string(path), std::move(title), {}};
     list.items.reserve(albums.size() + 1);
     if (withAllRow)
         list.items.push_back(containerRow(std::string(rowPrefix) + "all", "All"));
     for (const auto *album : albums)
-        list.items.push_back(
-            containerRow(std::string(rowPrefix) + formatPersistentID(album->albumID), *album->albumTitle));
+        list.items.push_back(containerRow(std::string(rowPrefix) + formatPersistentID(album->albumID),
+                                          std::string(snapshot.text(album->albumTitle))));
     return list;
 }
 
@@ -198,20 +213,19 @@ MediaList libraryList(const LibrarySnapshot &snapshot, std::string_view path)
     if (path == "music/songs"sv) {
         auto songs = allSongs(snapshot);
         sortSongs(songs, titleKey);
-        return songList(path, "Songs", songs);
+        return songList(snapshot, path, "Songs", songs);
     }
     if (path == "music/artists"sv) {
         MediaList list{std::string(path), "Artists", {}};
         auto artists = distinctNames(
             allSongs(snapshot), [](const auto &song) { return song.artistRank; },
-            [](const auto &song) -> std::string_view {
-                return song.artistName ? std::string_view(*song.artistName) : std::string_view();
-            });
+            [](const auto &song) { return song.artistName; });
         list.items.reserve(artists.size() + 1);
         list.items.push_back(containerRow("music/artists/all", "All"));
-        for (const auto *song : artists)
-            list.items.push_back(
-                containerRow("music/artists/" + encodePathToken(*song->artistName), *song->artistName));
+        for (const auto *song : artists) {
+            auto name = snapshot.text(song->artistName);
+            list.items.push_back(containerRow("music/artists/" + encodePathToken(name), std::string(name)));
+        }
         return list;
     }
     if (path == "music/albums"sv) {
@@ -220,16 +234,18 @@ MediaList libraryList(const LibrarySnapshot &snapshot, std::string_view path)
             return std::tie(left->albumTitleRank, left->albumID) <
                    std::tie(right->albumTitleRank, right->albumID);
         });
-        return albumList(path, "Albums", "music/albums/", std::move(albums), false);
+        return albumList(snapshot, path, "Albums", "music/albums/", std::move(albums), false);
     }
     if (path == "music/genres"sv) {
         MediaList list{std::string(path), "Genres", {}};
         auto genres = distinctNames(
             allSongs(snapshot), [](const auto &song) { return song.genreRank; },
-            [](const auto &song) -> std::string_view { return song.genre; });
+            [](const auto &song) { return song.genre; });
         list.items.reserve(genres.size());
-        for (const auto *song : genres)
-            list.items.push_back(containerRow("music/genres/" + encodePathToken(song->genre), song->genre));
+        for (const auto *song : genres) {
+            auto name = snapshot.text(song->genre);
+            list.items.push_back(containerRow("music/genres/" + encodePathToken(name), std::string(name)));
+        }
         return list;
     }
     if (path == "music/playlists"sv) {
@@ -246,28 +262,28 @@ MediaList libraryList(const LibrarySnapshot &snapshot, std::string_view path)
             return std::tie(left->artistRank, left->albumTitleRank, left->albumID) <
                    std::tie(right->artistRank, right->albumTitleRank, right->albumID);
         });
-        return albumList(path, "Albums", "music/artists/all/", std::move(albums), true);
+        return albumList(snapshot, path, "Albums", "music/artists/all/", std::move(albums), true);
     }
     if (path == "music/artists/all/all"sv) {
         auto songs = allSongs(snapshot);
         sortSongs(songs, artistKey);
-        return songList(path, "Songs", songs);
+        return songList(snapshot, path, "Songs", songs);
     }
     if (path.starts_with("music/artists/all/"sv))
-        return albumSongs(path, allSongs(snapshot), path.substr("music/artists/all/"sv.size()));
+        return albumSongs(snapshot, path, allSongs(snapshot), path.substr("music/artists/all/"sv.size()));
     if (path.starts_with("music/artists/"sv))
         return artistList(snapshot, path);
     if (path.starts_with("music/albums/"sv))
-        return albumSongs(path, allSongs(snapshot), path.substr("music/albums/"sv.size()));
+        return albumSongs(snapshot, path, allSongs(snapshot), path.substr("music/albums/"sv.size()));
     if (path.starts_with("music/genres/"sv)) {
         auto genre = decodePathToken(path.substr("music/genres/"sv.size()));
         if (!genre)
             throw LibraryError::unknownPath(std::string(path));
-        auto rank = snapshot.rankOf(*genre);
+        auto rank = snapshot.nameRank(*genre);
         auto songs =
             songsWhere(allSongs(snapshot), [&](const auto &song) { return rank && song.genreRank == *rank; });
         sortSongs(songs, albumKey);
-        return songList(path, std::move(*genre), songs);
+        return songList(snapshot, path, std::move(*genre), songs);
     }
     if (path.starts_with("music/playlist/"sv)) {
         auto id = parsePersistentID(path.substr("music/playlist/"sv.size()));
@@ -281,7 +297,7 @@ MediaList libraryList(const LibrarySnapshot &snapshot, std::string_view path)
         songs.reserve(playlist->entries.size());
         for (auto entry : playlist->entries)
             songs.push_back(&snapshot.entrySong(entry));
-        return songList(path, playlist->name, songs);
+        return songList(snapshot, path, playlist->name, songs);
     }
     throw LibraryError::unknownPath(std::string(path));
 }

@@ -6,56 +6,33 @@
 
 #include <algorithm>
 #include <numeric>
+#include <unordered_set>
 
 namespace wheelbox {
 
-// Collects every text the lists compare, then ranks them in one sort over collation keys.
-class LibrarySnapshot::Ranking {
-  public:
-    // A placeholder index for the text, resolved to a rank by finish().
-    std::uint32_t add(std::string_view text)
-    {
-        auto normalized = icu::normalizeNFC(text);
-        auto [it, inserted] =
-            indexByText_.try_emplace(std::move(normalized), static_cast<std::uint32_t>(texts_.size()));
-        if (inserted)
-            texts_.push_back(&it->first);
-        return it->second;
-    }
-
-    // Ranks by index; moves the text map into rankByText (text -> rank).
-    std::vector<TextRank> finish(const icu::TextCollator &collator,
-                                 std::unordered_map<std::string, TextRank> &rankByText)
-    {
-        std::vector<std::string> keys;
-        keys.reserve(texts_.size());
-        for (const auto *text : texts_)
-            keys.push_back(collator.sortKey(*text));
-        std::vector<std::uint32_t> order(texts_.size());
-        std::iota(order.begin(), order.end(), 0U);
-        std::sort(order.begin(), order.end(),
-                  [&](auto left, auto right) { return keys[left] < keys[right]; });
-
-        std::vector<TextRank> rankByIndex(texts_.size());
-        TextRank rank = 0;
-        for (std::size_t i = 0; i < order.size(); ++i) {
-            // Identical-strength keys differ for any two distinct NFC texts; equal keys share a rank.
-            if (i > 0 && keys[order[i]] != keys[order[i - 1]])
-                ++rank;
-            rankByIndex[order[i]] = rank;
-        }
-        for (auto &[text, index] : indexByText_)
-            index = rankByIndex[index];
-        rankByText = std::move(indexByText_);
-        return rankByIndex;
-    }
-
-  private:
-    std::unordered_map<std::string, std::uint32_t> indexByText_;
-    std::vector<const std::string *> texts_;
-};
-
 namespace {
+
+// The rank of every text in the pool, from one sort over collation keys of the normalised texts.
+std::vector<TextRank> rankTexts(const TextPool &texts, const icu::TextCollator &collator)
+{
+    std::vector<std::string> keys;
+    keys.reserve(texts.size());
+    for (TextID id = 0; id < texts.size(); ++id)
+        keys.push_back(collator.sortKey(icu::normalizeNFC(texts.text(id))));
+    std::vector<std::uint32_t> order(texts.size());
+    std::iota(order.begin(), order.end(), 0U);
+    std::sort(order.begin(), order.end(), [&](auto left, auto right) { return keys[left] < keys[right]; });
+
+    std::vector<TextRank> ranks(texts.size());
+    TextRank rank = 0;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        // Identical-strength keys differ for any two distinct NFC texts; equal keys share a rank.
+        if (i > 0 && keys[order[i]] != keys[order[i - 1]])
+            ++rank;
+        ranks[order[i]] = rank;
+    }
+    return ranks;
+}
 
 std::optional<std::string> trimmedOrAbsent(const std::optional<std::string> &text)
 {
@@ -80,44 +57,42 @@ bool isKeptPlaylistShape(const LibraryPlaylist &playlist)
 
 LibrarySnapshot::LibrarySnapshot(LibraryContents contents, const icu::TextCollator &collator)
 {
-    Ranking ranking;
-    emptyTextRank_ = ranking.add("");
-
-    auto makeSong = [&](LibrarySong &song) {
+    auto optionalText = [&](const std::optional<std::string> &text) {
+        auto trimmed = trimmedOrAbsent(text);
+        return trimmed ? texts_.intern(*trimmed) : TextID{0};
+    };
+    auto makeSong = [&](const LibrarySong &song) {
         SnapshotSong kept;
         kept.persistentID = song.persistentID;
-        kept.title = std::move(song.title);
-        kept.artistName = trimmedOrAbsent(song.artistName);
         kept.albumID = song.album.persistentID;
-        kept.albumTitle = trimmedOrAbsent(song.album.title);
+        kept.title = texts_.intern(song.title);
+        kept.artistName = optionalText(song.artistName);
+        kept.albumTitle = optionalText(song.album.title);
+        kept.genre = optionalText(song.genre);
         kept.discNumber = song.album.discNumber;
         kept.trackNumber = song.trackNumber;
-        kept.genre =
-            song.genre ? std::string(icu::trimWhitespace(icu::wellFormedUTF8(*song.genre))) : std::string();
-        kept.titleRank = ranking.add(kept.title);
-        kept.artistRank = kept.artistName ? ranking.add(*kept.artistName) : emptyTextRank_;
-        kept.albumTitleRank = kept.albumTitle ? ranking.add(*kept.albumTitle) : emptyTextRank_;
-        kept.genreRank = ranking.add(kept.genre);
         return kept;
     };
 
     // Songs: only songs with a title, the first of each persistent ID.
     constexpr auto dropped = UINT32_MAX;
     std::vector<std::uint32_t> keptPosition(contents.songs.size(), dropped);
+    std::unordered_set<std::uint64_t> libraryTrackIDs;
     tracks_.reserve(contents.songs.size());
-    libraryTrackIDs_.reserve(contents.songs.size());
+    libraryTrackIDs.reserve(contents.songs.size());
     for (std::size_t i = 0; i < contents.songs.size(); ++i) {
         auto &song = contents.songs[i];
         if (song.mediaKind != LibraryMediaKind::song || song.title.empty())
             continue;
-        if (!libraryTrackIDs_.insert(song.persistentID).second)
+        if (!libraryTrackIDs.insert(song.persistentID).second)
             continue;
         keptPosition[i] = static_cast<std::uint32_t>(tracks_.size());
         tracks_.push_back(makeSong(song));
     }
+    tracks_.shrink_to_fit();
 
     // Playlists: the user's own, with at least one playable song; their playable entries resolved.
-    std::vector<TextRank> nameIndex;
+    std::vector<TextID> names;
     for (auto &playlist : contents.playlists) {
         if (!isKeptPlaylistShape(playlist))
             continue;
@@ -132,7 +107,7 @@ LibrarySnapshot::LibrarySnapshot(LibraryContents contents, const icu::TextCollat
             // A repeated persistent ID: the playlist still plays it, under its own title.
             auto &song = contents.songs[item];
             if (song.mediaKind != LibraryMediaKind::song || song.title.empty() ||
-                !libraryTrackIDs_.contains(song.persistentID))
+                !libraryTrackIDs.contains(song.persistentID))
                 continue;
             kept.entries.push_back(static_cast<std::uint32_t>(tracks_.size() + playlistOnlySongs_.size()));
             keptPosition[item] = kept.entries.back();
@@ -140,25 +115,43 @@ LibrarySnapshot::LibrarySnapshot(LibraryContents contents, const icu::TextCollat
         }
         if (kept.entries.empty())
             continue;
-        nameIndex.push_back(ranking.add(kept.name));
+        kept.entries.shrink_to_fit();
+        names.push_back(texts_.intern(kept.name));
         playlists_.push_back(std::move(kept));
     }
+    texts_.seal();
 
-    auto ranks = ranking.finish(collator, rankByText_);
-    emptyTextRank_ = ranks[emptyTextRank_];
+    auto ranks = rankTexts(texts_, collator);
+    std::vector<bool> isName(texts_.size());
     for (auto *songs : {&tracks_, &playlistOnlySongs_}) {
         for (auto &song : *songs) {
-            song.titleRank = ranks[song.titleRank];
-            song.artistRank = ranks[song.artistRank];
-            song.albumTitleRank = ranks[song.albumTitleRank];
-            song.genreRank = ranks[song.genreRank];
+            song.titleRank = ranks[song.title];
+            song.artistRank = ranks[song.artistName];
+            song.albumTitleRank = ranks[song.albumTitle];
+            song.genreRank = ranks[song.genre];
+            isName[song.artistName] = true;
+            isName[song.genre] = true;
         }
     }
+    for (TextID id = 1; id < texts_.size(); ++id) {
+        if (isName[id])
+            nameIndex_.push_back({normalizedNames_.intern(icu::normalizeNFC(texts_.text(id))), ranks[id]});
+    }
+    normalizedNames_.seal();
+    auto byName = [&](const NameEntry &left, const NameEntry &right) {
+        return normalizedNames_.text(left.name) < normalizedNames_.text(right.name);
+    };
+    std::sort(nameIndex_.begin(), nameIndex_.end(), byName);
+    // Canonically equivalent names share a rank, so one entry each is enough.
+    nameIndex_.erase(std::unique(nameIndex_.begin(), nameIndex_.end(),
+                                 [](const auto &left, const auto &right) { return left.name == right.name; }),
+                     nameIndex_.end());
+    nameIndex_.shrink_to_fit();
 
     std::vector<std::size_t> order(playlists_.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
     std::stable_sort(order.begin(), order.end(),
-                     [&](auto left, auto right) { return ranks[nameIndex[left]] < ranks[nameIndex[right]]; });
+                     [&](auto left, auto right) { return ranks[names[left]] < ranks[names[right]]; });
     std::vector<SnapshotPlaylist> sorted;
     sorted.reserve(playlists_.size());
     for (auto i : order)
@@ -166,12 +159,16 @@ LibrarySnapshot::LibrarySnapshot(LibraryContents contents, const icu::TextCollat
     playlists_ = std::move(sorted);
 }
 
-std::optional<TextRank> LibrarySnapshot::rankOf(std::string_view text) const
+std::optional<TextRank> LibrarySnapshot::nameRank(std::string_view name) const
 {
-    auto it = rankByText_.find(icu::normalizeNFC(text));
-    if (it == rankByText_.end())
+    auto normalized = icu::normalizeNFC(name);
+    auto it = std::lower_bound(nameIndex_.begin(), nameIndex_.end(), std::string_view(normalized),
+                               [&](const NameEntry &entry, std::string_view text) {
+                                   return normalizedNames_.text(entry.name) < text;
+                               });
+    if (it == nameIndex_.end() || normalizedNames_.text(it->name) != normalized)
         return std::nullopt;
-    return it->second;
+    return it->rank;
 }
 
 } // namespace wheelbox

@@ -1,13 +1,12 @@
 #pragma once
 
+#include "library/TextPool.hpp"
 #include "platform/LibrarySource.hpp"
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 namespace wheelbox {
@@ -19,16 +18,18 @@ class TextCollator;
 // texts, so ranks serve both for sorting and for the equality of names.
 using TextRank = std::uint32_t;
 
-// A song as the lists see it: keys trimmed, texts ranked.
+// A song as the lists see it: keys trimmed, texts ranked. Its texts live in the snapshot's pool
+// (LibrarySnapshot::text); an absent artist, album title or genre is the empty text. Kept small and
+// flat, as a library may hold hundreds of thousands of songs and every list sorts them.
 struct SnapshotSong {
     std::uint64_t persistentID = 0;
-    std::string title;                     // as stored; never empty
-    std::optional<std::string> artistName; // trimmed; absent when blank
     std::uint64_t albumID = 0;
-    std::optional<std::string> albumTitle; // trimmed; absent when blank
-    int discNumber = 0;
-    int trackNumber = 0;
-    std::string genre; // trimmed; empty when missing
+    TextID title = 0;      // as stored; never empty
+    TextID artistName = 0; // trimmed
+    TextID albumTitle = 0; // trimmed
+    TextID genre = 0;      // trimmed
+    std::int32_t discNumber = 0;
+    std::int32_t trackNumber = 0;
 
     TextRank titleRank = 0;
     TextRank artistRank = 0;     // of "" when the artist is absent
@@ -52,7 +53,6 @@ class LibrarySnapshot {
 
     // The kept songs in library order: songs only, with a title, first of each persistent ID.
     const std::vector<SnapshotSong> &tracks() const noexcept { return tracks_; }
-    const std::unordered_set<std::uint64_t> &libraryTrackIDs() const noexcept { return libraryTrackIDs_; }
     // The kept playlists, sorted by name (stable).
     const std::vector<SnapshotPlaylist> &playlists() const noexcept { return playlists_; }
 
@@ -63,19 +63,28 @@ class LibrarySnapshot {
         return position < tracks_.size() ? tracks_[position] : playlistOnlySongs_[position - tracks_.size()];
     }
 
-    // The rank of a text (any string; normalised here) if the snapshot holds a text equal to it.
-    std::optional<TextRank> rankOf(std::string_view text) const;
-    TextRank emptyTextRank() const noexcept { return emptyTextRank_; }
+    std::string_view text(TextID id) const noexcept { return texts_.text(id); }
+
+    // The rank of an artist or genre name (any string; normalised here) if a song has a name equal
+    // to it. Titles are left out: no list looks a song up by its title.
+    std::optional<TextRank> nameRank(std::string_view name) const;
 
   private:
     class Ranking;
 
+    TextPool texts_;
     std::vector<SnapshotSong> tracks_;
     std::vector<SnapshotSong> playlistOnlySongs_;
-    std::unordered_set<std::uint64_t> libraryTrackIDs_;
     std::vector<SnapshotPlaylist> playlists_;
-    std::unordered_map<std::string, TextRank> rankByText_;
-    TextRank emptyTextRank_ = 0;
+    // Artist and genre names, normalised, and their ranks in the order of those texts' bytes: a
+    // few large blocks rather than a node per name, so nothing small outlives the build scattered
+    // among its freed temporaries.
+    struct NameEntry {
+        TextID name;
+        TextRank rank;
+    };
+    TextPool normalizedNames_;
+    std::vector<NameEntry> nameIndex_;
 };
 
 } // namespace wheelbox

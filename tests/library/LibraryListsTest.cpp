@@ -58,12 +58,18 @@ TEST_F(LibraryLists, SongListsFollowTheirOrders)
         // A genre stored with spaces matches its trimmed name.
         {"music/genres/" + encodePathToken("Jazz"), "Jazz", {"04", "03"}},
         {"music/genres/" + encodePathToken("Gone"), "Gone", {}},
+        // A blank genre is no genre: songs without one are not a list of their own.
+        {"music/genres/" + encodePathToken(""), "", {}},
         // The padded artist name matches its trimmed token.
         {"music/artists/" + encodePathToken("Alpha") + "/all", "Alpha", {"08", "02", "01"}},
         {"music/artists/" + encodePathToken("Alpha") + "/all/ignored/too", "Alpha", {"08", "02", "01"}},
         {"music/artists/" + encodePathToken("Alpha") + "/" + hex("B1"), "First Light", {"02", "01"}},
         // Composed and decomposed forms of one name are one artist.
         {"music/artists/" + encodePathToken("C\u00e9line") + "/all", "C\u00e9line", {"05", "06"}},
+        {"music/artists/" + encodePathToken("Ce\u0301line") + "/all", "Ce\u0301line", {"05", "06"}},
+        // A song title or a genre is no artist.
+        {"music/artists/" + encodePathToken("Zebra") + "/all", "Zebra", {}},
+        {"music/artists/" + encodePathToken("Rock") + "/all", "Rock", {}},
         // Playlist order as stored, repeats kept; a repeated persistent ID plays under its own title.
         {"music/playlist/" + hex("C1"), "Road Trip", {"01", "02", "01", "01"}},
     };
