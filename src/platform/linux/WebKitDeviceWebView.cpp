@@ -1,29 +1,9 @@
 #include "platform/linux/WebKitDeviceWebView.hpp"
 
-#include <memory>
-#include <string_view>
-
 namespace wheelbox {
 namespace {
 
 constexpr const char *messageHandlerName = "velto";
-
-struct FeatureListDeleter {
-    void operator()(WebKitFeatureList *list) const noexcept { webkit_feature_list_unref(list); }
-};
-
-// Turns on one of WebKit's features by its identifier; a WebKit without it is left as it is.
-void enableFeature(WebKitSettings *settings, std::string_view identifier)
-{
-    std::unique_ptr<WebKitFeatureList, FeatureListDeleter> features(webkit_settings_get_all_features());
-    for (gsize i = 0; i < webkit_feature_list_get_length(features.get()); ++i) {
-        WebKitFeature *feature = webkit_feature_list_get(features.get(), i);
-        if (identifier == webkit_feature_get_identifier(feature)) {
-            webkit_settings_set_feature_enabled(settings, feature, TRUE);
-            return;
-        }
-    }
-}
 
 template <typename Completion> struct Pending {
     Completion completion;
@@ -41,10 +21,6 @@ WebKitDeviceWebView::WebKitDeviceWebView(WebKitWebContext *context)
     WebKitSettings *settings = webkit_web_view_get_settings(this->view());
     webkit_settings_set_media_playback_requires_user_gesture(settings, FALSE);
     webkit_settings_set_enable_back_forward_navigation_gestures(settings, FALSE);
-    // The page redraws a clock and a bar once a second for as long as a song plays. Composited in
-    // whole, each of those redraws costs the whole window; this composites the changed strip alone
-    // (newer WebKitGTK releases do so by default).
-    enableFeature(settings, "UseDamagingInformationForCompositing");
     GdkRGBA transparent{0, 0, 0, 0};
     webkit_web_view_set_background_color(this->view(), &transparent);
 

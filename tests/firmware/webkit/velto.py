@@ -59,11 +59,6 @@ class VeltoView:
             )
         self.manager.connect("script-message-received::velto", self._received)
         self.view = WebKit2.WebView(web_context=context, user_content_manager=self.manager)
-        # As the app's web view (WebKitDeviceWebView): only what changed is composited again.
-        features = WebKit2.Settings.get_all_features()
-        for i in range(features.get_length()):
-            if features.get(i).get_identifier() == "UseDamagingInformationForCompositing":
-                self.view.get_settings().set_feature_enabled(features.get(i), True)
         transparent = Gdk.RGBA()
         transparent.parse("rgba(0,0,0,0)")
         self.view.set_background_color(transparent)
