@@ -63,6 +63,9 @@ if baseline:
     # The same environment (everything before the app's own path), another build's app.
     base, base_elapsed = measure(command[:-1] + [baseline])
     print(line("app/  baseline", base, base_elapsed))
-    ratio = lambda a, b: f"{a / b:.2f}x" if b > 0 else "n/a"
+
+    def ratio(a, b):
+        return f"{a / b:.2f}x" if b > 0 else "n/a"
+
     parts = ", ".join(f"{label} {ratio(now.get(label, 0.0), share)}" for label, share in sorted(base.items(), key=lambda p: -p[1]))
     print(f"app/  against the baseline: whole tree {ratio(sum(now.values()), sum(base.values()))}: {parts}")
