@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -83,6 +84,10 @@ class FixtureMpd {
         std::filesystem::create_directories(folder / "music");
         std::filesystem::create_directories(folder / "playlists");
         std::ofstream(folder / "database") << databaseText(songs);
+        for (const auto &song : songs) {
+            if (song.name.ends_with(".wav"))
+                writeSilence(folder / "music" / song.directory / song.name);
+        }
         for (const auto &[name, entries] : playlists)
             std::ofstream(folder / "playlists" / (name + ".m3u")) << entries;
         auto configuration = folder / "mpd.conf";
@@ -137,6 +142,31 @@ class FixtureMpd {
     mpd::MpdAddress address() const { return mpd::MpdAddress{socket_, 0, std::nullopt}; }
 
   private:
+    // Three seconds of 8 kHz 8-bit mono silence, so that a ".wav" song plays.
+    static void writeSilence(const std::filesystem::path &path)
+    {
+        constexpr std::uint32_t rate = 8000, bytes = rate * 3;
+        auto word = [](std::ofstream &out, std::uint32_t value, int size) {
+            for (int i = 0; i < size; ++i)
+                out.put(static_cast<char>((value >> (8 * i)) & 0xff));
+        };
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream out(path, std::ios::binary);
+        out << "RIFF";
+        word(out, 36 + bytes, 4);
+        out << "WAVEfmt ";
+        word(out, 16, 4);
+        word(out, 1, 2); // PCM
+        word(out, 1, 2); // mono
+        word(out, rate, 4);
+        word(out, rate, 4);
+        word(out, 1, 2);
+        word(out, 8, 2);
+        out << "data";
+        word(out, bytes, 4);
+        out << std::string(bytes, static_cast<char>(0x80));
+    }
+
     std::string socket_;
     pid_t pid_ = -1;
     bool ready_ = false;
