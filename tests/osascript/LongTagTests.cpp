@@ -66,19 +66,13 @@ class osascriptLongTagTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite()
     {
-        char name[] = "/tmp/wheelbox-long-tags.XXXXXX";
-        if (!mkdtemp(name))
-            return;
-        folder_ = name;
-        mpd_ = new FixtureMpd(folder_, songs, {{"Mixed", "Long/3 Short.wav\nLong/1 Huge title.wav\n"}});
+        mpd_ = new FixtureMpd(songs, {{"Mixed", "Long/3 Short.wav\nLong/1 Huge title.wav\n"}});
     }
 
     static void TearDownTestSuite()
     {
         delete mpd_;
         mpd_ = nullptr;
-        if (!folder_.empty())
-            std::filesystem::remove_all(folder_);
     }
 
     void SetUp() override
@@ -117,7 +111,6 @@ class osascriptLongTagTest : public ::testing::Test {
         return split(reading.output, '\x1f');
     }
 
-    static inline std::filesystem::path folder_;
     static inline FixtureMpd *mpd_ = nullptr;
     std::optional<mpd::MpdConnection> control_;
 };

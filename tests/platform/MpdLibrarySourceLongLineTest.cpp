@@ -75,12 +75,8 @@ class MpdLibrarySourceLongLineTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite()
     {
-        char name[] = "/tmp/wheelbox-long-lines.XXXXXX";
-        if (!mkdtemp(name))
-            return;
-        folder_ = name;
         mpd_ = new FixtureMpd(
-            folder_, fixtureSongs,
+            fixtureSongs,
             {{"Mixed",
               "Z/Huge last.flac\nAlbum/02 Fine.flac\nPair/02 Huge.flac\nAlbum/01 \"Huge\" title.flac\n"},
              {"Streams", "Album/02 Fine.flac\nhttp://radio.invalid/?" + std::string(5000, 'q') +
@@ -91,8 +87,6 @@ class MpdLibrarySourceLongLineTest : public ::testing::Test {
     {
         delete mpd_;
         mpd_ = nullptr;
-        if (!folder_.empty())
-            std::filesystem::remove_all(folder_);
     }
 
     void SetUp() override
@@ -112,7 +106,6 @@ class MpdLibrarySourceLongLineTest : public ::testing::Test {
                                 report ? std::move(report) : ignore);
     }
 
-    static inline std::filesystem::path folder_;
     static inline FixtureMpd *mpd_ = nullptr;
 };
 

@@ -72,15 +72,20 @@ inline std::string databaseText(const std::vector<FixtureSong> &songs)
     return text;
 }
 
-// An MPD that serves a database file written from `songs` as it is, with stored playlists of
-// the given entries: no update ever runs, so songs without files stay.
-// Stopped and reaped when destroyed.
+// An MPD that serves a database file written from `songs` as it is, in a folder of its own, with stored
+// playlists of the given entries: no update ever runs, so songs without files stay. Stopped and reaped when
+// destroyed.
 class FixtureMpd {
   public:
-    FixtureMpd(const std::filesystem::path &folder, const std::vector<FixtureSong> &songs,
-               const std::map<std::string, std::string> &playlists = {})
-        : socket_((folder / "socket").string())
+    explicit FixtureMpd(const std::vector<FixtureSong> &songs,
+                        const std::map<std::string, std::string> &playlists = {})
     {
+        char pattern[] = "/tmp/wheelbox-fixture-mpd.XXXXXX";
+        if (!mkdtemp(pattern))
+            return;
+        folder_ = pattern;
+        const auto &folder = folder_;
+        socket_ = (folder / "socket").string();
         std::filesystem::create_directories(folder / "music");
         std::filesystem::create_directories(folder / "playlists");
         std::ofstream(folder / "database") << databaseText(songs);
@@ -121,6 +126,20 @@ class FixtureMpd {
 
     ~FixtureMpd()
     {
+        stop();
+        if (!folder_.empty())
+            std::filesystem::remove_all(folder_);
+    }
+
+    FixtureMpd(const FixtureMpd &) = delete;
+    FixtureMpd &operator=(const FixtureMpd &) = delete;
+
+    bool ready() const noexcept { return ready_; }
+    mpd::MpdAddress address() const { return mpd::MpdAddress{socket_, 0, std::nullopt}; }
+
+  private:
+    void stop()
+    {
         if (pid_ <= 0)
             return;
         kill(pid_, SIGTERM);
@@ -135,13 +154,6 @@ class FixtureMpd {
         }
     }
 
-    FixtureMpd(const FixtureMpd &) = delete;
-    FixtureMpd &operator=(const FixtureMpd &) = delete;
-
-    bool ready() const noexcept { return ready_; }
-    mpd::MpdAddress address() const { return mpd::MpdAddress{socket_, 0, std::nullopt}; }
-
-  private:
     // Three seconds of 8 kHz 8-bit mono silence, so that a ".wav" song plays.
     static void writeSilence(const std::filesystem::path &path)
     {
@@ -167,6 +179,7 @@ class FixtureMpd {
         out << std::string(bytes, static_cast<char>(0x80));
     }
 
+    std::filesystem::path folder_;
     std::string socket_;
     pid_t pid_ = -1;
     bool ready_ = false;
