@@ -31,6 +31,8 @@ const std::vector<FixtureSong> songs = {
     {"Long", "1 Huge title.wav", {{"Title", hugeTitle}, {"Artist", "Band"}, {"Album", "Album"}}},
     {"Long", "2 Huge artist.wav", {{"Title", "Fine"}, {"Artist", hugeArtist}, {"Album", "Album"}}},
     {"Long", "3 Short.wav", {{"Title", "Short"}, {"Artist", "Band"}, {"Album", "Album"}}},
+    // A name that must be quoted on its way back to MPD.
+    {"Long", "4 \"Quoted\" \\ ¬.wav", {{"Title", hugeTitle}, {"Album", "Album"}}},
 };
 
 // What a track shows: every tag that fits, the file name for a title that does not.
@@ -42,6 +44,7 @@ const std::vector<Shown> shown = {
     {"Long/1 Huge title.wav", "1 Huge title.wav", "Band", "Album"},
     {"Long/2 Huge artist.wav", "Fine", "", "Album"},
     {"Long/3 Short.wav", "Short", "Band", "Album"},
+    {"Long/4 \"Quoted\" \\ ¬.wav", "4 \"Quoted\" \\ ¬.wav", "", "Album"},
 };
 
 std::string persistentID(std::string_view uri)

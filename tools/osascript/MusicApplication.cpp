@@ -398,12 +398,23 @@ mpd::SongPtr MusicApplication::receiveSong(const mpd::SongRequest &send)
 
 mpd::SongPtr MusicApplication::readAgain(const mpd::SongRequest &send)
 {
-    auto song = mpd::readSongTagByTag(
-        *connection_, [this] { return mpd::MpdConnection::open(address_, timeout_); }, shownTags, send);
-    // Back to every tag, as a new connection has them. An MPD too old to choose never chose.
-    mpd_run_all_tag_types(connection_->get());
+    // Back to every tag, as a new connection has them, also after a refusal part way (the
+    // connection stays): the run's other reads need them. An MPD too old to choose never chose.
+    auto everyTag = [this] {
+        if (!mpd_run_all_tag_types(connection_->get()))
+            connection_->check();
+    };
+    mpd::SongPtr song;
     try {
-        connection_->check();
+        song = mpd::readSongTagByTag(
+            *connection_, [this] { return mpd::MpdConnection::open(address_, timeout_); }, shownTags, send);
+    } catch (const MpdError &error) {
+        if (error.serverError())
+            everyTag();
+        throw;
+    }
+    try {
+        everyTag();
     } catch (const MpdError &error) {
         if (!error.serverError())
             throw;
