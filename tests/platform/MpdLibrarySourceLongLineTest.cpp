@@ -3,42 +3,24 @@
 #include "platform/linux/MpdLibrarySource.hpp"
 
 #include "lib/mpd/MpdIdentity.hpp"
-#include "platform/linux/PrivateMpd.hpp"
+#include "support/FixtureMpd.hpp"
 #include "support/ServiceEnvironment.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <fstream>
 #include <map>
-#include <sstream>
-#include <thread>
 
 namespace wheelbox {
 namespace {
 
+using test::FixtureMpd;
+using test::FixtureSong;
+using test::valueFor;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Pair;
 using ::testing::UnorderedElementsAre;
-
-// A value whose "Name: value" line is `overLimit` bytes longer than the longest line libmpdclient
-// takes, made of `unit` as far as it goes.
-std::string valueFor(std::string_view tagName, long overLimit, std::string_view unit = "x")
-{
-    auto bytes = static_cast<long>(mpd::longestReplyLine) - static_cast<long>(tagName.size() + 3) + overLimit;
-    std::string value;
-    while (static_cast<long>(value.size() + unit.size()) <= bytes)
-        value += unit;
-    value.append(static_cast<std::size_t>(bytes) - value.size(), 'x');
-    return value;
-}
 
 const std::string hugeTitle = valueFor("Title", 6000);
 const std::string hugeArtist = valueFor("Artist", 6000);
@@ -46,11 +28,6 @@ const std::string hugeArtist = valueFor("Artist", 6000);
 const std::string hugeGenre = valueFor("Genre", 1);
 // Two bytes a character: a line of about 20,000 bytes.
 const std::string hugeAlbum = valueFor("Album", 15'905, "\u03a9");
-
-struct FixtureSong {
-    std::string directory, name;
-    std::vector<std::pair<std::string, std::string>> tags;
-};
 
 // In database order: MPD walks folders by name, songs by name within them.
 const std::vector<FixtureSong> fixtureSongs = {
@@ -73,37 +50,6 @@ const std::vector<FixtureSong> fixtureSongs = {
     {"Z", "Huge last.flac", {{"Title", hugeTitle}, {"Album", "Last"}}},
 };
 
-// The tags the database declares: every one MPD enables by default, or it discards the file.
-constexpr const char *declaredTags =
-    "Artist ArtistSort Album AlbumSort AlbumArtist AlbumArtistSort Title Track Name Genre Date OriginalDate "
-    "Composer ComposerSort Performer Conductor Work Movement MovementNumber Ensemble Location Grouping Disc "
-    "Label "
-    "MUSICBRAINZ_ARTISTID MUSICBRAINZ_ALBUMID MUSICBRAINZ_ALBUMARTISTID MUSICBRAINZ_TRACKID "
-    "MUSICBRAINZ_RELEASETRACKID MUSICBRAINZ_WORKID";
-
-std::string databaseText()
-{
-    std::string text = "info_begin\nformat: 2\nmpd_version: 0.23.12\nfs_charset: UTF-8\n";
-    std::istringstream tags(declaredTags);
-    for (std::string tag; tags >> tag;)
-        text += "tag: " + tag + "\n";
-    text += "info_end\n";
-    std::map<std::string, std::vector<const FixtureSong *>> folders;
-    for (auto &song : fixtureSongs)
-        folders[song.directory].push_back(&song);
-    for (auto &[folder, songs] : folders) {
-        text += "directory: " + folder + "\nmtime: 0\nbegin: " + folder + "\n";
-        for (auto *song : songs) {
-            text += "song_begin: " + song->name + "\nTime: 3.000000\n";
-            for (auto &[name, value] : song->tags)
-                text += name + ": " + value + "\n";
-            text += "mtime: 0\nsong_end\n";
-        }
-        text += "end: " + folder + "\n";
-    }
-    return text;
-}
-
 // The songs as the source should deliver them: the tags that fit a line; the file name for a
 // title that does not; the song whose name does not fit left out.
 struct Expected {
@@ -125,94 +71,22 @@ const std::vector<Expected> expectedSongs = {
     {"Z/Huge last.flac", "Huge last.flac", {}, "Last", {}, 0},
 };
 
-// An MPD that serves `databaseText()` as it is: no update ever runs, so songs without files stay.
-// Stopped and reaped when destroyed.
-class FixtureMpd {
-  public:
-    explicit FixtureMpd(const std::filesystem::path &folder) : socket_((folder / "socket").string())
-    {
-        std::filesystem::create_directories(folder / "music");
-        std::filesystem::create_directories(folder / "playlists");
-        std::ofstream(folder / "database") << databaseText();
-        std::ofstream(folder / "playlists" / "Mixed.m3u")
-            << "Z/Huge last.flac\nAlbum/02 Fine.flac\nPair/02 Huge.flac\nAlbum/01 \"Huge\" title.flac\n";
-        std::ofstream(folder / "playlists" / "Streams.m3u")
-            << "Album/02 Fine.flac\nhttp://radio.invalid/?" << std::string(5000, 'q')
-            << "\nAlbum/04 Fine too.flac\n";
-        auto configuration = folder / "mpd.conf";
-        std::ofstream(configuration) << "music_directory \"" << (folder / "music").string() << "\"\n"
-                                     << "playlist_directory \"" << (folder / "playlists").string() << "\"\n"
-                                     << "db_file \"" << (folder / "database").string() << "\"\n"
-                                     << "log_file \"" << (folder / "log").string() << "\"\n"
-                                     << "bind_to_address \"" << socket_ << "\"\n"
-                                     << "auto_update \"no\"\nzeroconf_enabled \"no\"\n"
-                                     << "audio_output {\n type \"null\"\n name \"null\"\n}\n";
-        auto executable = PrivateMpd::findExecutable(std::getenv("PATH") ? std::getenv("PATH") : "");
-        if (!executable)
-            return;
-        std::string program = executable->string(), flag = "--no-daemon", file = configuration.string();
-        char *arguments[] = {program.data(), flag.data(), file.data(), nullptr};
-        if (posix_spawn(&pid_, program.c_str(), nullptr, nullptr, arguments, environ) != 0) {
-            pid_ = -1;
-            return;
-        }
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-        while (std::chrono::steady_clock::now() < deadline && waitpid(pid_, nullptr, WNOHANG) == 0) {
-            try {
-                mpd::MpdConnection::open(address(), std::chrono::seconds(1));
-                ready_ = true;
-                return;
-            } catch (const mpd::MpdError &) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-        }
-    }
-
-    ~FixtureMpd()
-    {
-        if (pid_ <= 0)
-            return;
-        kill(pid_, SIGTERM);
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (waitpid(pid_, nullptr, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                kill(pid_, SIGKILL);
-                waitpid(pid_, nullptr, 0);
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    }
-
-    FixtureMpd(const FixtureMpd &) = delete;
-    FixtureMpd &operator=(const FixtureMpd &) = delete;
-
-    bool ready() const noexcept { return ready_; }
-    mpd::MpdAddress address() const { return mpd::MpdAddress{socket_, 0, std::nullopt}; }
-
-  private:
-    std::string socket_;
-    pid_t pid_ = -1;
-    bool ready_ = false;
-};
-
 class MpdLibrarySourceLongLineTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite()
     {
-        char name[] = "/tmp/wheelbox-long-lines.XXXXXX";
-        if (!mkdtemp(name))
-            return;
-        folder_ = name;
-        mpd_ = new FixtureMpd(folder_);
+        mpd_ = new FixtureMpd(
+            fixtureSongs,
+            {{"Mixed",
+              "Z/Huge last.flac\nAlbum/02 Fine.flac\nPair/02 Huge.flac\nAlbum/01 \"Huge\" title.flac\n"},
+             {"Streams", "Album/02 Fine.flac\nhttp://radio.invalid/?" + std::string(5000, 'q') +
+                             "\nAlbum/04 Fine too.flac\n"}});
     }
 
     static void TearDownTestSuite()
     {
         delete mpd_;
         mpd_ = nullptr;
-        if (!folder_.empty())
-            std::filesystem::remove_all(folder_);
     }
 
     void SetUp() override
@@ -232,7 +106,6 @@ class MpdLibrarySourceLongLineTest : public ::testing::Test {
                                 report ? std::move(report) : ignore);
     }
 
-    static inline std::filesystem::path folder_;
     static inline FixtureMpd *mpd_ = nullptr;
 };
 

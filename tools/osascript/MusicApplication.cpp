@@ -6,6 +6,7 @@
 #include "lib/mpd/MpdArgument.hpp"
 #include "lib/mpd/MpdCommandList.hpp"
 #include "lib/mpd/MpdIdentity.hpp"
+#include "lib/mpd/MpdTagByTag.hpp"
 #include "model/PersistentID.hpp"
 
 #include <algorithm>
@@ -33,6 +34,9 @@ using namespace std::chrono_literals;
 constexpr auto readingPatience = 300ms;
 constexpr auto startPatience = 2s;
 constexpr auto settlePollInterval = 5ms;
+
+// The tags a track shows.
+constexpr mpd_tag_type shownTags[] = {MPD_TAG_TITLE, MPD_TAG_ARTIST, MPD_TAG_ALBUM};
 
 // Between the hand-over and the decoder's answer MPD says "play" but shows no audio format.
 bool isStarting(const mpd_status &status) noexcept
@@ -236,8 +240,16 @@ MusicApplication::Reading MusicApplication::readPlayer()
         now.status.reset(mpd_recv_status(exchange));
         if (now.status && mpd_response_next(exchange))
             now.song.reset(mpd_recv_song(exchange));
-        mpd_response_finish(exchange);
-        mpd.check();
+        try {
+            mpd.check();
+            mpd_response_finish(exchange);
+            mpd.check();
+        } catch (const MpdError &error) {
+            // The status came whole before the song's lines.
+            if (!now.status || !error.isLineTooLong())
+                throw;
+            now.song = readAgain(mpd_send_current_song);
+        }
         if (!now.status)
             cannotGet("player state");
         return now;
@@ -277,11 +289,10 @@ const mpd_song *MusicApplication::currentSong()
         bool orderKnown = !mpd_status_get_random(&current) || length == 1;
         if (mpd_status_get_state(&current) == MPD_STATE_STOP && length > 0 && orderKnown &&
             !mpd_status_get_consume(&current)) {
-            const auto &mpd = connection();
             *now.lastPlayed = request([&] {
-                mpd::SongPtr last(mpd_run_get_queue_song_pos(mpd.get(), length - 1));
-                mpd.check();
-                return last;
+                return receiveSong([length](mpd_connection *exchange) {
+                    return mpd_send_get_queue_song_pos(exchange, length - 1);
+                });
             });
         }
     }
@@ -353,22 +364,62 @@ void MusicApplication::finish()
 
 MusicApplication::SongTags MusicApplication::readTags(const std::string &uri)
 {
-    const auto &mpd = connection();
     return request([&] {
-        if (!mpd_send_list_meta(mpd.get(), argument(uri)))
-            mpd.check();
-        std::optional<SongTags> tags;
-        while (mpd_song *song = mpd_recv_song(mpd.get())) {
-            mpd::SongPtr owned(song);
-            if (!tags)
-                tags = tagsOf(*song);
-        }
+        const char *name = argument(uri);
+        auto song =
+            receiveSong([name](mpd_connection *exchange) { return mpd_send_list_meta(exchange, name); });
+        if (!song)
+            cannotGet("track " + quoted(uri));
+        return tagsOf(*song);
+    });
+}
+
+mpd::SongPtr MusicApplication::receiveSong(const mpd::SongRequest &send)
+{
+    const auto &mpd = connection();
+    if (!send(mpd.get()))
+        mpd.check();
+    mpd::SongPtr song;
+    while (mpd::SongPtr next{mpd_recv_song(mpd.get())}) {
+        if (!song)
+            song = std::move(next);
+    }
+    try {
+        mpd.check();
         mpd_response_finish(mpd.get());
         mpd.check();
-        if (!tags)
-            cannotGet("track " + quoted(uri));
-        return *tags;
-    });
+    } catch (const MpdError &error) {
+        if (!error.isLineTooLong())
+            throw;
+        return readAgain(send);
+    }
+    return song;
+}
+
+mpd::SongPtr MusicApplication::readAgain(const mpd::SongRequest &send)
+{
+    // Back to every tag, as a new connection has them, also after a refusal part way (the
+    // connection stays): the run's other reads need them. An MPD too old to choose never chose.
+    auto everyTag = [this] {
+        if (!mpd_run_all_tag_types(connection_->get()))
+            connection_->check();
+    };
+    mpd::SongPtr song;
+    try {
+        song = mpd::readSongTagByTag(
+            *connection_, [this] { return mpd::MpdConnection::open(address_, timeout_); }, shownTags, send);
+    } catch (const MpdError &error) {
+        if (error.serverError())
+            everyTag();
+        throw;
+    }
+    try {
+        everyTag();
+    } catch (const MpdError &error) {
+        if (!error.serverError())
+            throw;
+    }
+    return song;
 }
 
 Value MusicApplication::currentTrack()
@@ -801,25 +852,18 @@ bool MusicApplication::exists(const ObjectReference &object)
 
 bool MusicApplication::songExists(const std::string &uri)
 {
-    const auto &mpd = connection();
     return request([&] {
-        if (!mpd_send_list_meta(mpd.get(), argument(uri)))
-            mpd.check();
-        bool found = false;
-        while (mpd_song *song = mpd_recv_song(mpd.get())) {
-            mpd::SongPtr owned(song);
-            found = true;
-        }
-        mpd_response_finish(mpd.get());
+        const char *name = argument(uri);
         try {
-            mpd.check();
+            return receiveSong([name](mpd_connection *exchange) {
+                       return mpd_send_list_meta(exchange, name);
+                   }) != nullptr;
         } catch (const MpdError &error) {
             // A file removed from the library: MPD no longer knows the song.
             if (error.serverError() == MPD_SERVER_ERROR_NO_EXIST)
                 return false;
             throw;
         }
-        return found;
     });
 }
 

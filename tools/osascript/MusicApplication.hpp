@@ -2,6 +2,7 @@
 
 #include "Application.hpp"
 #include "lib/mpd/MpdConnection.hpp"
+#include "lib/mpd/MpdTagByTag.hpp"
 
 #include <memory>
 #include <optional>
@@ -60,6 +61,10 @@ class MusicApplication final : public Application {
     // Runs one libmpdclient exchange and turns its failure into Music's words.
     template <typename Function> auto request(Function &&exchange);
     Reading readPlayer();
+    // The first song the reply to `send` lists, or none. A song with a line too long for
+    // libmpdclient is read again, one tag at a time, on a new connection.
+    mpd::SongPtr receiveSong(const mpd::SongRequest &send);
+    mpd::SongPtr readAgain(const mpd::SongRequest &send);
     // The kept reading, else a new one taken once MPD's decoder has settled.
     Reading &reading();
     Reading &settledReading(std::chrono::milliseconds patience);

@@ -2,6 +2,7 @@
 
 #include "lib/mpd/MpdArgument.hpp"
 #include "lib/mpd/MpdIdentity.hpp"
+#include "lib/mpd/MpdTagByTag.hpp"
 
 #include <strings.h>
 
@@ -47,17 +48,6 @@ struct SongTags {
     {
         if (auto *field = fieldFor(name); field && field->empty())
             *field = value;
-    }
-
-    // The tags `other` holds that this song lacks.
-    void take(SongTags &other)
-    {
-        for (auto field :
-             {&SongTags::title, &SongTags::artist, &SongTags::album, &SongTags::albumArtist, &SongTags::track,
-              &SongTags::disc, &SongTags::genre, &SongTags::musicBrainzAlbumID}) {
-            if ((this->*field).empty())
-                this->*field = std::move(other.*field);
-        }
     }
 
   private:
@@ -108,13 +98,6 @@ std::string printable(std::string_view text)
         }
     }
     return result + "\"";
-}
-
-// The last part of a song's URI: what a song is called when its title cannot be read.
-std::string fileName(std::string_view uri)
-{
-    auto slash = uri.rfind('/');
-    return std::string(slash == std::string_view::npos ? uri : uri.substr(slash + 1));
 }
 
 // One read of the library over one connection, opened again after a reply line too long for
@@ -284,51 +267,52 @@ class LibraryReader {
     {
         if (!readSong(position, uri, add).lineTooLong)
             return;
-        reconnect();
         SongTags tags;
         tags.uri = uri;
-        bool titleRead = false;
-        constexpr std::string_view doing = "choose the tags to read";
-        for (auto tag : usedTags) {
-            auto *connection = connection_.get();
-            // Too old an MPD to let tags travel alone: the rest cannot be read either.
-            if (!mpd_run_clear_tag_types(connection)) {
-                refusalIsHarmless(doing);
-                break;
+        auto request = [&](mpd_connection *connection) {
+            try {
+                return mpd_send_list_meta(connection, mpd::argument(uri));
+            } catch (const MpdError &) {
+                return sendRange(connection, position, position + 1);
             }
-            // Switched off in MPD's configuration: MPD sends it for no song.
-            if (!mpd_run_enable_tag_types(connection, &tag, 1)) {
-                refusalIsHarmless(doing);
-                continue;
+        };
+        try {
+            auto song = mpd::readSongTagByTag(
+                connection_, [&] { return connect(address_, options_); }, usedTags, request);
+            // The database changed meanwhile (the read will start over): not this song.
+            if (song && mpd_song_get_uri(song.get()) == uri) {
+                for (auto tag : usedTags) {
+                    if (const char *value = mpd_song_get_tag(song.get(), tag, 0))
+                        tags.add(mpd_tag_name(tag), value);
+                }
+            } else {
+                // Gone, or an MPD too old to send tags one at a time.
+                tags.title = mpd::songFileName(uri);
             }
-            auto keep = [&](SongTags &one) {
-                // The database changed meanwhile (the read will start over): not this song.
-                if (one.uri == tags.uri)
-                    tags.take(one);
-            };
-            if (readSong(position, uri, keep).lineTooLong) {
-                reconnect();
-                continue;
-            }
-            titleRead = titleRead || tag == MPD_TAG_TITLE;
+        } catch (const MpdError &error) {
+            fail(error, listingSongs);
         }
         limitTags();
-        if (!titleRead)
-            tags.title = fileName(tags.uri);
         add(tags);
         cutShort_.push_back(std::move(uri));
+    }
+
+    // Asks for the songs at positions [start, end); false when the request could not be sent.
+    static bool sendRange(mpd_connection *connection, std::size_t start, std::size_t end)
+    {
+        if (mpd_search_db_songs(connection, true) && mpd_search_add_expression(connection, everySong) &&
+            mpd_search_add_window(connection, static_cast<unsigned>(start), static_cast<unsigned>(end)) &&
+            mpd_search_commit(connection))
+            return true;
+        mpd_search_cancel(connection);
+        return false;
     }
 
     // Reads the songs at positions [start, end), handing each whole song to `add`.
     template <typename Add> RangeRead readRange(std::size_t start, std::size_t end, Add &add)
     {
-        auto *connection = connection_.get();
-        if (!mpd_search_db_songs(connection, true) || !mpd_search_add_expression(connection, everySong) ||
-            !mpd_search_add_window(connection, static_cast<unsigned>(start), static_cast<unsigned>(end)) ||
-            !mpd_search_commit(connection)) {
-            mpd_search_cancel(connection);
+        if (!sendRange(connection_.get(), start, end))
             check(listingSongs);
-        }
         return receiveSongs(add);
     }
 
