@@ -61,7 +61,8 @@ PageScript::PageCall answerWithResult(std::string_view id, std::string_view meth
                                       const std::optional<json::value> &result)
 {
     auto call = PageScript::resolveWithResult(id, result);
-    return call ? std::move(*call) : PageScript::resolveWithError(id, BridgeError::unencodableAnswer(method).what());
+    return call ? std::move(*call)
+                : PageScript::resolveWithError(id, BridgeError::unencodableAnswer(method).what());
 }
 
 std::size_t textSize(const PageScript::PageCall &call)

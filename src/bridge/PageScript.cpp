@@ -132,7 +132,8 @@ std::string asLine(PageCall call)
     return lineOfCall(std::get<PageFunctionCall>(call));
 }
 
-std::optional<PageCall> resolveWithResult(std::string_view id, const std::optional<boost::json::value> &result)
+std::optional<PageCall> resolveWithResult(std::string_view id,
+                                          const std::optional<boost::json::value> &result)
 {
     std::string payload;
     if (result) {

@@ -42,7 +42,8 @@ std::string asLine(PageCall call);
 
 // window.veltoNative?.resolve(<id>, {"result":<result>}); or with {} when there is no result.
 // Nothing when the result cannot be written as JSON.
-std::optional<PageCall> resolveWithResult(std::string_view id, const std::optional<boost::json::value> &result);
+std::optional<PageCall> resolveWithResult(std::string_view id,
+                                          const std::optional<boost::json::value> &result);
 // window.veltoNative?.resolve(<id>, {"error":<text>});
 PageCall resolveWithError(std::string_view id, std::string_view text);
 // window.veltoNative?.nowPlaying(<payload>); nothing when the payload cannot be written as JSON.

@@ -149,7 +149,8 @@ TEST(PageScript, PassesLongAnswersAsArgumentsAndShortOnesAsLines)
 
     // Written as one line, a long answer reads as it always did: its payload in JSON.parse("…").
     auto line = PageScript::asLine(aboveThreshold);
-    EXPECT_TRUE(line.starts_with(R"(window.veltoNative?.resolve("r1", JSON.parse("{\"error\":\"xxx)")) << line;
+    EXPECT_TRUE(line.starts_with(R"(window.veltoNative?.resolve("r1", JSON.parse("{\"error\":\"xxx)"))
+        << line;
     EXPECT_TRUE(line.ends_with(R"(xxx\"}"));)")) << line;
 }
 
