@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""Times, in a real WebKitGTK web view, an answer line from its evaluation until the page holds the
-object, for the payload written as a JavaScript object literal and as JSON.parse of a string literal,
+"""Times, in a real WebKitGTK web view, an answer from its evaluation until the page holds the
+object, for the payload written as a JavaScript object literal, as JSON.parse of a string literal,
+and passed as a string argument of a function that parses it (as the bridge hands large answers),
 at several list sizes (the arguments; medians of RUNS runs, default 3). Titles mix several scripts,
 as real libraries do; ASCII=1 keeps them ASCII. Prints one JSON object:
-{"rows": {N: {"literalMs": .., "parseMs": .., "bytes": <the literal line's size>}}}.
+{"rows": {N: {"literalMs": .., "parseMs": .., "argumentMs": .., "bytes": <the literal line's size>}}}.
 Run it under a display: xvfb-run -a /usr/bin/python3 bench/bridge/answer-forms.py 1000 100000"""
 
 import json
@@ -49,7 +50,12 @@ def lines(count, serial):
     )
     literal = 'window.veltoNative?.resolve("%s", %s);' % (serial, payload)
     parsed = 'window.veltoNative?.resolve("%s", JSON.parse(%s));' % (serial, json.dumps(payload, ensure_ascii=False))
-    return literal, parsed
+    argument = GLib.Variant("a{sv}", {"id": GLib.Variant("s", json.dumps(serial)), "payload": GLib.Variant("s", payload)})
+    return literal, parsed, argument
+
+
+# The bridge's function for large answers.
+RESOLVE_BODY = "window.veltoNative?.resolve(JSON.parse(id), JSON.parse(payload));"
 
 
 view = WebKit2.WebView()
@@ -76,19 +82,40 @@ def evaluate(script, then):
     view.evaluate_javascript(script, -1, None, None, None, done)
 
 
+def call(arguments, then):
+    started = GLib.get_monotonic_time()
+
+    def done(source, result):
+        try:
+            view.call_async_javascript_function_finish(result)
+        except GLib.Error as error:
+            print(error.message, file=sys.stderr)
+            loop.quit()
+            return
+        then((GLib.get_monotonic_time() - started) / 1000)
+
+    body = RESOLVE_BODY + " return window.held.result.items.length;"
+    view.call_async_javascript_function(body, -1, arguments, None, None, None, done)
+
+
 def step():
     if not plan:
         loop.quit()
         return False
     count, form, script = plan.pop(0)
-    entry = results.setdefault(str(count), {"bytes": len(script.encode()), "literal": [], "parse": []})
+    entry = results.setdefault(str(count), {"bytes": 0, "literal": [], "parse": [], "argument": []})
+    if form == "literal":
+        entry["bytes"] = len(script.encode())
 
     def measured(ms):
         entry[form].append(ms)
         evaluate("window.held = null;", lambda _: GLib.idle_add(step))
 
-    # The line ends by reading back what the page holds, so completion means the object is there.
-    evaluate(script + " window.held.result.items.length", measured)
+    # Each form ends by reading back what the page holds, so completion means the object is there.
+    if form == "argument":
+        call(script, measured)
+    else:
+        evaluate(script + " window.held.result.items.length", measured)
     return False
 
 
@@ -99,9 +126,10 @@ def loaded(_view, event):
     # has seen, and a repeated line would measure that cache.
     for count in SIZES:
         for run in range(RUNS):
-            literal, parsed = lines(count, "r%d-%d" % (count, run))
+            literal, parsed, argument = lines(count, "r%d-%d" % (count, run))
             plan.append((count, "literal", literal))
             plan.append((count, "parse", parsed))
+            plan.append((count, "argument", argument))
     GLib.idle_add(step)
 
 
@@ -114,6 +142,7 @@ summary = {
         "bytes": entry["bytes"],
         "literalMs": round(statistics.median(entry["literal"]), 2),
         "parseMs": round(statistics.median(entry["parse"]), 2),
+        "argumentMs": round(statistics.median(entry["argument"]), 2),
     }
     for count, entry in results.items()
 }

@@ -2,15 +2,35 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace wheelbox {
 
-// What the bridge needs of the web view: evaluating one line of JavaScript in the page, with no
-// completion handler. The device's web view implements it. Main thread only.
+// One named parameter of a page function and the text it holds.
+struct PageArgument {
+    std::string name;
+    std::string text;
+};
+
+// A call of a function of the page whose arguments travel beside its source rather than inside it.
+// WebKit keeps the source of every script it has evaluated for as long as the page lives, so a
+// large text written into a script stays in the web process twice over; an argument does not.
+struct PageFunctionCall {
+    // The body of the function; it reads its arguments by their names.
+    std::string_view body;
+    std::vector<PageArgument> arguments;
+};
+
+// What the bridge needs of the web view: evaluating one line of JavaScript in the page, or calling
+// a function with text arguments, with no completion handler. The device's web view implements it.
+// Main thread only.
 class BridgeWebView {
   public:
     virtual ~BridgeWebView() = default;
     virtual void evaluateJavaScript(const std::string &script) = 0;
+    // Each argument reaches the function as a string of exactly its text, when that text is valid
+    // UTF-8 without NUL; any other text reaches it with each bad byte as U+FFFD.
+    virtual void callFunction(PageFunctionCall call) = 0;
 };
 
 // Window levels as the firmware and the saved settings know them.

@@ -35,14 +35,14 @@ struct NativeBridge::QueuedRequest {
     std::chrono::nanoseconds deadline{};
 };
 
-// What the media queue hands to the main thread: the answer line already written (a large list is
+// What the media queue hands to the main thread: the answer already written (a large list is
 // serialised on the queue, never on the main thread), and the now-playing line to push first.
 // "getSettings" leaves its result unwritten, because its answer gains the window's level, which
 // only the main thread may read.
 struct NativeBridge::RequestOutcome {
     std::optional<std::string> nowPlayingLine;
     std::optional<json::object> settings;
-    std::string answerLine;
+    PageScript::PageCall answer;
 };
 
 namespace {
@@ -57,12 +57,22 @@ bool booleanParameter(const json::object &params, std::string_view key, bool fal
 }
 
 // The answer to `id`: its result, or the unencodable-answer error when JSON cannot hold it.
-std::string answerWithResult(std::string_view id, std::string_view method,
-                             const std::optional<json::value> &result)
+PageScript::PageCall answerWithResult(std::string_view id, std::string_view method,
+                                      const std::optional<json::value> &result)
 {
-    auto line = PageScript::resolveWithResult(id, result);
-    return line ? std::move(*line)
+    auto call = PageScript::resolveWithResult(id, result);
+    return call ? std::move(*call)
                 : PageScript::resolveWithError(id, BridgeError::unencodableAnswer(method).what());
+}
+
+std::size_t textSize(const PageScript::PageCall &call)
+{
+    if (const auto *line = std::get_if<std::string>(&call))
+        return line->size();
+    std::size_t size = 0;
+    for (const auto &argument : std::get<PageFunctionCall>(call).arguments)
+        size += argument.text.size();
+    return size;
 }
 
 } // namespace
@@ -141,7 +151,7 @@ void NativeBridge::answerLocally(const BridgeMessage &message)
         }
         answer(message.id, json::value{{"awake", firmwareAwake_}});
     } else if (message.method == "quit") {
-        evaluate(*PageScript::resolveWithResult(message.id, std::nullopt));
+        send(*PageScript::resolveWithResult(message.id, std::nullopt));
         if (services_.requestTermination)
             services_.requestTermination();
     }
@@ -180,7 +190,7 @@ void NativeBridge::queueRequest(BridgeMessage message)
     mediaQueue_.submit([queued = std::move(queued), &backend = *backend_, &clock = services_.clock,
                         &mainLoop = services_.mainLoop, life = life_]() mutable {
         auto outcome = runRequest(queued, backend, clock);
-        const bool large = outcome.answerLine.size() >= posix::largeBlockSize;
+        const bool large = textSize(outcome.answer) >= posix::largeBlockSize;
         mainLoop.post([life, queued = std::move(queued), outcome = std::move(outcome)]() mutable {
             if (life->bridge)
                 life->bridge->deliver(queued, std::move(outcome));
@@ -202,7 +212,7 @@ NativeBridge::RequestOutcome NativeBridge::runRequest(const QueuedRequest &queue
     };
     RequestOutcome outcome;
     auto fail = [&](const std::string &text) {
-        outcome.answerLine = PageScript::resolveWithError(queued.id, text);
+        outcome.answer = PageScript::resolveWithError(queued.id, text);
         return std::move(outcome);
     };
     if (queued.session->isCancelled())
@@ -229,7 +239,7 @@ NativeBridge::RequestOutcome NativeBridge::runRequest(const QueuedRequest &queue
     if (method == getSettingsMethod && reply.result && reply.result->is_object())
         outcome.settings = std::move(reply.result->get_object());
     else
-        outcome.answerLine = answerWithResult(queued.id, method, reply.result);
+        outcome.answer = answerWithResult(queued.id, method, reply.result);
     return outcome;
 }
 
@@ -243,10 +253,10 @@ void NativeBridge::deliver(const QueuedRequest &request, RequestOutcome outcome)
             evaluate(*outcome.nowPlayingLine);
         if (outcome.settings) {
             (*outcome.settings)["alwaysOnTop"] = window_ && window_->level() == floatingWindowLevel;
-            outcome.answerLine = answerWithResult(request.id, request.request.method,
-                                                  json::value(std::move(*outcome.settings)));
+            outcome.answer = answerWithResult(request.id, request.request.method,
+                                              json::value(std::move(*outcome.settings)));
         }
-        evaluate(outcome.answerLine);
+        send(std::move(outcome.answer));
     }
 
     if (--requestsInFlight_ == 0) {
@@ -259,7 +269,13 @@ void NativeBridge::deliver(const QueuedRequest &request, RequestOutcome outcome)
 void NativeBridge::answer(std::string_view id, const json::value &result)
 {
     // The local methods' results are plain booleans: always encodable.
-    evaluate(*PageScript::resolveWithResult(id, result));
+    send(*PageScript::resolveWithResult(id, result));
+}
+
+void NativeBridge::send(PageScript::PageCall call)
+{
+    if (webView_)
+        PageScript::send(*webView_, std::move(call));
 }
 
 void NativeBridge::evaluate(const std::string &script)

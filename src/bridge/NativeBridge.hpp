@@ -2,6 +2,7 @@
 
 #include "bridge/BridgeHost.hpp"
 #include "bridge/CancellationToken.hpp"
+#include "bridge/PageScript.hpp"
 #include "platform/MainLoop.hpp"
 #include "platform/SerialQueue.hpp"
 #include "worker/MediaBackend.hpp"
@@ -38,7 +39,8 @@ struct BridgeServices {
 
 // The native end of the firmware's message bridge. It checks each message, answers the local
 // methods and "haptic" itself, runs every other request on the media queue through the back end
-// with a per-method time limit, answers each with one line of JavaScript, keeps requests of a page
+// with a per-method time limit, answers each with one line of JavaScript (or, when large, one
+// call of a page function with the answer as its argument), keeps requests of a page
 // that is gone or of a playback start that was overtaken from running or being answered, and
 // pushes now-playing and battery updates on timers while the firmware is awake.
 //
@@ -92,6 +94,7 @@ class NativeBridge final : public DeviceBridge {
     void deliver(const QueuedRequest &request, RequestOutcome outcome);
     void answer(std::string_view id, const boost::json::value &result);
     void evaluate(const std::string &script);
+    void send(PageScript::PageCall call);
 
     void startTimers();
     void schedulePoll();

@@ -22,72 +22,138 @@ std::string begin(std::string_view function)
     return line;
 }
 
-// Ends the line whose payload (JSON text) starts at `payloadStart`. A long payload becomes
-// JSON.parse("…"): the text is already one line with every control character, U+2028 and U+2029
-// escaped, so as a JavaScript string literal only its quotes and backslashes need a backslash.
+// Appends JSON.parse("…") of a payload (JSON text). The text is already one line with every
+// control character, U+2028 and U+2029 escaped, so as a JavaScript string literal only its quotes
+// and backslashes need a backslash.
+void appendParsed(std::string &line, std::string_view payload)
+{
+    auto escapes = static_cast<std::size_t>(
+        std::count_if(payload.begin(), payload.end(), [](char c) { return c == '"' || c == '\\'; }));
+    line.reserve(line.size() + payload.size() + escapes + 32);
+    line += "JSON.parse(\"";
+    std::size_t clean = 0;
+    for (std::size_t at = 0; at < payload.size(); ++at) {
+        char c = payload[at];
+        if (c != '"' && c != '\\')
+            continue;
+        line.append(payload, clean, at - clean);
+        line += '\\';
+        clean = at;
+    }
+    line.append(payload, clean, payload.size() - clean);
+    line += "\")";
+}
+
+// Ends the line whose payload (JSON text) starts at `payloadStart`; a long payload becomes
+// JSON.parse("…").
 void end(std::string &line, std::size_t payloadStart)
 {
     std::string_view payload(line.data() + payloadStart, line.size() - payloadStart);
     if (payload.size() > parsedPayloadThreshold) {
-        auto escapes = static_cast<std::size_t>(
-            std::count_if(payload.begin(), payload.end(), [](char c) { return c == '"' || c == '\\'; }));
-        std::string parsed;
-        parsed.reserve(payloadStart + payload.size() + escapes + 32);
-        parsed.append(line, 0, payloadStart);
-        parsed += "JSON.parse(\"";
-        std::size_t clean = 0;
-        for (std::size_t at = 0; at < payload.size(); ++at) {
-            char c = payload[at];
-            if (c != '"' && c != '\\')
-                continue;
-            parsed.append(payload, clean, at - clean);
-            parsed += '\\';
-            clean = at;
-        }
-        parsed.append(payload, clean, payload.size() - clean);
-        parsed += "\")";
+        std::string parsed(line, 0, payloadStart);
+        appendParsed(parsed, payload);
         line = std::move(parsed);
     }
     line += ");";
 }
 
-std::string beginResolve(std::string_view id)
+std::string beginResolve(std::string_view idJSON)
 {
     std::string line = begin("resolve");
-    appendPageJSONString(line, id);
+    line += idJSON;
     line += ", ";
+    return line;
+}
+
+// The answer to `id` with its payload (JSON text): a line, or past the threshold the arguments of
+// resolveFunctionBody, so the long text is never copied into script source.
+PageCall resolve(std::string_view id, std::string payload)
+{
+    std::string idJSON;
+    appendPageJSONString(idJSON, id);
+    if (payload.size() > parsedPayloadThreshold) {
+        PageFunctionCall call{resolveFunctionBody, {}};
+        call.arguments.push_back({std::string(resolveIdArgument), std::move(idJSON)});
+        call.arguments.push_back({std::string(resolvePayloadArgument), std::move(payload)});
+        return call;
+    }
+    std::string line = beginResolve(idJSON);
+    line += payload;
+    line += ");";
+    return line;
+}
+
+bool isResolveCall(const PageFunctionCall &call)
+{
+    return call.body == resolveFunctionBody && call.arguments.size() == 2 &&
+           call.arguments[0].name == resolveIdArgument && call.arguments[1].name == resolvePayloadArgument;
+}
+
+std::string lineOfCall(const PageFunctionCall &call)
+{
+    if (isResolveCall(call)) {
+        std::string line = beginResolve(call.arguments[0].text);
+        appendParsed(line, call.arguments[1].text);
+        line += ");";
+        return line;
+    }
+    std::string line = "(async (";
+    for (const auto &argument : call.arguments) {
+        if (&argument != &call.arguments.front())
+            line += ", ";
+        line += argument.name;
+    }
+    line += ") => { ";
+    line += call.body;
+    line += " })(";
+    for (const auto &argument : call.arguments) {
+        if (&argument != &call.arguments.front())
+            line += ", ";
+        appendPageJSONString(line, argument.text);
+    }
+    line += ");";
     return line;
 }
 
 } // namespace
 
-std::optional<std::string> resolveWithResult(std::string_view id,
-                                             const std::optional<boost::json::value> &result)
+void send(BridgeWebView &webView, PageCall call)
 {
-    std::string line = beginResolve(id);
-    std::size_t payloadStart = line.size();
-    if (result) {
-        // Written around the result rather than built as an object, so a large list is never copied.
-        line += "{\"result\":";
-        if (!appendPageJSON(line, *result))
-            return std::nullopt;
-        line += '}';
-    } else {
-        line += "{}";
-    }
-    end(line, payloadStart);
-    return line;
+    if (auto *line = std::get_if<std::string>(&call))
+        webView.evaluateJavaScript(*line);
+    else
+        webView.callFunction(std::move(std::get<PageFunctionCall>(call)));
 }
 
-std::string resolveWithError(std::string_view id, std::string_view text)
+std::string asLine(PageCall call)
 {
-    std::string line = beginResolve(id);
-    std::size_t payloadStart = line.size();
-    line += "{\"error\":";
-    appendPageJSONString(line, text);
-    line += '}';
-    end(line, payloadStart);
-    return line;
+    if (auto *line = std::get_if<std::string>(&call))
+        return std::move(*line);
+    return lineOfCall(std::get<PageFunctionCall>(call));
+}
+
+std::optional<PageCall> resolveWithResult(std::string_view id,
+                                          const std::optional<boost::json::value> &result)
+{
+    std::string payload;
+    if (result) {
+        // Written around the result rather than built as an object, so a large list is never copied.
+        payload += "{\"result\":";
+        if (!appendPageJSON(payload, *result))
+            return std::nullopt;
+        payload += '}';
+    } else {
+        payload += "{}";
+    }
+    return resolve(id, std::move(payload));
+}
+
+PageCall resolveWithError(std::string_view id, std::string_view text)
+{
+    std::string payload = "{\"error\":";
+    appendPageJSONString(payload, text);
+    payload += '}';
+    return resolve(id, std::move(payload));
 }
 
 std::optional<std::string> nowPlaying(const boost::json::value &payload)

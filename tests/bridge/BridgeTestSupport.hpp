@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bridge/NativeBridge.hpp"
+#include "bridge/PageScript.hpp"
 #include "platform/HapticPerformer.hpp"
 #include "platform/PowerSource.hpp"
 #include "platform/UserDefaults.hpp"
@@ -101,10 +102,18 @@ class ScriptedBackend final : public MediaBackend {
     std::shared_ptr<BackendScript> script_;
 };
 
+// Records every line, and every function call as the line that does the same, in order.
 class RecordingWebView final : public BridgeWebView {
   public:
     void evaluateJavaScript(const std::string &script) override { lines.push_back(script); }
+    void callFunction(PageFunctionCall call) override
+    {
+        functionCallsAt.push_back(lines.size());
+        lines.push_back(PageScript::asLine(std::move(call)));
+    }
     std::vector<std::string> lines;
+    // Which of the lines were function calls.
+    std::vector<std::size_t> functionCallsAt;
 };
 
 class FakeWindow final : public BridgeWindow {

@@ -122,6 +122,33 @@ TEST(NativeBridgeRequests, AnswerWithTheResultTheErrorTextOrAnEmptyPayloadAndPus
     EXPECT_EQ(calls[3].id, "skip");
 }
 
+// Past the threshold an answer, result or error, is handed to the page as the arguments of a call
+// rather than written into a line; it keeps its place among the lines, after its own push.
+TEST(NativeBridgeRequests, LargeAnswersArriveAsFunctionCallsInTheirPlaceAmongTheLines)
+{
+    BridgeHarness harness;
+    auto &replies = harness.backend->replies;
+    json::array items(1000, json::value{{"title", "Song \u2028\"x\""}});
+    const std::string longError(PageScript::parsedPayloadThreshold, 'e');
+    replies["getList"] = [&](const Request &) {
+        return Reply{json::value{{"items", items}}, json::value{{"title", "Song"}}};
+    };
+    replies["search"] = [&](const Request &) -> Reply {
+        throw std::runtime_error(longError);
+    };
+
+    harness.send("getList", "big");
+    harness.send("search", "failed");
+    harness.send("setVolume", "small", {{"volume", 30}});
+    harness.settle();
+
+    EXPECT_EQ(harness.answerTo("big"), result({{"items", items}}));
+    EXPECT_EQ(harness.answerTo("failed"), error(longError));
+    EXPECT_EQ(functions(harness.calls()),
+              (std::vector<std::string>{"nowPlaying", "resolve", "resolve", "resolve"}));
+    EXPECT_EQ(harness.view.functionCallsAt, (std::vector<std::size_t>{1, 2}));
+}
+
 struct TimeLimitCase {
     const char *method;
     std::chrono::seconds limit;

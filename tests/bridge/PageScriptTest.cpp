@@ -7,6 +7,8 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <map>
+#include <variant>
 
 namespace wheelbox::test {
 namespace {
@@ -46,6 +48,36 @@ std::vector<HostileText> hostileTexts()
 
 class HostileTexts : public ::testing::TestWithParam<HostileText> {};
 
+// The line a call must be, failing the test when it is a function call.
+std::string lineOf(const PageScript::PageCall &call)
+{
+    const auto *line = std::get_if<std::string>(&call);
+    EXPECT_TRUE(line) << "a function call where a line was meant";
+    return line ? *line : std::string();
+}
+
+// What a call of the resolve function hands the page, read the way its body reads it. Each argument
+// must already be what a web view carries unchanged, valid UTF-8 without NUL: strict JSON, which
+// the arguments are read as, refuses ill-formed UTF-8 and raw control characters.
+BridgeHarness::Call readResolveCall(const PageScript::PageCall &call)
+{
+    BridgeHarness::Call read{"resolve", {}, {}};
+    const auto *function = std::get_if<PageFunctionCall>(&call);
+    if (!function) {
+        ADD_FAILURE() << "a line where a function call was meant";
+        return read;
+    }
+    EXPECT_EQ(function->body, PageScript::resolveFunctionBody);
+    std::map<std::string, std::string> texts;
+    for (const auto &argument : function->arguments) {
+        texts[argument.name] = argument.text;
+    }
+    EXPECT_EQ(texts.size(), 2u);
+    read.id = json::value_to<std::string>(json::parse(texts[std::string(PageScript::resolveIdArgument)]));
+    read.payload = json::parse(texts[std::string(PageScript::resolvePayloadArgument)]);
+    return read;
+}
+
 // The id comes from the page, the payload from music files' tags: both end up in one line that must
 // stay one line of valid JavaScript and valid UTF-8, and read back as the text (or its repair).
 TEST_P(HostileTexts, StayOneValidLineAndReadBackAsSent)
@@ -56,16 +88,26 @@ TEST_P(HostileTexts, StayOneValidLineAndReadBackAsSent)
 
     auto line = PageScript::resolveWithResult(hostile.text, json::value{{"items", json::array{row}}});
     ASSERT_TRUE(line);
-    auto answer = parseCall(*line);
+    auto answer = parseCall(lineOf(*line));
     EXPECT_EQ(answer.function, "resolve");
     EXPECT_EQ(answer.id, hostile.readsAs);
     EXPECT_EQ(answer.payload, (json::value{{"result", {{"items", json::array{expectedRow}}}}}));
 
-    auto failure = parseCall(PageScript::resolveWithError("r1", hostile.text));
+    auto failure = parseCall(lineOf(PageScript::resolveWithError("r1", hostile.text)));
     EXPECT_EQ(failure.payload, (json::value{{"error", hostile.readsAs}}));
 
-    // The same text inside a payload long enough to travel as JSON.parse("…").
+    // A long answer travels as arguments, and reads back the same from them and from its line.
     json::array many(500, json::value(row));
+    auto large = PageScript::resolveWithResult(hostile.text, json::value{{"items", many}});
+    ASSERT_TRUE(large);
+    auto passed = readResolveCall(*large);
+    EXPECT_EQ(passed.id, hostile.readsAs);
+    EXPECT_EQ(passed.payload.at("result").at("items").at(499), json::value(expectedRow));
+    auto asLine = parseCall(PageScript::asLine(*large));
+    EXPECT_EQ(asLine.id, passed.id);
+    EXPECT_EQ(asLine.payload, passed.payload);
+
+    // The same text inside a push long enough to travel as JSON.parse("…").
     auto push = PageScript::nowPlaying(json::value{{"items", many}});
     ASSERT_TRUE(push && push->starts_with("window.veltoNative?.nowPlaying(JSON.parse(\""));
     auto parsed = parseCall(*push);
@@ -78,10 +120,11 @@ INSTANTIATE_TEST_SUITE_P(Texts, HostileTexts, ::testing::ValuesIn(hostileTexts()
 
 TEST(PageScript, WritesTheExactLinesThePageExpects)
 {
-    EXPECT_EQ(PageScript::resolveWithResult("r1", json::value{{"alwaysOnTop", true}}),
+    EXPECT_EQ(lineOf(*PageScript::resolveWithResult("r1", json::value{{"alwaysOnTop", true}})),
               R"(window.veltoNative?.resolve("r1", {"result":{"alwaysOnTop":true}});)");
-    EXPECT_EQ(PageScript::resolveWithResult("r2", std::nullopt), R"(window.veltoNative?.resolve("r2", {});)");
-    EXPECT_EQ(PageScript::resolveWithError("r3", "Expired native request: getList"),
+    EXPECT_EQ(lineOf(*PageScript::resolveWithResult("r2", std::nullopt)),
+              R"(window.veltoNative?.resolve("r2", {});)");
+    EXPECT_EQ(lineOf(PageScript::resolveWithError("r3", "Expired native request: getList")),
               R"(window.veltoNative?.resolve("r3", {"error":"Expired native request: getList"});)");
     EXPECT_EQ(PageScript::battery({0.5, true}),
               R"(window.veltoNative?.battery({"level":0.5,"charging":true});)");
@@ -89,6 +132,35 @@ TEST(PageScript, WritesTheExactLinesThePageExpects)
               R"(window.veltoNative?.battery({"level":1.0,"charging":false});)");
     EXPECT_EQ(PageScript::nowPlaying(json::value{{"title", "Song"}, {"volume", 42.0}}),
               R"(window.veltoNative?.nowPlaying({"title":"Song","volume":42.0});)");
+}
+
+TEST(PageScript, PassesLongAnswersAsArgumentsAndShortOnesAsLines)
+{
+    // An error text that makes a payload of exactly `length` bytes of JSON text.
+    auto errorOfLength = [](std::size_t length) {
+        return std::string(length - std::string_view(R"({"error":""})").size(), 'x');
+    };
+    auto atThreshold = PageScript::resolveWithError("r1", errorOfLength(PageScript::parsedPayloadThreshold));
+    auto aboveThreshold =
+        PageScript::resolveWithError("r1", errorOfLength(PageScript::parsedPayloadThreshold + 1));
+    EXPECT_TRUE(lineOf(atThreshold).starts_with(R"(window.veltoNative?.resolve("r1", {"error":"xxx)"));
+    EXPECT_EQ(readResolveCall(aboveThreshold).payload.at("error"),
+              json::value(errorOfLength(PageScript::parsedPayloadThreshold + 1)));
+
+    // Written as one line, a long answer reads as it always did: its payload in JSON.parse("…").
+    auto line = PageScript::asLine(aboveThreshold);
+    EXPECT_TRUE(line.starts_with(R"(window.veltoNative?.resolve("r1", JSON.parse("{\"error\":\"xxx)"))
+        << line;
+    EXPECT_TRUE(line.ends_with(R"(xxx\"}"));)")) << line;
+}
+
+TEST(PageScript, WritesAnyOtherFunctionCallAsALineThatCallsItWithTheTexts)
+{
+    PageFunctionCall call{"window.veltoNative?.battery({level: Number(a), label: b});", {}};
+    call.arguments.push_back({"a", "0.5"});
+    call.arguments.push_back({"b", "say \"hi\"\n\u2028</script>"});
+    EXPECT_EQ(PageScript::asLine(call), "(async (a, b) => { window.veltoNative?.battery({level: Number(a), "
+                                        "label: b}); })(\"0.5\", \"say \\\"hi\\\"\\n\\u2028</script>\");");
 }
 
 TEST(PageScript, PassesLongPayloadsAsParsedTextAndShortOnesAsLiterals)

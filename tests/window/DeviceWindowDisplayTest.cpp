@@ -4,6 +4,7 @@
 // runs them one at a time.
 
 #include "DevelopmentBridge.hpp"
+#include "bridge/PageScript.hpp"
 #include "platform/UserDefaults.hpp"
 #include "platform/linux/GLibMainLoop.hpp"
 #include "platform/linux/GdkScreens.hpp"
@@ -15,6 +16,7 @@
 #include "window/SavedFrame.hpp"
 #include "window/ScreenFitting.hpp"
 
+#include <boost/json.hpp>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -533,6 +535,33 @@ TEST_F(DeviceWindowDisplayTest, EachSizeEndsAtItsSizeAroundTheSameCentreFullyVis
         screenshot(std::string("size-") + std::string(rawValue(size)));
     }
     EXPECT_EQ(controller_->window().frame(), start) << "back where it began";
+}
+
+// Texts handed to the page as arguments arrive as exactly those texts, whatever they hold; a text
+// no GVariant string can carry arrives repaired, never cut short. A large answer reaches the page's
+// resolve function as the id and object it was made from.
+TEST_F(DeviceWindowDisplayTest, FunctionArgumentsReachThePageAsTheirTexts)
+{
+    namespace json = boost::json;
+    using namespace std::string_literals;
+    const std::string hostile = "q\" b\\ </script> \n\r\t \u2028\u2029 ’… 歌 😀 ${x} `) }";
+    PageFunctionCall call{"window.__texts = [plain, broken];", {}};
+    call.arguments.push_back({"plain", hostile});
+    call.arguments.push_back({"broken", "a\0b\xFF\xC3z"s});
+    webView().callFunction(std::move(call));
+    ASSERT_TRUE(runUntil([&] { return evaluate("window.__texts !== undefined") == "true"; }));
+    EXPECT_EQ(json::parse(evaluate("window.__texts")),
+              (json::array{json::string(hostile), "a\uFFFDb\uFFFD\uFFFDz"}));
+
+    evaluate("window.veltoNative.resolve = (id, payload) => { window.__answer = {id, payload}; }, true");
+    const std::string id = "id \"\0\u2028\\"s;
+    json::array items(2000, json::value{{"title", hostile}});
+    auto answer = PageScript::resolveWithResult(id, json::value{{"items", items}});
+    ASSERT_TRUE(answer && std::holds_alternative<PageFunctionCall>(*answer));
+    PageScript::send(webView(), std::move(*answer));
+    ASSERT_TRUE(runUntil([&] { return evaluate("window.__answer !== undefined") == "true"; }));
+    EXPECT_EQ(json::parse(evaluate("window.__answer")),
+              (json::value{{"id", id}, {"payload", {{"result", {{"items", items}}}}}}));
 }
 
 } // namespace

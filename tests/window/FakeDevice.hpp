@@ -57,6 +57,11 @@ class FakeWebView final : public DeviceWebView {
         scripts.push_back(script);
         journal_.push_back("script " + script);
     }
+    void callFunction(PageFunctionCall call) override
+    {
+        journal_.push_back("function call " + std::string(call.body));
+        functionCalls.push_back(std::move(call));
+    }
     void setDelegate(DeviceWebViewDelegate *newDelegate) override
     {
         delegate = newDelegate;
@@ -117,6 +122,7 @@ class FakeWebView final : public DeviceWebView {
     }
 
     std::vector<std::string> scripts;
+    std::vector<PageFunctionCall> functionCalls;
     std::vector<AsyncCall> asyncCalls;
     std::vector<std::function<void(std::unique_ptr<Snapshot>)>> snapshots;
     DeviceWebViewDelegate *delegate = nullptr;

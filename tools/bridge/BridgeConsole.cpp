@@ -1,6 +1,7 @@
 #include "BridgeConsole.hpp"
 
 #include "bridge/MessageOriginOfURI.hpp"
+#include "bridge/PageScript.hpp"
 #include "platform/Clock.hpp"
 
 #include <boost/json/parse.hpp>
@@ -74,6 +75,11 @@ int BridgeConsole::run()
 void BridgeConsole::evaluateJavaScript(const std::string &script)
 {
     writeLine(output_, script);
+}
+
+void BridgeConsole::callFunction(PageFunctionCall call)
+{
+    writeLine(output_, PageScript::asLine(std::move(call)));
 }
 
 void BridgeConsole::setLevel(int level)

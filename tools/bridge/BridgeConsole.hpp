@@ -21,7 +21,8 @@ namespace wheelbox {
 // line: {"$navigate": URL} (a new page: the session reset, and later messages come from that
 // page's origin), {"$visible": bool} (the window's visibility, for the polls), {"$wait": seconds}
 // (let the loop run that long before the next line). Standard output gets every line of
-// JavaScript the bridge evaluates, flushed at once; standard error the other effects ("# haptic",
+// JavaScript the bridge evaluates, and each function it calls as the one line that does the same,
+// flushed at once; standard error the other effects ("# haptic",
 // "# window level 3", "# terminate") and the lines it skipped. At the end of input, or after
 // "quit", it waits until no request is queued, running or undelivered, runs the waiting session
 // reset and ends with status 0.
@@ -39,6 +40,7 @@ class BridgeConsole final : public BridgeWebView, public BridgeWindow, public Ha
     int run();
 
     void evaluateJavaScript(const std::string &script) override;
+    void callFunction(PageFunctionCall call) override;
     int level() const override { return level_; }
     void setLevel(int level) override;
     bool isVisibleOnScreen() const override { return visible_; }

@@ -1,5 +1,7 @@
 #include "platform/linux/WebKitDeviceWebView.hpp"
 
+#include "lib/glib/StringVariant.hpp"
+
 namespace wheelbox {
 namespace {
 
@@ -47,6 +49,19 @@ void WebKitDeviceWebView::evaluateJavaScript(const std::string &script)
 {
     webkit_web_view_evaluate_javascript(view(), script.data(), gssize(script.size()), nullptr, nullptr,
                                         nullptr, nullptr, nullptr);
+}
+
+void WebKitDeviceWebView::callFunction(PageFunctionCall call)
+{
+    GVariantBuilder builder;
+    g_variant_builder_init(&builder, G_VARIANT_TYPE_VARDICT);
+    // Each text is handed over, not copied: a large answer is in memory once on this side.
+    for (auto &argument : call.arguments)
+        g_variant_builder_add(&builder, "{sv}", argument.name.c_str(),
+                              glib::takeStringVariant(std::move(argument.text)));
+    webkit_web_view_call_async_javascript_function(view(), call.body.data(), gssize(call.body.size()),
+                                                   g_variant_builder_end(&builder), nullptr, nullptr, nullptr,
+                                                   nullptr, nullptr);
 }
 
 void WebKitDeviceWebView::addScriptMessageHandler(ScriptMessageHandler &handler)

@@ -34,6 +34,7 @@ class WebKitDeviceWebView final : public DeviceWebView {
     WebKitWebView *view() const noexcept { return WEBKIT_WEB_VIEW(view_.get()); }
 
     void evaluateJavaScript(const std::string &script) override;
+    void callFunction(PageFunctionCall call) override;
     void setDelegate(DeviceWebViewDelegate *delegate) override { delegate_ = delegate; }
     void addScriptMessageHandler(ScriptMessageHandler &handler) override;
     void removeScriptMessageHandler() override;
