@@ -61,15 +61,24 @@ class CountingWebView final : public BridgeWebView {
         expected_ = lines;
         seen_ = 0;
     }
-    void evaluateJavaScript(const std::string &script) override
+    void evaluateJavaScript(const std::string &script) override { seen(script.size()); }
+    void callFunction(PageFunctionCall call) override
     {
-        bytes = script.size();
-        if (++seen_ == expected_)
-            loop_.quit();
+        std::size_t size = call.body.size();
+        for (const auto &argument : call.arguments)
+            size += argument.text.size();
+        seen(size);
     }
     std::size_t bytes = 0;
 
   private:
+    void seen(std::size_t size)
+    {
+        bytes = size;
+        if (++seen_ == expected_)
+            loop_.quit();
+    }
+
     GLibMainLoop &loop_;
     std::size_t expected_ = 0, seen_ = 0;
 };
