@@ -15,7 +15,7 @@
 #include "platform/HapticPerformer.hpp"
 #include "platform/PowerSource.hpp"
 #include "platform/UserDefaults.hpp"
-#include "platform/linux/GLibMainLoop.hpp"
+#include "linux/GLibMainLoop.hpp"
 
 #include <benchmark/benchmark.h>
 #include <boost/json.hpp>

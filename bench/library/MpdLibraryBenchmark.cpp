@@ -3,7 +3,7 @@
 // one that serves 100,000 songs.
 #include "library/MusicLibraryProvider.hpp"
 #include "platform/Clock.hpp"
-#include "platform/linux/MpdLibrarySource.hpp"
+#include "linux/MpdLibrarySource.hpp"
 
 #include <benchmark/benchmark.h>
 

@@ -11,10 +11,10 @@
 
 #include "DevelopmentBridge.hpp"
 #include "platform/UserDefaults.hpp"
-#include "platform/linux/GLibMainLoop.hpp"
-#include "platform/linux/GdkScreens.hpp"
-#include "platform/linux/GtkDeviceViews.hpp"
-#include "platform/linux/WebKitSchemeAdapter.hpp"
+#include "linux/GLibMainLoop.hpp"
+#include "linux/GdkScreens.hpp"
+#include "linux/GtkDeviceViews.hpp"
+#include "linux/WebKitSchemeAdapter.hpp"
 #include "web/WebResourceSchemeHandler.hpp"
 #include "window/PlayerWindowController.hpp"
 

@@ -10,9 +10,9 @@
 #include "platform/Clock.hpp"
 #include "platform/RandomSource.hpp"
 #include "platform/UserDefaults.hpp"
-#include "platform/linux/LinuxHostFacts.hpp"
-#include "platform/linux/LinuxRunningApplications.hpp"
-#include "platform/linux/MpdLibrarySource.hpp"
+#include "linux/LinuxHostFacts.hpp"
+#include "linux/LinuxRunningApplications.hpp"
+#include "linux/MpdLibrarySource.hpp"
 #include "transport/ScriptRunner.hpp"
 #include "worker/MediaWorker.hpp"
 

@@ -2,7 +2,7 @@
 // aside, never crashes, and a file it loads writes back a file that loads to the same values, and
 // that it writes back the same way.
 #include "FuzzCheck.hpp"
-#include "platform/linux/FileUserDefaults.hpp"
+#include "linux/FileUserDefaults.hpp"
 #include "support/ManualClock.hpp"
 
 #include <cstdint>

@@ -1,9 +1,9 @@
 #include "app/AppDelegate.hpp"
 
-#include "app/ApplicationBackEnd.hpp"
+#include "linux/ApplicationBackEnd.hpp"
 #include "bridge/NativeBridge.hpp"
 #include "platform/Clock.hpp"
-#include "platform/linux/GtkDeviceWindow.hpp"
+#include "linux/GtkDeviceWindow.hpp"
 #include "window/DeviceWindowError.hpp"
 
 #include <glib-unix.h>

@@ -4,9 +4,9 @@
 #include "lib/glib/BusConnection.hpp"
 #include "lib/posix/HeapMemory.hpp"
 #include "platform/AutomationTool.hpp"
-#include "platform/linux/FileUserDefaults.hpp"
-#include "platform/linux/MpdLocator.hpp"
-#include "platform/linux/PrivateMpdConfiguration.hpp"
+#include "linux/FileUserDefaults.hpp"
+#include "linux/MpdLocator.hpp"
+#include "linux/PrivateMpdConfiguration.hpp"
 
 #include <gtk/gtk.h>
 

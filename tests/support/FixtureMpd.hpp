@@ -3,7 +3,7 @@
 #pragma once
 
 #include "lib/mpd/MpdConnection.hpp"
-#include "platform/linux/PrivateMpd.hpp"
+#include "linux/PrivateMpd.hpp"
 
 #include <signal.h>
 #include <spawn.h>

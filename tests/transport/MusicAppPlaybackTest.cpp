@@ -10,7 +10,7 @@
 #include "platform/Clock.hpp"
 #include "platform/RandomSource.hpp"
 #include "platform/UserDefaults.hpp"
-#include "platform/linux/LinuxRunningApplications.hpp"
+#include "linux/LinuxRunningApplications.hpp"
 #include "support/ServiceEnvironment.hpp"
 #include "transport/MusicAppTransport.hpp"
 #include "transport/ScriptError.hpp"

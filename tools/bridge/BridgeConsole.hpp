@@ -4,8 +4,8 @@
 #include "StandardInputLines.hpp"
 #include "bridge/NativeBridge.hpp"
 #include "platform/HapticPerformer.hpp"
-#include "platform/linux/GLibMainLoop.hpp"
-#include "platform/linux/LinuxPowerSource.hpp"
+#include "linux/GLibMainLoop.hpp"
+#include "linux/LinuxPowerSource.hpp"
 
 #include <boost/json/value.hpp>
 

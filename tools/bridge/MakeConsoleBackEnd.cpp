@@ -2,8 +2,8 @@
 // finds and the user's defaults file ($XDG_CONFIG_HOME/wheelbox/defaults.json).
 #include "ConsoleBackEnd.hpp"
 
-#include "platform/linux/FileUserDefaults.hpp"
-#include "platform/linux/LinuxMediaBackend.hpp"
+#include "linux/FileUserDefaults.hpp"
+#include "linux/LinuxMediaBackend.hpp"
 
 namespace wheelbox {
 

@@ -1,0 +1,21 @@
+#include "linux/ApplicationBackEnd.hpp"
+
+#include "linux/LinuxMediaBackend.hpp"
+#include "linux/MpdLibraryGate.hpp"
+#include "linux/MpdLibrarySource.hpp"
+
+namespace wheelbox {
+
+std::unique_ptr<MediaBackend> makeApplicationBackEnd(ApplicationBackEndParts parts)
+{
+    auto makeLibrarySource = [address = parts.mpdAddress, unavailable = parts.mpdUnavailable,
+                              quitting = parts.quitting]() -> std::unique_ptr<LibrarySource> {
+        return std::make_unique<MpdLibraryGate>(std::make_unique<MpdLibrarySource>(address), address,
+                                                unavailable, MpdLibraryGate::Settings{.quitting = quitting});
+    };
+    return makeLinuxMediaBackend({.defaults = parts.defaults,
+                                  .mpdAddress = std::move(parts.mpdAddress),
+                                  .makeLibrarySource = std::move(makeLibrarySource)});
+}
+
+} // namespace wheelbox

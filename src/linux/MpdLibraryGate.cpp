@@ -1,0 +1,49 @@
+#include "linux/MpdLibraryGate.hpp"
+
+#include "lib/mpd/MpdPointers.hpp"
+
+#include <thread>
+
+namespace wheelbox {
+
+MpdLibraryGate::MpdLibraryGate(std::unique_ptr<LibrarySource> library, mpd::MpdAddress address,
+                               std::optional<std::string> unavailable, Settings settings)
+    : library_(std::move(library)), address_(std::move(address)), unavailable_(std::move(unavailable)),
+      settings_(std::move(settings))
+{}
+
+LibraryContents MpdLibraryGate::open()
+{
+    if (unavailable_)
+        throw LibrarySourceError(*unavailable_);
+    auto deadline = std::chrono::steady_clock::now() + settings_.scanWait;
+    while (isScanningEmptyDatabase()) {
+        bool quitting = settings_.quitting && settings_.quitting->load();
+        if (quitting || std::chrono::steady_clock::now() + settings_.pollInterval > deadline)
+            throw LibrarySourceError(loadingText);
+        std::this_thread::sleep_for(settings_.pollInterval);
+    }
+    return library_->open();
+}
+
+bool MpdLibraryGate::isScanningEmptyDatabase() const
+{
+    try {
+        auto connection = mpd::MpdConnection::open(address_, std::chrono::seconds(2));
+        mpd::StatusPtr status(mpd_run_status(connection.get()));
+        connection.check();
+        if (!status || mpd_status_get_update_id(status.get()) == 0)
+            return false;
+        mpd::StatsPtr stats(mpd_run_stats(connection.get()));
+        connection.check();
+        // A database that was never saved (its stamp is 0) is a first scan's: songs arrive as
+        // the scan walks the folder, so a count alone would let a half-read library through.
+        return stats && (mpd_stats_get_db_update_time(stats.get()) == 0 ||
+                         mpd_stats_get_number_of_songs(stats.get()) == 0);
+    } catch (const std::exception &) {
+        // The library's own read says what is wrong.
+        return false;
+    }
+}
+
+} // namespace wheelbox

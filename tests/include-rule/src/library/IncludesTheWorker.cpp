@@ -1,0 +1,3 @@
+#include "worker/MediaWorker.hpp"
+#include "model/MediaItem.hpp"
+#include "library/LibraryLists.hpp"

@@ -1,0 +1,1 @@
+#include "bridge/BridgeHost.hpp"

@@ -1,0 +1,376 @@
+// The MPD the application talks to: the choice among the usual places, and the MPD it starts when
+// none answers, run for real.
+#include "lib/mpd/MpdConnection.hpp"
+#include "linux/MpdLibraryGate.hpp"
+#include "linux/MpdLibrarySource.hpp"
+#include "linux/MpdLocator.hpp"
+#include "linux/PrivateMpd.hpp"
+#include "linux/PrivateMpdConfiguration.hpp"
+#include "support/FakeMpdServer.hpp"
+#include "support/ServiceEnvironment.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <csignal>
+#include <fstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace wheelbox {
+namespace {
+
+using namespace std::chrono_literals;
+using Source = MpdLocator::Choice::Source;
+
+TEST(MpdLocator, ChoosesAsMpdClientsDo)
+{
+    struct Case {
+        std::string what;
+        std::optional<std::string> host, port;
+        std::optional<std::filesystem::path> runtime;
+        std::set<std::string> answering;
+        Source source;
+        mpd::MpdAddress address;
+    } cases[] = {
+        {"MPD_HOST wins, unprobed",
+         "music.local",
+         {},
+         "/run/user/1",
+         {},
+         Source::environment,
+         {"music.local", 6600, {}}},
+        {"password@host",
+         "secret@music.local",
+         "6601",
+         {},
+         {},
+         Source::environment,
+         {"music.local", 6601, "secret"}},
+        {"a socket path", "/srv/mpd.sock", "6601", {}, {}, Source::environment, {"/srv/mpd.sock", 0, {}}},
+        {"an abstract socket", "@mpd", {}, {}, {}, Source::environment, {"@mpd", 0, {}}},
+        {"MPD_PORT alone", {}, "6700", {}, {}, Source::environment, {"localhost", 6700, {}}},
+        {"the user's socket first",
+         {},
+         {},
+         "/run/user/1",
+         {"/run/user/1/mpd/socket", "/run/mpd/socket"},
+         Source::found,
+         {"/run/user/1/mpd/socket", 0, {}}},
+        {"then the system's",
+         {},
+         {},
+         "/run/user/1",
+         {"/run/mpd/socket", "localhost"},
+         Source::found,
+         {"/run/mpd/socket", 0, {}}},
+        {"then localhost", {}, {}, {}, {"localhost"}, Source::found, {"localhost", 6600, {}}},
+        {"a relative runtime folder is no place", {}, {}, "run", {"run/mpd/socket"}, Source::none, {}},
+        {"nothing answers", {}, {}, "/run/user/1", {}, Source::none, {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> probed;
+        MpdLocator::Settings settings{c.host, c.port, c.runtime, [&](const mpd::MpdAddress &address) {
+                                          probed.push_back(address.host);
+                                          return c.answering.count(address.host) > 0;
+                                      }};
+        auto choice = MpdLocator::locate(settings);
+        EXPECT_EQ(choice.source, c.source);
+        if (c.source != Source::none) {
+            EXPECT_EQ(choice.address, c.address);
+        }
+        if (c.source == Source::environment) {
+            EXPECT_TRUE(probed.empty());
+        }
+    }
+}
+
+TEST(MpdLocator, EnvironmentValuesReadBackAsTheSameAddress)
+{
+    const mpd::MpdAddress addresses[] = {{"/run/user/1/wheelbox/mpd.socket", 0, {}},
+                                         {"localhost", 6600, {}},
+                                         {"music.local", 6601, "secret"},
+                                         {"@abstract", 0, "secret"},
+                                         {"/path with spaces/\"quoted\"", 0, {}}};
+    for (const auto &address : addresses) {
+        auto back =
+            mpd::parseMpdAddress(MpdLocator::hostVariable(address), MpdLocator::portVariable(address));
+        EXPECT_EQ(back, address) << address.host;
+    }
+    // What MPD_HOST cannot carry is refused, never exported as another address.
+    EXPECT_THROW(MpdLocator::hostVariable({"host", 6600, "pass@word"}), std::invalid_argument);
+    EXPECT_THROW(MpdLocator::hostVariable({"host", 6600, ""}), std::invalid_argument);
+    EXPECT_THROW(MpdLocator::hostVariable({std::string("ho\0st", 5), 6600, {}}), std::invalid_argument);
+    EXPECT_THROW(MpdLocator::hostVariable({"", 6600, {}}), std::invalid_argument);
+}
+
+// A folder of the test's own, removed afterwards.
+class Scratch {
+  public:
+    Scratch()
+    {
+        std::string pattern = "/tmp/wb-mpd.XXXXXX";
+        path_ = ::mkdtemp(pattern.data());
+    }
+    ~Scratch() { std::filesystem::remove_all(path_); }
+    const std::filesystem::path &path() const { return path_; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+PrivateMpdConfiguration configurationIn(const std::filesystem::path &folder, std::filesystem::path music)
+{
+    return {std::move(music), folder / "state", folder / "run", {}};
+}
+
+TEST(PrivateMpdConfiguration, QuotesPathsAndRefusesWhatItCannotHold)
+{
+    Scratch scratch;
+    auto configuration = configurationIn(scratch.path(), "/music/Tom \"T\" \\ Co");
+    configuration.outputs = {PrivateMpdConfiguration::Output::pulse};
+    std::string text = configuration.text();
+    EXPECT_NE(text.find("music_directory         \"/music/Tom \\\"T\\\" \\\\ Co\"\n"), std::string::npos)
+        << text;
+    EXPECT_NE(
+        text.find("bind_to_address         \"" + (scratch.path() / "run" / "mpd.socket").string() + "\""),
+        std::string::npos);
+    EXPECT_NE(text.find("max_output_buffer_size  \"65536\""), std::string::npos);
+    EXPECT_NE(text.find("type       \"pulse\""), std::string::npos);
+    EXPECT_NE(text.find("type       \"null\"\n  name       \"Wheelbox (silent)\"\n  sync       \"yes\"\n  "
+                        "mixer_type \"software\""),
+              std::string::npos);
+
+    for (std::string music : {std::string("/music/line\nbreak"), std::string("/music/return\rhere"),
+                              std::string("/music/n\0l", 10)}) {
+        configuration.musicDirectory = music;
+        EXPECT_THROW(configuration.text(), std::invalid_argument);
+    }
+    configuration = configurationIn(std::string(120, 'x'), "/music");
+    EXPECT_THROW(configuration.text(), std::invalid_argument);
+}
+
+TEST(PrivateMpd, FindsItsExecutableOnAbsolutePathsOnly)
+{
+    Scratch scratch;
+    auto bin = scratch.path() / "bin";
+    std::filesystem::create_directories(bin);
+    std::ofstream(bin / "mpd") << "#!/bin/sh\n";
+    ::chmod((bin / "mpd").c_str(), 0755);
+    EXPECT_EQ(PrivateMpd::findExecutable("relative:" + bin.string()), bin / "mpd");
+    // The system's MPD (from scripts/deps) when PATH names none.
+    EXPECT_EQ(PrivateMpd::findExecutable(""), std::filesystem::path("/usr/bin/mpd"));
+    EXPECT_EQ(PrivateMpd::findExecutable("::"), std::filesystem::path("/usr/bin/mpd"));
+}
+
+bool isRunning(pid_t pid)
+{
+    // Gone or a zombie: not running.
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string pidText, name, state;
+    return stat >> pidText >> name >> state && state != "Z";
+}
+
+TEST(PrivateMpd, StartsScansTheMusicFolderAndStops)
+{
+    std::string fixtures;
+    WHEELBOX_SERVICE_VARIABLE(fixtures, "WHEELBOX_TEST_MUSIC_DIR");
+    Scratch scratch;
+    // The first start scans the folder while the library already asks for it.
+    auto configuration = configurationIn(scratch.path(), fixtures);
+    auto mpd = PrivateMpd::start(configuration, "/usr/bin/mpd");
+    ASSERT_TRUE(mpd->pid());
+    pid_t pid = *mpd->pid();
+    EXPECT_TRUE(isRunning(pid));
+    struct stat folder {};
+    ASSERT_EQ(::stat(configuration.runtimeDirectory.c_str(), &folder), 0);
+    EXPECT_EQ(folder.st_mode & 0777, 0700u);
+
+    MpdLibraryGate gate(std::make_unique<MpdLibrarySource>(mpd->address()), mpd->address(), std::nullopt,
+                        MpdLibraryGate::Settings{});
+    auto contents = gate.open();
+    // Every song of the folder: neither an empty library nor one read half-way through the scan.
+    std::size_t files = 0;
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(
+             fixtures, std::filesystem::directory_options::follow_directory_symlink)) {
+        auto extension = entry.path().extension();
+        files += entry.is_regular_file() && (extension == ".flac" || extension == ".ogg");
+    }
+    EXPECT_EQ(contents.songs.size(), files);
+
+    // A second start finds the first one answering and leaves it alone.
+    auto again = PrivateMpd::start(configuration, "/usr/bin/mpd");
+    EXPECT_FALSE(again->pid());
+    again.reset();
+    EXPECT_TRUE(isRunning(pid));
+
+    mpd->stop();
+    EXPECT_FALSE(isRunning(pid));
+    EXPECT_FALSE(mpd->pid());
+    // Started again over the same state: its database is there, and a stale socket is no obstacle.
+    auto restarted = PrivateMpd::start(configuration, "/usr/bin/mpd");
+    EXPECT_NO_THROW(mpd::MpdConnection::open(restarted->address(), 2s));
+}
+
+TEST(PrivateMpd, DiesWithTheProgramThatStartedIt)
+{
+    std::string fixtures;
+    WHEELBOX_SERVICE_VARIABLE(fixtures, "WHEELBOX_TEST_MUSIC_DIR");
+    Scratch scratch;
+    auto configuration = configurationIn(scratch.path(), fixtures);
+    int report[2];
+    ASSERT_EQ(::pipe(report), 0);
+    // A program that starts its MPD and is then killed without any clean-up.
+    pid_t program = ::fork();
+    if (program == 0) {
+        ::close(report[0]);
+        auto mpd = PrivateMpd::start(configuration, "/usr/bin/mpd");
+        pid_t child = mpd->pid().value_or(0);
+        (void)!::write(report[1], &child, sizeof child);
+        ::pause();
+        ::_exit(0);
+    }
+    ::close(report[1]);
+    pid_t child = 0;
+    ASSERT_EQ(::read(report[0], &child, sizeof child), static_cast<ssize_t>(sizeof child));
+    ::close(report[0]);
+    ASSERT_GT(child, 0);
+    EXPECT_TRUE(isRunning(child));
+    ::kill(program, SIGKILL);
+    ::waitpid(program, nullptr, 0);
+    auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (isRunning(child) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_FALSE(isRunning(child)) << "MPD outlived the program that started it";
+}
+
+TEST(PrivateMpd, SaysWhyItCouldNotStart)
+{
+    Scratch scratch;
+    // Not MPD: a program that fails at once, with a word on standard error.
+    auto fake = scratch.path() / "mpd";
+    std::ofstream(fake) << "#!/bin/sh\necho 'config error: no such plugin' >&2\nexit 1\n";
+    ::chmod(fake.c_str(), 0755);
+    try {
+        PrivateMpd::start(configurationIn(scratch.path(), scratch.path() / "Music"), fake);
+        FAIL() << "started";
+    } catch (const PrivateMpdError &error) {
+        EXPECT_EQ(error.kind(), PrivateMpdError::Kind::failedToStart);
+        EXPECT_EQ(std::string(error.what()),
+                  "Wheelbox couldn\u2019t start its music server (MPD): config error: no such plugin");
+    }
+    EXPECT_EQ(std::string(PrivateMpdError::notInstalled().what()),
+              "MPD isn\u2019t installed. Install the mpd package and open Wheelbox again.");
+}
+
+// A library that counts its reads.
+class CountingLibrary final : public LibrarySource {
+  public:
+    explicit CountingLibrary(int &reads) : reads_(reads) {}
+    LibraryContents open() override
+    {
+        ++reads_;
+        return {};
+    }
+
+  private:
+    int &reads_;
+};
+
+// An MPD that reports a database update for its first `scanningPolls` status replies (or always,
+// for -1) and `stats` as its database statistics.
+test::FakeMpdServer scanningMpd(int scanningPolls, std::string stats)
+{
+    auto polls = std::make_shared<std::atomic<int>>(0);
+    return test::FakeMpdServer([polls, scanningPolls, stats](const std::string &command) {
+        if (command == "status") {
+            bool scanning = scanningPolls < 0 || polls->fetch_add(1) < scanningPolls;
+            return test::FakeMpdServer::Reply{std::string("volume: -1\nstate: stop\n") +
+                                              (scanning ? "updating_db: 7\n" : "") + "OK\n"};
+        }
+        if (command == "stats")
+            return test::FakeMpdServer::Reply{stats + "OK\n"};
+        return test::FakeMpdServer::ok();
+    });
+}
+
+TEST(MpdLibraryGate, WaitsForAFirstScanOnly)
+{
+    struct Case {
+        const char *what;
+        int scanningPolls;
+        const char *stats;
+        bool reads;
+    } cases[] = {
+        {"no update running", 0, "songs: 0\ndb_update: 0\n", true},
+        {"an update of a database saved with songs", -1, "songs: 22\ndb_update: 1700000000\n", true},
+        {"a first scan that ends during the wait", 3, "songs: 5\ndb_update: 0\n", true},
+        // Songs arrive while the folder is walked: a count alone would let half a library through.
+        {"a first scan past the wait", -1, "songs: 5\ndb_update: 0\n", false},
+        {"an update of a database saved empty", -1, "songs: 0\ndb_update: 1700000000\n", false},
+    };
+    for (const auto &c : cases) {
+        auto mpd = scanningMpd(c.scanningPolls, c.stats);
+        mpd::MpdAddress address{mpd.socketPath(), 0, {}};
+        int reads = 0;
+        MpdLibraryGate gate(
+            std::make_unique<CountingLibrary>(reads), address, std::nullopt,
+            MpdLibraryGate::Settings{.scanWait = 400ms, .pollInterval = 20ms, .quitting = {}});
+        if (c.reads) {
+            EXPECT_NO_THROW(gate.open()) << c.what;
+            EXPECT_EQ(reads, 1) << c.what;
+        } else {
+            try {
+                gate.open();
+                ADD_FAILURE() << c.what << ": read the library";
+            } catch (const LibrarySourceError &error) {
+                EXPECT_STREQ(error.what(), "Music library is loading\u2026") << c.what;
+            }
+            EXPECT_EQ(reads, 0) << c.what;
+        }
+    }
+}
+
+TEST(MpdLibraryGate, QuittingEndsTheWaitAtOnce)
+{
+    auto mpd = scanningMpd(-1, "songs: 0\ndb_update: 0\n");
+    int reads = 0;
+    auto quitting = std::make_shared<std::atomic<bool>>(true);
+    // An hour's wait: only the quit can end it.
+    MpdLibraryGate gate(std::make_unique<CountingLibrary>(reads), {mpd.socketPath(), 0, {}}, std::nullopt,
+                        MpdLibraryGate::Settings{.scanWait = 1h, .quitting = quitting});
+    EXPECT_THROW(gate.open(), LibrarySourceError);
+    EXPECT_EQ(reads, 0);
+}
+
+TEST(MpdLibraryGate, AnMpdThatDoesNotAnswerIsNamed)
+{
+    mpd::MpdAddress nowhere{"/nonexistent/wheelbox/socket", 0, {}};
+    MpdLibraryGate gate(std::make_unique<MpdLibrarySource>(nowhere), nowhere, std::nullopt, {});
+    try {
+        gate.open();
+        FAIL() << "read a library";
+    } catch (const LibrarySourceError &error) {
+        EXPECT_TRUE(
+            std::string(error.what()).starts_with("Can\u2019t reach MPD at /nonexistent/wheelbox/socket"))
+            << error.what();
+    }
+}
+
+TEST(MpdLibraryGate, WithoutAnMpdEveryReadSaysWhy)
+{
+    MpdLibraryGate gate(std::make_unique<MpdLibrarySource>(mpd::MpdAddress{"/nonexistent/socket", 0, {}}),
+                        {"/nonexistent/socket", 0, {}}, PrivateMpdError::notInstalled().what(), {});
+    try {
+        gate.open();
+        FAIL() << "read a library";
+    } catch (const LibrarySourceError &error) {
+        EXPECT_EQ(std::string(error.what()), PrivateMpdError::notInstalled().what());
+    }
+}
+
+} // namespace
+} // namespace wheelbox
