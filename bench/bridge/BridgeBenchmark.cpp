@@ -10,12 +10,12 @@
 #include "bridge/NativeBridge.hpp"
 #include "bridge/PageJSON.hpp"
 #include "library/MusicLibraryProvider.hpp"
+#include "linux/GLibMainLoop.hpp"
 #include "model/MediaJSON.hpp"
 #include "platform/Clock.hpp"
 #include "platform/HapticPerformer.hpp"
 #include "platform/PowerSource.hpp"
 #include "platform/UserDefaults.hpp"
-#include "linux/GLibMainLoop.hpp"
 
 #include <benchmark/benchmark.h>
 #include <boost/json.hpp>
@@ -38,10 +38,14 @@ class LibraryBackend final : public MediaBackend {
             return {toJSON(provider_.list(request.params.at("path").as_string())), std::nullopt};
         return {json::value{{"transport", "system"}, {"volume", 50.0}}, std::nullopt};
     }
-    std::optional<json::value> pollNowPlaying() override { return std::nullopt; }
+    std::optional<json::value> pollNowPlaying(PollTicket) override { return std::nullopt; }
     bool musicUsesLogicalQueue() noexcept override { return false; }
-    void readMusicNowPlaying() noexcept override {}
+    void readMusicNowPlaying(PollTicket) noexcept override {}
     void endScans() noexcept override {}
+    PollTicket issuePollTicket() noexcept override { return {}; }
+    void cancelPolls() noexcept override {}
+    void cancelRequests() noexcept override {}
+    void cancelAllScripts() noexcept override {}
 
   private:
     MusicLibraryProvider &provider_;

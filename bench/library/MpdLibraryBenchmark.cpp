@@ -2,8 +2,8 @@
 // whole provider reload (read plus snapshot). Needs an MPD at MPD_HOST; bench/osascript/run starts
 // one that serves 100,000 songs.
 #include "library/MusicLibraryProvider.hpp"
-#include "platform/Clock.hpp"
 #include "linux/MpdLibrarySource.hpp"
+#include "platform/Clock.hpp"
 
 #include <benchmark/benchmark.h>
 

@@ -5,12 +5,12 @@
 #include "lib/mpd/MpdConnection.hpp"
 #include "lib/mpd/MpdIdentity.hpp"
 #include "lib/mpd/MpdPointers.hpp"
+#include "linux/LinuxRunningApplications.hpp"
 #include "model/PersistentID.hpp"
 #include "platform/AutomationTool.hpp"
 #include "platform/Clock.hpp"
 #include "platform/RandomSource.hpp"
 #include "platform/UserDefaults.hpp"
-#include "linux/LinuxRunningApplications.hpp"
 #include "transport/MusicAppTransport.hpp"
 #include "transport/ScriptRunner.hpp"
 

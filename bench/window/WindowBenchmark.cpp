@@ -10,11 +10,11 @@
 // Needs an X display (scripts/bench starts Xvfb when there is none).
 
 #include "DevelopmentBridge.hpp"
-#include "platform/UserDefaults.hpp"
 #include "linux/GLibMainLoop.hpp"
 #include "linux/GdkScreens.hpp"
 #include "linux/GtkDeviceViews.hpp"
 #include "linux/WebKitSchemeAdapter.hpp"
+#include "platform/UserDefaults.hpp"
 #include "web/WebResourceSchemeHandler.hpp"
 #include "window/PlayerWindowController.hpp"
 

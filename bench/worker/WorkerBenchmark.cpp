@@ -6,13 +6,13 @@
 #include "../library/SyntheticLibrary.hpp"
 
 #include "library/MusicLibraryProvider.hpp"
+#include "linux/LinuxHostFacts.hpp"
+#include "linux/LinuxRunningApplications.hpp"
+#include "linux/MpdLibrarySource.hpp"
 #include "model/MediaJSON.hpp"
 #include "platform/Clock.hpp"
 #include "platform/RandomSource.hpp"
 #include "platform/UserDefaults.hpp"
-#include "linux/LinuxHostFacts.hpp"
-#include "linux/LinuxRunningApplications.hpp"
-#include "linux/MpdLibrarySource.hpp"
 #include "transport/ScriptRunner.hpp"
 #include "worker/MediaWorker.hpp"
 
@@ -139,7 +139,7 @@ void readyAndPoll(benchmark::State &state)
                             .collationLocale = ""});
     for (auto _ : state) {
         auto reply = worker.handle({"ready", {}});
-        auto payload = worker.pollNowPlaying();
+        auto payload = worker.pollNowPlaying({});
         benchmark::DoNotOptimize(reply);
         benchmark::DoNotOptimize(payload);
     }

@@ -1,9 +1,9 @@
 #include "app/AppDelegate.hpp"
 
-#include "linux/ApplicationBackEnd.hpp"
 #include "bridge/NativeBridge.hpp"
-#include "platform/Clock.hpp"
+#include "linux/ApplicationBackEnd.hpp"
 #include "linux/GtkDeviceWindow.hpp"
+#include "platform/Clock.hpp"
 #include "window/DeviceWindowError.hpp"
 
 #include <glib-unix.h>

@@ -2,7 +2,6 @@
 
 #include "app/GtkMainMenu.hpp"
 #include "app/MenuActions.hpp"
-#include "platform/HapticPerformer.hpp"
 #include "linux/GLibMainLoop.hpp"
 #include "linux/GdkScreens.hpp"
 #include "linux/GtkDeviceViews.hpp"
@@ -10,6 +9,7 @@
 #include "linux/LinuxUpdater.hpp"
 #include "linux/MpdLocator.hpp"
 #include "linux/PrivateMpd.hpp"
+#include "platform/HapticPerformer.hpp"
 #include "window/PlayerWindowController.hpp"
 
 #include <gtk/gtk.h>

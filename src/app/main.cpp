@@ -3,10 +3,10 @@
 #include "app/AppDelegate.hpp"
 #include "lib/glib/BusConnection.hpp"
 #include "lib/posix/HeapMemory.hpp"
-#include "platform/AutomationTool.hpp"
 #include "linux/FileUserDefaults.hpp"
 #include "linux/MpdLocator.hpp"
 #include "linux/PrivateMpdConfiguration.hpp"
+#include "platform/AutomationTool.hpp"
 
 #include <gtk/gtk.h>
 

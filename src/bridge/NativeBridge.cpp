@@ -9,7 +9,6 @@
 #include "platform/HapticPerformer.hpp"
 #include "platform/PowerSource.hpp"
 #include "platform/UserDefaults.hpp"
-#include "transport/AppleScript.hpp"
 
 #include <boost/json/object.hpp>
 
@@ -93,7 +92,7 @@ NativeBridge::~NativeBridge()
     webSessionToken_->cancel();
     if (pendingPlaybackStart_)
         pendingPlaybackStart_->cancel();
-    AppleScript::cancelAllScripts();
+    backend_->cancelAllScripts();
 }
 
 void NativeBridge::attach(BridgeWebView *webView, BridgeWindow *window)
@@ -163,14 +162,14 @@ void NativeBridge::queueRequest(BridgeMessage message)
     // stale by the new generation.
     ++pollRequestGeneration_;
     pollQueuedOrRunning_ = false;
-    AppleScript::cancelPollingScripts();
+    backend_->cancelPolls();
 
     std::shared_ptr<PlaybackStartToken> playbackStart;
     auto role = playbackRole(message.method);
     if (role != PlaybackRole::none) {
         if (pendingPlaybackStart_) {
             pendingPlaybackStart_->cancel();
-            AppleScript::cancelRequestScripts();
+            backend_->cancelRequests();
             pendingPlaybackStart_.reset();
         }
         if (role == PlaybackRole::starting) {
@@ -307,7 +306,7 @@ void NativeBridge::resetWebSession(SessionResetWait wait)
         pendingPlaybackStart_->cancel();
         pendingPlaybackStart_.reset();
     }
-    AppleScript::cancelAllScripts();
+    backend_->cancelAllScripts();
 
     // No fast-forward or rewind may outlive the page that started it.
     auto cleanedUp = std::make_shared<std::promise<void>>();
@@ -339,26 +338,25 @@ void NativeBridge::schedulePoll()
         firmwareAwake_ && window_ && window_->isVisibleOnScreen() ? PollDepth::full : PollDepth::light;
     pollQueuedOrRunning_ = true;
     auto generation = ++pollRequestGeneration_;
-    auto pollGeneration = AppleScript::currentPollGeneration();
-    mediaQueue_.submit([session = webSessionToken_, depth, generation, pollGeneration, &backend = *backend_,
+    auto ticket = backend_->issuePollTicket();
+    mediaQueue_.submit([session = webSessionToken_, depth, generation, ticket, &backend = *backend_,
                         &mainLoop = services_.mainLoop, life = life_] {
         if (session->isCancelled())
             return;
         std::optional<std::string> line;
         // A light poll reads only to keep the music transport's own queue moving while the device
         // sleeps or is hidden.
-        if (depth == PollDepth::full || backend.musicUsesLogicalQueue()) {
-            AppleScript::PollTagScope tag(pollGeneration);
-            if (depth == PollDepth::full) {
-                try {
-                    if (auto reading = backend.pollNowPlaying())
-                        line = PageScript::nowPlaying(*reading);
-                } catch (const std::exception &) {
-                    // The next tick polls again; a failed poll shows nothing.
-                }
-            } else {
-                backend.readMusicNowPlaying();
+        if (depth == PollDepth::full) {
+            try {
+                if (auto reading = backend.pollNowPlaying(ticket))
+                    line = PageScript::nowPlaying(*reading);
+            } catch (const std::exception &) {
+                // The next tick polls again; a failed poll shows nothing.
             }
+        } else if (backend.musicUsesLogicalQueue()) {
+            // A light poll reads only to keep the music transport's own queue moving while the
+            // device sleeps or is hidden.
+            backend.readMusicNowPlaying(ticket);
         }
         if (session->isCancelled())
             return;
@@ -390,7 +388,7 @@ void NativeBridge::goToSleep()
 {
     ++pollRequestGeneration_;
     pollQueuedOrRunning_ = false;
-    AppleScript::cancelPollingScripts();
+    backend_->cancelPolls();
 }
 
 } // namespace wheelbox

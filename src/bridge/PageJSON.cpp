@@ -1,6 +1,6 @@
 #include "bridge/PageJSON.hpp"
 
-#include "transport/ScriptText.hpp"
+#include "lib/text/ScriptNumber.hpp"
 
 #include <array>
 #include <charconv>

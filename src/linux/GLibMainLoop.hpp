@@ -34,7 +34,6 @@ class GLibMainLoop final : public MainLoop {
     struct Life;
 
   private:
-
     glib::MainContextPtr context_;
     glib::MainLoopPtr loop_;
     std::shared_ptr<Life> life_;

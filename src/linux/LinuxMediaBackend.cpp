@@ -1,11 +1,11 @@
 #include "linux/LinuxMediaBackend.hpp"
 
-#include "platform/AutomationTool.hpp"
-#include "platform/Clock.hpp"
-#include "platform/RandomSource.hpp"
 #include "linux/LinuxHostFacts.hpp"
 #include "linux/LinuxRunningApplications.hpp"
 #include "linux/MpdLibrarySource.hpp"
+#include "platform/AutomationTool.hpp"
+#include "platform/Clock.hpp"
+#include "platform/RandomSource.hpp"
 #include "transport/ScriptRunner.hpp"
 
 #include <utility>
@@ -65,10 +65,17 @@ class LinuxMediaBackend final : public MediaBackend {
     {}
 
     Reply handle(const Request &request) override { return worker_.handle(request); }
-    std::optional<boost::json::value> pollNowPlaying() override { return worker_.pollNowPlaying(); }
+    std::optional<boost::json::value> pollNowPlaying(PollTicket poll) override
+    {
+        return worker_.pollNowPlaying(poll);
+    }
     bool musicUsesLogicalQueue() noexcept override { return worker_.musicUsesLogicalQueue(); }
-    void readMusicNowPlaying() noexcept override { worker_.readMusicNowPlaying(); }
+    void readMusicNowPlaying(PollTicket poll) noexcept override { worker_.readMusicNowPlaying(poll); }
     void endScans() noexcept override { worker_.endScans(); }
+    PollTicket issuePollTicket() noexcept override { return worker_.issuePollTicket(); }
+    void cancelPolls() noexcept override { worker_.cancelPolls(); }
+    void cancelRequests() noexcept override { worker_.cancelRequests(); }
+    void cancelAllScripts() noexcept override { worker_.cancelAllScripts(); }
 
   private:
     ToolScriptRunner runner_;

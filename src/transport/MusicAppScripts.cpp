@@ -1,5 +1,6 @@
 #include "transport/MusicAppScripts.hpp"
 
+#include "lib/text/ScriptNumber.hpp"
 #include "transport/ScriptText.hpp"
 
 #include <algorithm>

@@ -27,4 +27,30 @@ std::unique_ptr<StartedScript> ToolScriptRunner::start(std::string_view script, 
     return std::make_unique<ToolStartedScript>(AppleScript::start(script, timeoutSeconds));
 }
 
+std::uint64_t ToolScriptRunner::pollGeneration() noexcept
+{
+    return AppleScript::currentPollGeneration();
+}
+
+void ToolScriptRunner::runAsPoll(std::uint64_t generation, const std::function<void()> &poll)
+{
+    AppleScript::PollTagScope tag(generation);
+    poll();
+}
+
+void ToolScriptRunner::cancelPolls() noexcept
+{
+    AppleScript::cancelPollingScripts();
+}
+
+void ToolScriptRunner::cancelRequests() noexcept
+{
+    AppleScript::cancelRequestScripts();
+}
+
+void ToolScriptRunner::cancelAll() noexcept
+{
+    AppleScript::cancelAllScripts();
+}
+
 } // namespace wheelbox

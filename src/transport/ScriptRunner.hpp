@@ -1,6 +1,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,6 +32,19 @@ class ScriptRunner {
 
     // Starts one script without waiting for it; its output is discarded. Throws ScriptError.
     virtual std::unique_ptr<StartedScript> start(std::string_view script, int timeoutSeconds) = 0;
+
+    // Cancellation, thread-safe: called from one thread while scripts run on another. A runner
+    // whose scripts cannot be cancelled (a table of answers) keeps these defaults.
+
+    // The poll generation now in force.
+    virtual std::uint64_t pollGeneration() noexcept { return 0; }
+    // Runs `poll` here with every script it runs marked as a script of the poll `generation`.
+    virtual void runAsPoll(std::uint64_t /*generation*/, const std::function<void()> &poll) { poll(); }
+    // Ends the scripts of every poll generation so far.
+    virtual void cancelPolls() noexcept {}
+    // Ends the scripts running now that are not polls'.
+    virtual void cancelRequests() noexcept {}
+    virtual void cancelAll() noexcept {}
 };
 
 // Runs scripts through AppleScript::run and AppleScript::start, so they take part in the runner's
@@ -38,6 +53,11 @@ class ToolScriptRunner final : public ScriptRunner {
   public:
     std::optional<std::string> run(std::string_view script, int timeoutSeconds) override;
     std::unique_ptr<StartedScript> start(std::string_view script, int timeoutSeconds) override;
+    std::uint64_t pollGeneration() noexcept override;
+    void runAsPoll(std::uint64_t generation, const std::function<void()> &poll) override;
+    void cancelPolls() noexcept override;
+    void cancelRequests() noexcept override;
+    void cancelAll() noexcept override;
 };
 
 } // namespace wheelbox

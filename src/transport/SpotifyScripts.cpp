@@ -1,5 +1,6 @@
 #include "transport/SpotifyScripts.hpp"
 
+#include "lib/text/ScriptNumber.hpp"
 #include "transport/ScriptReply.hpp"
 #include "transport/ScriptText.hpp"
 

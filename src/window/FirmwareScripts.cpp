@@ -1,6 +1,6 @@
 #include "window/FirmwareScripts.hpp"
 
-#include "transport/ScriptText.hpp"
+#include "lib/text/ScriptNumber.hpp"
 
 namespace wheelbox::firmwareScripts {
 

@@ -3,6 +3,7 @@
 #include <boost/json/object.hpp>
 #include <boost/json/value.hpp>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -21,27 +22,49 @@ struct Reply {
     std::optional<boost::json::value> nowPlaying;
 };
 
-// The back end the bridge runs on its media queue, and only there: MediaWorker in the program,
-// fakes in the bridge's tests. Errors are thrown as the subsystems' own error types; their what()
-// is the text the firmware shows.
+// Names one poll for cancellation. The bridge takes it on the main thread when it queues the poll,
+// so that a cancellation between queuing and running still ends that poll's scripts.
+struct PollTicket {
+    std::uint64_t generation = 0;
+
+    bool operator==(const PollTicket &) const = default;
+};
+
+// The back end the bridge runs on its media queue: MediaWorker in the program, fakes in the
+// bridge's tests. Errors are thrown as the subsystems' own error types; their what() is the text the
+// firmware shows.
 class MediaBackend {
   public:
     virtual ~MediaBackend() = default;
+
+    // Media queue only, one call at a time.
 
     // Runs one firmware method. Throws.
     virtual Reply handle(const Request &request) = 0;
 
     // The full poll: the now-playing object to push, or nothing when nothing changed. Throws.
-    virtual std::optional<boost::json::value> pollNowPlaying() = 0;
+    virtual std::optional<boost::json::value> pollNowPlaying(PollTicket poll) = 0;
 
     // The light poll: whether the music transport walks its logical queue, and a read of its
     // now-playing state that keeps that queue moving while the device sleeps. Never throw.
     virtual bool musicUsesLogicalQueue() noexcept = 0;
-    virtual void readMusicNowPlaying() noexcept = 0;
+    virtual void readMusicNowPlaying(PollTicket poll) noexcept = 0;
 
     // The session clean-up: ends any fast-forward or rewind of the system transport, then of the
     // music transport, ignoring their errors.
     virtual void endScans() noexcept = 0;
+
+    // Cancellation of the players' scripts, from the main thread while the media queue may be busy:
+    // thread-safe, never blocking on the queue.
+
+    // The ticket for a poll queued now.
+    virtual PollTicket issuePollTicket() noexcept = 0;
+    // Ends the scripts of every poll whose ticket was issued before.
+    virtual void cancelPolls() noexcept = 0;
+    // Ends the scripts requests are running now.
+    virtual void cancelRequests() noexcept = 0;
+    // Both.
+    virtual void cancelAllScripts() noexcept = 0;
 };
 
 } // namespace wheelbox

@@ -5,6 +5,7 @@
 #include "model/PersistentID.hpp"
 #include "platform/LibrarySource.hpp"
 #include "platform/UserDefaults.hpp"
+#include "transport/ScriptRunner.hpp"
 #include "transport/TransportError.hpp"
 #include "worker/AboutRecord.hpp"
 #include "worker/QueueWindow.hpp"
@@ -69,7 +70,8 @@ const MediaWorker::MethodEntry MediaWorker::methods[] = {
 };
 
 MediaWorker::MediaWorker(MediaWorkerServices services)
-    : defaults_(services.defaults), clock_(services.clock), random_(services.random), host_(services.host),
+    : runner_(services.runner), defaults_(services.defaults), clock_(services.clock),
+      random_(services.random), host_(services.host),
       makeLibrarySource_(std::move(services.makeLibrarySource)),
       collationLocale_(std::move(services.collationLocale)),
       musicTransport_(services.runner, services.applications, services.defaults, services.clock,
@@ -327,7 +329,14 @@ Reply MediaWorker::getAbout(const boost::json::object &)
     return {aboutRecord(host_, defaults_, random_, WHEELBOX_VERSION), std::nullopt};
 }
 
-std::optional<boost::json::value> MediaWorker::pollNowPlaying()
+std::optional<boost::json::value> MediaWorker::pollNowPlaying(PollTicket poll)
+{
+    std::optional<boost::json::value> change;
+    runner_.runAsPoll(poll.generation, [&] { change = nowPlayingChange(); });
+    return change;
+}
+
+std::optional<boost::json::value> MediaWorker::nowPlayingChange()
 {
     auto reading = active().nowPlaying();
     const auto backend = currentPlaybackBackendID();
@@ -369,9 +378,13 @@ bool MediaWorker::musicUsesLogicalQueue() noexcept
     return musicTransport_.usesLogicalQueue();
 }
 
-void MediaWorker::readMusicNowPlaying() noexcept
+void MediaWorker::readMusicNowPlaying(PollTicket poll) noexcept
 {
-    musicTransport_.nowPlaying();
+    try {
+        runner_.runAsPoll(poll.generation, [&] { musicTransport_.nowPlaying(); });
+    } catch (const std::exception &) {
+        // The next light poll reads again.
+    }
 }
 
 void MediaWorker::endScans() noexcept
@@ -384,6 +397,26 @@ void MediaWorker::endScans() noexcept
         musicTransport_.endSeek();
     } catch (const std::exception &) {
     }
+}
+
+PollTicket MediaWorker::issuePollTicket() noexcept
+{
+    return {runner_.pollGeneration()};
+}
+
+void MediaWorker::cancelPolls() noexcept
+{
+    runner_.cancelPolls();
+}
+
+void MediaWorker::cancelRequests() noexcept
+{
+    runner_.cancelRequests();
+}
+
+void MediaWorker::cancelAllScripts() noexcept
+{
+    runner_.cancelAll();
 }
 
 } // namespace wheelbox

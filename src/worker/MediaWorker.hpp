@@ -45,7 +45,8 @@ struct MediaWorkerServices {
 // transports, keeps the user's transport choice ("activeTransport") and remembers the last
 // now-playing reading and playback back end it reported, so that the poll pushes only changes and
 // carries the user's shuffle and repeat over to a player that takes over.
-// Used on the bridge's media queue only, one call at a time: no locks.
+// Used on the bridge's media queue only, one call at a time: no locks. The cancellations alone
+// come from the main thread; they reach only the script runner, which is thread-safe.
 class MediaWorker final : public MediaBackend {
   public:
     static constexpr std::string_view activeTransportKey = "activeTransport";
@@ -64,10 +65,14 @@ class MediaWorker final : public MediaBackend {
     // Throws WorkerError, TransportError, ScriptError, LibraryError or JSONCodingError; what() is
     // the text the firmware shows.
     Reply handle(const Request &request) override;
-    std::optional<boost::json::value> pollNowPlaying() override;
+    std::optional<boost::json::value> pollNowPlaying(PollTicket poll) override;
     bool musicUsesLogicalQueue() noexcept override;
-    void readMusicNowPlaying() noexcept override;
+    void readMusicNowPlaying(PollTicket poll) noexcept override;
     void endScans() noexcept override;
+    PollTicket issuePollTicket() noexcept override;
+    void cancelPolls() noexcept override;
+    void cancelRequests() noexcept override;
+    void cancelAllScripts() noexcept override;
 
     // "music" when the music transport is active, else "system:" and the player the system
     // transport follows ("system:spotify").
@@ -112,6 +117,8 @@ class MediaWorker final : public MediaBackend {
     // status object ("transport", "nowPlaying", and "volume" when asked for) and the reading.
     enum class WithVolume { no, yes };
     Reply status(WithVolume withVolume);
+    // The active player's reading when it differs from the one reported last.
+    std::optional<boost::json::value> nowPlayingChange();
 
     Reply ready(const boost::json::object &params);
     Reply getList(const boost::json::object &params);
@@ -131,6 +138,7 @@ class MediaWorker final : public MediaBackend {
     Reply getSettings(const boost::json::object &params);
     Reply getAbout(const boost::json::object &params);
 
+    ScriptRunner &runner_;
     UserDefaults &defaults_;
     const Clock &clock_;
     RandomSource &random_;

@@ -1,7 +1,5 @@
 #include "BridgeTestSupport.hpp"
 
-#include "transport/AppleScript.hpp"
-
 #include <gtest/gtest.h>
 
 namespace wheelbox::test {
@@ -26,14 +24,14 @@ Reply ScriptedBackend::handle(const Request &request)
     return Reply{json::value{{"method", request.method}}, std::nullopt};
 }
 
-std::optional<json::value> ScriptedBackend::pollNowPlaying()
+std::optional<json::value> ScriptedBackend::pollNowPlaying(PollTicket poll)
 {
     std::shared_ptr<Gate> gate;
     std::optional<json::value> reading;
     {
         std::lock_guard guard(script_->lock);
         ++script_->fullPolls;
-        script_->pollTags.push_back(AppleScript::cancellationSnapshot().pollTag);
+        script_->pollTickets.push_back(poll);
         gate = script_->pollGate;
         if (!script_->readings.empty()) {
             reading = std::move(script_->readings.front());
@@ -51,11 +49,11 @@ bool ScriptedBackend::musicUsesLogicalQueue() noexcept
     return script_->logicalQueue;
 }
 
-void ScriptedBackend::readMusicNowPlaying() noexcept
+void ScriptedBackend::readMusicNowPlaying(PollTicket poll) noexcept
 {
     std::lock_guard guard(script_->lock);
     ++script_->lightReads;
-    script_->pollTags.push_back(AppleScript::cancellationSnapshot().pollTag);
+    script_->pollTickets.push_back(poll);
 }
 
 void ScriptedBackend::endScans() noexcept
@@ -63,6 +61,31 @@ void ScriptedBackend::endScans() noexcept
     std::lock_guard guard(script_->lock);
     ++script_->endScans;
     script_->handled.push_back(endScansMark);
+}
+
+PollTicket ScriptedBackend::issuePollTicket() noexcept
+{
+    std::lock_guard guard(script_->lock);
+    return {script_->pollGeneration};
+}
+
+void ScriptedBackend::cancelPolls() noexcept
+{
+    std::lock_guard guard(script_->lock);
+    ++script_->pollGeneration;
+}
+
+void ScriptedBackend::cancelRequests() noexcept
+{
+    std::lock_guard guard(script_->lock);
+    ++script_->requestGeneration;
+}
+
+void ScriptedBackend::cancelAllScripts() noexcept
+{
+    std::lock_guard guard(script_->lock);
+    ++script_->pollGeneration;
+    ++script_->requestGeneration;
 }
 
 BridgeHarness::BridgeHarness()

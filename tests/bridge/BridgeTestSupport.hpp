@@ -69,7 +69,10 @@ struct BackendScript {
     std::map<std::string, std::shared_ptr<Gate>> gates;
     std::deque<std::optional<boost::json::value>> readings; // one per full poll; empty: nothing changed
     std::shared_ptr<Gate> pollGate;
-    std::vector<std::optional<std::uint64_t>> pollTags; // the thread's poll tag during each poll read
+    std::vector<PollTicket> pollTickets; // the ticket of each poll read, full or light
+    // Advanced by each cancellation the bridge asks for, as the script runner's generations are.
+    std::uint64_t pollGeneration = 0;
+    std::uint64_t requestGeneration = 0;
     int fullPolls = 0;
     int lightReads = 0;
     int endScans = 0;
@@ -93,10 +96,14 @@ class ScriptedBackend final : public MediaBackend {
     explicit ScriptedBackend(std::shared_ptr<BackendScript> script) : script_(std::move(script)) {}
 
     Reply handle(const Request &request) override;
-    std::optional<boost::json::value> pollNowPlaying() override;
+    std::optional<boost::json::value> pollNowPlaying(PollTicket poll) override;
     bool musicUsesLogicalQueue() noexcept override;
-    void readMusicNowPlaying() noexcept override;
+    void readMusicNowPlaying(PollTicket poll) noexcept override;
     void endScans() noexcept override;
+    PollTicket issuePollTicket() noexcept override;
+    void cancelPolls() noexcept override;
+    void cancelRequests() noexcept override;
+    void cancelAllScripts() noexcept override;
 
   private:
     std::shared_ptr<BackendScript> script_;

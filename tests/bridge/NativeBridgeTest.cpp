@@ -1,5 +1,4 @@
 #include "BridgeTestSupport.hpp"
-#include "transport/AppleScript.hpp"
 
 #include <gtest/gtest.h>
 
@@ -354,19 +353,19 @@ TEST(NativeBridgeSuperseding, OnlyTheLatestStartStaysPendingAndItsDeliveryClears
     auto blocker = harness.backend->hold("getNowPlaying");
     harness.send("getNowPlaying", "blocker");
     harness.send("select", "first");
-    auto beforeSecond = AppleScript::cancellationSnapshot().requestGeneration;
+    auto beforeSecond = harness.backend->requestGeneration;
     harness.send("select", "second");
     // Overtaking cancels the scripts of the request it overtakes.
-    EXPECT_GT(AppleScript::cancellationSnapshot().requestGeneration, beforeSecond);
+    EXPECT_GT(harness.backend->requestGeneration, beforeSecond);
     blocker->release();
     harness.settle();
     EXPECT_EQ(harness.answerTo("second"), echoed("select"));
 
     // The second's delivery cleared the pending start: a later command overtakes nothing.
-    auto afterDelivery = AppleScript::cancellationSnapshot().requestGeneration;
+    auto afterDelivery = harness.backend->requestGeneration;
     harness.send("pause", "pause");
     harness.settle();
-    EXPECT_EQ(AppleScript::cancellationSnapshot().requestGeneration, afterDelivery);
+    EXPECT_EQ(harness.backend->requestGeneration, afterDelivery);
 }
 
 TEST(NativeBridgeSuperseding, APlaybackStartOvertakenWhileRunningIsAnsweredAsSuperseded)
@@ -393,12 +392,12 @@ TEST(NativeBridgeSessions, AResetDropsEveryAnswerOfTheOldPageAndCleansUpBeforeNe
     harness.send("getAbout", "waiting");
     harness.send("select", "start");
     ASSERT_TRUE(running->awaitArrival());
-    auto before = AppleScript::cancellationSnapshot().requestGeneration;
-    auto pollBefore = AppleScript::currentPollGeneration();
+    auto before = harness.backend->requestGeneration;
+    auto pollBefore = harness.backend->pollGeneration;
     harness.bridge->resetWebSession(SessionResetWait::no);
     // Every script is cancelled: requests' and polls'.
-    EXPECT_GT(AppleScript::cancellationSnapshot().requestGeneration, before);
-    EXPECT_GT(AppleScript::currentPollGeneration(), pollBefore);
+    EXPECT_GT(harness.backend->requestGeneration, before);
+    EXPECT_GT(harness.backend->pollGeneration, pollBefore);
 
     harness.send("getAbout", "new-page");
     running->release();
@@ -408,10 +407,10 @@ TEST(NativeBridgeSessions, AResetDropsEveryAnswerOfTheOldPageAndCleansUpBeforeNe
               (std::vector<std::string>{"getList", endScansMark, "getAbout"}));
 
     // The reset cleared the pending playback start: nothing is left to overtake.
-    auto afterReset = AppleScript::cancellationSnapshot().requestGeneration;
+    auto afterReset = harness.backend->requestGeneration;
     harness.send("pause", "pause");
     harness.settle();
-    EXPECT_EQ(AppleScript::cancellationSnapshot().requestGeneration, afterReset);
+    EXPECT_EQ(harness.backend->requestGeneration, afterReset);
 }
 
 TEST(NativeBridgeSessions, TheWaitingResetReturnsOnlyAfterTheCleanUpRan)
@@ -483,14 +482,14 @@ TEST(NativeBridgePushes, ReadyPushesTheBatteryAtOnceAndThenPollsAndBatteryOnThei
     EXPECT_EQ(functions(harness.calls()), (std::vector<std::string>{"battery", "resolve"}));
     EXPECT_EQ(harness.calls()[0].payload, (json::value{{"level", 0.5}, {"charging", true}}));
 
-    auto pollGeneration = AppleScript::currentPollGeneration();
+    auto pollGeneration = harness.backend->pollGeneration;
     harness.loop.advance(1s);
     finishPoll(harness);
     harness.loop.advance(1s);
     finishPoll(harness);
     EXPECT_EQ(harness.backend->fullPolls, 2);
-    // Each poll runs with its thread tagged, so a newer poll generation can end its scripts.
-    EXPECT_EQ(harness.backend->pollTags.front(), pollGeneration);
+    // Each poll carries the ticket issued when it was queued, so a cancellation can end its scripts.
+    EXPECT_EQ(harness.backend->pollTickets.front(), PollTicket{pollGeneration});
     auto pushes = harness.callsTo("nowPlaying");
     ASSERT_EQ(pushes.size(), 1u); // the second poll found nothing new
     EXPECT_EQ(pushes[0].payload, (json::value{{"title", "A"}}));
@@ -523,9 +522,9 @@ TEST(NativeBridgePushes, APollResultThatArrivesAfterARequestWasQueuedIsDropped)
     auto gate = harness.backend->pollGate;
     harness.loop.advance(1s);
     ASSERT_TRUE(gate->awaitArrival());
-    auto pollGeneration = AppleScript::currentPollGeneration();
+    auto pollGeneration = harness.backend->pollGeneration;
     harness.send("getAbout", "about");
-    EXPECT_GT(AppleScript::currentPollGeneration(), pollGeneration); // the running poll's scripts end
+    EXPECT_GT(harness.backend->pollGeneration, pollGeneration); // the running poll's scripts end
     gate->release();
     harness.settle();
     EXPECT_TRUE(harness.callsTo("nowPlaying").empty());
@@ -572,7 +571,7 @@ TEST(NativeBridgePushes, AHiddenWindowGetsLightPollsThatOnlyKeepTheMusicQueueMov
     harness.loop.advance(1s);
     finishPoll(harness);
     EXPECT_EQ(harness.backend->lightReads, 1);
-    EXPECT_TRUE(harness.backend->pollTags.back().has_value());
+    EXPECT_EQ(harness.backend->pollTickets.back(), PollTicket{harness.backend->pollGeneration});
     EXPECT_TRUE(harness.callsTo("nowPlaying").empty());
 }
 
@@ -588,11 +587,11 @@ TEST(NativeBridgePushes, SleepMakesPollsLightAndDropsTheRunningOneAndWakingPolls
     harness.loop.advance(1s);
     ASSERT_TRUE(gate->awaitArrival());
 
-    auto pollGeneration = AppleScript::currentPollGeneration();
+    auto pollGeneration = harness.backend->pollGeneration;
     harness.send("setFirmwareAwake", "sleep", {{"awake", false}});
     EXPECT_EQ(harness.answerTo("sleep"), result({{"awake", false}}));
     EXPECT_FALSE(harness.bridge->isFirmwareAwake());
-    EXPECT_GT(AppleScript::currentPollGeneration(), pollGeneration);
+    EXPECT_GT(harness.backend->pollGeneration, pollGeneration);
     gate->release();
     harness.backend->pollGate.reset();
     harness.loop.advance(3s); // light polls; the timers keep running

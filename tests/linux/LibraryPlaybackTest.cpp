@@ -3,10 +3,10 @@
 // compute identifiers on their own, so this is where a disagreement would show.
 #include "lib/mpd/MpdIdentity.hpp"
 #include "library/MusicLibraryProvider.hpp"
+#include "linux/MpdLibrarySource.hpp"
 #include "model/PersistentID.hpp"
 #include "platform/AutomationTool.hpp"
 #include "platform/Clock.hpp"
-#include "linux/MpdLibrarySource.hpp"
 #include "support/ServiceEnvironment.hpp"
 #include "transport/AppleScript.hpp"
 #include "transport/ScriptText.hpp"

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -12,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace wheelbox::test {
@@ -26,6 +28,8 @@ class FakeScriptRunner final : public ScriptRunner {
         std::string script;
         int timeoutSeconds = 0;
         bool started = false;
+        // The poll generation the script ran for, or none for a request's script.
+        std::optional<std::uint64_t> poll = std::nullopt;
     };
     // Answers one script; may throw (ScriptError, or anything a test wants to see travel).
     using Answer = std::function<std::optional<std::string>(const Call &)>;
@@ -54,13 +58,50 @@ class FakeScriptRunner final : public ScriptRunner {
 
     std::optional<std::string> run(std::string_view script, int timeoutSeconds) override
     {
-        return respond({std::string(script), timeoutSeconds, false});
+        return respond({std::string(script), timeoutSeconds, false, currentPoll()});
     }
 
     std::unique_ptr<StartedScript> start(std::string_view script, int timeoutSeconds) override
     {
-        respond({std::string(script), timeoutSeconds, true});
+        respond({std::string(script), timeoutSeconds, true, currentPoll()});
         return std::make_unique<Started>(*this);
+    }
+
+    // Polls are marked as the real runner marks them; cancellations are only counted.
+    std::uint64_t pollGeneration() noexcept override
+    {
+        std::lock_guard guard(lock_);
+        return pollGeneration_;
+    }
+    void runAsPoll(std::uint64_t generation, const std::function<void()> &poll) override
+    {
+        auto previous = std::exchange(threadPoll(), generation);
+        struct Restore {
+            std::optional<std::uint64_t> previous;
+            ~Restore() { threadPoll() = previous; }
+        } restore{previous};
+        poll();
+    }
+    void cancelPolls() noexcept override
+    {
+        std::lock_guard guard(lock_);
+        ++pollGeneration_;
+    }
+    void cancelRequests() noexcept override
+    {
+        std::lock_guard guard(lock_);
+        ++requestCancellations_;
+    }
+    void cancelAll() noexcept override
+    {
+        std::lock_guard guard(lock_);
+        ++pollGeneration_;
+        ++requestCancellations_;
+    }
+    std::size_t requestCancellations() const
+    {
+        std::lock_guard guard(lock_);
+        return requestCancellations_;
     }
 
     std::vector<Call> calls() const
@@ -129,6 +170,13 @@ class FakeScriptRunner final : public ScriptRunner {
         FakeScriptRunner &runner_;
     };
 
+    static std::optional<std::uint64_t> &threadPoll()
+    {
+        thread_local std::optional<std::uint64_t> poll;
+        return poll;
+    }
+    static std::optional<std::uint64_t> currentPoll() { return threadPoll(); }
+
     std::optional<std::string> respond(const Call &call)
     {
         Answer answer;
@@ -155,6 +203,8 @@ class FakeScriptRunner final : public ScriptRunner {
     std::vector<Rule> always_;
     std::vector<Call> calls_;
     std::size_t stops_ = 0;
+    std::uint64_t pollGeneration_ = 0;
+    std::size_t requestCancellations_ = 0;
 };
 
 } // namespace wheelbox::test

@@ -1,5 +1,6 @@
 // The runner and the text helpers against the platform's own script tool, as the transports will
 // use them. Plain AppleScript only: no player is needed.
+#include "lib/text/ScriptNumber.hpp"
 #include "platform/AutomationTool.hpp"
 #include "transport/AppleScript.hpp"
 #include "transport/ScriptText.hpp"

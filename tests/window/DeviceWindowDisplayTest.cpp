@@ -5,12 +5,12 @@
 
 #include "DevelopmentBridge.hpp"
 #include "bridge/PageScript.hpp"
-#include "platform/UserDefaults.hpp"
 #include "linux/GLibMainLoop.hpp"
 #include "linux/GdkScreens.hpp"
 #include "linux/GtkDeviceViews.hpp"
 #include "linux/GtkDeviceWindow.hpp"
 #include "linux/WebKitDeviceWebView.hpp"
+#include "platform/UserDefaults.hpp"
 #include "support/ServiceEnvironment.hpp"
 #include "window/PlayerWindowController.hpp"
 #include "window/SavedFrame.hpp"

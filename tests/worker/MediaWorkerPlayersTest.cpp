@@ -5,13 +5,13 @@
 #include "lib/mpd/MpdConnection.hpp"
 #include "lib/mpd/MpdIdentity.hpp"
 #include "lib/mpd/MpdPointers.hpp"
+#include "linux/LinuxRunningApplications.hpp"
+#include "linux/MpdLibrarySource.hpp"
 #include "model/MediaJSON.hpp"
 #include "model/PersistentID.hpp"
 #include "platform/AutomationTool.hpp"
 #include "platform/RandomSource.hpp"
 #include "platform/UserDefaults.hpp"
-#include "linux/LinuxRunningApplications.hpp"
-#include "linux/MpdLibrarySource.hpp"
 #include "support/FakeHostFacts.hpp"
 #include "support/ManualClock.hpp"
 #include "support/ServiceEnvironment.hpp"
@@ -339,14 +339,14 @@ TEST_F(MediaWorkerPlayers, TheSystemTransportFollowsSpotifyWithinTheProbeTime)
     ASSERT_EQ(worker_->currentPlaybackBackendID(), "system:music");
     stubHasTrack("Playing");
     clock_.advance(1900ms);
-    auto early = worker_->pollNowPlaying();
+    auto early = worker_->pollNowPlaying({});
     EXPECT_EQ(worker_->currentPlaybackBackendID(), "system:music") << "no probe within 2 s";
     if (early) {
         EXPECT_NE(early->at("persistentID"), stubURL);
     }
 
     clock_.advance(100ms);
-    auto payload = worker_->pollNowPlaying();
+    auto payload = worker_->pollNowPlaying({});
     ASSERT_TRUE(payload);
     EXPECT_EQ(payload->at("source"), "system");
     EXPECT_EQ(payload->at("persistentID"), stubURL);

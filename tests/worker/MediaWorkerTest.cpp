@@ -424,28 +424,28 @@ TEST(MediaWorker, AboutKeepsItsSerialAndTellsTheVersion)
 TEST(MediaWorker, APollPushesOnlyChanges)
 {
     WorkerRig rig(StoredDefaults{{"activeTransport", "music"}});
-    auto before = rig.worker->pollNowPlaying();
+    auto before = rig.worker->pollNowPlaying({});
     ASSERT_TRUE(before) << "nothing reported yet: the first poll pushes";
     auto expected = toJSON(WorkerRig::musicReading()).as_object();
     expected["volume"] = 64.0;
     EXPECT_EQ(*before, expected);
-    EXPECT_EQ(rig.worker->pollNowPlaying(), std::nullopt);
+    EXPECT_EQ(rig.worker->pollNowPlaying({}), std::nullopt);
 
     rig.runner.answer(musicReadingScript, nowPlayingReply(trackA1, 31, 100, "playing"));
-    auto changed = rig.worker->pollNowPlaying();
+    auto changed = rig.worker->pollNowPlaying({});
     ASSERT_TRUE(changed);
     EXPECT_EQ(changed->at("elapsed"), 31.0);
     EXPECT_FALSE(changed->as_object().contains("volume")) << "the back end is the same";
-    EXPECT_EQ(rig.worker->pollNowPlaying(), std::nullopt);
+    EXPECT_EQ(rig.worker->pollNowPlaying({}), std::nullopt);
 
     // A status step reports the reading too: the poll after it has nothing new.
     rig.runner.answer(musicReadingScript, nowPlayingReply(trackA1, 32, 100, "paused"));
     rig.handle("pause");
-    EXPECT_EQ(rig.worker->pollNowPlaying(), std::nullopt);
+    EXPECT_EQ(rig.worker->pollNowPlaying({}), std::nullopt);
     // "getNowPlaying" stores the reading but not the back end.
     rig.runner.answer(musicReadingScript, nowPlayingReply(trackA1, 33, 100, "paused"));
     rig.handle("getNowPlaying");
-    EXPECT_EQ(rig.worker->pollNowPlaying(), std::nullopt);
+    EXPECT_EQ(rig.worker->pollNowPlaying({}), std::nullopt);
 }
 
 class MediaWorkerBackEndChange : public ::testing::Test {
@@ -480,7 +480,7 @@ class MediaWorkerBackEndChange : public ::testing::Test {
 TEST_F(MediaWorkerBackEndChange, TheNewPlayerGetsTheUsersShuffleAndRepeat)
 {
     spotifyTakesOver("All");
-    auto payload = rig.worker->pollNowPlaying();
+    auto payload = rig.worker->pollNowPlaying({});
     ASSERT_TRUE(payload);
     EXPECT_EQ(payload->at("persistentID"), spotifyURL);
     EXPECT_EQ(payload->at("volume"), 80.0);
@@ -489,14 +489,14 @@ TEST_F(MediaWorkerBackEndChange, TheNewPlayerGetsTheUsersShuffleAndRepeat)
                                                "tell application \"Spotify\" to set repeating to true"));
     EXPECT_EQ(rig.worker->previousPlaybackBackendID(), "system:spotify");
     rig.runner.clearCalls();
-    EXPECT_EQ(rig.worker->pollNowPlaying(), std::nullopt);
+    EXPECT_EQ(rig.worker->pollNowPlaying({}), std::nullopt);
     EXPECT_TRUE(spotifySettings().empty());
 }
 
 TEST_F(MediaWorkerBackEndChange, RepeatOneFallsBackToOffOnSpotify)
 {
     spotifyTakesOver("One");
-    auto payload = rig.worker->pollNowPlaying();
+    auto payload = rig.worker->pollNowPlaying({});
     ASSERT_TRUE(payload);
     EXPECT_EQ(payload->at("repeat"), "Off");
     EXPECT_EQ(payload->at("volume"), 80.0);
@@ -510,13 +510,13 @@ TEST_F(MediaWorkerBackEndChange, AFailedHandOverIsTriedAgainOnTheNextPoll)
 {
     spotifyTakesOver("All");
     rig.runner.fail("set shuffling", ScriptError::timedOut(), FakeScriptRunner::Uses::once);
-    auto payload = rig.worker->pollNowPlaying();
+    auto payload = rig.worker->pollNowPlaying({});
     ASSERT_TRUE(payload) << "the reading is pushed all the same";
     EXPECT_EQ(payload->at("volume"), 80.0);
     EXPECT_EQ(rig.worker->previousPlaybackBackendID(), "system:music");
 
     rig.runner.clearCalls();
-    auto again = rig.worker->pollNowPlaying();
+    auto again = rig.worker->pollNowPlaying({});
     ASSERT_TRUE(again) << "same reading, but the back end still counts as new";
     EXPECT_THAT(spotifySettings(), ElementsAre("tell application \"Spotify\" to set shuffling to true",
                                                "tell application \"Spotify\" to set repeating to true"));
@@ -528,7 +528,7 @@ TEST(MediaWorker, TheMusicTransportTakesNoSettingsWhenItsBackEndIsNew)
     WorkerRig rig(StoredDefaults{{"activeTransport", "music"}});
     rig.handle("setPlaybackSetting", {{"setting", "shuffle"}, {"value", "On"}});
     rig.runner.clearCalls();
-    ASSERT_TRUE(rig.worker->pollNowPlaying());
+    ASSERT_TRUE(rig.worker->pollNowPlaying({}));
     EXPECT_EQ(rig.runner.count("set shuffle enabled"), 0u);
     EXPECT_EQ(rig.worker->previousPlaybackBackendID(), "music");
 }
@@ -560,9 +560,36 @@ TEST(MediaWorker, TheLightPollReadsTheMusicTransport)
     rig.handle("playCollection", play({{"path", "music/songs"}, {"id", itemA1}}));
     EXPECT_TRUE(rig.worker->musicUsesLogicalQueue());
     rig.runner.clearCalls();
-    rig.worker->readMusicNowPlaying();
+    rig.worker->readMusicNowPlaying({});
     EXPECT_EQ(rig.runner.count(musicReadingScript), 1u);
     EXPECT_EQ(rig.runner.calls().size(), 1u);
+}
+
+// The bridge cancels a poll's scripts through the worker alone, so every script a poll runs must
+// be marked as that poll's, and no request's script as a poll's.
+TEST(MediaWorker, PollsRunTheirScriptsUnderTheirTicketAndCancellationsReachTheRunner)
+{
+    WorkerRig rig(StoredDefaults{{"activeTransport", "music"}});
+    rig.handle("playCollection", play({{"path", "music/songs"}, {"id", itemA1}}));
+    auto ticket = rig.worker->issuePollTicket();
+    rig.worker->cancelPolls();
+    EXPECT_NE(rig.worker->issuePollTicket(), ticket) << "a cancelled ticket is never issued again";
+
+    rig.runner.clearCalls();
+    rig.worker->pollNowPlaying(ticket);
+    rig.worker->readMusicNowPlaying(PollTicket{ticket.generation + 7});
+    rig.handle("getNowPlaying");
+    auto calls = rig.runner.calls();
+    ASSERT_GE(calls.size(), 3u);
+    EXPECT_EQ(calls.front().poll, ticket.generation);
+    EXPECT_EQ(calls[calls.size() - 2].poll, ticket.generation + 7);
+    EXPECT_EQ(calls.back().poll, std::nullopt);
+
+    auto requests = rig.runner.requestCancellations();
+    rig.worker->cancelRequests();
+    rig.worker->cancelAllScripts();
+    EXPECT_EQ(rig.runner.requestCancellations(), requests + 2);
+    EXPECT_EQ(rig.worker->issuePollTicket().generation, ticket.generation + 2);
 }
 
 } // namespace

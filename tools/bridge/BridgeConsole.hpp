@@ -3,9 +3,9 @@
 #include "ConsoleBackEnd.hpp"
 #include "StandardInputLines.hpp"
 #include "bridge/NativeBridge.hpp"
-#include "platform/HapticPerformer.hpp"
 #include "linux/GLibMainLoop.hpp"
 #include "linux/LinuxPowerSource.hpp"
+#include "platform/HapticPerformer.hpp"
 
 #include <boost/json/value.hpp>
 

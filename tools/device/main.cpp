@@ -11,12 +11,9 @@
 // one line, so scripts can follow along. Not installed.
 
 #include "ObservedBridge.hpp"
-#include "linux/ApplicationBackEnd.hpp"
 #include "bridge/NativeBridge.hpp"
 #include "lib/glib/GLibPointers.hpp"
-#include "platform/AutomationTool.hpp"
-#include "platform/Clock.hpp"
-#include "platform/HapticPerformer.hpp"
+#include "linux/ApplicationBackEnd.hpp"
 #include "linux/FileUserDefaults.hpp"
 #include "linux/GLibMainLoop.hpp"
 #include "linux/GdkScreens.hpp"
@@ -24,6 +21,9 @@
 #include "linux/LinuxPowerSource.hpp"
 #include "linux/MpdLocator.hpp"
 #include "linux/WebKitDeviceWebView.hpp"
+#include "platform/AutomationTool.hpp"
+#include "platform/Clock.hpp"
+#include "platform/HapticPerformer.hpp"
 #include "window/DeviceWindowError.hpp"
 #include "window/PlayerWindowController.hpp"
 

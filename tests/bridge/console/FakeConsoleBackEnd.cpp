@@ -66,13 +66,18 @@ class FakeBackend final : public MediaBackend {
         throw BridgeError::unknownMethod(method);
     }
 
-    std::optional<json::value> pollNowPlaying() override
+    std::optional<json::value> pollNowPlaying(PollTicket) override
     {
         return json::value{{"title", "Fake Song"}, {"poll", ++polls_}};
     }
 
     bool musicUsesLogicalQueue() noexcept override { return false; }
-    void readMusicNowPlaying() noexcept override {}
+    void readMusicNowPlaying(PollTicket) noexcept override {}
+    // The fake runs no scripts, so there is nothing to cancel.
+    PollTicket issuePollTicket() noexcept override { return {}; }
+    void cancelPolls() noexcept override {}
+    void cancelRequests() noexcept override {}
+    void cancelAllScripts() noexcept override {}
 
     void endScans() noexcept override
     {

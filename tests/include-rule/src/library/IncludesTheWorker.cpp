@@ -1,3 +1,3 @@
-#include "worker/MediaWorker.hpp"
-#include "model/MediaItem.hpp"
 #include "library/LibraryLists.hpp"
+#include "model/MediaItem.hpp"
+#include "worker/MediaWorker.hpp"
