@@ -108,7 +108,7 @@ struct Fixture {
     {
         view.expect(bodies.size());
         for (const auto &body : bodies)
-            bridge.receiveMessage(body, {true, "velto", "app"});
+            bridge.receiveMessage(body, {"velto", "app"});
         loop.run();
     }
 };

@@ -52,10 +52,11 @@ class BridgeWindow {
 
 namespace wheelbox {
 
-// Where a script message came from. WebKitGTK names neither the frame nor its origin, so the
-// adapter reports the web view's current URI; navigation policy keeps every other frame out.
+// Where a script message came from: the origin of the page that posted it. WebKitGTK names neither
+// the frame nor its origin, so the adapter reports the web view's current URI. No frame but the
+// page's own can post: navigation policy refuses every navigation of every frame outside
+// velto://app, and the firmware makes no frames.
 struct MessageOrigin {
-    bool isMainFrame = true;
     std::string protocol; // "velto"
     std::string host;     // "app"
 };

@@ -8,7 +8,7 @@ namespace {
 
 bool isFirmwareOrigin(const MessageOrigin &origin) noexcept
 {
-    return origin.isMainFrame && origin.protocol == "velto" && origin.host == "app";
+    return origin.protocol == "velto" && origin.host == "app";
 }
 
 bool isVersionOne(const json::value *version) noexcept

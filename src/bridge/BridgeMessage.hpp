@@ -32,7 +32,7 @@ inline constexpr std::size_t maximumIDBytes = 128;
 inline constexpr std::string_view hapticMethod = "haptic";
 
 // Checks one message body (JSON text) and where it came from: the firmware's own origin
-// (velto://app, main frame), an object body within the limits above, "method" a string of at most
+// (velto://app), an object body within the limits above, "method" a string of at most
 // 64 bytes, "version" the integer 1, and, except for "haptic", "id" a string of 1 to 128 bytes.
 // Nothing when any check fails. A pure function: no side effects, safe on any thread.
 std::optional<BridgeMessage> checkBridgeMessage(std::string_view bodyJSON, const MessageOrigin &origin);

@@ -4,6 +4,7 @@
 #include "window/Appearance.hpp"
 #include "window/DeviceWindowError.hpp"
 #include "window/FirmwareScripts.hpp"
+#include "window/PageOrigin.hpp"
 #include "window/SavedFrame.hpp"
 #include "window/ScreenFitting.hpp"
 #include "window/WheelHitTest.hpp"
@@ -198,12 +199,7 @@ void PlayerWindowController::bodyMenuRequested()
 
 void PlayerWindowController::didReceiveScriptMessage(std::string_view bodyJSON, std::string_view pageURL)
 {
-    MessageOrigin origin;
-    if (auto url = parseResourceURL(pageURL)) {
-        origin.protocol = url->scheme;
-        origin.host = url->host.value_or("");
-    }
-    bridge_->receiveMessage(bodyJSON, origin);
+    bridge_->receiveMessage(bodyJSON, messageOriginOfPage(pageURL));
 }
 
 // --- the window ---------------------------------------------------------------------------------

@@ -169,7 +169,7 @@ class BridgeHarness {
     boost::json::value answerTo(std::string_view id) const;
     std::size_t answerCount(std::string_view id) const;
 
-    static MessageOrigin firmwareOrigin() { return {true, "velto", "app"}; }
+    static MessageOrigin firmwareOrigin() { return {"velto", "app"}; }
 
     ManualClock clock;
     ManualMainLoop loop{clock};

@@ -1,8 +1,8 @@
 #include "BridgeConsole.hpp"
 
-#include "bridge/MessageOriginOfURI.hpp"
 #include "bridge/PageScript.hpp"
 #include "platform/Clock.hpp"
+#include "window/PageOrigin.hpp"
 
 #include <boost/json/parse.hpp>
 
@@ -39,7 +39,7 @@ BridgeConsole::BridgeConsole(GLibMainLoop &loop, ConsoleBackEnd backEnd,
       powerSource_(powerSupply),
       // The device window starts at the level the user chose, as the application's does.
       level_(defaults_->boolean("alwaysOnTop").value_or(false) ? floatingWindowLevel : normalWindowLevel),
-      origin_(messageOriginOfURI(startPage))
+      origin_(messageOriginOfPage(startPage))
 {
     bridge_ = std::make_unique<NativeBridge>(
         std::move(backEnd.backend),
@@ -133,7 +133,7 @@ StandardInputLines::Flow BridgeConsole::control(const std::string &key, const js
         } else {
             // A provisional navigation: the old page's session ends, and messages now come from
             // the new page.
-            origin_ = messageOriginOfURI(value.get_string());
+            origin_ = messageOriginOfPage(value.get_string());
             bridge_->resetWebSession(SessionResetWait::no);
         }
     } else if (key == "$visible") {

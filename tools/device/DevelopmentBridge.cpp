@@ -20,7 +20,7 @@ void DevelopmentBridge::resetWebSession(SessionResetWait)
 
 void DevelopmentBridge::receiveMessage(std::string_view bodyJSON, const MessageOrigin &origin)
 {
-    if (!origin.isMainFrame || origin.protocol != "velto" || origin.host != "app" ||
+    if (origin.protocol != "velto" || origin.host != "app" ||
         bodyJSON.size() > (1 << 20))
         return;
     boost::json::error_code error;
