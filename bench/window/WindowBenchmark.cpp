@@ -32,7 +32,7 @@ namespace {
 
 std::filesystem::path firmware()
 {
-    auto root = WebResourceSchemeHandler::firmwareRootURL();
+    auto root = WebResourceSchemeHandler::firmwareRoot();
     if (!root)
         throw std::runtime_error("no firmware in the build tree");
     return *root;

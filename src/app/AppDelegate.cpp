@@ -89,7 +89,7 @@ void AppDelegate::applicationDidFinishLaunching()
     try {
         playerWindowController_ = std::make_unique<PlayerWindowController>(
             PlayerWindowController::Environment{mainLoop_, defaults_, *screens_, *views_, makeBridge,
-                                                WebResourceSchemeHandler::firmwareRootURL(), logLine});
+                                                WebResourceSchemeHandler::firmwareRoot(), logLine});
     } catch (const DeviceWindowError &error) {
         // A broken installation: nothing to show.
         std::cerr << "wheelbox: " << error.what() << "\n";
@@ -104,7 +104,7 @@ void AppDelegate::applicationDidFinishLaunching()
     if (auto *window = dynamic_cast<GtkDeviceWindow *>(&playerWindowController_->window()))
         gtk_window_set_application(window->gtkWindow(), application_);
 
-    std::filesystem::path share = WebResourceSchemeHandler::firmwareRootURL().value_or("").parent_path();
+    std::filesystem::path share = WebResourceSchemeHandler::firmwareRoot().value_or("").parent_path();
     updaterController_ = std::make_unique<LinuxUpdater>(
         LinuxUpdater::installedConfiguration(share, WHEELBOX_VERSION),
         [this](const LinuxUpdater::Outcome &outcome) { presentUpdate(outcome); });

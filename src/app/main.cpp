@@ -15,28 +15,7 @@
 #include <iostream>
 #include <unistd.h>
 
-namespace {
-
 using namespace wheelbox;
-
-// The MPD every part of the program and its script tool talk to, named in the environment the
-// way MPD clients read it. Called before any thread starts, so setenv races with no reader.
-MpdLocator::Choice chooseMpd()
-{
-    MpdLocator::Choice choice = MpdLocator::locate(MpdLocator::settingsFromEnvironment());
-    if (choice.source == MpdLocator::Choice::Source::none)
-        choice.address = {PrivateMpdConfiguration::forUser().socket().string(), 0, std::nullopt};
-    if (choice.source != MpdLocator::Choice::Source::environment) {
-        ::setenv("MPD_HOST", MpdLocator::hostVariable(choice.address).c_str(), 1);
-        if (auto port = MpdLocator::portVariable(choice.address); !port.empty())
-            ::setenv("MPD_PORT", port.c_str(), 1);
-        else
-            ::unsetenv("MPD_PORT");
-    }
-    return choice;
-}
-
-} // namespace
 
 int main()
 {
@@ -45,6 +24,9 @@ int main()
     posix::keepLargeBlocksOutOfTheHeap();
     try {
         FileUserDefaults defaults;
+        // The program's one registered default: no full-screen item in its menus. GTK adds none of
+        // its own, so nothing reads it here; it stays registered so that the defaults the program
+        // declares are the same on every platform.
         defaults.registerDefaults({{"NSFullScreenMenuItemEverywhere", false}});
 
         // Placement, frame restore and centre-keeping need X11 (XWayland on a Wayland desktop).
@@ -63,9 +45,10 @@ int main()
             ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
             flags = G_APPLICATION_NON_UNIQUE;
         }
-        MpdLocator::Choice mpd = chooseMpd();
         captureAutomationToolEnvironment();
-        setAutomationToolVariable("MPD_HOST", MpdLocator::hostVariable(mpd.address));
+        // Without an MPD of the user's, the program starts its own on this socket.
+        MpdLocator::Choice mpd = MpdLocator::chooseForProgram(
+            {PrivateMpdConfiguration::forUser().socket().string(), 0, std::nullopt});
 
         glib::ObjectPtr<GtkApplication> application(gtk_application_new("com.velto.Wheelbox", flags));
         g_set_application_name("Wheelbox");

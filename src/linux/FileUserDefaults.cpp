@@ -2,6 +2,7 @@
 
 #include "lib/icu/Unicode.hpp"
 #include "lib/json/ExactJSON.hpp"
+#include "lib/posix/FileDescriptor.hpp"
 
 #include <boost/json/serialize.hpp>
 
@@ -27,35 +28,12 @@ namespace {
 // A settings file is a few kilobytes; anything this large is not one of ours.
 constexpr std::size_t largestFile = 16 * 1024 * 1024;
 
+using posix::FileDescriptor;
+
 std::string errorText(int error)
 {
     return std::system_category().message(error);
 }
-
-// Closes a descriptor when it goes out of scope.
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
-    ~FileDescriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-
-    int get() const noexcept { return fd_; }
-    // Closes now, reporting the error a deferred write may only show here.
-    int close() noexcept
-    {
-        int result = ::close(fd_);
-        fd_ = -1;
-        return result;
-    }
-
-  private:
-    int fd_;
-};
 
 bool writeAll(int fd, std::string_view text)
 {
@@ -295,7 +273,7 @@ void FileUserDefaults::write(const std::string &text)
     FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
     if (fd.get() < 0)
         return fail("create", errno);
-    if (!writeAll(fd.get(), text) || ::fsync(fd.get()) != 0 || fd.close() != 0) {
+    if (!writeAll(fd.get(), text) || ::fsync(fd.get()) != 0 || !fd.reset()) {
         int error = errno;
         ::unlink(temporary.c_str());
         return fail("write", error);

@@ -1,5 +1,8 @@
 #include "linux/MpdLocator.hpp"
 
+#include "lib/mpd/MpdProbe.hpp"
+#include "platform/AutomationTool.hpp"
+
 #include <cstdlib>
 #include <stdexcept>
 
@@ -16,12 +19,7 @@ std::optional<std::string> variable(const char *name)
 
 bool greets(const mpd::MpdAddress &address)
 {
-    try {
-        mpd::MpdConnection::open(address, MpdLocator::probeTimeout);
-        return true;
-    } catch (const std::exception &) {
-        return false;
-    }
+    return mpd::answers(address, MpdLocator::probeTimeout);
 }
 
 } // namespace
@@ -56,6 +54,25 @@ MpdLocator::Choice MpdLocator::locate(const Settings &settings)
             return {Choice::Source::found, address};
     }
     return {Choice::Source::none, {}};
+}
+
+MpdLocator::Choice MpdLocator::chooseForProgram(const mpd::MpdAddress &whenNoneAnswers)
+{
+    Choice choice = locate(settingsFromEnvironment());
+    if (choice.source == Choice::Source::none)
+        choice.address = whenNoneAnswers;
+    if (choice.source == Choice::Source::environment)
+        return choice;
+    auto host = hostVariable(choice.address);
+    auto port = portVariable(choice.address);
+    ::setenv("MPD_HOST", host.c_str(), 1);
+    setAutomationToolVariable("MPD_HOST", host);
+    // MPD_PORT is unset here, or the choice would have come from the environment.
+    if (!port.empty()) {
+        ::setenv("MPD_PORT", port.c_str(), 1);
+        setAutomationToolVariable("MPD_PORT", port);
+    }
+    return choice;
 }
 
 std::string MpdLocator::hostVariable(const mpd::MpdAddress &address)

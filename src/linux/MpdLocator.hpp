@@ -45,6 +45,14 @@ class MpdLocator {
 
     static Choice locate(const Settings &settings);
 
+    // The program's MPD, chosen once at start while no other thread runs: as locate() chooses from
+    // the process environment, `whenNoneAnswers` standing in when none answers. Unless the user
+    // named it, the choice is written into MPD_HOST and MPD_PORT of the process environment and of
+    // the script tool's (platform/AutomationTool.hpp), so that every part of the program and every
+    // tool it starts reach that same MPD. Throws std::invalid_argument for an address no
+    // environment variable can carry.
+    static Choice chooseForProgram(const mpd::MpdAddress &whenNoneAnswers);
+
     // The MPD_HOST value that names `address` to every MPD client ("password@host", a socket path,
     // "@abstract"), and the MPD_PORT value (empty for sockets). Throws std::invalid_argument for an
     // address no environment variable can carry (NUL) or that MPD clients would read back as

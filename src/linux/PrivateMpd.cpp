@@ -1,5 +1,8 @@
 #include "linux/PrivateMpd.hpp"
 
+#include "lib/mpd/MpdProbe.hpp"
+#include "lib/posix/ProcessDescriptor.hpp"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -29,16 +32,6 @@ bool isExecutable(const std::filesystem::path &path)
 {
     std::error_code error;
     return std::filesystem::is_regular_file(path, error) && ::access(path.c_str(), X_OK) == 0;
-}
-
-bool answers(const mpd::MpdAddress &address, std::chrono::milliseconds timeout)
-{
-    try {
-        mpd::MpdConnection::open(address, timeout);
-        return true;
-    } catch (const std::exception &) {
-        return false;
-    }
 }
 
 // The folder for the socket: made, owned by us and closed to everyone else.
@@ -89,11 +82,6 @@ std::string lastLine(const PrivateMpdConfiguration &configuration)
             return last.size() > 300 ? last.substr(0, 300) + "\u2026" : last;
     }
     return "MPD stopped as it started";
-}
-
-int pidfdOpen(pid_t pid) noexcept
-{
-    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
 }
 
 } // namespace
@@ -156,7 +144,7 @@ std::unique_ptr<PrivateMpd> PrivateMpd::start(const PrivateMpdConfiguration &con
     writeConfiguration(configuration, text);
 
     mpd::MpdAddress address{configuration.socket().string(), 0, std::nullopt};
-    if (answers(address, 500ms))
+    if (mpd::answers(address, 500ms))
         return std::unique_ptr<PrivateMpd>(new PrivateMpd(address, -1, {}));
     // What a killed MPD left behind; MPD will not bind over it.
     std::filesystem::remove(configuration.socket(), error);
@@ -204,15 +192,14 @@ std::unique_ptr<PrivateMpd> PrivateMpd::start(const PrivateMpdConfiguration &con
         ::_exit(127);
     }
 
-    auto owned =
-        std::unique_ptr<PrivateMpd>(new PrivateMpd(address, pid, posix::FileDescriptor(pidfdOpen(pid))));
+    auto owned = std::unique_ptr<PrivateMpd>(new PrivateMpd(address, pid, posix::openProcessDescriptor(pid)));
     auto deadline = Clock::now() + timeout;
     while (true) {
         if (owned->waitForEnd(Clock::now())) {
             owned->pid_ = -1;
             throw PrivateMpdError::failedToStart(lastLine(configuration));
         }
-        if (answers(address, 500ms))
+        if (mpd::answers(address, 500ms))
             break;
         if (Clock::now() >= deadline) {
             owned->stop();

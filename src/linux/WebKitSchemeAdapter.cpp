@@ -2,15 +2,35 @@
 
 #include "lib/glib/GLibPointers.hpp"
 
+#include <functional>
+#include <memory>
+
 namespace wheelbox {
 namespace {
 
 // One request of the page. Every call arrives on the main thread, as WebKitGTK requires.
-class WebKitSchemeTask final : public SchemeTask {
+class WebKitSchemeTask final : public SchemeTask, public std::enable_shared_from_this<WebKitSchemeTask> {
   public:
     explicit WebKitSchemeTask(WebKitURISchemeRequest *request)
         : request_(WEBKIT_URI_SCHEME_REQUEST(g_object_ref(request)))
     {}
+
+    ~WebKitSchemeTask() override
+    {
+        if (view_)
+            g_object_weak_unref(G_OBJECT(view_), viewGone, this);
+    }
+
+    // WebKitGTK has no call that stops one request; when the view that asked goes away, nobody
+    // will take the answer, so the handler is told to stop the task then.
+    void stopWhenViewGoes(std::function<void(const SchemeTask &)> stop)
+    {
+        view_ = webkit_uri_scheme_request_get_web_view(request_.get());
+        if (!view_)
+            return;
+        stop_ = std::move(stop);
+        g_object_weak_ref(G_OBJECT(view_), viewGone, this);
+    }
 
     std::optional<std::string> requestURL() const override
     {
@@ -56,9 +76,21 @@ class WebKitSchemeTask final : public SchemeTask {
     }
 
   private:
+    static void viewGone(gpointer data, GObject *)
+    {
+        auto *task = static_cast<WebKitSchemeTask *>(data);
+        task->view_ = nullptr; // GObject drops its weak references itself
+        // The handler's stop may drop the last other owner of this task.
+        auto self = task->shared_from_this();
+        if (task->stop_)
+            task->stop_(*task);
+    }
+
     glib::ObjectPtr<WebKitURISchemeRequest> request_;
     SchemeResponse response_;
     std::vector<std::byte> data_;
+    WebKitWebView *view_ = nullptr;
+    std::function<void(const SchemeTask &)> stop_;
 };
 
 } // namespace
@@ -73,7 +105,10 @@ void WebKitSchemeAdapter::registerScheme(WebKitWebContext *context, WebResourceS
     webkit_web_context_register_uri_scheme(
         context, scheme,
         [](WebKitURISchemeRequest *request, gpointer data) {
-            static_cast<WebResourceSchemeHandler *>(data)->start(std::make_shared<WebKitSchemeTask>(request));
+            auto &schemeHandler = *static_cast<WebResourceSchemeHandler *>(data);
+            auto task = std::make_shared<WebKitSchemeTask>(request);
+            task->stopWhenViewGoes(schemeHandler.stopper());
+            schemeHandler.start(std::move(task));
         },
         &handler, nullptr);
     // A secure context of its own (velto://app is one origin), never local: it reaches no file.

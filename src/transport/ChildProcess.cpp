@@ -1,5 +1,7 @@
 #include "transport/ChildProcess.hpp"
 
+#include "lib/posix/ProcessDescriptor.hpp"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -7,7 +9,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <system_error>
 #include <thread>
@@ -16,17 +17,6 @@
 namespace wheelbox {
 
 namespace {
-
-// Called through syscall(2): the glibc 2.36 header declares these without C linkage.
-int pidfdOpen(pid_t pid) noexcept
-{
-    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-}
-
-int pidfdSendSignal(int pidfd, int number) noexcept
-{
-    return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, number, nullptr, 0));
-}
 
 [[noreturn]] void throwErrno(const char *what)
 {
@@ -206,8 +196,8 @@ ChildProcess::Spawned ChildProcess::spawn(const std::filesystem::path &executabl
     // Nothing else in the program reaps children by pid wildcard, so until it is waited for the pid
     // names this child (at worst a zombie) and the pidfd is taken safely.
     Spawned spawned;
-    if (int pidfd = pidfdOpen(pid); pidfd >= 0) {
-        spawned.process = std::shared_ptr<ChildProcess>(new ChildProcess(pid, FileDescriptor(pidfd), false));
+    if (auto pidfd = posix::openProcessDescriptor(pid); pidfd.isOpen()) {
+        spawned.process = std::shared_ptr<ChildProcess>(new ChildProcess(pid, std::move(pidfd), false));
     } else {
         reportThreadWatch(errno);
         watchWithThread(pid, std::move(endedPipe.write));
@@ -252,7 +242,7 @@ void ChildProcess::signal(int number) noexcept
     if (!watchedByThread_) {
         // After the reap the kernel answers ESRCH; the pidfd never points at another process.
         if (!reaped_.load())
-            pidfdSendSignal(endedDescriptor_.get(), number);
+            posix::signalProcess(endedDescriptor_, number);
         return;
     }
     // Until the reap the pid is this child's, a zombie at worst.

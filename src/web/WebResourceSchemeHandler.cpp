@@ -1,5 +1,6 @@
 #include "web/WebResourceSchemeHandler.hpp"
 
+#include "lib/posix/FileDescriptor.hpp"
 #include "web/ResourceMapping.hpp"
 
 #include <atomic>
@@ -40,13 +41,10 @@ std::variant<std::vector<std::byte>, WebResourceError> readWholeFile(const std::
 {
     // O_NONBLOCK: a FIFO swapped in after the check must not hang the queue. O_NOFOLLOW: the path is
     // resolved, so a link appearing there now is refused.
-    int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (descriptor < 0)
+    posix::FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!file.isOpen())
         return WebResourceError::fileSystem(errno);
-    struct Closer {
-        int descriptor;
-        ~Closer() { ::close(descriptor); }
-    } closer{descriptor};
+    int descriptor = file.get();
     struct stat status {};
     if (::fstat(descriptor, &status) != 0)
         return WebResourceError::fileSystem(errno);
@@ -95,13 +93,26 @@ struct WebResourceSchemeHandler::State {
     std::map<const SchemeTask *, std::shared_ptr<SchemeTaskBox>> activeTasks;
 };
 
+namespace {
+
+void stopIn(WebResourceSchemeHandler::State &state, const SchemeTask &task)
+{
+    auto found = state.activeTasks.find(&task);
+    if (found == state.activeTasks.end())
+        return;
+    found->second->stopped = true;
+    state.activeTasks.erase(found);
+}
+
+} // namespace
+
 const std::string &WebResourceSchemeHandler::startURL()
 {
     static const std::string url = "velto://app/index.html";
     return url;
 }
 
-std::optional<std::filesystem::path> WebResourceSchemeHandler::firmwareRootURL()
+std::optional<std::filesystem::path> WebResourceSchemeHandler::firmwareRoot()
 {
     std::vector<std::filesystem::path> candidates;
     std::error_code error;
@@ -176,11 +187,15 @@ void WebResourceSchemeHandler::start(std::shared_ptr<SchemeTask> task)
 
 void WebResourceSchemeHandler::stop(const SchemeTask &task)
 {
-    auto found = state_->activeTasks.find(&task);
-    if (found == state_->activeTasks.end())
-        return;
-    found->second->stopped = true;
-    state_->activeTasks.erase(found);
+    stopIn(*state_, task);
+}
+
+std::function<void(const SchemeTask &)> WebResourceSchemeHandler::stopper() const
+{
+    return [weakState = std::weak_ptr<State>(state_)](const SchemeTask &task) {
+        if (auto state = weakState.lock())
+            stopIn(*state, task);
+    };
 }
 
 } // namespace wheelbox

@@ -5,6 +5,7 @@
 #include "web/SchemeTask.hpp"
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,7 +24,7 @@ class WebResourceSchemeHandler {
     // The folder holding the firmware's index.html: the installed one
     // (<prefix>/share/wheelbox/Web, found from the running program), else the copy in the build
     // tree; nothing when neither exists.
-    static std::optional<std::filesystem::path> firmwareRootURL();
+    static std::optional<std::filesystem::path> firmwareRoot();
 
     // Nothing without a root. The root's links are resolved and its "." and ".." removed.
     static std::unique_ptr<WebResourceSchemeHandler> make(const std::optional<std::filesystem::path> &root,
@@ -34,12 +35,16 @@ class WebResourceSchemeHandler {
     WebResourceSchemeHandler(const WebResourceSchemeHandler &) = delete;
     WebResourceSchemeHandler &operator=(const WebResourceSchemeHandler &) = delete;
 
-    const std::filesystem::path &rootURL() const noexcept { return root_; }
+    const std::filesystem::path &root() const noexcept { return root_; }
 
     // Main thread. The task is answered later, on the main thread.
     void start(std::shared_ptr<SchemeTask> task);
-    // Main thread. The task receives no call afterwards; a read under way is dropped.
+    // Main thread. The task receives no call afterwards; a read not yet begun is skipped and one
+    // under way is dropped.
     void stop(const SchemeTask &task);
+    // The same stop for whoever learns late that a request's page is gone, safe to call after this
+    // handler has gone too (it then does nothing). Main thread.
+    std::function<void(const SchemeTask &)> stopper() const;
 
     struct State;
 

@@ -33,7 +33,7 @@ class PlayerWindowController final : public DeviceWebViewDelegate,
         DeviceViewFactory &views;
         // Called once, first thing, as the bridge comes before everything it talks to.
         std::function<std::unique_ptr<DeviceBridge>()> makeBridge;
-        // WebResourceSchemeHandler::firmwareRootURL() in the program.
+        // WebResourceSchemeHandler::firmwareRoot() in the program.
         std::optional<std::filesystem::path> firmwareRoot;
         // The two navigation-failure lines go here.
         std::function<void(const std::string &line)> log;

@@ -6,11 +6,13 @@
 #include "linux/MpdLocator.hpp"
 #include "linux/PrivateMpd.hpp"
 #include "linux/PrivateMpdConfiguration.hpp"
+#include "platform/AutomationTool.hpp"
 #include "support/FakeMpdServer.hpp"
 #include "support/ServiceEnvironment.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <fstream>
@@ -267,6 +269,37 @@ TEST(PrivateMpd, SaysWhyItCouldNotStart)
 }
 
 // A library that counts its reads.
+// The app and wheelbox-device choose through this one function: what it chose must be what the
+// script tool and every in-process default reach, and a user's own MPD_HOST is left as it is.
+TEST(MpdLocator, TheProgramsChoiceIsNamedToItsToolsUnlessTheUserNamedIt)
+{
+    test::FakeMpdServer mpd([](const std::string &) { return test::FakeMpdServer::Reply{"OK\n"}; });
+    Scratch scratch;
+    std::filesystem::create_directories(scratch.path() / "mpd");
+    auto socket = scratch.path() / "mpd" / "socket";
+    std::filesystem::create_symlink(mpd.socketPath(), socket);
+    ::unsetenv("MPD_HOST");
+    ::unsetenv("MPD_PORT");
+    ::setenv("XDG_RUNTIME_DIR", scratch.path().c_str(), 1);
+
+    auto hasEntry = [](const std::string &entry) {
+        auto environment = automationToolEnvironment();
+        return std::find(environment->begin(), environment->end(), entry) != environment->end();
+    };
+    auto choice = MpdLocator::chooseForProgram({"/nowhere", 0, {}});
+    EXPECT_EQ(choice.source, Source::found);
+    EXPECT_EQ(choice.address.host, socket.string());
+    EXPECT_STREQ(std::getenv("MPD_HOST"), socket.c_str());
+    EXPECT_TRUE(hasEntry("MPD_HOST=" + socket.string()));
+
+    ::setenv("MPD_HOST", "/srv/mpd.sock", 1);
+    choice = MpdLocator::chooseForProgram({"/nowhere", 0, {}});
+    EXPECT_EQ(choice.source, Source::environment);
+    EXPECT_EQ(choice.address.host, "/srv/mpd.sock");
+    EXPECT_FALSE(hasEntry("MPD_HOST=/nowhere"));
+    ::unsetenv("MPD_HOST");
+}
+
 class CountingLibrary final : public LibrarySource {
   public:
     explicit CountingLibrary(int &reads) : reads_(reads) {}

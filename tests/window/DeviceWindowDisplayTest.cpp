@@ -76,7 +76,7 @@ class DeviceWindowDisplayTest : public testing::Test {
                 bridge_ = bridge.get();
                 return bridge;
             },
-            WebResourceSchemeHandler::firmwareRootURL(),
+            WebResourceSchemeHandler::firmwareRoot(),
             [this](const std::string &line) { log_.push_back(line); },
         });
         controller_->showWindow();

@@ -85,7 +85,7 @@ TEST_F(PlayerWindowControllerTest, BuildsItsPartsInOrderAndLoadsTheFirmware)
     EXPECT_EQ(bridge_->attachedWindow, views_.window);
     EXPECT_EQ(webView().messageHandler, controller.get());
     EXPECT_EQ(window().delegate, controller.get());
-    EXPECT_EQ(controller->resourceSchemeHandler().rootURL(), std::filesystem::canonical(firmware_.path()));
+    EXPECT_EQ(controller->resourceSchemeHandler().root(), std::filesystem::canonical(firmware_.path()));
 }
 
 TEST_F(PlayerWindowControllerTest, ABrokenInstallationStopsWithItsMessage)

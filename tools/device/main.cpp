@@ -86,21 +86,10 @@ bool saveScreenshot(const std::string &file)
 // program starts none of its own. Called while this is the only thread.
 mpd::MpdAddress chooseMpd()
 {
-    MpdLocator::Choice choice = MpdLocator::locate(MpdLocator::settingsFromEnvironment());
-    switch (choice.source) {
-    case MpdLocator::Choice::Source::environment:
-        break;
-    case MpdLocator::Choice::Source::found:
-        setAutomationToolVariable("MPD_HOST", MpdLocator::hostVariable(choice.address));
-        if (auto port = MpdLocator::portVariable(choice.address); !port.empty())
-            setAutomationToolVariable("MPD_PORT", port);
-        break;
-    case MpdLocator::Choice::Source::none:
-        // The library then says which MPD it could not reach.
-        choice.address = mpd::defaultMpdAddress();
+    // With none, the library says which MPD it could not reach.
+    auto choice = MpdLocator::chooseForProgram(mpd::defaultMpdAddress());
+    if (choice.source == MpdLocator::Choice::Source::none)
         std::cerr << "wheelbox-device: no MPD answers; set MPD_HOST to name one\n";
-        break;
-    }
     return choice.address;
 }
 
@@ -216,7 +205,7 @@ int run(int argc, char **argv)
     // The script tool's environment is taken while this is the only thread.
     captureAutomationToolEnvironment();
     gdk_set_allowed_backends("x11");
-    std::optional<std::filesystem::path> firmware = WebResourceSchemeHandler::firmwareRootURL();
+    std::optional<std::filesystem::path> firmware = WebResourceSchemeHandler::firmwareRoot();
     std::optional<std::filesystem::path> data;
     for (int index = 1; index < argc; ++index) {
         std::string argument = argv[index];
