@@ -1,5 +1,5 @@
-// The managed queue: a temporary playlist in the music app for each collection the device plays,
-// bookkept in the user defaults so that one left behind by a crash or a cut-off start is deleted.
+// The managed queue: a temporary playlist in the music app for each collection the device plays
+// (its records: ManagedQueuePlaylists).
 #include "transport/MusicAppTransport.hpp"
 
 #include "library/ManagedQueueName.hpp"
@@ -70,23 +70,13 @@ StartedQueue parseStartReply(const std::optional<std::string> &output, std::stri
 
 } // namespace
 
-std::string MusicAppTransport::newManagedQueueName()
-{
-    return std::string(managedQueueNamePrefix) + random_.uuid().substr(0, 8);
-}
-
 void MusicAppTransport::playQueue(const QueueStart &start)
 {
     if (!isConsistent(start))
         throw TransportError::invalidItem(start.chosenID);
     auto requested = rotatedQueue(start.window, start.windowIndex, start.repeatMode);
 
-    auto oldID = managedQueuePlaylistID_;
-    auto oldName = managedQueuePlaylistName_;
-    auto name = newManagedQueueName();
-
-    removePendingQueue();
-    defaults_.setString(pendingQueueNameKey, name);
+    auto name = playlists_.beginStart();
 
     std::optional<musicScripts::RestoredPlayback> restore;
     if (start.restore)
@@ -98,20 +88,9 @@ void MusicAppTransport::playQueue(const QueueStart &start)
                                   queueStartTimeout);
         started = parseStartReply(output, start.chosenID);
     } catch (...) {
-        // The script deletes its playlist when it fails; a playlist it could not delete, or one
-        // made by a start that was cut off, goes now or at the next start.
-        try {
-            removePendingQueue();
-        } catch (const std::exception &) {
-        }
+        playlists_.abandonStart();
         throw;
     }
-
-    managedQueuePlaylistID_ = started.playlistID;
-    managedQueuePlaylistName_ = started.playlistName;
-    defaults_.setString(managedQueueIDKey, started.playlistID);
-    defaults_.setString(managedQueueNameKey, started.playlistName);
-    defaults_.remove(pendingQueueNameKey);
 
     queue_ = LogicalQueue{};
     queue_.ids = start.queue;
@@ -125,50 +104,8 @@ void MusicAppTransport::playQueue(const QueueStart &start)
     logicalShuffleEnabled_ = start.shuffle;
     repeatMode_ = start.repeatMode;
 
-    deleteOldQueue(oldID, oldName, managedQueuePlaylistID_);
-}
-
-void MusicAppTransport::removePendingQueue()
-{
-    auto pending = defaults_.string(pendingQueueNameKey);
-    if (!pending)
-        return;
-    if (!isManagedQueueName(*pending)) {
-        defaults_.remove(pendingQueueNameKey);
-        return;
-    }
-    if (defaults_.string(managedQueueNameKey) == pending && defaults_.string(managedQueueIDKey)) {
-        defaults_.remove(pendingQueueNameKey);
-        return;
-    }
-    runner_.run(musicScripts::deletePendingPlaylistsNamed(*pending), commandTimeout);
-    defaults_.remove(pendingQueueNameKey);
-}
-
-void MusicAppTransport::deleteOldQueue(const std::optional<std::string> &oldID, const std::string &oldName,
-                                       const std::optional<std::string> &newID)
-{
-    try {
-        if (oldID) {
-            if (newID == oldID)
-                return;
-            if (!oldID->empty()) {
-                runner_.run(musicScripts::deletePlaylistsWithID(*oldID), commandTimeout);
-                return;
-            }
-        } else if (!newID) {
-            return;
-        }
-        // Only a name of ours is ever deleted by name; the user's playlists are never touched.
-        if (isManagedQueueName(oldName))
-            runner_.run(musicScripts::deletePlaylistsNamed(oldName), commandTimeout);
-    } catch (const std::exception &) {
-        // The new queue plays on. The old playlist, which nothing records as current any more, is
-        // recorded as pending instead, so the next start deletes it rather than leaving it behind
-        // for good (a newer request cuts this script off whenever it supersedes this one).
-        if (isManagedQueueName(oldName))
-            defaults_.setString(pendingQueueNameKey, oldName);
-    }
+    // The old playlist goes only once the new one plays: a start that fails keeps the queue.
+    playlists_.finishStart(std::move(started.playlistID), std::move(started.playlistName));
 }
 
 } // namespace wheelbox

@@ -20,17 +20,9 @@ using musicScripts::PauseAfterStart;
 
 MusicAppTransport::MusicAppTransport(ScriptRunner &runner, RunningApplications &applications,
                                      UserDefaults &defaults, const Clock &clock, RandomSource &random)
-    : runner_(runner), applications_(applications), defaults_(defaults), clock_(clock), random_(random)
-{
-    auto storedName = defaults_.string(managedQueueNameKey);
-    if (storedName && isManagedQueueName(*storedName)) {
-        managedQueuePlaylistName_ = *storedName;
-    } else {
-        managedQueuePlaylistName_ = newManagedQueueName();
-        defaults_.setString(managedQueueNameKey, managedQueuePlaylistName_);
-    }
-    managedQueuePlaylistID_ = defaults_.string(managedQueueIDKey);
-}
+    : runner_(runner), applications_(applications), clock_(clock), random_(random),
+      playlists_(runner, defaults, random)
+{}
 
 bool MusicAppTransport::musicRuns()
 {

@@ -2,6 +2,7 @@
 
 #include "model/NowPlayingState.hpp"
 #include "transport/LogicalQueue.hpp"
+#include "transport/ManagedQueuePlaylists.hpp"
 #include "transport/MusicAppScripts.hpp"
 #include "transport/PlaybackTransport.hpp"
 
@@ -45,14 +46,14 @@ struct QueueStart {
 
 // The transport ("music") that drives the music app through scripts: the now-playing read, every
 // control, single tracks, and collections played through a temporary playlist (the managed queue)
-// that the transport follows and advances itself (the logical queue). The temporary playlists'
-// names and IDs are kept in the user defaults, so one left behind by a crash is deleted later.
+// that the transport follows and advances itself (the logical queue). ManagedQueuePlaylists keeps
+// the temporary playlists' records.
 // Used on the media worker's queue only, one call at a time: no locks.
 class MusicAppTransport final : public PlaybackTransport {
   public:
-    static constexpr std::string_view managedQueueNameKey = "veltoManagedQueueName";
-    static constexpr std::string_view managedQueueIDKey = "veltoManagedQueueID";
-    static constexpr std::string_view pendingQueueNameKey = "veltoPendingQueueName";
+    static constexpr std::string_view managedQueueNameKey = ManagedQueuePlaylists::nameKey;
+    static constexpr std::string_view managedQueueIDKey = ManagedQueuePlaylists::idKey;
+    static constexpr std::string_view pendingQueueNameKey = ManagedQueuePlaylists::pendingNameKey;
 
     // Script timeouts, in seconds.
     static constexpr int readTimeout = 2;
@@ -109,10 +110,10 @@ class MusicAppTransport final : public PlaybackTransport {
     bool logicalShuffleEnabled() const noexcept { return logicalShuffleEnabled_; }
     const std::string &repeatMode() const noexcept { return repeatMode_; }
     bool isSeeking() const noexcept { return isSeeking_; }
-    const std::string &managedQueuePlaylistName() const noexcept { return managedQueuePlaylistName_; }
+    const std::string &managedQueuePlaylistName() const noexcept { return playlists_.currentName(); }
     const std::optional<std::string> &managedQueuePlaylistID() const noexcept
     {
-        return managedQueuePlaylistID_;
+        return playlists_.currentID();
     }
 
   private:
@@ -126,7 +127,6 @@ class MusicAppTransport final : public PlaybackTransport {
 
     bool musicRuns();
     void requireMusicRunning();
-    std::string newManagedQueueName();
 
     // Queue follow-up inside the now-playing read: settles a device seek, starts the next queue
     // track when one ended, leaves the queue when the user took over. Answers the read when it ends
@@ -141,15 +141,11 @@ class MusicAppTransport final : public PlaybackTransport {
                  const std::vector<std::int64_t> &canonicalIndices, bool shuffle,
                  std::string_view repeatMode);
 
-    void removePendingQueue();
-    void deleteOldQueue(const std::optional<std::string> &oldID, const std::string &oldName,
-                        const std::optional<std::string> &newID);
-
     ScriptRunner &runner_;
     RunningApplications &applications_;
-    UserDefaults &defaults_;
     const Clock &clock_;
     RandomSource &random_;
+    ManagedQueuePlaylists playlists_;
 
     const std::string id_ = "music";
     NowPlayingState lastLoaded_ = NowPlayingState::empty();
@@ -161,8 +157,6 @@ class MusicAppTransport final : public PlaybackTransport {
     bool seekWasPlaying_ = false;
     std::optional<ExplicitSeek> explicitSeek_;
     std::optional<std::string> expectedManagedTrackID_;
-    std::string managedQueuePlaylistName_;
-    std::optional<std::string> managedQueuePlaylistID_;
 };
 
 } // namespace wheelbox
