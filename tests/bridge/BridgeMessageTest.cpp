@@ -26,6 +26,16 @@ std::string repeated(std::string_view piece, std::size_t times)
     return text;
 }
 
+// Appended piece by piece: GCC 12 at -O3 takes "text" + std::string&& for an overlapping copy
+// (-Wrestrict), a known false positive.
+std::string jsonString(std::string_view text)
+{
+    std::string quoted = "\"";
+    quoted += text;
+    quoted += '"';
+    return quoted;
+}
+
 std::string body(std::string_view method, std::string_view idJSON, std::string_view extra = "")
 {
     return std::string(R"({"method":")") + std::string(method) + R"(","version":1,"id":)" +
@@ -51,8 +61,8 @@ std::vector<MessageCase> messageCases()
         {"versionWithFraction", R"({"method":"getAbout","version":1.5,"id":"a"})", firmware, Fate::dropped},
         {"versionMissing", R"({"method":"getAbout","id":"a"})", firmware, Fate::dropped},
         {"idEmpty", body("getAbout", R"("")"), firmware, Fate::dropped},
-        {"idOf128Bytes", body("getAbout", "\"" + repeated("i", 128) + "\""), firmware, Fate::answered},
-        {"idOf129Bytes", body("getAbout", "\"" + repeated("i", 129) + "\""), firmware, Fate::dropped},
+        {"idOf128Bytes", body("getAbout", jsonString(repeated("i", 128))), firmware, Fate::answered},
+        {"idOf129Bytes", body("getAbout", jsonString(repeated("i", 129))), firmware, Fate::dropped},
         {"idANumber", body("getAbout", "5"), firmware, Fate::dropped},
         {"idMissing", R"({"method":"getAbout","version":1})", firmware, Fate::dropped},
         {"localMethodWithoutId", R"({"method":"setAlwaysOnTop","version":1})", firmware, Fate::dropped},

@@ -56,7 +56,9 @@ TEST(NativeBridgeRequests, AreEachAnsweredOnceInQueueOrderWhileLocalMethodsAnswe
     const char *methods[] = {"getList", "getAbout", "getNowPlaying", "refreshLibrary"};
     std::vector<std::string> queued;
     for (int i = 0; i < 40; ++i) {
-        queued.push_back("q" + std::to_string(i));
+        // Appended: GCC 12 at -O3 misreads "q" + std::string&& (-Wrestrict, a false positive).
+        queued.push_back("q");
+        queued.back() += std::to_string(i);
         harness.send(methods[i % 4], queued.back());
         if (i == 20)
             harness.send("setAlwaysOnTop", "local", {{"enabled", true}});

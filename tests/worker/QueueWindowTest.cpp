@@ -18,7 +18,10 @@ namespace {
 // Track n of a collection is "T" and its position, so an ID tells where it came from.
 std::string track(std::size_t position)
 {
-    return "T" + std::to_string(position);
+    // Appended: GCC 12 at -O3 misreads "T" + std::string&& (-Wrestrict, a false positive).
+    std::string id = "T";
+    id += std::to_string(position);
+    return id;
 }
 
 std::vector<std::string> collection(std::size_t count)
