@@ -19,6 +19,7 @@ import { PlayerModel, clampVolume } from './player.js';
 import { LatestValueSender } from './bridge.js';
 import { errorText } from './errors.js';
 import { initialOf } from './format.js';
+import { TypeAhead, jumpIndex, sectionsOf } from './typeahead.js';
 
 export const VISIBLE_ROWS = 6; // at the larger sizes; the view sets the count for each size
 export const IDLE_MS = 30_000;
@@ -71,6 +72,7 @@ export class App {
     this.hold = false;
     this.busy = 0;
     this.accelerator = new Accelerator();
+    this.typeAhead = new TypeAhead();
     this.idleTimer = null;
     this.scrubTimer = null;
     this.seekTimer = null;
@@ -197,6 +199,20 @@ export class App {
       case 'rotate':
         this.#rotate(argument);
         break;
+      case 'scroll':
+        // Down the list; on Now Playing up is more (louder, or later while scrubbing), as on any
+        // desktop control, while the wheel keeps clockwise for more.
+        this.#rotate(this.screen.kind === 'nowPlaying' ? -argument : argument);
+        break;
+      case 'page':
+        if (this.screen.window) this.#moveTo(this.screen, this.screen.window.selected + Math.sign(argument) * this.screen.window.visibleRows);
+        break;
+      case 'end':
+        if (this.screen.window) this.#moveTo(this.screen, argument < 0 ? 0 : this.screen.window.count - 1);
+        break;
+      case 'type':
+        this.#typeJump(argument);
+        break;
       case 'select':
         this.sound.press();
         this.#select();
@@ -269,6 +285,29 @@ export class App {
     }
   }
 
+  // A jump (a page, an end, a typed letter) moves the selection at once, with one click.
+  #moveTo(screen, index) {
+    if (!screen.window || screen.loading || screen.kind === 'nowPlaying') return;
+    this.accelerator.reset();
+    if (!screen.window.select(index)) return;
+    this.sound.tick();
+    this.bridge.notify('haptic');
+    this.view.selectionChanged(screen);
+  }
+
+  #typeJump(character) {
+    const screen = this.screen;
+    if (!screen.window || screen.loading || !screen.items?.length || typeof character !== 'string') return;
+    const query = this.typeAhead.type(character, this.now());
+    const titleAt = (index) => screen.items[index]?.title;
+    if (screen.sectionsOf !== screen.items) {
+      screen.sections = sectionsOf(screen.items.length, titleAt);
+      screen.sectionsOf = screen.items;
+    }
+    const index = jumpIndex(query, { sections: screen.sections, count: screen.items.length, titleAt });
+    if (index >= 0) this.#moveTo(screen, index);
+  }
+
   #turnNowPlaying(screen, direction) {
     if (screen.mode === 'scrub') {
       const { duration } = this.player.state;
@@ -336,6 +375,7 @@ export class App {
     if (this.stack.length <= 1) return;
     this.stack.pop();
     this.accelerator.reset();
+    this.typeAhead.reset();
     if (this.screen.kind === 'menu') this.#refreshMainMenu();
     this.view.screenChanged(back);
   }
@@ -343,6 +383,7 @@ export class App {
   #push(screen) {
     this.stack.push(screen);
     this.accelerator.reset();
+    this.typeAhead.reset();
     this.view.screenChanged(forward);
     return screen;
   }

@@ -60,6 +60,13 @@ describe('library', () => {
     let songs = await waitForScreen(page, 'Songs');
     assert.equal(songs.rows[0], 'Song 000001');
     assert.ok(songs.rowElements <= 7, `${songs.rowElements} row elements`);
+    // The keys that jump: typed letters (quickly, one search), End, Home, a page.
+    await page.keyboard.type('song05');
+    assert.equal((await screen(page)).selected, 'Song 050000');
+    for (const [key, title] of [['End', 'Song 100000'], ['Home', 'Song 000001'], ['PageDown', 'Song 000007'], ['PageUp', 'Song 000001']]) {
+      await page.keyboard.press(key);
+      assert.equal((await screen(page)).selected, title, key);
+    }
     // A long fast spin accelerates far beyond one row per step.
     await page.evaluate(() => {
       for (let i = 0; i < 120; i++) window.dispatchEvent(new KeyboardEvent('keydown', { key: 'ArrowDown' }));

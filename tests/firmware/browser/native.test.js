@@ -30,11 +30,24 @@ describe('native contract', () => {
     assert.equal(await page.textContent('.np-elapsed'), '0:30');
     assert.equal(await page.textContent('.np-remaining'), '-1:00');
     assert.equal(await page.getAttribute('#status-play', 'data-state'), 'paused');
-    // The wheel sets the volume from the volume "ready" gave (40), two per step.
-    await page.keyboard.press('ArrowDown');
-    await page.keyboard.press('ArrowDown');
+    // Up sets the volume louder from the volume "ready" gave (40), two per step: the up arrow,
+    // a scroll up, a clockwise turn; the down arrow and a scroll down make it quieter.
+    await page.keyboard.press('ArrowUp');
+    await waitForMessage(page, 'setVolume', 1);
+    await page.mouse.move(235, 500);
+    await page.mouse.wheel(0, -100);
     await waitForMessage(page, 'setVolume', 2);
-    assert.deepEqual((await sent(page, 'setVolume')).map((m) => m.params.volume), [42, 44]);
+    const box = await wheelBox(page);
+    await page.mouse.move(...Object.values(wheelPoint(box, 60, 0.75)));
+    await page.mouse.down();
+    for (let angle = 63; angle <= 80; angle += 3) await page.mouse.move(...Object.values(wheelPoint(box, angle, 0.75)));
+    await page.mouse.up();
+    await waitForMessage(page, 'setVolume', 3);
+    await page.waitForTimeout(450); // a new scroll gesture
+    await page.mouse.wheel(0, 100);
+    await page.keyboard.press('ArrowDown');
+    await waitForMessage(page, 'setVolume', 5);
+    assert.deepEqual((await sent(page, 'setVolume')).map((m) => m.params.volume), [42, 44, 46, 44, 42]);
     await page.close();
   });
 
@@ -56,7 +69,7 @@ describe('native contract', () => {
       fill: document.querySelector('.battery-fill').style.width,
     }));
     assert.deepEqual(shown, { title: 'Harbour Lights', queue: '', album: '', play: 'playing', battery: 'battery low charging', batteryHidden: false, fill: '15%' });
-    await page.keyboard.press('ArrowUp');
+    await page.keyboard.press('ArrowDown');
     assert.equal((await waitForMessage(page, 'setVolume')).params.volume, 62);
     // A push with garbage must not break the screen.
     await page.evaluate(() => {
@@ -77,7 +90,7 @@ describe('native contract', () => {
     await page.waitForSelector('.np-title');
     await page.keyboard.press('Enter');
     assert.equal(await page.evaluate(() => document.querySelector('.np').classList.contains('scrub')), true);
-    for (let i = 0; i < 3; i++) await page.keyboard.press('ArrowDown');
+    for (let i = 0; i < 3; i++) await page.keyboard.press('ArrowUp');
     const seek = await waitForMessage(page, 'seek');
     assert.deepEqual(seek.params, { seconds: 106 });
     assert.equal((await sent(page, 'setVolume')).length, 0, 'scrubbing leaves the volume alone');

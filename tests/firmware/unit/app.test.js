@@ -389,3 +389,73 @@ test('a pushed reading that only moves the clock along as expected redraws nothi
     assert.equal(redraws(), before + 1, name);
   }
 });
+
+test('a scroll moves down a list; on Now Playing up is louder, as a clockwise turn is', async () => {
+  const { app, sent } = rig();
+  app.input('scroll', 2);
+  assert.equal(app.screen.window.selected, 2, 'down the main menu');
+  app.input('scroll', -1);
+  assert.equal(app.screen.window.selected, 1);
+  app.nowPlaying({ source: 'music', title: 'T', duration: 100, isPlaying: true });
+  app.input('end', 1);
+  app.input('select'); // Now Playing
+  const volumes = async (action, steps) => {
+    const before = app.volume;
+    app.input(action, steps);
+    await settle();
+    return app.volume - before;
+  };
+  assert.equal(await volumes('scroll', -1), 2, 'scroll up');
+  assert.equal(await volumes('scroll', 1), -2, 'scroll down');
+  assert.equal(await volumes('rotate', 1), 2, 'clockwise');
+  assert.deepEqual(sent.filter((m) => m.method === 'setVolume').length > 0, true);
+  // While scrubbing, up is later.
+  app.input('select');
+  const before = app.screen.scrubPosition;
+  app.input('scroll', -1);
+  assert.ok(app.screen.scrubPosition > before);
+});
+
+test('Home, End and pages jump; typed letters find the first row that starts with them', async () => {
+  const { app, answer, clock, sent } = rig();
+  app.setLayout({ rows: 6, subtitles: true });
+  app.input('select'); // Music
+  const titles = ['Angie', 'Halo', 'Harbour Lights', 'Harvest Moon', 'Help!', 'Hey Jude', 'Imagine', 'Jolene', 'Karma Police', 'Let It Be'];
+  await answer('getList', { result: { id: 'music/songs', title: 'Songs', items: titles.map((title, n) => ({ ...song(n), title })) } });
+  const selected = () => app.screen.items[app.screen.window.selected].title;
+  const haptics = () => sent.filter((m) => m.method === 'haptic').length;
+  const steps = [
+    // [input, argument, selected after, ms before it]
+    ['end', 1, 'Let It Be'],
+    ['end', -1, 'Angie'],
+    ['page', 1, 'Hey Jude'],
+    ['page', 1, 'Let It Be'],
+    ['page', -1, 'Help!'],
+    ['type', 'h', 'Halo', 2000],
+    ['type', 'a', 'Halo', 100],
+    ['type', 'r', 'Harbour Lights', 100],
+    ['type', 'v', 'Harvest Moon', 100],
+    ['type', 'x', 'Harvest Moon', 100], // "harvx": nothing starts so, the selection stays
+    ['type', 'j', 'Jolene', 2000],
+    ['type', 'q', 'Jolene', 2000],
+  ];
+  for (const [action, argument, expected, wait = 0] of steps) {
+    clock.advance(wait);
+    app.input(action, argument);
+    assert.equal(selected(), expected, `${action} ${argument}`);
+  }
+  // One click a move; none where the selection stayed.
+  const clicks = haptics();
+  app.input('end', -1);
+  app.input('end', -1);
+  assert.equal(haptics(), clicks + 1);
+  // A new screen starts a new search.
+  clock.advance(10);
+  app.input('type', 'h');
+  app.input('menu');
+  app.input('select');
+  await answer('getList', { result: { id: 'music/songs', title: 'Songs', items: titles.map((title, n) => ({ ...song(n), title })) } });
+  clock.advance(10);
+  app.input('type', 'a');
+  assert.equal(selected(), 'Angie');
+});
