@@ -4,8 +4,9 @@
 import { ListWindow } from './listwindow.js';
 import { ACCELERATION_MIN_ROWS, Accelerator } from './wheel.js';
 import {
-  BODY_VALUES,
+  DEFAULT_BACKLIGHT,
   aboutItems,
+  backlightMs,
   hasLoadedTrack,
   libraryAction,
   libraryNote,
@@ -14,6 +15,7 @@ import {
   settingChange,
   settingsItems,
   sharedSubtitle,
+  storedSettings,
 } from './menu.js';
 import { PlayerModel, clampVolume } from './player.js';
 import { LatestValueSender } from './bridge.js';
@@ -22,7 +24,8 @@ import { initialOf } from './format.js';
 import { TypeAhead, jumpIndex, sectionsOf } from './typeahead.js';
 
 export const VISIBLE_ROWS = 6; // at the larger sizes; the view sets the count for each size
-export const IDLE_MS = 30_000;
+// Without input the backlight goes off after this, unless the setting says otherwise.
+export const IDLE_MS = backlightMs(DEFAULT_BACKLIGHT);
 export const VOLUME_STEP = 2;
 export const SEEK_DEBOUNCE_MS = 350;
 export const SCRUB_IDLE_MS = 4_000;
@@ -52,13 +55,12 @@ export class App {
     this.prefs = prefs; // get(key)/set(key, value) of the firmware's own settings, or null
     this.player = new PlayerModel(now);
     this.volume = 50;
-    const body = prefs?.get('body');
     this.settings = {
       shuffle: 'Off',
       repeat: 'Off',
       transport: 'system',
       alwaysOnTop: false,
-      body: BODY_VALUES.includes(body) ? body : BODY_VALUES[0],
+      ...storedSettings(prefs),
     };
     this.battery = null;
     this.ready = false; // "ready" has been answered
@@ -67,6 +69,7 @@ export class App {
     this.readyWaiting = false; // a failed "ready" waits to be sent again
     this.awake = true;
     this.lit = true; // the backlight: off while asleep and while a waking screen is not yet current
+    this.lightHeld = false; // Now Playing shows music playing: the backlight stays on
     this.wakeTimer = null;
     this.layout = { rows: VISIBLE_ROWS, subtitles: true };
     this.hold = false;
@@ -163,6 +166,7 @@ export class App {
     }
     // The reading the clock expected: nothing to redraw.
     if (!changed) return;
+    this.#holdLight();
     this.#refreshMainMenu();
     if (this.screen.kind === 'settings') this.#refreshSettings();
     this.view.nowPlayingChanged();
@@ -378,6 +382,7 @@ export class App {
     this.typeAhead.reset();
     if (this.screen.kind === 'menu') this.#refreshMainMenu();
     this.view.screenChanged(back);
+    this.#holdLight();
   }
 
   #push(screen) {
@@ -385,6 +390,7 @@ export class App {
     this.accelerator.reset();
     this.typeAhead.reset();
     this.view.screenChanged(forward);
+    this.#holdLight();
     return screen;
   }
 
@@ -478,6 +484,7 @@ export class App {
     const wasTop = index === this.stack.length - 1;
     this.stack.splice(index, 1);
     if (wasTop) this.view.screenChanged(back);
+    this.#holdLight();
   }
 
   #playback() {
@@ -542,16 +549,17 @@ export class App {
       }, () => {});
       return;
     }
-    if (row.id === 'body') {
-      // The body colour is the firmware's own: no request, kept in the page's storage.
-      this.settings = settingChange(row.id, this.settings).settings;
-      this.prefs?.set('body', this.settings.body);
-      this.view.bodyChanged();
+    const change = settingChange(row.id, this.settings);
+    if (!change) return;
+    if (!change.method) {
+      // The firmware's own (the body colour, the backlight): no request, kept in the page's storage.
+      this.settings = change.settings;
+      this.prefs?.set(row.id, this.settings[row.id]);
+      if (row.id === 'body') this.view.bodyChanged();
+      this.#restartIdle();
       this.#refreshSettings();
       return;
     }
-    const change = settingChange(row.id, this.settings);
-    if (!change) return;
     const before = this.settings;
     this.settings = change.settings;
     this.#refreshSettings();
@@ -605,9 +613,25 @@ export class App {
     if (text) this.view.message(text);
   }
 
+  // The backlight goes off after the setting's time without input, except while Now Playing shows
+  // music playing: a glance at the desk tells what plays.
   #restartIdle() {
     this.timers.clearTimeout(this.idleTimer);
-    this.idleTimer = this.timers.setTimeout(() => this.#sleep(), IDLE_MS);
+    this.idleTimer = null;
+    this.lightHeld = this.#musicShown();
+    const ms = backlightMs(this.settings.backlight);
+    if (ms === null || this.lightHeld) return;
+    this.idleTimer = this.timers.setTimeout(() => this.#sleep(), ms);
+  }
+
+  // After anything that may start or end music on Now Playing: the backlight's time starts when
+  // the music stops or the screen is left, not before.
+  #holdLight() {
+    if (this.awake && this.#musicShown() !== this.lightHeld) this.#restartIdle();
+  }
+
+  #musicShown() {
+    return this.screen.kind === 'nowPlaying' && this.player.state.isPlaying;
   }
 
   #sleep() {

@@ -7,6 +7,27 @@ const TRANSPORT_LABELS = { music: 'Music', system: 'System' };
 // The device's body colours; a setting of the firmware alone, kept in the page's storage.
 export const BODY_VALUES = ['graphite', 'silver'];
 const BODY_LABELS = { graphite: 'Graphite', silver: 'Silver' };
+// How long the backlight stays on without input, in seconds ("always": it never goes off); the
+// firmware's own setting too.
+export const BACKLIGHT_VALUES = ['10', '30', '60', 'always'];
+export const DEFAULT_BACKLIGHT = '30';
+const BACKLIGHT_LABELS = { 10: '10 Seconds', 30: '30 Seconds', 60: '1 Minute', always: 'Always On' };
+
+/** The backlight's time in milliseconds for a setting; null when it stays on. */
+export function backlightMs(value) {
+  const seconds = Number(BACKLIGHT_VALUES.includes(value) ? value : DEFAULT_BACKLIGHT);
+  return Number.isFinite(seconds) ? seconds * 1000 : null;
+}
+
+/** The firmware's own settings as kept in the page's storage; anything unknown reads as the default. */
+export function storedSettings(prefs) {
+  const body = prefs?.get('body');
+  const backlight = prefs?.get('backlight');
+  return {
+    body: BODY_VALUES.includes(body) ? body : BODY_VALUES[0],
+    backlight: BACKLIGHT_VALUES.includes(backlight) ? backlight : DEFAULT_BACKLIGHT,
+  };
+}
 
 /** True when a reading describes something loaded in a player (not the empty state). */
 export function hasLoadedTrack(nowPlaying) {
@@ -31,6 +52,7 @@ export function settingsItems(settings) {
     { id: 'transport', title: 'Source', value: TRANSPORT_LABELS[settings.transport] ?? settings.transport },
     { id: 'alwaysOnTop', title: 'Always on Top', value: settings.alwaysOnTop ? 'On' : 'Off' },
     { id: 'body', title: 'Body', value: BODY_LABELS[settings.body] ?? BODY_LABELS.graphite },
+    { id: 'backlight', title: 'Backlight', value: BACKLIGHT_LABELS[settings.backlight] ?? BACKLIGHT_LABELS[DEFAULT_BACKLIGHT] },
     { id: 'refresh', title: 'Refresh Library', hasChildren: false },
   ];
 }
@@ -66,6 +88,8 @@ export function settingChange(rowId, settings) {
     }
     case 'body':
       return { settings: { ...settings, body: nextValue(BODY_VALUES, settings.body) }, method: null, params: null };
+    case 'backlight':
+      return { settings: { ...settings, backlight: nextValue(BACKLIGHT_VALUES, settings.backlight) }, method: null, params: null };
     default:
       return null;
   }

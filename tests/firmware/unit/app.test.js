@@ -459,3 +459,72 @@ test('Home, End and pages jump; typed letters find the first row that starts wit
   app.input('type', 'a');
   assert.equal(selected(), 'Angie');
 });
+
+test('the backlight: its time is a setting of the page; Now Playing with music playing stays lit', async () => {
+  const stored = new Map();
+  const prefs = pageStorage({ localStorage: { getItem: (k) => stored.get(k) ?? null, setItem: (k, v) => stored.set(k, v) } });
+  const { app, clock, sent } = rig({ prefs });
+  app.start();
+  const asleepAfter = (ms) => {
+    clock.advance(ms - 1);
+    const before = app.awake;
+    clock.advance(1);
+    return before && !app.awake;
+  };
+  const wake = () => app.input('chassis');
+  assert.equal(asleepAfter(IDLE_MS), true, 'the default time on a menu');
+  wake();
+  // Settings > Backlight cycles 30 s, 1 minute, Always On, 10 s.
+  app.input('end', 1);
+  app.input('scroll', -1);
+  app.input('select'); // Settings
+  app.screen.window.select(app.screen.items.findIndex((row) => row.id === 'backlight'));
+  const cases = [
+    ['1 Minute', '60', 60_000],
+    ['Always On', 'always', null],
+    ['10 Seconds', '10', 10_000],
+    ['30 Seconds', '30', 30_000],
+  ];
+  for (const [label, kept, ms] of cases) {
+    app.input('select');
+    assert.equal(app.screen.items.find((row) => row.id === 'backlight').value, label);
+    assert.equal(stored.get('wheelbox.backlight'), kept);
+    if (ms === null) {
+      clock.advance(10 * IDLE_MS);
+      assert.equal(app.awake, true, label);
+    } else {
+      assert.equal(asleepAfter(ms), true, label);
+      wake();
+    }
+  }
+  assert.equal(sent.filter((m) => m.method === 'setFirmwareAwake').length, 8, 'every sleep and wake told');
+  // A new page starts from what was kept; a value it does not know is the default.
+  stored.set('wheelbox.backlight', '10');
+  assert.equal(rig({ prefs }).app.settings.backlight, '10');
+  stored.set('wheelbox.backlight', '5');
+  assert.equal(rig({ prefs }).app.settings.backlight, '30');
+});
+
+test('while Now Playing shows music playing the backlight stays on; its time starts when the music stops', () => {
+  const { app, clock } = rig();
+  app.start();
+  const playing = { source: 'music', persistentID: 'A', title: 'T', elapsed: 0, duration: 3600, isPlaying: true };
+  app.nowPlaying(playing);
+  app.input('end', 1);
+  app.input('select'); // Now Playing
+  clock.advance(10 * IDLE_MS);
+  assert.equal(app.awake, true, 'playing');
+  app.nowPlaying({ ...playing, elapsed: 10 * IDLE_MS / 1000, isPlaying: false });
+  clock.advance(IDLE_MS - 1);
+  assert.equal(app.awake, true, 'the time starts at the pause');
+  clock.advance(1);
+  assert.equal(app.awake, false, 'paused');
+  // Playing again, then leaving Now Playing: the time starts when it is left.
+  app.input('playPause');
+  app.nowPlaying({ ...playing, elapsed: 300 });
+  clock.advance(2 * IDLE_MS);
+  assert.equal(app.awake, true);
+  app.input('menu');
+  clock.advance(IDLE_MS);
+  assert.equal(app.awake, false, 'a menu, music playing');
+});
