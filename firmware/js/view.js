@@ -15,6 +15,7 @@ import {
   WHEEL_RADIUS_Y,
 } from './geometry.js';
 import { batteryPercent, formatQueuePosition, formatRemaining, formatTime } from './format.js';
+import { TICKER_PAUSE_MS, Ticker } from './ticker.js';
 
 const SCREEN_HEIGHT = 216; // design px inside the bezel
 // The four device sizes, by window width (midway between them), and what a screen holds at each:
@@ -31,7 +32,6 @@ const VOLUME_SHOWN_MS = 1600;
 const BUSY_SHOWN_AFTER_MS = 300;
 const PAGE_SLIDE_MS = 200;
 const LETTER_SHOWN_MS = 650;
-const MARQUEE_PAUSE_MS = 1200; // before text scrolls, and at its end
 const MARQUEE_SPEED = 30; // design px a second
 const CLOCK_MIN_MS = 250; // the Now Playing clock redraws at most four times a second
 const PROGRESS_WIDTH = 306; // design px of the Now Playing bar
@@ -65,14 +65,14 @@ function setStyle(el, property, value) {
 }
 
 /**
- * One line of text that scrolls, after a pause, when it does not fit its box, and rests with an
- * ellipsis otherwise. It measures only when asked to start, never while the wheel spins.
+ * One line of text that, when it does not fit its box, can scroll once to its end and back; at
+ * rest it ends in an ellipsis. A Ticker decides when. It measures only when asked to scroll, never
+ * while the wheel spins.
  */
 class Marquee {
   constructor(box) {
     this.box = box;
     this.text = element('span', 'marquee-text', box);
-    this.timer = null;
     this.animation = null;
   }
 
@@ -85,41 +85,38 @@ class Marquee {
   }
 
   stop() {
-    clearTimeout(this.timer);
-    this.timer = null;
-    if (this.animation) {
-      this.animation.cancel();
-      this.animation = null;
-      this.box.classList.remove('scrolling');
-    }
+    if (!this.animation) return;
+    this.animation.onfinish = null;
+    this.animation.cancel();
+    this.animation = null;
+    this.box.classList.remove('scrolling');
   }
 
-  /** Scrolls the text after a pause when it does not fit. */
-  start() {
+  overflows() {
+    return this.text.offsetWidth - this.box.clientWidth > 1 && typeof this.text.animate === 'function';
+  }
+
+  /** Scrolls to the end, rests there, and is back at the start with its ellipsis; then `done`. */
+  scrollOnce(done) {
     this.stop();
-    this.timer = setTimeout(() => this.#scroll(), MARQUEE_PAUSE_MS);
-  }
-
-  #scroll() {
-    this.timer = null;
     const overflow = this.text.offsetWidth - this.box.clientWidth;
-    if (!(overflow > 1) || typeof this.text.animate !== 'function') return;
     this.box.classList.add('scrolling');
     const move = (overflow / MARQUEE_SPEED) * 1000;
-    const total = move + 2 * MARQUEE_PAUSE_MS;
+    const total = move + TICKER_PAUSE_MS;
     const end = `translateX(${-overflow}px)`;
-    const start = 'translateX(0)';
-    // Scroll to the end, rest, jump back to the start, rest, and again.
     this.animation = this.text.animate(
       [
-        { transform: start, offset: 0 },
+        { transform: 'translateX(0)', offset: 0 },
         { transform: end, offset: move / total },
-        { transform: end, offset: (move + MARQUEE_PAUSE_MS) / total },
-        { transform: start, offset: (move + MARQUEE_PAUSE_MS) / total + 1e-6 },
-        { transform: start, offset: 1 },
+        { transform: end, offset: 1 },
       ],
-      { duration: total, iterations: Infinity },
+      { duration: total },
     );
+    this.animation.onfinish = () => {
+      this.animation = null;
+      this.box.classList.remove('scrolling');
+      done();
+    };
   }
 }
 
@@ -156,7 +153,7 @@ export class DeviceView {
     this.timers = {};
     this.size = SIZES[0];
     this.metrics = this.#metricsFor(this.size);
-    this.marquees = new Set(); // those that may be scrolling now
+    this.tickers = new Set(); // those that may be running now
     this.#placeParts();
     this.layout();
   }
@@ -295,20 +292,20 @@ export class DeviceView {
 
   #render(screen) {
     const page = this.#pageFor(screen);
-    for (const marquee of this.marquees) {
-      if (page.contains(marquee.box)) continue;
-      marquee.stop();
-      this.marquees.delete(marquee);
+    for (const ticker of this.tickers) {
+      if (ticker.page === page) continue;
+      ticker.stop();
+      this.tickers.delete(ticker);
     }
     if (screen.kind === 'nowPlaying') this.#renderNowPlaying(page, screen);
     else this.#renderList(page, screen);
     this.#scheduleClock();
   }
 
-  #scroll(marquee) {
+  #scroll(ticker) {
     if (!this.app.awake) return;
-    this.marquees.add(marquee);
-    marquee.start();
+    this.tickers.add(ticker);
+    ticker.start();
   }
 
   #renderList(page, screen) {
@@ -331,7 +328,8 @@ export class DeviceView {
         element('div', 'row-chevron', row);
         pool.push({ row, title, subtitle, value, top: '' });
       }
-      parts = page.listParts = { caption, rows, note, scrollbar, thumb, status, pool, scrolling: null };
+      const ticker = Object.assign(new Ticker(), { page });
+      parts = page.listParts = { caption, rows, note, scrollbar, thumb, status, pool, ticker };
     }
     const { status, pool, thumb, caption, note } = parts;
     const { rowHeight, listHeight } = this.metrics;
@@ -345,8 +343,8 @@ export class DeviceView {
       status.className = screen.loading ? 'loading' : 'empty';
       setText(status, screen.loading ? 'Loading…' : 'Empty');
       for (const slot of pool) slot.row.hidden = true;
-      parts.scrolling?.stop();
-      parts.scrolling = null;
+      parts.ticker.stop();
+      parts.ticker.lines = [];
       page.classList.remove('scrollable');
       return;
     }
@@ -390,10 +388,11 @@ export class DeviceView {
       setData(slot.row, 'index', String(index));
     }
     // Only the selected row's title scrolls, and only once the selection has rested on it.
-    if (selectedTitle !== parts.scrolling || selectedChanged || (selectedTitle && !this.marquees.has(selectedTitle))) {
-      parts.scrolling?.stop();
-      parts.scrolling = selectedTitle;
-      if (selectedTitle) this.#scroll(selectedTitle);
+    const { ticker } = parts;
+    if (selectedTitle !== ticker.lines[0] || selectedChanged || (selectedTitle && !this.tickers.has(ticker))) {
+      ticker.stop();
+      ticker.lines = selectedTitle ? [selectedTitle] : [];
+      if (selectedTitle) this.#scroll(ticker);
     }
     page.classList.toggle('scrollable', win.scrollable);
     setStyle(parts.scrollbar, 'top', `${offset * rowHeight}px`);
@@ -443,8 +442,10 @@ export class DeviceView {
       const volumeBar = element('div', 'np-bar', volume);
       const volumeFill = element('div', 'np-fill', volumeBar);
       element('span', 'speaker loud', volume);
+      // Title, artist and album take turns to scroll.
+      const ticker = Object.assign(new Ticker([title, artist, album]), { page });
       parts = page.npParts = {
-        root, queue, art, title, artist, album, fill, knobTrack, elapsed, scan, remaining, volume, volumeFill,
+        root, queue, art, title, artist, album, ticker, fill, knobTrack, elapsed, scan, remaining, volume, volumeFill,
         playState, shuffle, repeat, artKey: null, size: null, progress: null,
       };
     }
@@ -453,9 +454,11 @@ export class DeviceView {
     setText(parts.queue, formatQueuePosition(state.queuePosition, state.queueCount));
     const resized = parts.size !== this.size;
     parts.size = this.size;
+    let retext = false;
     for (const [marquee, text] of [[parts.title, state.title], [parts.artist, state.artist], [parts.album, state.album ?? '']]) {
-      if (marquee.setText(text) || resized || !this.marquees.has(marquee)) this.#scroll(marquee);
+      if (marquee.setText(text)) retext = true;
     }
+    if (retext || resized || !this.tickers.has(parts.ticker)) this.#scroll(parts.ticker);
     const artKey = state.album || state.title;
     if (parts.artKey !== artKey) {
       parts.artKey = artKey;
@@ -603,8 +606,8 @@ export class DeviceView {
     // Asleep nothing runs: no clock, no scrolling text.
     clearTimeout(this.timers.clock);
     this.timers.clock = null;
-    for (const marquee of this.marquees) marquee.stop();
-    this.marquees.clear();
+    for (const ticker of this.tickers) ticker.stop();
+    this.tickers.clear();
   }
 
   chassisTapped() {

@@ -39,6 +39,32 @@ describe('layout', () => {
   });
   after(() => browser.close());
 
+  test('Now Playing: long lines take turns to scroll, and rest with an ellipsis', async () => {
+    const nowPlaying = { source: 'music', title: 'Harbour Lights Over the Breakwater', artist: 'Mira Sol and the Long Table Orchestra', album: 'Salt & Static: Songs from the Lower Harbour', elapsed: 3, duration: 200, isPlaying: true };
+    const page = await browser.open({ standIn: { nowPlaying } });
+    await waitForMessage(page, 'ready');
+    await choose(page, 'Now Playing');
+    await waitForScreen(page, 'Now Playing');
+    const turns = [];
+    const started = Date.now();
+    while (turns.filter((t) => t !== 'none').length < 4 && Date.now() - started < 20_000) {
+      const lines = await page.evaluate(() =>
+        ['title', 'artist', 'album'].map((name) => {
+          const box = document.querySelector(`.np-${name}`);
+          return { name, scrolling: box.classList.contains('scrolling'), overflows: box.scrollWidth > box.clientWidth, ellipsis: getComputedStyle(box).textOverflow === 'ellipsis' };
+        }),
+      );
+      const moving = lines.filter((line) => line.scrolling).map((line) => line.name);
+      assert.ok(moving.length <= 1, `${moving} scroll together`);
+      for (const line of lines) assert.ok(!line.overflows || line.scrolling || line.ellipsis, `${line.name} rests without an ellipsis`);
+      const turn = moving[0] ?? 'none';
+      if (turns.at(-1) !== turn) turns.push(turn);
+      await page.waitForTimeout(50);
+    }
+    assert.deepEqual(turns, ['none', 'title', 'none', 'artist', 'none', 'album', 'none', 'title']);
+    await page.close();
+  });
+
   for (const [sizeName, size] of Object.entries(SIZES)) {
     test(`${sizeName}: every screen's text is 9 px or more and no label is cut off`, async () => {
       const page = await browser.open({
