@@ -8,6 +8,7 @@ import {
   aboutItems,
   backlightMs,
   hasLoadedTrack,
+  isAlbumList,
   libraryAction,
   libraryNote,
   mainMenuItems,
@@ -15,6 +16,7 @@ import {
   settingChange,
   settingsItems,
   sharedSubtitle,
+  spansDiscs,
   storedSettings,
 } from './menu.js';
 import { PlayerModel, clampVolume } from './player.js';
@@ -62,6 +64,9 @@ export class App {
       alwaysOnTop: false,
       ...storedSettings(prefs),
     };
+    // Whether what plays was started shuffled (Shuffle Songs asks so without touching the setting);
+    // null until the device starts something or the player says.
+    this.queueShuffled = null;
     this.battery = null;
     this.ready = false; // "ready" has been answered
     this.readyAttempts = 0;
@@ -162,6 +167,10 @@ export class App {
     if (typeof raw.volume === 'number' && Number.isFinite(raw.volume)) this.volume = clampVolume(raw.volume);
     if ((raw.repeat === 'Off' || raw.repeat === 'One' || raw.repeat === 'All') && raw.repeat !== this.settings.repeat) {
       this.settings.repeat = raw.repeat;
+      changed = true;
+    }
+    if ((raw.shuffle === 'On' || raw.shuffle === 'Off') && (raw.shuffle === 'On') !== this.queueShuffled) {
+      this.queueShuffled = raw.shuffle === 'On';
       changed = true;
     }
     // The reading the clock expected: nothing to redraw.
@@ -465,6 +474,8 @@ export class App {
     if (typeof list?.title === 'string' && list.title) screen.title = list.title;
     screen.caption = sharedSubtitle(items);
     screen.note = libraryNote(items);
+    screen.album = isAlbumList(screen.list.id);
+    screen.discs = screen.album && spansDiscs(items);
     this.#fill(screen, items);
     globalThis.performance?.mark?.('wheelbox:list-shown');
   }
@@ -514,6 +525,7 @@ export class App {
   // The shuffle sent is the order of this collection only: the Shuffle setting stays the user's.
   #play(params) {
     return this.#call('playCollection', params).then((result) => {
+      this.queueShuffled = params.shuffle === 'On';
       this.#applyStatus(result);
       this.#showNowPlaying();
     }, () => {});
@@ -566,6 +578,11 @@ export class App {
     this.#call(change.method, change.params).then(
       (result) => {
         if (change.method === 'setTransport') this.#applyStatus(result);
+        // The player deals what plays again in the new order.
+        if (change.params.setting === 'shuffle') {
+          this.queueShuffled = change.params.value === 'On';
+          this.view.nowPlayingChanged();
+        }
         if (change.method === 'setAlwaysOnTop' && typeof result?.alwaysOnTop === 'boolean') {
           this.settings.alwaysOnTop = result.alwaysOnTop;
         }
@@ -674,5 +691,10 @@ export class App {
 
   get hasTrack() {
     return hasLoadedTrack(this.player.state);
+  }
+
+  /** Whether Now Playing shows the shuffle mark. */
+  get shuffled() {
+    return this.queueShuffled ?? this.settings.shuffle === 'On';
   }
 }

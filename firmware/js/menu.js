@@ -3,7 +3,8 @@
 export const SHUFFLE_VALUES = ['Off', 'On'];
 export const REPEAT_VALUES = ['Off', 'One', 'All'];
 export const TRANSPORT_VALUES = ['music', 'system'];
-const TRANSPORT_LABELS = { music: 'Music', system: 'System' };
+// "system" follows whichever player plays (the library's or Spotify); "music" plays the library's.
+const TRANSPORT_LABELS = { music: 'Music', system: 'Any Player' };
 // The device's body colours; a setting of the firmware alone, kept in the page's storage.
 export const BODY_VALUES = ['graphite', 'silver'];
 const BODY_LABELS = { graphite: 'Graphite', silver: 'Silver' };
@@ -147,15 +148,42 @@ export function pickShuffleStart(list, random = Math.random) {
 }
 
 /**
- * The subtitle every row of a list shares (an album's songs all by one artist), shown once for
+ * A row's second line: its subtitle, else the artist an album row may carry; '' for none.
+ */
+export function secondLine(item) {
+  if (typeof item?.subtitle === 'string') return item.subtitle;
+  return typeof item?.artist === 'string' ? item.artist : '';
+}
+
+/**
+ * The second line every row of a list shares (an album's songs all by one artist), shown once for
  * the list instead of on each row; null when the rows differ or there are fewer than two.
  */
 export function sharedSubtitle(items) {
   if (!Array.isArray(items) || items.length < 2) return null;
-  const first = items[0]?.subtitle;
-  if (typeof first !== 'string' || first === '') return null;
-  for (let i = 1; i < items.length; i++) if (items[i]?.subtitle !== first) return null;
+  const first = secondLine(items[0]);
+  if (first === '') return null;
+  for (let i = 1; i < items.length; i++) if (secondLine(items[i]) !== first) return null;
   return first;
+}
+
+const HEX_ID = '[0-9A-F]{16}';
+const ALBUM_LIST = new RegExp(`^music/(albums/${HEX_ID}|artists/[^/]+/${HEX_ID})$`);
+
+/** Whether a list path shows one album's songs, in album order (where track numbers mean something). */
+export function isAlbumList(path) {
+  return typeof path === 'string' && ALBUM_LIST.test(path);
+}
+
+/** Whether the rows of an album list come from more than one disc, so a track number needs its disc. */
+export function spansDiscs(items) {
+  let first = null;
+  for (const item of items ?? []) {
+    if (!Number.isInteger(item?.discNumber)) continue;
+    first ??= item.discNumber;
+    if (item.discNumber !== first) return true;
+  }
+  return false;
 }
 
 export const LIBRARY_UNREADABLE = 'Wheelbox couldn’t read your music library.';

@@ -14,7 +14,8 @@ import {
   WHEEL_RADIUS_X,
   WHEEL_RADIUS_Y,
 } from './geometry.js';
-import { batteryPercent, formatQueuePosition, formatRemaining, formatTime } from './format.js';
+import { batteryPercent, formatQueuePosition, formatRemaining, formatTime, formatTrackNumber } from './format.js';
+import { secondLine } from './menu.js';
 import { TICKER_PAUSE_MS, Ticker } from './ticker.js';
 
 const SCREEN_HEIGHT = 216; // design px inside the bezel
@@ -321,12 +322,13 @@ export class DeviceView {
       const pool = [];
       for (let i = 0; i <= Math.max(...SIZES.map((size) => size.rows)); i++) {
         const row = element('div', 'row', rows);
+        const number = element('div', 'row-number', row);
         const text = element('div', 'row-text', row);
         const title = new Marquee(element('div', 'row-title', text));
         const subtitle = element('div', 'row-subtitle', text);
         const value = element('div', 'row-value', row);
         element('div', 'row-chevron', row);
-        pool.push({ row, title, subtitle, value, top: '' });
+        pool.push({ row, number, title, subtitle, value, top: '' });
       }
       const ticker = Object.assign(new Ticker(), { page });
       parts = page.listParts = { caption, rows, note, scrollbar, thumb, status, pool, ticker };
@@ -367,12 +369,19 @@ export class DeviceView {
       const top = `${(i + offset) * rowHeight}px`;
       if (slot.top !== top) slot.row.style.top = slot.top = top;
       const changed = slot.title.setText(typeof item.title === 'string' ? item.title : '');
-      const subtitle = subtitles && typeof item.subtitle === 'string' ? item.subtitle : '';
+      const subtitle = subtitles ? secondLine(item) : '';
       setText(slot.subtitle, subtitle);
       slot.subtitle.hidden = subtitle === '';
-      const value = item.value ?? (typeof item.checked === 'boolean' ? (item.checked ? 'On' : 'Off') : '');
+      // An album's songs: their place on it before the title, their length after it.
+      const albumTrack = screen.album && typeof item.id === 'string' && item.id.startsWith('music-track:');
+      const number = albumTrack ? formatTrackNumber(item.trackNumber, item.discNumber, screen.discs) : '';
+      setText(slot.number, number);
+      slot.number.hidden = number === '';
+      const duration = albumTrack && Number.isFinite(item.duration) && item.duration > 0 ? formatTime(item.duration) : '';
+      const value = item.value ?? (typeof item.checked === 'boolean' ? (item.checked ? 'On' : 'Off') : duration);
       setText(slot.value, value);
       slot.value.hidden = value === '';
+      setData(slot.value, 'kind', duration && value === duration ? 'duration' : '');
       const selected = index === win.selected && !item.inert;
       if (selected) {
         selectedTitle = slot.title;
@@ -472,8 +481,8 @@ export class DeviceView {
     setText(parts.playState, screen.mode === 'scrub' ? 'Scrubbing' : scan ? (scan.direction < 0 ? 'Rewind' : 'Fast Forward') : playing);
     setData(parts.playState, 'state', mode);
     setData(parts.root, 'scan', scan ? (scan.direction < 0 ? 'back' : 'forward') : '');
-    const { shuffle, repeat } = this.app.settings;
-    parts.shuffle.hidden = shuffle !== 'On';
+    const { repeat } = this.app.settings;
+    parts.shuffle.hidden = !this.app.shuffled;
     parts.repeat.hidden = repeat === 'Off';
     parts.repeat.classList.toggle('one', repeat === 'One');
     this.#updateClock(parts, screen);

@@ -24,6 +24,14 @@ describe('library', () => {
     await choose(page, 'Salt & Static');
     const album = await waitForScreen(page, 'Salt & Static');
     assert.deepEqual(album.rows, ['Salt', 'Static', 'Undertow', 'Harbour Lights', 'Last Ferry']);
+    // An album's songs show their track numbers and lengths when the rows carry them.
+    const details = () =>
+      page.evaluate(() =>
+        [...document.querySelectorAll('#pages .page:last-child .row:not([hidden])')].map((row) => [row.querySelector('.row-number').textContent, row.querySelector('.row-value').textContent, row.querySelector('.row-subtitle').textContent]),
+      );
+    const shown = await details();
+    assert.deepEqual(shown.map(([number]) => number), ['1', '2', '3', '4', '5']);
+    assert.ok(shown.every(([, value]) => /^\d:\d\d$/.test(value)), JSON.stringify(shown));
     await choose(page, 'Undertow');
     const play = await waitForMessage(page, 'playCollection');
     const lists = await sent(page, 'getList');
@@ -49,6 +57,35 @@ describe('library', () => {
     for (let i = 0; i < 6; i++) await page.keyboard.press('Escape');
     assert.deepEqual((await waitForScreen(page, 'Wheelbox')).rows.at(-1), 'Now Playing');
     assert.deepEqual(page.errors, []);
+    await page.close();
+  });
+
+  test('rows without the optional fields look as before; albums carry their artist', async () => {
+    const page = await browser.open();
+    const rows = () =>
+      page.evaluate(() =>
+        [...document.querySelectorAll('#pages .page:last-child .row:not([hidden])')].map((row) => [row.querySelector('.row-number').textContent, row.querySelector('.row-title').textContent, row.querySelector('.row-subtitle').textContent, row.querySelector('.row-value').textContent]),
+      );
+    await page.keyboard.press('Enter');
+    await waitForScreen(page, 'Music');
+    await choose(page, 'Albums');
+    await waitForScreen(page, 'Albums');
+    assert.deepEqual((await rows())[2], ['', 'Late Bloom', 'The Lumen Trio', '']);
+    await page.keyboard.press('Escape');
+    await waitForScreen(page, 'Music');
+    // A genre's songs come from several albums: no track numbers there, though the rows carry them.
+    await choose(page, 'Genres');
+    await waitForScreen(page, 'Genres');
+    await page.keyboard.press('Enter');
+    await waitForScreen(page, 'Ambient');
+    assert.deepEqual((await rows())[0], ['', 'Overture', '', '']);
+    // The songs list's rows carry no optional field: as ever.
+    await page.keyboard.press('Escape');
+    await page.keyboard.press('Escape');
+    await waitForScreen(page, 'Music');
+    await choose(page, 'Songs');
+    await waitForScreen(page, 'Songs');
+    assert.deepEqual((await rows())[0], ['', 'Song 000001', 'Aster Vale', '']);
     await page.close();
   });
 
@@ -145,6 +182,8 @@ describe('library', () => {
     assert.ok(Number.isInteger(play.params.index) && play.params.index >= 0 && play.params.index < 50);
     assert.equal(play.params.id, `music-track:${(0x100000 + play.params.index).toString(16).toUpperCase().padStart(16, '0')}`);
     await page.waitForSelector('.np-title');
+    // Shuffled, though the Shuffle setting stays off: the mark says so.
+    assert.equal(await page.evaluate(() => document.querySelector('.np-mode.shuffle').hidden), false);
     await page.close();
   });
 });

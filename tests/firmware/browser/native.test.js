@@ -174,7 +174,7 @@ describe('native contract', () => {
     await page.waitForFunction(() => [...document.querySelectorAll('.row-value')].some((v) => v.textContent === 'On'));
     let s = await screen(page);
     assert.deepEqual(s.rows, ['Shuffle', 'Repeat', 'Source', 'Always on Top', 'Body', 'Backlight']);
-    assert.deepEqual(s.values, ['Off', 'Off', 'System', 'On', 'Graphite', '30 Seconds']);
+    assert.deepEqual(s.values, ['Off', 'Off', 'Any Player', 'On', 'Graphite', '30 Seconds']);
     for (const row of ['Shuffle', 'Repeat', 'Repeat', 'Source', 'Always on Top']) await choose(page, row);
     await waitForMessage(page, 'setAlwaysOnTop');
     const changes = (await sent(page)).filter((m) => ['setPlaybackSetting', 'setTransport', 'setAlwaysOnTop'].includes(m.method)).map((m) => [m.method, m.params]);

@@ -3,6 +3,9 @@
 // window.veltoNative.resolve with records shaped like the native program's. The library has a few
 // artists and albums, a playlist and a 100,000-song "music/songs" list.
 //
+// Songs of an album carry the optional "trackNumber" and "duration" (seconds), album rows the
+// optional "artist"; the 100,000 songs carry neither, as a native side without them would send.
+//
 // Options: { songCount, libraryAvailable, unavailableReason (the retry row's subtitle), nowPlaying,
 // about (fields that replace the about record's), failures: {method: text}, delays: {method: ms},
 // held: [method] (kept unanswered in window.__standIn.held for the test to answer) }.
@@ -45,7 +48,7 @@ function standIn(options) {
   const hex = (n) => n.toString(16).toUpperCase().padStart(16, '0');
   const token = (name) => btoa(unescape(encodeURIComponent(name))).replace(/\+/g, '-').replace(/\//g, '_').replace(/=+$/, '');
   const container = (id, title) => ({ id, title, kind: 'container', hasChildren: true, playable: false });
-  const song = (n, title, artist) => ({ id: `music-track:${hex(n)}`, title, subtitle: artist, kind: 'track', hasChildren: false, playable: true });
+  const song = (n, title, artist, extra = {}) => ({ id: `music-track:${hex(n)}`, title, subtitle: artist, kind: 'track', hasChildren: false, playable: true, ...extra });
 
   const artists = [
     { name: 'Aster Vale', albums: [{ id: hex(0xa1), title: 'Northern Lines', songs: ['Glasshouse', 'Tidewater', 'Small Hours', 'Paper Kites'] }] },
@@ -53,7 +56,12 @@ function standIn(options) {
     { name: 'Mira Sol', albums: [{ id: hex(0xa4), title: 'Salt & Static', songs: ['Salt', 'Static', 'Undertow', 'Harbour Lights', 'Last Ferry'] }] },
   ];
   let n = 1;
-  for (const artist of artists) for (const album of artist.albums) album.rows = album.songs.map((title) => song(n++, title, artist.name));
+  for (const artist of artists) {
+    for (const album of artist.albums) {
+      album.artist = artist.name;
+      album.rows = album.songs.map((title, i) => song(n++, title, artist.name, { trackNumber: i + 1, duration: 151 + ((n * 37) % 130) }));
+    }
+  }
   const albums = artists.flatMap((artist) => artist.albums);
 
   let songsList = null;
@@ -82,7 +90,7 @@ function standIn(options) {
     }
     if (path === 'music/songs') return allSongs();
     if (path === 'music/artists') return { id: path, title: 'Artists', items: [container('music/artists/all', 'All'), ...artists.map((a) => container(`music/artists/${token(a.name)}`, a.name))] };
-    if (path === 'music/albums') return { id: path, title: 'Albums', items: albums.map((a) => container(`music/albums/${a.id}`, a.title)) };
+    if (path === 'music/albums') return { id: path, title: 'Albums', items: albums.map((a) => ({ ...container(`music/albums/${a.id}`, a.title), artist: a.artist })) };
     if (path === 'music/genres') return { id: path, title: 'Genres', items: [container(`music/genres/${token('Ambient')}`, 'Ambient')] };
     if (path === 'music/playlists') return { id: path, title: 'Playlists', items: [container(`music/playlist/${hex(0xbeef)}`, 'Road Trip')] };
     if (path === `music/playlist/${hex(0xbeef)}`) return { id: path, title: 'Road Trip', items: [albums[0].rows[1], albums[3].rows[0], albums[1].rows[2]] };

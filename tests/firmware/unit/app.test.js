@@ -528,3 +528,37 @@ test('while Now Playing shows music playing the backlight stays on; its time sta
   clock.advance(IDLE_MS);
   assert.equal(app.awake, false, 'a menu, music playing');
 });
+
+test('the shuffle mark follows what plays: Shuffle Songs, a list played in order, the setting, the player', async () => {
+  const { app, answer } = rig();
+  const playing = { source: 'music', title: 'S1', isPlaying: true, duration: 10 };
+  assert.equal(app.shuffled, false);
+  app.input('scroll', 1);
+  app.input('select'); // Shuffle Songs
+  await answer('getList', { result: { id: 'music/songs', title: 'Songs', items: [song(1), song(2)] } });
+  await answer('playCollection', { result: { transport: 'music', nowPlaying: playing } });
+  assert.deepEqual([app.shuffled, app.settings.shuffle], [true, 'Off'], 'Shuffle Songs');
+  app.input('menu');
+  app.input('end', -1);
+  app.input('select'); // Music: a list, played in order
+  await answer('getList', { result: { id: 'music/songs', title: 'Songs', items: [song(1), song(2)] } });
+  app.input('select');
+  await answer('playCollection', { result: { transport: 'music', nowPlaying: playing } });
+  assert.equal(app.shuffled, false, 'a list in order');
+  app.nowPlaying({ ...playing, shuffle: 'On' });
+  assert.equal(app.shuffled, true, 'the player says so');
+  app.nowPlaying({ ...playing, shuffle: 'Off' });
+  app.nowPlaying({ ...playing, shuffle: 'yes' });
+  assert.equal(app.shuffled, false, 'only "On" and "Off" count');
+  // The Shuffle setting changes what plays once the player has taken it.
+  app.input('menu');
+  app.input('menu');
+  app.input('menu');
+  app.input('end', -1);
+  app.input('scroll', 2);
+  app.input('select'); // Settings
+  app.input('select'); // Shuffle: On
+  assert.equal(app.shuffled, false);
+  await answer('setPlaybackSetting', {});
+  assert.equal(app.shuffled, true);
+});
