@@ -556,8 +556,9 @@ export class App {
     if (row.id === 'refresh') {
       this.#call('refreshLibrary', { path: 'music' }).then((list) => {
         const note = libraryNote(list?.items);
-        if (note) this.view.message(note);
-        else this.view.message(list?.items?.[0]?.id === 'music-unavailable' ? list.items[0].title : 'Library refreshed', 'info');
+        // An empty library is no failure: where music goes is news, not an error.
+        if (note) this.view.message(note, list.items[0].title === 'No Music Found' ? 'info' : 'error');
+        else this.view.message('Library refreshed', 'info');
       }, () => {});
       return;
     }

@@ -187,14 +187,16 @@ export function spansDiscs(items) {
 }
 
 export const LIBRARY_UNREADABLE = 'Wheelbox couldn’t read your music library.';
+export const NO_MUSIC_HINT = 'The MPD in use has no songs. Add music to its folder, then select this to look again.';
 
 /**
- * Why the library cannot be shown, for the screen that offers to retry: the reason the native side
- * gives with its "Retry Music Library" row, in its own words; null for any other list.
+ * What the screen says under the one row of a library that cannot be shown: the native side's own
+ * words when its row carries a subtitle (why it failed, or where music goes), else a sentence of
+ * our own; null for any other list.
  */
 export function libraryNote(items) {
   const row = Array.isArray(items) && items.length === 1 ? items[0] : null;
   if (row?.id !== 'music-unavailable') return null;
   if (typeof row.subtitle === 'string' && row.subtitle.trim() !== '') return row.subtitle.trim();
-  return row.title === 'Retry Music Library' ? LIBRARY_UNREADABLE : null;
+  return row.title === 'No Music Found' ? NO_MUSIC_HINT : LIBRARY_UNREADABLE;
 }

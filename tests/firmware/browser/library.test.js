@@ -4,6 +4,7 @@ import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { startBrowser } from '../support/browser.js';
 import { choose, screen, sent, toast, waitForMessage, waitForScreen } from '../support/device.js';
+import { NO_MUSIC_HINT } from '../../../firmware/js/menu.js';
 
 describe('library', () => {
   let browser;
@@ -171,6 +172,17 @@ describe('library', () => {
     await page.waitForFunction(() => document.querySelectorAll('#pages .page:last-child .row:not([hidden])').length === 5);
     assert.deepEqual((await screen(page)).rows, ['Playlists', 'Artists', 'Albums', 'Songs', 'Genres']);
     await page.close();
+  });
+
+  test('an empty library says where music goes: the native side’s words, else our own', async () => {
+    const folder = 'Put music in /home/ada/Music: Wheelbox’s own MPD reads that folder.';
+    for (const [standIn, note] of [[{ unavailableReason: folder }, folder], [{}, NO_MUSIC_HINT]]) {
+      const page = await browser.open({ standIn: { libraryAvailable: false, noMusic: true, ...standIn } });
+      await page.keyboard.press('Enter');
+      assert.deepEqual((await waitForScreen(page, 'Music')).rows, ['No Music Found']);
+      assert.equal(await page.evaluate(() => document.querySelector('#pages .page:last-child .list-note').textContent), note);
+      await page.close();
+    }
   });
 
   test('Shuffle Songs plays the songs list shuffled from a song row', async () => {

@@ -6,7 +6,8 @@
 // Songs of an album carry the optional "trackNumber" and "duration" (seconds), album rows the
 // optional "artist"; the 100,000 songs carry neither, as a native side without them would send.
 //
-// Options: { songCount, libraryAvailable, unavailableReason (the retry row's subtitle), nowPlaying,
+// Options: { songCount, libraryAvailable, noMusic (unavailable as an empty library, not a failed
+// one), unavailableReason (the unavailable row's subtitle), nowPlaying,
 // about (fields that replace the about record's), failures: {method: text}, delays: {method: ms},
 // held: [method] (kept unanswered in window.__standIn.held for the test to answer) }.
 // Tests reach the state as window.__standIn (sent messages, current now-playing, options).
@@ -78,7 +79,7 @@ function standIn(options) {
 
   function unavailable(path) {
     const title = path.includes('playlist') ? 'Playlists' : path.includes('artists') ? 'Artists' : path.includes('songs') ? 'Songs' : path.includes('albums') ? 'Albums' : path.includes('genres') ? 'Genres' : 'Music';
-    const row = { id: 'music-unavailable', title: 'Retry Music Library', kind: 'action', hasChildren: false, playable: false };
+    const row = { id: 'music-unavailable', title: state.options.noMusic ? 'No Music Found' : 'Retry Music Library', kind: 'action', hasChildren: false, playable: false };
     if (state.options.unavailableReason) row.subtitle = state.options.unavailableReason;
     return { id: path, title, items: [row] };
   }

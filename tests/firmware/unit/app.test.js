@@ -3,6 +3,7 @@ import assert from 'node:assert/strict';
 import { App, FAST_LETTER_STEPS, IDLE_MS, READY_RETRY_MS, SEEK_DEBOUNCE_MS, WAKE_DEADLINE_MS } from '../../../firmware/js/app.js';
 import { BridgeClient } from '../../../firmware/js/bridge.js';
 import { pageStorage } from '../../../firmware/js/storage.js';
+import { NO_MUSIC_HINT } from '../../../firmware/js/menu.js';
 import { fakeClock } from '../support/clock.js';
 
 const settle = () => new Promise((resolve) => setImmediate(resolve));
@@ -339,16 +340,22 @@ test('a list whose songs share an artist shows it once, in place of a row', asyn
   assert.equal(app.screen.window.visibleRows, 4);
 });
 
-test('the unavailable library says why under its retry row', async () => {
+test('a library that cannot be shown says why, or where music goes, under its one row', async () => {
   const { app, answer } = rig();
-  app.input('select');
-  const retry = { id: 'music-unavailable', title: 'Retry Music Library', kind: 'action', hasChildren: false, playable: false };
-  await answer('getList', { result: { id: 'music', title: 'Music', items: [{ ...retry, subtitle: 'Failed to connect to MPD: Connection refused' }] } });
-  assert.equal(app.screen.note, 'Failed to connect to MPD: Connection refused');
-  app.input('menu');
-  app.input('select');
-  await answer('getList', { result: { id: 'music', title: 'Music', items: [retry] } });
-  assert.equal(app.screen.note, 'Wheelbox couldn’t read your music library.');
+  const row = (title, subtitle) => ({ id: 'music-unavailable', title, kind: 'action', hasChildren: false, playable: false, ...(subtitle ? { subtitle } : {}) });
+  const cases = [
+    [row('Retry Music Library', 'Failed to connect to MPD: Connection refused'), 'Failed to connect to MPD: Connection refused'],
+    [row('Retry Music Library'), 'Wheelbox couldn’t read your music library.'],
+    [row('No Music Found', 'Put music in /home/ada/Music: Wheelbox’s own MPD reads that folder.'), 'Put music in /home/ada/Music: Wheelbox’s own MPD reads that folder.'],
+    [row('No Music Found', '  '), NO_MUSIC_HINT],
+    [row('No Music Found'), NO_MUSIC_HINT],
+  ];
+  for (const [unavailable, note] of cases) {
+    app.input('select');
+    await answer('getList', { result: { id: 'music', title: 'Music', items: [unavailable] } });
+    assert.equal(app.screen.note, note, `${unavailable.title} ${unavailable.subtitle}`);
+    app.input('menu');
+  }
 });
 
 test('a held back/forward scan moves the clock and ends it where the scan had got', async () => {
