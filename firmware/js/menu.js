@@ -167,6 +167,27 @@ export function sharedSubtitle(items) {
   return first;
 }
 
+/**
+ * What tells a row from its neighbours when they bear the same title (four songs called "Intro"):
+ * its second line when that is not on screen and differs from theirs, else its place among them,
+ * "(2)"; '' for a row whose title is its own. Only a run of equal titles next to each other counts,
+ * as a sorted list puts them.
+ */
+export function disambiguator(items, index, secondLineShown) {
+  const title = items[index]?.title;
+  const same = (i) => i >= 0 && i < items.length && items[i]?.title === title;
+  if (!same(index - 1) && !same(index + 1)) return '';
+  let start = index;
+  while (same(start - 1)) start--;
+  let end = index;
+  while (same(end + 1)) end++;
+  const line = secondLine(items[index]);
+  let unique = line !== '';
+  for (let i = start; i <= end && unique; i++) if (i !== index && secondLine(items[i]) === line) unique = false;
+  if (unique) return secondLineShown ? '' : line;
+  return `(${index - start + 1})`;
+}
+
 const HEX_ID = '[0-9A-F]{16}';
 const ALBUM_LIST = new RegExp(`^music/(albums/${HEX_ID}|artists/[^/]+/${HEX_ID})$`);
 

@@ -15,15 +15,16 @@ import {
   WHEEL_RADIUS_Y,
 } from './geometry.js';
 import { batteryPercent, formatQueuePosition, formatRemaining, formatTime, formatTrackNumber } from './format.js';
-import { secondLine } from './menu.js';
+import { disambiguator, secondLine } from './menu.js';
 import { TICKER_PAUSE_MS, Ticker } from './ticker.js';
 
 const SCREEN_HEIGHT = 216; // design px inside the bezel
 // The four device sizes, by window width (midway between them), and what a screen holds at each:
-// text never drawn under 9 px means fewer, larger rows and no subtitles at the small sizes.
+// text never drawn under 11 px (10 px small, 9 px tiny) means fewer, larger rows and no subtitles
+// at the small sizes.
 const SIZES = [
   { name: 'large', minWidth: 411, rows: 6, subtitles: true, statusHeight: 24 },
-  { name: 'medium', minWidth: 294, rows: 6, subtitles: true, statusHeight: 24 },
+  { name: 'medium', minWidth: 294, rows: 5, subtitles: true, statusHeight: 26 },
   { name: 'small', minWidth: 200, rows: 6, subtitles: false, statusHeight: 30 },
   { name: 'tiny', minWidth: 0, rows: 4, subtitles: false, statusHeight: 38 },
 ];
@@ -378,10 +379,12 @@ export class DeviceView {
       setText(slot.number, number);
       slot.number.hidden = number === '';
       const duration = albumTrack && Number.isFinite(item.duration) && item.duration > 0 ? formatTime(item.duration) : '';
-      const value = item.value ?? (typeof item.checked === 'boolean' ? (item.checked ? 'On' : 'Off') : duration);
+      // Rows that would read the same keep what tells them apart.
+      const tag = item.value === undefined && typeof item.checked !== 'boolean' && !number && !duration ? disambiguator(screen.items, index, subtitle !== '') : '';
+      const value = item.value ?? (typeof item.checked === 'boolean' ? (item.checked ? 'On' : 'Off') : duration || tag);
       setText(slot.value, value);
       slot.value.hidden = value === '';
-      setData(slot.value, 'kind', duration && value === duration ? 'duration' : '');
+      setData(slot.value, 'kind', duration ? 'duration' : tag ? 'tag' : '');
       const selected = index === win.selected && !item.inert;
       if (selected) {
         selectedTitle = slot.title;

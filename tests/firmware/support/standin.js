@@ -1,7 +1,8 @@
 // The native side as the firmware sees it, installed into the page before the firmware loads:
 // window.webkit.messageHandlers.velto.postMessage records each message and answers it through
 // window.veltoNative.resolve with records shaped like the native program's. The library has a few
-// artists and albums, a playlist and a 100,000-song "music/songs" list.
+// artists and albums, two playlists (one of songs that share a title) and a 100,000-song
+// "music/songs" list.
 //
 // Songs of an album carry the optional "trackNumber" and "duration" (seconds), album rows the
 // optional "artist"; the 100,000 songs carry neither, as a native side without them would send.
@@ -93,8 +94,13 @@ function standIn(options) {
     if (path === 'music/artists') return { id: path, title: 'Artists', items: [container('music/artists/all', 'All'), ...artists.map((a) => container(`music/artists/${token(a.name)}`, a.name))] };
     if (path === 'music/albums') return { id: path, title: 'Albums', items: albums.map((a) => ({ ...container(`music/albums/${a.id}`, a.title), artist: a.artist })) };
     if (path === 'music/genres') return { id: path, title: 'Genres', items: [container(`music/genres/${token('Ambient')}`, 'Ambient')] };
-    if (path === 'music/playlists') return { id: path, title: 'Playlists', items: [container(`music/playlist/${hex(0xbeef)}`, 'Road Trip')] };
+    if (path === 'music/playlists') return { id: path, title: 'Playlists', items: [container(`music/playlist/${hex(0xc0de)}`, 'Covers'), container(`music/playlist/${hex(0xbeef)}`, 'Road Trip')] };
     if (path === `music/playlist/${hex(0xbeef)}`) return { id: path, title: 'Road Trip', items: [albums[0].rows[1], albums[3].rows[0], albums[1].rows[2]] };
+    // Songs of one title by several artists, one of them twice: rows that would read the same.
+    if (path === `music/playlist/${hex(0xc0de)}`) {
+      const covers = [['Harbour Lights', 'Aster Vale'], ['Harbour Lights', 'Mira Sol'], ['Harbour Lights', 'The Lumen Trio'], ['Harbour Lights', 'The Lumen Trio'], ['Lanterns', 'The Lumen Trio']];
+      return { id: path, title: 'Covers', items: covers.map(([title, artist], i) => song(0xc000 + i, title, artist)) };
+    }
     if (path === `music/genres/${token('Ambient')}`) return { id: path, title: 'Ambient', items: albums[1].rows };
     const album = albums.find((a) => path === `music/albums/${a.id}`);
     if (album) return { id: path, title: album.title, items: album.rows };

@@ -2,6 +2,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import {
   aboutItems,
+  disambiguator,
   isAlbumList,
   libraryAction,
   mainMenuItems,
@@ -113,4 +114,21 @@ test('optional row fields: an album row’s artist is its second line; album lis
   assert.equal(spansDiscs([track(1), track(1)]), false);
   assert.equal(spansDiscs([track(1), track(), track(2)]), true);
   assert.equal(spansDiscs([track(), track()]), false);
+});
+
+test('rows of the same title keep what tells them apart', () => {
+  const row = (title, subtitle) => ({ id: `music-track:${title}${subtitle}`, title, ...(subtitle === undefined ? {} : { subtitle }) });
+  const items = [row('Angie', 'A'), row('Intro', 'Aster Vale'), row('Intro', 'Mira Sol'), row('Intro', 'Mira Sol'), row('Intro'), row('Outro', 'B'), row('Angie', 'C')];
+  const cases = [
+    // [index, second line shown, tag]
+    [0, false, ''], // "Angie" twice, but apart: not seen together
+    [1, false, 'Aster Vale'],
+    [1, true, ''], // its second line already tells it apart
+    [2, false, '(2)'], // same artist as its neighbour: its place among them
+    [2, true, '(2)'],
+    [3, false, '(3)'],
+    [4, false, '(4)'], // no second line at all
+    [5, false, ''],
+  ];
+  for (const [index, shown, tag] of cases) assert.equal(disambiguator(items, index, shown), tag, `${index} ${shown}`);
 });
