@@ -223,8 +223,9 @@ export class DeviceView {
     style.transform = motion.isIdentity ? '' : `translate(${x}px, ${y}px) scale(${scale})`;
   }
 
+  // The glass's reflection and the body's sheen, both as strong as the amount.
   setGlare(amount) {
-    this.glare.style.opacity = String(amount / 2);
+    this.device.style.setProperty('--glare', String(amount));
   }
 
   setShadow(amount) {

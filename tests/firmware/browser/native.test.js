@@ -258,6 +258,20 @@ describe('native contract', () => {
     const alpha = (shadow) => Number(/rgba\([^)]*,\s*([\d.]+)\)/.exec(shadow)[1]);
     assert.ok(alpha(strong.shadow) > alpha(normal.shadow));
     assert.deepEqual(clamped, { glare: strong.glare, shadow: 'none' });
+    // Each step of the slider shows: on the dark glass beside the screen and on the body.
+    const spots = await page.evaluate(() => {
+      const screen = document.getElementById('screen').getBoundingClientRect();
+      const body = document.getElementById('body').getBoundingClientRect();
+      return { glass: [Math.round(screen.left - 4), Math.round(screen.top + 60)], body: [Math.round(body.right - 10), Math.round(screen.top + 70)] };
+    });
+    let before = null;
+    for (const amount of [0, 0.5, 1, 1.5, 2]) {
+      await page.evaluate((a) => window.veltoFirmware.setGlare(a), amount);
+      const seen = {};
+      for (const [name, [x, y]] of Object.entries(spots)) seen[name] = decodePng(await page.screenshot({ clip: { x, y, width: 1, height: 1 } })).pixel(0, 0)[1];
+      if (before) for (const name of Object.keys(spots)) assert.ok(seen[name] - before[name] >= 5, `glare ${amount} on the ${name}: ${before[name]} to ${seen[name]}`);
+      before = seen;
+    }
     const frames = await page.evaluate(
       () => new Promise((resolve) => {
         let n = 0;
