@@ -78,6 +78,9 @@ export class App {
     this.wakeTimer = null;
     this.layout = { rows: VISIBLE_ROWS, subtitles: true };
     this.hold = false;
+    // Once, on the first start: the body's menu is where sizes and glare are. Shown until the first
+    // input, and kept as seen in the page's storage.
+    this.menuHint = prefs !== null && prefs.get('menuHint') !== 'seen';
     this.busy = 0;
     this.accelerator = new Accelerator();
     this.typeAhead = new TypeAhead();
@@ -205,6 +208,11 @@ export class App {
     if (this.hold) {
       this.view.lockFlash();
       return false;
+    }
+    if (this.menuHint) {
+      this.menuHint = false;
+      this.prefs.set('menuHint', 'seen');
+      this.view.hintChanged();
     }
     this.#wake();
     this.#restartIdle();

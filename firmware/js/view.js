@@ -149,6 +149,7 @@ export class DeviceView {
     this.lockOverlay = this.$('lock-overlay');
     this.letter = this.$('letter');
     this.glare = this.$('glare');
+    this.hint = this.$('hint');
     this.pages = new WeakMap(); // screen -> page element
     this.currentPage = null;
     this.app = null;
@@ -164,6 +165,7 @@ export class DeviceView {
     this.app = app;
     app.setLayout(this.size);
     this.bodyChanged();
+    this.hintChanged();
     this.screenChanged('none');
     this.statusChanged();
     // Text measured before the shipped font arrived was measured in another font.
@@ -595,6 +597,10 @@ export class DeviceView {
     this.toast.className = `toast shown ${kind}`;
     clearTimeout(this.timers.toast);
     this.timers.toast = setTimeout(() => (this.toast.className = `toast ${kind}`), MESSAGE_MS);
+  }
+
+  hintChanged() {
+    this.hint.hidden = !this.app.menuHint;
   }
 
   holdChanged() {

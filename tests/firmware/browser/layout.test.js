@@ -116,6 +116,7 @@ describe('layout', () => {
       const page = await browser.open({
         size,
         standIn: { nowPlaying: PLAYING, about: { relatedMac: 'the-long-named-workstation-in-the-back-room.local' } },
+        firstStart: true,
       });
       await waitForMessage(page, 'ready');
       await page.evaluate(() => window.veltoNative.battery({ level: 0.5, charging: false }));
@@ -125,6 +126,16 @@ describe('layout', () => {
         seen.push(name);
         assert.deepEqual(result, { small: [], faint: [], clipped: [] }, `${sizeName} ${name}`);
       };
+      const hint = () => page.evaluate(() => !document.getElementById('hint').hidden);
+      assert.equal(await hint(), true, 'the first start shows where the menu is');
+      await check('first start');
+      // The first input puts the hint away and still acts; it never comes back.
+      await page.keyboard.press('ArrowDown');
+      assert.deepEqual([await hint(), (await screen(page)).selected], [false, 'Shuffle Songs']);
+      await page.reload();
+      await waitForMessage(page, 'ready');
+      await page.evaluate(() => window.veltoNative.battery({ level: 0.5, charging: false }));
+      assert.equal(await hint(), false, 'a second start');
       await check('main menu');
       await page.keyboard.press('Enter');
       await waitForScreen(page, 'Music');

@@ -569,3 +569,26 @@ test('the shuffle mark follows what plays: Shuffle Songs, a list played in order
   await answer('setPlaybackSetting', {});
   assert.equal(app.shuffled, true);
 });
+
+test('the first start shows where the menu is until the first input, which still acts, and never again', () => {
+  const stored = new Map();
+  const storage = { getItem: (k) => stored.get(k) ?? null, setItem: (k, v) => stored.set(k, v) };
+  const worlds = [
+    ['working storage', { localStorage: storage }, false],
+    ['storage that refuses writes', { localStorage: { getItem: () => null, setItem() { throw new Error('QuotaExceededError'); } } }, true],
+  ];
+  for (const [name, win, again] of worlds) {
+    const { app, calls } = rig({ prefs: pageStorage(win) });
+    assert.equal(app.menuHint, true, name);
+    app.setHold(true);
+    app.input('rotate', 1);
+    assert.equal(app.menuHint, true, `${name}: a refused input leaves it`);
+    app.setHold(false);
+    app.input('rotate', 1);
+    assert.equal(app.menuHint, false, name);
+    assert.equal(app.screen.window.selected, 1, `${name}: the input acted`);
+    assert.ok(calls.some(([call]) => call === 'hintChanged'), name);
+    assert.equal(rig({ prefs: pageStorage(win) }).app.menuHint, again, `${name}: the next start`);
+  }
+  assert.equal(rig().app.menuHint, false, 'no storage of its own: no first start to tell');
+});
