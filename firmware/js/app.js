@@ -321,9 +321,9 @@ export class App {
     if (!screen.window || screen.loading || !screen.items?.length || typeof character !== 'string') return;
     const query = this.typeAhead.type(character, this.now());
     const titleAt = (index) => screen.items[index]?.title;
-    if (screen.sectionsOf !== screen.items) {
+    if (screen.sectionsFor !== screen.items) {
       screen.sections = sectionsOf(screen.items.length, titleAt);
-      screen.sectionsOf = screen.items;
+      screen.sectionsFor = screen.items;
     }
     const index = jumpIndex(query, { sections: screen.sections, count: screen.items.length, titleAt });
     if (index >= 0) this.#moveTo(screen, index);

@@ -148,7 +148,6 @@ export class DeviceView {
     this.statusPlug = this.$('status-plug');
     this.lockOverlay = this.$('lock-overlay');
     this.letter = this.$('letter');
-    this.glare = this.$('glare');
     this.hint = this.$('hint');
     this.pages = new WeakMap(); // screen -> page element
     this.currentPage = null;
