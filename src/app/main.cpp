@@ -2,6 +2,7 @@
 
 #include "app/AppDelegate.hpp"
 #include "lib/glib/BusConnection.hpp"
+#include "lib/posix/BrokenPipe.hpp"
 #include "lib/posix/HeapMemory.hpp"
 #include "linux/FileUserDefaults.hpp"
 #include "linux/MpdLocator.hpp"
@@ -19,6 +20,7 @@ using namespace wheelbox;
 
 int main()
 {
+    posix::ignoreBrokenPipes();
     // A list of 100,000 songs is built and written as text on a worker thread now and then; its
     // blocks must go back to the system afterwards rather than stay in that thread's arena.
     posix::keepLargeBlocksOutOfTheHeap();

@@ -13,6 +13,7 @@
 #include "ObservedBridge.hpp"
 #include "bridge/NativeBridge.hpp"
 #include "lib/glib/GLibPointers.hpp"
+#include "lib/posix/BrokenPipe.hpp"
 #include "linux/ApplicationBackEnd.hpp"
 #include "linux/FileUserDefaults.hpp"
 #include "linux/GLibMainLoop.hpp"
@@ -300,6 +301,7 @@ int run(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    posix::ignoreBrokenPipes();
     try {
         return run(argc, argv);
     } catch (const std::exception &error) {
