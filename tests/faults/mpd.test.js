@@ -155,7 +155,15 @@ describe('MPD killed and started again', { skip }, () => {
     // The left-behind playlist is on disk, and recorded as pending.
     const left = (await fs.readdir(server.playlists)).filter((name) => name.startsWith(queuePrefix));
     assert.equal(left.length, 1);
-    assert.equal(`${savedDefaults().veltoPendingQueueName}.m3u`, left[0]);
+    // Settings are written a moment after they change.
+    const pending = () => {
+      try {
+        return savedDefaults().veltoPendingQueueName;
+      } catch {
+        return undefined; // not written yet
+      }
+    };
+    await eventually(() => `${pending()}.m3u` === left[0], { what: 'the left-behind playlist recorded as pending' });
 
     await recovers(songs);
     assert.ok(!(await temporaryPlaylists()).includes(left[0].slice(0, -'.m3u'.length)), 'the left-behind playlist is gone');
