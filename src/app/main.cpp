@@ -59,6 +59,8 @@ int main()
         {
             AppDelegate delegate(application.get(), defaults, mpd);
             status = g_application_run(G_APPLICATION(application.get()), 0, nullptr);
+            if (status == 0)
+                status = delegate.exitStatus();
         }
         return status;
     } catch (const std::exception &error) {

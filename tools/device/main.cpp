@@ -248,7 +248,7 @@ int run(int argc, char **argv)
 
     auto makeBridge = [&]() -> std::unique_ptr<DeviceBridge> {
         auto bridge = std::make_unique<NativeBridge>(
-            makeApplicationBackEnd({defaults, mpdAddress, std::nullopt, quitting}),
+            makeApplicationBackEnd({defaults, mpdAddress, nullptr, quitting}),
             BridgeServices{loop, Clock::system(), defaults, haptics, powerSource, [&loop, quit] {
                                // After the answer to "quit" is on its way.
                                loop.post(quit);
