@@ -2,6 +2,7 @@
 
 #include "lib/mpd/MpdArgument.hpp"
 #include "lib/mpd/MpdIdentity.hpp"
+#include "lib/mpd/MpdSongTitle.hpp"
 #include "lib/mpd/MpdTagByTag.hpp"
 
 #include <strings.h>
@@ -279,15 +280,13 @@ class LibraryReader {
         try {
             auto song = mpd::readSongTagByTag(
                 connection_, [&] { return connect(address_, options_); }, usedTags, request);
-            // The database changed meanwhile (the read will start over): not this song.
+            // The database changed meanwhile (the read will start over): not this song. Gone, or
+            // an MPD too old to send tags one at a time: it goes by its file name, as untagged.
             if (song && mpd_song_get_uri(song.get()) == uri) {
                 for (auto tag : usedTags) {
                     if (const char *value = mpd_song_get_tag(song.get(), tag, 0))
                         tags.add(mpd_tag_name(tag), value);
                 }
-            } else {
-                // Gone, or an MPD too old to send tags one at a time.
-                tags.title = mpd::songFileName(uri);
             }
         } catch (const MpdError &error) {
             fail(error, listingSongs);
@@ -384,8 +383,8 @@ class LibraryReader {
         LibrarySong song;
         song.persistentID = mpd::songPersistentID(tags.uri);
         song.mediaKind = LibraryMediaKind::song;
-        // A song without a Title tag keeps an empty title; the provider leaves such songs out.
-        song.title = tags.title;
+        // An untagged file goes by its file name, as in the player.
+        song.title = tags.title.empty() ? mpd::songFileTitle(tags.uri) : tags.title;
         song.artistName = optional(tags.artist);
         song.album.title = optional(tags.album);
         song.album.persistentID =
