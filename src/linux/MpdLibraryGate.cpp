@@ -36,6 +36,11 @@ LibraryContents MpdLibraryGate::open()
     return library_->open();
 }
 
+bool MpdLibraryGate::isUnchangedSinceLastOpen() noexcept
+{
+    return !unavailable_ && library_->isUnchangedSinceLastOpen();
+}
+
 bool MpdLibraryGate::isScanningEmptyDatabase() const
 {
     try {

@@ -38,6 +38,8 @@ class MpdLibraryGate final : public LibrarySource {
 
     // Throws LibrarySourceError.
     LibraryContents open() override;
+    // The wrapped source's answer; false without an MPD.
+    bool isUnchangedSinceLastOpen() noexcept override;
 
   private:
     // Whether MPD is scanning into a database never saved or without songs (a first scan); false
