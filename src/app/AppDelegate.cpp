@@ -81,7 +81,7 @@ void AppDelegate::applicationDidFinishLaunching()
     mpd::MpdAddress address = privateMpd_ ? privateMpd_->address() : mpd_.address;
     auto makeBridge = [this, address]() -> std::unique_ptr<DeviceBridge> {
         return std::make_unique<NativeBridge>(
-            makeApplicationBackEnd({defaults_, address, mpdUnavailable_, quitting_}),
+            makeApplicationBackEnd({defaults_, address, mpdUnavailable_, quitting_, ownMusicFolder_}),
             BridgeServices{mainLoop_, Clock::system(), defaults_, haptics_, powerSource_, [this] {
                                requestTermination();
                            }});
@@ -129,7 +129,9 @@ void AppDelegate::startMusicServer()
     try {
         if (!executable)
             throw PrivateMpdError::notInstalled();
-        privateMpd_ = PrivateMpd::start(PrivateMpdConfiguration::forUser(), *executable);
+        auto configuration = PrivateMpdConfiguration::forUser();
+        privateMpd_ = PrivateMpd::start(configuration, *executable);
+        ownMusicFolder_ = configuration.musicDirectory;
     } catch (const PrivateMpdError &error) {
         mpdUnavailable_ = error.what();
         std::cerr << "wheelbox: " << error.what() << "\n";

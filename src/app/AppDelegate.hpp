@@ -15,6 +15,7 @@
 #include <gtk/gtk.h>
 
 #include <atomic>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -70,6 +71,8 @@ class AppDelegate {
     // Why there is no MPD to talk to, when there is none.
     std::optional<std::string> mpdUnavailable_;
     std::unique_ptr<PrivateMpd> privateMpd_;
+    // The folder the program's own MPD reads, while it has one.
+    std::optional<std::filesystem::path> ownMusicFolder_;
     std::unique_ptr<GdkScreens> screens_;
     std::unique_ptr<GtkDeviceViews> views_;
     std::unique_ptr<PlayerWindowController> playerWindowController_;

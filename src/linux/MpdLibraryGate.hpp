@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,7 +16,8 @@ namespace wheelbox {
 // failed to start) every read fails with the reason, in the user's words. While MPD builds a
 // database that holds no song yet (its first scan of the music folder), a read waits for the scan
 // for a while, so the device shows its list loading rather than no music, and fails with
-// loadingText when the scan takes longer. Otherwise it reads through the source it wraps.
+// loadingText when the scan takes longer. Otherwise it reads through the source it wraps. An
+// empty library is told where its music goes.
 // Used from one thread at a time, as every library source.
 class MpdLibraryGate final : public LibrarySource {
   public:
@@ -27,6 +29,8 @@ class MpdLibraryGate final : public LibrarySource {
         std::chrono::milliseconds pollInterval{250};
         // Set when the program quits: a wait ends at once.
         std::shared_ptr<const std::atomic<bool>> quitting;
+        // The folder MPD reads when it is the program's own; absent for anyone else's MPD.
+        std::optional<std::filesystem::path> ownMusicFolder = std::nullopt;
     };
 
     // `unavailable`: why there is no MPD, when there is none.
@@ -35,6 +39,8 @@ class MpdLibraryGate final : public LibrarySource {
 
     // Throws LibrarySourceError.
     LibraryContents open() override;
+    // The program's own MPD reads a folder the user can fill; anyone else's is named by address.
+    std::optional<std::string> whereMusicGoes() const override;
 
   private:
     // Whether MPD is scanning into a database never saved or without songs (a first scan); false

@@ -5,6 +5,7 @@
 #include "model/PersistentID.hpp"
 #include "support/ManualClock.hpp"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@ class ChangingLibrarySource final : public LibrarySource {
 
     // What the next open() reads, as if the library changed on disk.
     void setJSON(std::string json) { json_ = std::move(json); }
+    void setWhereMusicGoes(std::optional<std::string> text) { whereMusicGoes_ = std::move(text); }
     int openCount() const noexcept { return openCount_; }
 
     LibraryContents open() override
@@ -24,9 +26,11 @@ class ChangingLibrarySource final : public LibrarySource {
         ++openCount_;
         return JSONLibrarySource(json_).open();
     }
+    std::optional<std::string> whereMusicGoes() const override { return whereMusicGoes_; }
 
   private:
     std::string json_;
+    std::optional<std::string> whereMusicGoes_;
     int openCount_ = 0;
 };
 

@@ -247,7 +247,8 @@ int run(int argc, char **argv)
 
     auto makeBridge = [&]() -> std::unique_ptr<DeviceBridge> {
         auto bridge = std::make_unique<NativeBridge>(
-            makeApplicationBackEnd({defaults, mpdAddress, std::nullopt, quitting}),
+            // The MPD every client finds is never the application's own.
+            makeApplicationBackEnd({defaults, mpdAddress, std::nullopt, quitting, std::nullopt}),
             BridgeServices{loop, Clock::system(), defaults, haptics, powerSource, [&loop, quit] {
                                // After the answer to "quit" is on its way.
                                loop.post(quit);
