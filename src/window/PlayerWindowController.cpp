@@ -33,6 +33,9 @@ PlayerWindowController::PlayerWindowController(Environment environment)
     if (!window_)
         throw DeviceWindowError::noContentView();
 
+    // Until the firmware has painted, the window would show an empty (or, without a compositor,
+    // black) rectangle.
+    window_->setContentVisible(false);
     webView_->addScriptMessageHandler(*this);
     bridge_->attach(webView_.get(), window_.get());
     webView_->setDelegate(this);
@@ -56,6 +59,18 @@ PlayerWindowController::~PlayerWindowController()
 void PlayerWindowController::showWindow()
 {
     window_->show();
+    if (!isContentVisible_ && !firstPaintTimer_)
+        firstPaintTimer_ =
+            mainLoop_.schedule(firstPaintDeadline, MainLoop::Repeat::once, [this] { showContent(); });
+}
+
+void PlayerWindowController::showContent()
+{
+    firstPaintTimer_.reset();
+    if (isContentVisible_)
+        return;
+    isContentVisible_ = true;
+    window_->setContentVisible(true);
 }
 
 // --- placement ----------------------------------------------------------------------------------
@@ -154,6 +169,14 @@ void PlayerWindowController::didFinishNavigation()
     webView_->evaluateJavaScript(firmwareScripts::setGlare(glareAmount_));
     webView_->evaluateJavaScript(firmwareScripts::setShadow(shadowAmount_));
     window_->invalidateShadow();
+    if (!isContentVisible_) {
+        // Settles also when the page fails or goes: the window then shows what there is.
+        webView_->callAsyncJavaScript(firmwareScripts::firstScreenBody, {},
+                                      [weakSelf = std::weak_ptr<PlayerWindowController *>(self_)] {
+                                          if (auto self = weakSelf.lock())
+                                              (*self)->showContent();
+                                      });
+    }
 }
 
 void PlayerWindowController::didFailNavigation(NavigationPhase phase, const std::string &description)
@@ -163,8 +186,10 @@ void PlayerWindowController::didFailNavigation(NavigationPhase phase, const std:
                                                     : "velto navigation failed: ") +
              description);
     }
-    if (!isShuttingDown_)
+    if (!isShuttingDown_) {
         window_->showStatusText(loadFailedText);
+        showContent();
+    }
 }
 
 void PlayerWindowController::webContentProcessDidTerminate()
@@ -173,6 +198,7 @@ void PlayerWindowController::webContentProcessDidTerminate()
         return;
     bridge_->resetWebSession(SessionResetWait::no);
     window_->showStatusText(reloadingText);
+    showContent();
     webView_->load(WebResourceSchemeHandler::startURL());
 }
 

@@ -167,6 +167,7 @@ class FakeWindow final : public DeviceWindow {
         journal_.push_back("made key");
     }
     void invalidateShadow() override { journal_.push_back("shadow invalidated"); }
+    void setContentVisible(bool visible) override { contentVisible = visible; }
     void showStatusText(const std::string &text) override
     {
         statusText = text;
@@ -193,6 +194,7 @@ class FakeWindow final : public DeviceWindow {
     Rect currentFrame;
     int currentLevel;
     bool shown = false;
+    std::optional<bool> contentVisible;
     bool refuseOverlays = false;
     std::vector<Rect> frames;
     std::optional<std::string> statusText;
