@@ -118,7 +118,8 @@ gtk::CairoRegionPtr bodyRegion(int width, int height)
 
 GtkDeviceWindow::GtkDeviceWindow(const GdkScreens &screens, const DeviceWindowSetup &setup,
                                  GtkWidget *webView)
-    : screens_(screens), window_(gtk::adoptWidget(gtk_window_new(GTK_WINDOW_TOPLEVEL)))
+    : screens_(screens), window_(gtk::adoptWidget(gtk_window_new(GTK_WINDOW_TOPLEVEL))),
+      contentShown_(setup.contentShown)
 {
     GtkWindow *window = gtkWindow();
     gtk_window_set_title(window, "Wheelbox");
@@ -190,11 +191,11 @@ GtkDeviceWindow::~GtkDeviceWindow()
     g_signal_handlers_disconnect_by_data(overlay_, this);
 }
 
-void GtkDeviceWindow::setContentVisible(bool visible)
+void GtkDeviceWindow::showContent()
 {
-    if (visible == contentVisible_)
+    if (contentShown_)
         return;
-    contentVisible_ = visible;
+    contentShown_ = true;
     int width = 0;
     int height = 0;
     gtk_window_get_size(gtkWindow(), &width, &height);
@@ -204,7 +205,7 @@ void GtkDeviceWindow::setContentVisible(bool visible)
 void GtkDeviceWindow::applyShape(int width, int height)
 {
     GtkWidget *widget = window_.get();
-    if (!contentVisible_) {
+    if (!contentShown_) {
         gtk::CairoRegionPtr nothing(cairo_region_create());
         gtk_widget_shape_combine_region(widget, nothing.get());
         gtk_widget_input_shape_combine_region(widget, nothing.get());

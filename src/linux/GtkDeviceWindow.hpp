@@ -17,8 +17,9 @@ namespace wheelbox {
 // The device window on GTK 3: an undecorated, app-paintable toplevel with an RGBA visual (so the
 // page's transparent corners show the desktop), sticky on every workspace, holding a GtkOverlay
 // with the web view, the resize snapshot and the status label. Without a compositor transparent
-// pixels show black, so the window is then shaped to the device's body; its content hidden, it is
-// shaped to nothing. Closing it hides it and tells the delegate. Main thread.
+// pixels show black, so the window is then shaped to the device's body; until it shows its content,
+// it is shaped to nothing (GDK applies an empty shape only before the window is first shown). Closing it
+// hides it and tells the delegate. Main thread.
 class GtkDeviceWindow final : public DeviceWindow {
   public:
     GtkDeviceWindow(const GdkScreens &screens, const DeviceWindowSetup &setup, GtkWidget *webView);
@@ -38,7 +39,7 @@ class GtkDeviceWindow final : public DeviceWindow {
     void show() override;
     void makeKeyAndOrderFront() override;
     void invalidateShadow() override {}
-    void setContentVisible(bool visible) override;
+    void showContent() override;
     void showStatusText(const std::string &text) override;
     void hideStatusText() override;
     std::unique_ptr<ResizeOverlay> addResizeOverlay(std::unique_ptr<Snapshot> snapshot) override;
@@ -65,7 +66,7 @@ class GtkDeviceWindow final : public DeviceWindow {
     int level_ = normalWindowLevel;
     bool iconified_ = false;
     bool obscured_ = false;
-    bool contentVisible_ = true;
+    bool contentShown_ = true;
     bool composited_ = false;
     // The size the body shape was made for; none while the window is not shaped to it.
     std::optional<std::pair<int, int>> shapedSize_;

@@ -28,14 +28,13 @@ PlayerWindowController::PlayerWindowController(Environment environment)
 
     webView_ = environment.views.makeWebView(*resourceSchemeHandler_);
     bool onTop = defaults_.boolean(alwaysOnTopKey).value_or(false);
+    // Until the firmware has painted, the window would show an empty (or, without a compositor,
+    // black) rectangle.
     window_ = environment.views.makeWindow(
-        {windowSize(deviceSize_), onTop ? floatingWindowLevel : normalWindowLevel}, *webView_);
+        {windowSize(deviceSize_), onTop ? floatingWindowLevel : normalWindowLevel, false}, *webView_);
     if (!window_)
         throw DeviceWindowError::noContentView();
 
-    // Until the firmware has painted, the window would show an empty (or, without a compositor,
-    // black) rectangle.
-    window_->setContentVisible(false);
     webView_->addScriptMessageHandler(*this);
     bridge_->attach(webView_.get(), window_.get());
     webView_->setDelegate(this);
@@ -70,7 +69,7 @@ void PlayerWindowController::showContent()
     if (isContentVisible_)
         return;
     isContentVisible_ = true;
-    window_->setContentVisible(true);
+    window_->showContent();
 }
 
 // --- placement ----------------------------------------------------------------------------------

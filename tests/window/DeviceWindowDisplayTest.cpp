@@ -124,9 +124,9 @@ class DeviceWindowDisplayTest : public testing::Test {
         desktop_ = gtk::adoptWidget(gtk_window_new(GTK_WINDOW_TOPLEVEL));
         GtkWindow *desktop = GTK_WINDOW(desktop_.get());
         gtk_window_set_decorated(desktop, FALSE);
-        GdkScreen *screen = gdk_screen_get_default();
+        GdkWindow *root = gdk_get_default_root_window();
         gtk_window_move(desktop, 0, 0);
-        gtk_window_set_default_size(desktop, gdk_screen_get_width(screen), gdk_screen_get_height(screen));
+        gtk_window_set_default_size(desktop, gdk_window_get_width(root), gdk_window_get_height(root));
         gtk_widget_set_app_paintable(desktop_.get(), TRUE);
         g_signal_connect(desktop_.get(), "draw", G_CALLBACK(+[](GtkWidget *, cairo_t *cairo, gpointer) {
                              cairo_set_source_rgb(cairo, desktopColour[0] / 255.0, desktopColour[1] / 255.0,
@@ -518,12 +518,12 @@ TEST_F(DeviceWindowDisplayTest, ASecondaryClickShowsNoMenu)
     guint shown = 0;
     // A tooltip may come and go under the pointer; a menu would be a window of its own.
     for (GList *each = toplevels; each; each = each->next) {
-        if (gtk_widget_get_visible(GTK_WIDGET(each->data)) &&
+        if (gtk_widget_get_visible(GTK_WIDGET(each->data)) && GTK_WIDGET(each->data) != desktop_.get() &&
             std::string_view(G_OBJECT_TYPE_NAME(each->data)) != "GtkTooltipWindow")
             ++shown;
     }
     EXPECT_EQ(g_list_length(toplevels), windows);
-    EXPECT_EQ(shown, 1u) << "only the device window is on screen";
+    EXPECT_EQ(shown, 1u) << "only the device window is on screen, over the desktop";
 
     g_list_free(toplevels);
 }
@@ -643,16 +643,6 @@ TEST_F(DeviceWindowDisplayTest, WithoutACompositorTheDesktopShowsAroundTheBody)
     run({"xdotool", "mousemove", "--sync", std::to_string(x), std::to_string(y), "click", "1"});
     EXPECT_TRUE(runUntil([&] { return desktopPresses_ == 1; }))
         << "a press beside the body reaches the desktop";
-
-    // Content hidden, nothing of the window shows or takes a press; shown again, the body is back.
-    controller_->window().setContentVisible(false);
-    EXPECT_TRUE(runUntil([&] { return isDesktop(wheelCentre(size).x, wheelCentre(size).y); }));
-    auto [wheelX, wheelY] = onScreen(wheelCentre(size).x, wheelCentre(size).y);
-    run({"xdotool", "mousemove", "--sync", std::to_string(wheelX), std::to_string(wheelY), "click", "1"});
-    EXPECT_TRUE(runUntil([&] { return desktopPresses_ == 2; }));
-    controller_->window().setContentVisible(true);
-    EXPECT_TRUE(runUntil([&] { return !isDesktop(wheelCentre(size).x, wheelCentre(size).y); }));
-    EXPECT_TRUE(isDesktop(2, 2));
 }
 
 // Texts handed to the page as arguments arrive as exactly those texts, whatever they hold; a text

@@ -274,13 +274,13 @@ TEST_F(PlayerWindowControllerTest, TheContentShowsOnceTheFirstScreenIsPainted)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         auto controller = make();
-        EXPECT_EQ(window().contentVisible, false);
+        EXPECT_EQ(window().contentShown, false);
         controller->showWindow();
         EXPECT_TRUE(window().shown) << "shown at once, so its page renders";
         controller->didStartProvisionalNavigation();
         controller->didFinishNavigation();
         loop_.advance(PlayerWindowController::firstPaintDeadline - std::chrono::milliseconds(1));
-        EXPECT_EQ(window().contentVisible, false);
+        EXPECT_EQ(window().contentShown, false);
         EXPECT_FALSE(controller->isContentVisible());
         switch (c.event) {
         case Event::painted:
@@ -304,7 +304,7 @@ TEST_F(PlayerWindowControllerTest, TheContentShowsOnceTheFirstScreenIsPainted)
             continue;
         }
         }
-        EXPECT_EQ(window().contentVisible, true);
+        EXPECT_EQ(window().contentShown, true);
         EXPECT_TRUE(controller->isContentVisible());
 
         // Later pages (a reload after a crash) show at once: the script is not sent again.
@@ -312,7 +312,7 @@ TEST_F(PlayerWindowControllerTest, TheContentShowsOnceTheFirstScreenIsPainted)
         controller->didFinishNavigation();
         EXPECT_TRUE(webView().asyncCalls.empty());
         loop_.advance(PlayerWindowController::firstPaintDeadline);
-        EXPECT_EQ(window().contentVisible, true);
+        EXPECT_EQ(window().contentShown, true);
     }
 }
 
