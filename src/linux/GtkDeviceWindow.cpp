@@ -206,8 +206,12 @@ void GtkDeviceWindow::applyShape(int width, int height)
 {
     GtkWidget *widget = window_.get();
     if (!contentShown_) {
+        // One pixel of the margin, not nothing: X reports a window shaped to nothing as fully
+        // obscured, and WebKit then stops drawing the page this waits for.
+        cairo_rectangle_int_t corner{0, 0, 1, 1};
+        gtk::CairoRegionPtr dot(cairo_region_create_rectangle(&corner));
         gtk::CairoRegionPtr nothing(cairo_region_create());
-        gtk_widget_shape_combine_region(widget, nothing.get());
+        gtk_widget_shape_combine_region(widget, dot.get());
         gtk_widget_input_shape_combine_region(widget, nothing.get());
         shapedSize_.reset();
         return;

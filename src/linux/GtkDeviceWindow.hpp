@@ -18,7 +18,7 @@ namespace wheelbox {
 // page's transparent corners show the desktop), sticky on every workspace, holding a GtkOverlay
 // with the web view, the resize snapshot and the status label. Without a compositor transparent
 // pixels show black, so the window is then shaped to the device's body; until it shows its content,
-// it is shaped to nothing (GDK applies an empty shape only before the window is first shown). Closing it
+// it is shaped to its top-left pixel and takes no click. Closing it
 // hides it and tells the delegate. Main thread.
 class GtkDeviceWindow final : public DeviceWindow {
   public:
