@@ -15,8 +15,9 @@ Gdk.init([])
 TICKS = os.sysconf("SC_CLK_TCK")
 # Inside the device's first screen: the highlighted first row, in the large device's window.
 ROW = (150, 134)
-# The colour of desktop.py, and a point of the device window that is not its first row.
-DESKTOP = (0x4A, 0x7F, 0xB0)
+# The colour of desktop.py (no first row: red above 100), and a point of the device window that is
+# not its first row.
+DESKTOP = (0x9A, 0x8C, 0x78)
 CENTRE = (235, 385)
 
 

@@ -11,9 +11,9 @@ import common  # noqa: E402
 window = Gtk.Window()
 window.set_decorated(False)
 window.set_app_paintable(True)
-screen = window.get_screen()
 window.move(0, 0)
-window.set_default_size(screen.get_width(), screen.get_height())
+root = window.get_screen().get_root_window()
+window.set_default_size(root.get_width(), root.get_height())
 
 
 def draw(_widget, cairo):
