@@ -421,7 +421,7 @@ TEST(MpdLibraryGate, AnEmptyLibrarySaysWhereMusicGoes)
     for (const auto &c : cases) {
         int reads = 0;
         MpdLibraryGate gate(std::make_unique<CountingLibrary>(reads), c.address, std::nullopt,
-                            MpdLibraryGate::Settings{.ownMusicFolder = c.ownFolder});
+                            MpdLibraryGate::Settings{.quitting = {}, .ownMusicFolder = c.ownFolder});
         EXPECT_EQ(gate.whereMusicGoes(), c.text);
     }
 }
