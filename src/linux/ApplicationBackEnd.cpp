@@ -8,11 +8,10 @@ namespace wheelbox {
 
 std::unique_ptr<MediaBackend> makeApplicationBackEnd(ApplicationBackEndParts parts)
 {
-    auto makeLibrarySource = [address = parts.mpdAddress, unavailable = parts.mpdUnavailable,
-                              quitting = parts.quitting,
+    auto makeLibrarySource = [address = parts.mpdAddress, status = parts.mpdStatus, quitting = parts.quitting,
                               folder = parts.ownMusicFolder]() -> std::unique_ptr<LibrarySource> {
         return std::make_unique<MpdLibraryGate>(
-            std::make_unique<MpdLibrarySource>(address), address, unavailable,
+            std::make_unique<MpdLibrarySource>(address), address, status,
             MpdLibraryGate::Settings{.quitting = quitting, .ownMusicFolder = folder});
     };
     return makeLinuxMediaBackend({.defaults = parts.defaults,
