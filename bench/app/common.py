@@ -41,8 +41,8 @@ def wait_until(condition, timeout, step=0.01):
     return False
 
 
-def start(command):
-    return subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+def start(command, env=None):
+    return subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True, env=env)
 
 
 def stop(process):
@@ -52,6 +52,11 @@ def stop(process):
     except subprocess.TimeoutExpired:
         os.killpg(process.pid, signal.SIGKILL)
         process.wait()
+    # Whatever it left in its group (a helper that outlived it) goes too.
+    try:
+        os.killpg(process.pid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
 
 
 def children(pid):
@@ -100,9 +105,51 @@ def resident_mb(pid):
     return 0.0
 
 
-def device_window():
-    out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Wheelbox$"], capture_output=True, text=True)
+def window_named(pattern):
+    out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", pattern], capture_output=True, text=True,
+                         timeout=10)
     return out.stdout.split()[0] if out.stdout.split() else None
+
+
+def device_window():
+    return window_named("^Wheelbox$")
+
+
+def x_server_seconds():
+    """CPU time of the X server the benchmark started (WHEELBOX_BENCH_X_PID), or 0 without one."""
+    pid = os.environ.get("WHEELBOX_BENCH_X_PID")
+    return sum(cpu_seconds(int(pid))) if pid else 0.0
+
+
+def thread_seconds(pid):
+    """CPU time of each thread of a process, by thread name (threads of one name added up)."""
+    used = {}
+    try:
+        tasks = os.listdir(f"/proc/{pid}/task")
+    except OSError:
+        return used
+    for task in tasks:
+        try:
+            with open(f"/proc/{pid}/task/{task}/stat") as stat:
+                text = stat.read()
+        except OSError:
+            continue
+        label = text[text.index("(") + 1:text.rindex(")")]
+        fields = text.rsplit(")", 1)[1].split()
+        used[label] = used.get(label, 0.0) + (int(fields[11]) + int(fields[12])) / TICKS
+    return used
+
+
+def proportional_mb(pid):
+    """PSS of one process in MB (shared pages split between the processes that map them)."""
+    try:
+        with open(f"/proc/{pid}/smaps_rollup") as rollup:
+            for line in rollup:
+                if line.startswith("Pss:"):
+                    return int(line.split()[1]) / 1024
+    except OSError:
+        pass
+    return 0.0
 
 
 def keys(*names):

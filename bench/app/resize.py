@@ -1,0 +1,78 @@
+"""The resize hand-over as it reaches the screen: wheelbox-device (the device window over the real
+bridge) is sent through the four sizes and back, and the X server's record of every change on the
+screen (frames.py) is kept for 1.5 s after each size command. Prints, over every hand-over, the
+frames it showed, how long it took from its first frame to its last, the median and longest
+interval between its frames, and how many intervals passed 50 ms (a visible stall).
+usage: resize.py ROUNDS DATA_DIR -- DEVICE COMMAND...
+Prints one JSON object on the last line."""
+import json
+import os
+import select
+import statistics
+import subprocess
+import sys
+import time
+
+import frames as screen
+
+rounds, data = int(sys.argv[1]), sys.argv[2]
+command = sys.argv[sys.argv.index("--") + 1:] + ["--data", data]
+device = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                          text=True, bufsize=1, start_new_session=True)
+
+
+def line_until(predicate, timeout):
+    """The first line of the device's output that satisfies `predicate`, within `timeout` seconds."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        ready, _, _ = select.select([device.stdout], [], [], max(0.0, deadline - time.monotonic()))
+        if not ready:
+            break
+        line = device.stdout.readline()
+        if not line:
+            break
+        if predicate(line.rstrip("\n")):
+            return line.rstrip("\n")
+    sys.exit("resize: the device did not answer in time")
+
+
+def send(text):
+    device.stdin.write(text + "\n")
+    device.stdin.flush()
+
+
+try:
+    line_until(lambda line: line == "message ready", 60)
+    time.sleep(2)
+    changes = screen.ScreenChanges()
+    changes.start()
+    intervals, counts, spans = [], [], []
+    for _ in range(rounds):
+        for size in ("medium", "small", "tiny", "large"):
+            started = time.monotonic()
+            send("size " + size)
+            time.sleep(1.5)
+            shown = changes.between(started, started + 1.5)
+            counts.append(len(shown))
+            spans.append(1000 * (shown[-1] - shown[0]) if shown else 0.0)
+            intervals += [1000 * (b - a) for a, b in zip(shown, shown[1:])]
+            time.sleep(0.5)
+    changes.stop()
+    send("quit")
+    intervals.sort()
+    figures = {
+        "hand-overs": 4 * rounds,
+        "framesPerHandOver": statistics.median(counts),
+        "handOverMs": round(statistics.median(spans)),
+        "medianMs": round(statistics.median(intervals), 1) if intervals else None,
+        "p95Ms": round(intervals[int(0.95 * (len(intervals) - 1))], 1) if intervals else None,
+        "longestMs": round(intervals[-1], 1) if intervals else None,
+        "over50Ms": sum(1 for i in intervals if i > 50),
+    }
+    print(json.dumps(figures))
+finally:
+    try:
+        device.wait(10)
+    except subprocess.TimeoutExpired:
+        os.killpg(device.pid, 9)
+        device.wait()
