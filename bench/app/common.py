@@ -23,6 +23,18 @@ def device_origin(width=470, height=770):
     return (screen.get_width() - width) // 2, (screen.get_height() - height) // 2
 
 
+def save_device_picture(name):
+    """The device's window as it is on the screen, as NAME.png in WHEELBOX_BENCH_SHOTS when set."""
+    folder = os.environ.get("WHEELBOX_BENCH_SHOTS")
+    if not folder:
+        return
+    os.makedirs(folder, exist_ok=True)
+    x, y = device_origin()
+    picture = Gdk.pixbuf_get_from_window(Gdk.get_default_root_window(), x, y, 470, 770)
+    if picture is not None:
+        picture.savev(f"{folder}/{name}.png", "png", [], [])
+
+
 def row_is_drawn():
     x, y = device_origin()
     picture = Gdk.pixbuf_get_from_window(Gdk.get_default_root_window(), x + ROW[0], y + ROW[1], 1, 1)

@@ -48,25 +48,39 @@ class App(Subject):
     def shown(self, timeout=60):
         return common.wait_until(common.row_is_drawn, timeout)
 
+    def songs(self):
+        """Music, then Songs (found by its first letter, as the wheel's keys jump)."""
+        time.sleep(2)
+        common.keys("Return")
+        # The slide, then the list (at 100,000 songs the library is read first): its first row
+        # highlighted.
+        time.sleep(1)
+        common.wait_until(common.row_is_drawn, 60, step=0.1)
+        common.keys("s", "Return")
+
     def play(self, mpd):
         if not self.shown():
             return False
-        time.sleep(2)
-        common.keys("Return", "Down", "Down", "Down", "Return")
+        self.songs()
         time.sleep(1.5)
         common.keys("Return")
         if not common.wait_until(mpd.playing, 20):
             return False
         mpd.remember_queue()
+        time.sleep(2)
+        common.save_device_picture(f"{self.name}-now-playing")
         return True
 
     def browse(self, mpd):
         if not self.shown():
             return False
-        time.sleep(2)
-        common.keys("Return", "Down", "Down", "Down", "Return")
-        # The list is read and sent within seconds; memory is read once it has settled after that.
-        time.sleep(8)
+        self.songs()
+        # Memory is read once the list is on the screen and has had a few seconds to settle.
+        time.sleep(1)
+        if not common.wait_until(common.row_is_drawn, 90, step=0.1):
+            return False
+        time.sleep(5)
+        common.save_device_picture(f"{self.name}-songs")
         return True
 
 
