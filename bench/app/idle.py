@@ -3,10 +3,9 @@ bare WebKitGTK window changing one word a second) and the MPD clients, in rounds
 Each figure is the whole process tree plus the X server's own CPU over the spell, in percent of
 one core; the ratios are to the floor of the same round.
 usage: idle.py MPD_SOCKET MPD_PORT MUSIC_DIR SECONDS ROUNDS HOME -- APP COMMAND...
-WHEELBOX_IDLE_BASELINE names another build's installed wheelbox, measured the same way in each
+WHEELBOX_BENCH_BASELINE_APP names another build's installed wheelbox, measured the same way in each
 round; WHEELBOX_BENCH_PEERS lists the clients to measure (all of them by default, "none" for none)."""
 import collections
-import os
 import statistics
 import sys
 import time
@@ -65,19 +64,7 @@ def describe(result):
     return f"{result['tree'] + result['x']:.2f} % (tree {result['tree']:.2f}: {parts}; X server {result['x']:.2f})"
 
 
-roster = [subjects.App("Wheelbox", command)]
-if os.environ.get("WHEELBOX_IDLE_BASELINE"):
-    roster.append(subjects.App("baseline", command[:-1] + [os.environ["WHEELBOX_IDLE_BASELINE"]]))
-roster += subjects.variants(command)
-roster.append(subjects.floor(f"{home}/floor"))
-wanted = os.environ.get("WHEELBOX_BENCH_PEERS", " ".join(subjects.PEERS)).split()
-for name in subjects.PEERS:
-    if name in wanted:
-        client = subjects.peer(name, f"{home}/{name}", mpd)
-        if client:
-            roster.append(client)
-        else:
-            print(f"app/idle: {name} is not installed; skipped", flush=True)
+roster = subjects.roster(command, home, mpd, "idle")
 
 figures = collections.defaultdict(list)  # name -> [(total, ratio to the floor)]
 for round_number in range(1, rounds + 1):

@@ -7,7 +7,6 @@ usage: memory.py MPD_SOCKET MPD_PORT MUSIC_DIR ROUNDS HOME -- APP COMMAND...
 WHEELBOX_BENCH_BASELINE_APP names another build's installed wheelbox, measured the same way;
 WHEELBOX_BENCH_PEERS as for idle.py."""
 import collections
-import os
 import statistics
 import sys
 import time
@@ -57,14 +56,7 @@ def describe(parts):
     return f"{sum(by_name.values()):.0f} MB (" + ", ".join(f"{n} {mb:.0f}" for n, mb in by_name.most_common()) + ")"
 
 
-roster = [subjects.App("Wheelbox", command)]
-if os.environ.get("WHEELBOX_BENCH_BASELINE_APP"):
-    roster.append(subjects.App("baseline", command[:-1] + [os.environ["WHEELBOX_BENCH_BASELINE_APP"]]))
-roster += subjects.variants(command)
-roster.append(subjects.floor(f"{home}/floor"))
-wanted = os.environ.get("WHEELBOX_BENCH_PEERS", " ".join(subjects.PEERS)).split()
-roster += [client for name in subjects.PEERS if name in wanted
-           for client in [subjects.peer(name, f"{home}/{name}", mpd)] if client]
+roster = subjects.roster(command, home, mpd, "memory")
 
 figures = collections.defaultdict(list)  # name -> [(tree PSS, ratio to the floor, app process alone)]
 for round_number in range(1, rounds + 1):

@@ -94,6 +94,26 @@ def variants(command):
     return found
 
 
+def roster(command, home, mpd, label):
+    """Every subject of a run, in the order measured: the app first (its queue is the one the
+    clients play), an older build (WHEELBOX_BENCH_BASELINE_APP) and variants, the floor, the
+    clients (WHEELBOX_BENCH_PEERS) that are installed."""
+    found = [App("Wheelbox", command)]
+    if os.environ.get("WHEELBOX_BENCH_BASELINE_APP"):
+        found.append(App("baseline", command[:-1] + [os.environ["WHEELBOX_BENCH_BASELINE_APP"]]))
+    found += variants(command)
+    found.append(floor(f"{home}/floor"))
+    wanted = os.environ.get("WHEELBOX_BENCH_PEERS", " ".join(PEERS)).split()
+    for name in PEERS:
+        if name in wanted:
+            client = peer(name, f"{home}/{name}", mpd)
+            if client:
+                found.append(client)
+            else:
+                print(f"app/{label}: {name} is not installed; skipped", flush=True)
+    return found
+
+
 def floor(home):
     x, y = common.device_origin()
     env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=f"{home}/config", XDG_DATA_HOME=f"{home}/data",
