@@ -25,7 +25,7 @@ WebKitDeviceWebView::WebKitDeviceWebView(WebKitWebContext *context)
     webkit_settings_set_enable_back_forward_navigation_gestures(settings, FALSE);
     // At rest the page changes a line a second: painted without compositing, WebKit draws that
     // line alone, where composited (in software, without a GPU) it would redraw and hand over the
-    // whole window each time. The resize hand-over composites (setAnimating).
+    // whole window each time.
     webkit_settings_set_hardware_acceleration_policy(settings, WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
     GdkRGBA transparent{0, 0, 0, 0};
     webkit_web_view_set_background_color(this->view(), &transparent);
@@ -146,13 +146,6 @@ void WebKitDeviceWebView::takeSnapshot(std::function<void(std::unique_ptr<Snapsh
 double WebKitDeviceWebView::alpha() const
 {
     return gtk_widget_get_opacity(widget());
-}
-
-void WebKitDeviceWebView::setAnimating(bool animating)
-{
-    webkit_settings_set_hardware_acceleration_policy(webkit_web_view_get_settings(view()),
-                                                     animating ? WEBKIT_HARDWARE_ACCELERATION_POLICY_ALWAYS
-                                                               : WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
 }
 
 void WebKitDeviceWebView::setAlpha(double alpha)

@@ -45,7 +45,6 @@ class WebKitDeviceWebView final : public DeviceWebView {
     void takeSnapshot(std::function<void(std::unique_ptr<Snapshot>)> completion) override;
     double alpha() const override;
     void setAlpha(double alpha) override;
-    void setAnimating(bool animating) override;
 
   private:
     static void onLoadChanged(WebKitWebView *view, WebKitLoadEvent event, gpointer self);

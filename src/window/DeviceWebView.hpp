@@ -77,10 +77,6 @@ class DeviceWebView : public BridgeWebView {
 
     virtual double alpha() const = 0;
     virtual void setAlpha(double alpha) = 0;
-
-    // The page is about to animate for a while (the resize hand-over), or has come to rest. The
-    // WebKitGTK view composites only meanwhile: at rest it paints what changed and nothing more.
-    virtual void setAnimating(bool animating) = 0;
 };
 
 } // namespace wheelbox

@@ -28,14 +28,11 @@ void ResizeSequence::resizeWindow(Size size)
 {
     std::uint64_t generation = ++generation_;
     timers_.clear();
-    // The page animates from here until the last hand-over has settled.
-    webView_.setAnimating(true);
     Rect frame = window_.frame();
     if (std::abs(size.width - frame.size.width) <= 0.5) {
         overlay_.reset();
         webView_.setAlpha(1);
         webView_.evaluateJavaScript(firmwareScripts::resizeReset);
-        restAfter(generation, settle);
         return;
     }
     if (frame.size.width < size.width) {
@@ -128,13 +125,6 @@ void ResizeSequence::finish(std::uint64_t generation, Resume resume)
                                                  webView_.evaluateJavaScript(firmwareScripts::resizeGo);
                                              })));
     }
-    restAfter(generation, resume == Resume::yes ? goDelay + settle : settle);
-}
-
-void ResizeSequence::restAfter(std::uint64_t generation, std::chrono::milliseconds delay)
-{
-    timers_.push_back(mainLoop_.schedule(delay, MainLoop::Repeat::once,
-                                         whileLive(generation, [this] { webView_.setAnimating(false); })));
 }
 
 } // namespace wheelbox

@@ -23,8 +23,6 @@ class ResizeSequence {
     static constexpr std::chrono::milliseconds fallback{800};
     static constexpr std::chrono::milliseconds fade{120};
     static constexpr std::chrono::milliseconds goDelay{120};
-    // After the finish, how long the firmware's settle (and the picture's fade) may still run.
-    static constexpr std::chrono::milliseconds settle{500};
 
     ResizeSequence(MainLoop &mainLoop, const Screens &screens, DeviceWindow &window, DeviceWebView &webView);
     ~ResizeSequence();
@@ -47,7 +45,6 @@ class ResizeSequence {
     void handOver(std::uint64_t generation, Size size, Grow grow, std::unique_ptr<Snapshot> snapshot);
     void changeWindowSize(Size size);
     void finish(std::uint64_t generation, Resume resume);
-    void restAfter(std::uint64_t generation, std::chrono::milliseconds delay);
 
     MainLoop &mainLoop_;
     const Screens &screens_;

@@ -92,7 +92,6 @@ class FakeWebView final : public DeviceWebView {
     }
     double alpha() const override { return alphaValue; }
     void setAlpha(double value) override { alphaValue = value; }
-    void setAnimating(bool value) override { animating = value; }
 
     struct AsyncCall {
         std::string body;
@@ -129,7 +128,6 @@ class FakeWebView final : public DeviceWebView {
     DeviceWebViewDelegate *delegate = nullptr;
     ScriptMessageHandler *messageHandler = nullptr;
     double alphaValue = 1;
-    bool animating = false;
 
   private:
     Journal &journal_;

@@ -170,42 +170,6 @@ TEST_F(ResizeSequenceTest, WithoutAPictureTheWindowStillChangesAndTheFirmwareRes
     EXPECT_EQ(count(firmwareScripts::resizeGo), 1u) << "a grown firmware waits for resizeGo";
 }
 
-// The view composites from the first step until the firmware's last motion and the picture's fade
-// are over, and only then goes back to painting at rest.
-TEST_F(ResizeSequenceTest, ThePageAnimatesFromTheFirstStepUntilTheHandOverHasSettled)
-{
-    struct Case {
-        const char *name;
-        Rect from;
-        Size to;
-        std::chrono::milliseconds restsAfterFinish;
-    };
-    for (const Case &c :
-         {Case{"a shrink", {{700, 150}, large}, medium, ResizeSequence::settle},
-          Case{"a grow", {{700, 300}, small}, large, ResizeSequence::goDelay + ResizeSequence::settle},
-          Case{"the same width", {{700, 150}, large}, large, ResizeSequence::settle}}) {
-        SCOPED_TRACE(c.name);
-        test::Journal journal;
-        FakeWebView webView{journal};
-        FakeWindow window{journal, {c.from.size, normalWindowLevel}};
-        window.currentFrame = c.from;
-        ResizeSequence resize{loop_, screens_, window, webView};
-        resize.resizeWindow(c.to);
-        EXPECT_TRUE(webView.animating);
-        if (c.from.size.width != c.to.width) {
-            webView.completeAsync(firmwareScripts::resizeOutBody);
-            ASSERT_TRUE(webView.completeSnapshot());
-            ASSERT_TRUE(webView.completeAsync(firmwareScripts::twoFramesBody));
-            loop_.advance(ResizeSequence::pauseAfterFrames);
-            EXPECT_EQ(webView.alphaValue, 1) << "finished";
-        }
-        loop_.advance(c.restsAfterFinish - 1ms);
-        EXPECT_TRUE(webView.animating);
-        loop_.advance(1ms);
-        EXPECT_FALSE(webView.animating);
-    }
-}
-
 // A second resize starts while the first waits at each of its asynchronous steps; nothing of the
 // first may happen afterwards.
 TEST_F(ResizeSequenceTest, AnOvertakenResizeDoesNothingMoreAtAnyStep)
@@ -257,7 +221,6 @@ TEST_F(ResizeSequenceTest, AnOvertakenResizeDoesNothingMoreAtAnyStep)
         EXPECT_EQ(window.overlaysShown, shown);
         EXPECT_EQ(window.overlaysRemoved, removed);
         EXPECT_EQ(webView.alphaValue, alpha);
-        EXPECT_TRUE(webView.animating) << "the second one still runs";
     }
 }
 
