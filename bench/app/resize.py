@@ -6,43 +6,18 @@ interval between its frames, and how many intervals passed 50 ms (a visible stal
 usage: resize.py ROUNDS DATA_DIR -- DEVICE COMMAND...
 Prints one JSON object on the last line."""
 import json
-import os
-import select
 import statistics
-import subprocess
 import sys
 import time
 
 import frames as screen
+from device import Device
 
 rounds, data = int(sys.argv[1]), sys.argv[2]
-command = sys.argv[sys.argv.index("--") + 1:] + ["--data", data]
-device = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                          text=True, bufsize=1, start_new_session=True)
-
-
-def line_until(predicate, timeout):
-    """The first line of the device's output that satisfies `predicate`, within `timeout` seconds."""
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        ready, _, _ = select.select([device.stdout], [], [], max(0.0, deadline - time.monotonic()))
-        if not ready:
-            break
-        line = device.stdout.readline()
-        if not line:
-            break
-        if predicate(line.rstrip("\n")):
-            return line.rstrip("\n")
-    sys.exit("resize: the device did not answer in time")
-
-
-def send(text):
-    device.stdin.write(text + "\n")
-    device.stdin.flush()
-
+device = Device(sys.argv[sys.argv.index("--") + 1:], data, "resize")
 
 try:
-    line_until(lambda line: line == "message ready", 60)
+    device.line_until(lambda line: line == "message ready", 60)
     time.sleep(2)
     changes = screen.ScreenChanges()
     changes.start()
@@ -50,7 +25,7 @@ try:
     for _ in range(rounds):
         for size in ("medium", "small", "tiny", "large"):
             started = time.monotonic()
-            send("size " + size)
+            device.send("size " + size)
             time.sleep(1.5)
             shown = changes.between(started, started + 1.5)
             counts.append(len(shown))
@@ -62,7 +37,7 @@ try:
             inner += steps[:-1]
             time.sleep(0.5)
     changes.stop()
-    send("quit")
+    device.send("quit")
     intervals.sort()
     figures = {
         "hand-overs": 4 * rounds,
@@ -78,8 +53,4 @@ try:
     }
     print(json.dumps(figures))
 finally:
-    try:
-        device.wait(10)
-    except subprocess.TimeoutExpired:
-        os.killpg(device.pid, 9)
-        device.wait()
+    device.close()
