@@ -35,9 +35,8 @@ const BUSY_SHOWN_AFTER_MS = 300;
 const PAGE_SLIDE_MS = 200;
 const LETTER_SHOWN_MS = 650;
 const MARQUEE_SPEED = 30; // design px a second
-const CLOCK_MIN_MS = 250; // the Now Playing clock redraws at most four times a second
+const CLOCK_SCAN_MS = 250; // how often the Now Playing clock redraws while a scan moves it
 const PROGRESS_WIDTH = 306; // design px of the Now Playing bar
-const BAR_JUMP_PX = 3; // screen px the bar may move in one redraw before it redraws more often
 const SLIDES = ['enter-forward', 'enter-back', 'leave-forward', 'leave-back'];
 
 const PLAY_ICON = '<svg viewBox="0 0 10 10"><path d="M1 0 L9 5 L1 10 Z"/></svg>';
@@ -460,7 +459,7 @@ export class DeviceView {
       const ticker = Object.assign(new Ticker([title, artist, album]), { page });
       parts = page.npParts = {
         root, queue, art, title, artist, album, ticker, fill, knobTrack, elapsed, scan, remaining, volume, volumeFill,
-        playState, shuffle, repeat, artKey: null, size: null, progress: null,
+        playState, shuffle, repeat, artKey: null, size: null, filled: null, barPixels: null,
       };
     }
     const state = this.app.player.state;
@@ -497,19 +496,24 @@ export class DeviceView {
     const state = this.app.player.state;
     const elapsed = screen.mode === 'scrub' ? screen.scrubPosition : this.app.player.elapsed();
     const progress = state.duration > 0 ? Math.min(1, elapsed / state.duration) : 0;
-    // The bar moves by transform alone: no layout for it.
-    if (parts.progress !== progress) {
-      parts.progress = progress;
-      parts.fill.style.transform = `translateX(${(progress - 1) * 100}%)`;
-      parts.knobTrack.style.transform = `translateX(${progress * 100}%)`;
+    // The bar moves by transform alone (no layout), and only when its filled part gains or loses a
+    // whole screen pixel: a move of a fraction repaints the strip and changes nothing one can see.
+    const barPixels = PROGRESS_WIDTH * this.scale;
+    const filled = Math.round(progress * barPixels);
+    if (parts.filled !== filled || parts.barPixels !== barPixels) {
+      parts.filled = filled;
+      parts.barPixels = barPixels;
+      const shown = barPixels > 0 ? filled / barPixels : progress;
+      parts.fill.style.transform = `translateX(${(shown - 1) * 100}%)`;
+      parts.knobTrack.style.transform = `translateX(${shown * 100}%)`;
     }
     setText(parts.elapsed, formatTime(elapsed));
     setText(parts.remaining, state.duration > 0 ? formatRemaining(elapsed, state.duration) : '');
   }
 
   // The clock runs only while it moves on an awake screen: once a second, at the next whole second
-  // (the bar moves in the same redraw); more often only while scanning or when the bar would jump
-  // more than a few pixels a second, and never more often than CLOCK_MIN_MS.
+  // of the position (the bar moves in the same redraw), and never while paused; a scan, which
+  // the user is holding, redraws every CLOCK_SCAN_MS.
   #scheduleClock() {
     clearTimeout(this.timers.clock);
     this.timers.clock = null;
@@ -517,15 +521,11 @@ export class DeviceView {
     const screen = app.screen;
     const parts = this.currentPage?.npParts;
     if (screen.kind !== 'nowPlaying' || !parts || !app.awake || screen.mode === 'scrub') return;
-    const { isPlaying, duration } = app.player.state;
-    if (!isPlaying && !app.player.scan) return;
-    let delay = CLOCK_MIN_MS;
+    if (!app.player.state.isPlaying && !app.player.scan) return;
+    let delay = CLOCK_SCAN_MS;
     if (!app.player.scan) {
       const elapsed = app.player.elapsed();
-      const toNextSecond = (Math.floor(elapsed) + 1 - elapsed) * 1000 + 5;
-      const pixelsPerSecond = duration > 0 ? (PROGRESS_WIDTH * this.scale) / duration : 0;
-      const jumpy = pixelsPerSecond > BAR_JUMP_PX;
-      delay = Math.max(CLOCK_MIN_MS, Math.min(toNextSecond, jumpy ? (1000 * BAR_JUMP_PX) / pixelsPerSecond : Infinity));
+      delay = (Math.floor(elapsed) + 1 - elapsed) * 1000 + 5;
     }
     this.timers.clock = setTimeout(() => {
       this.timers.clock = null;
