@@ -22,6 +22,9 @@ class JSONCodingError : public std::runtime_error {
 // an absent subtitle or checked flag; a now-playing reading writes an absent optional as null.
 boost::json::value toJSON(const MediaItem &item);
 boost::json::value toJSON(const MediaList &list);
+// The list's keys plus "count", "offset", "revision" and, for a sorted list, "sections" as
+// [{"initial": "A", "index": 0}, ...].
+boost::json::value toJSON(const MediaListWindow &window);
 boost::json::value toJSON(const NowPlayingState &state); // throws JSONCodingError
 
 } // namespace wheelbox

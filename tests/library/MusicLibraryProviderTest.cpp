@@ -3,6 +3,9 @@
 #include "library/LibraryError.hpp"
 #include "library/LibraryLists.hpp"
 
+#include <functional>
+#include <tuple>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -103,6 +106,63 @@ TEST(MusicLibraryProvider, StaleReloadThatFailsShowsTheUnavailableList)
     clock.advance(61s);
     EXPECT_EQ(provider.list("music/albums").items.at(0).id, "music-unavailable");
     EXPECT_EQ(provider.loadError(), "The library is locked.");
+}
+
+// The device shows rows 0 and 1 of the songs list when the library is read again: the next window
+// comes from the new read, and its revision says that rows fetched before it belong to another.
+TEST(MusicLibraryProvider, AWindowAfterAReadComesFromTheNewLibraryUnderANewRevision)
+{
+    ManualClock clock;
+    ChangingLibrarySource source(twoSongs);
+    MusicLibraryProvider provider(source, clock, "");
+    auto shown = provider.window("music/songs", 0, 2);
+    ASSERT_EQ(shown.count, 2U);
+
+    struct Case {
+        const char *name;
+        const char *json;
+        std::function<void()> read;
+        std::uint64_t count;
+        std::vector<std::string> titles;
+    };
+    const Case cases[] = {
+        {"refresh", oneSong, [&] { provider.reload(); }, 1, {"One"}},
+        {"stale", twoSongs, [&] { clock.advance(61s); }, 2, {"One", "Two"}},
+        {"failed", broken, [&] { provider.reload(); }, 1, {"Retry Music Library"}},
+        {"back", twoSongs, [&] { provider.reload(); }, 2, {"One", "Two"}},
+    };
+    auto revision = shown.revision;
+    for (const auto &[name, json, read, count, titles] : cases) {
+        SCOPED_TRACE(name);
+        source.setJSON(json);
+        read();
+        auto next = provider.window("music/songs", 0, 5);
+        EXPECT_NE(next.revision, revision);
+        EXPECT_EQ(next.revision, provider.revision());
+        EXPECT_EQ(next.count, count);
+        EXPECT_EQ(titlesOf(next.list), titles);
+        revision = next.revision;
+        EXPECT_EQ(provider.window("music/songs", 1, 1).revision, revision) << "no read, same revision";
+    }
+}
+
+TEST(MusicLibraryProvider, TheUnavailableListComesInWindowsToo)
+{
+    ManualClock clock;
+    ChangingLibrarySource source(broken);
+    MusicLibraryProvider provider(source, clock, "");
+    using Bounds = std::tuple<std::size_t, std::size_t, std::size_t>;
+    for (auto [offset, limit, rows] :
+         {Bounds{0, 500, 1}, Bounds{0, 0, 0}, Bounds{1, 5, 0}, Bounds{9, 1, 0}}) {
+        auto window = provider.window("music/songs", offset, limit);
+        EXPECT_EQ(window.count, 1U);
+        EXPECT_EQ(window.offset, std::min<std::size_t>(offset, 1));
+        EXPECT_FALSE(window.sections);
+        ASSERT_EQ(window.list.items.size(), rows);
+        if (rows) {
+            EXPECT_EQ(window.list.items[0].id, "music-unavailable");
+        }
+    }
 }
 
 TEST(MusicLibraryProvider, MalformedLibraryCountsAsAFailedLoad)
