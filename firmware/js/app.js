@@ -1,7 +1,7 @@
 // The device's behaviour: screens, navigation and what each input does. No DOM here: the view and
 // the sounds are handed in, so every decision stays in one place and reads without the page.
 
-import { ListRows } from './listrows.js';
+import { CHUNK_ROWS, ListRows } from './listrows.js';
 import { ListWindow } from './listwindow.js';
 import { ACCELERATION_MIN_ROWS, Accelerator } from './wheel.js';
 import {
@@ -23,7 +23,7 @@ import { PlayerModel, clampVolume } from './player.js';
 import { LatestValueSender } from './bridge.js';
 import { errorText } from './errors.js';
 import { initialOf } from './format.js';
-import { TypeAhead, jumpIndex, sectionAt, sectionsOf } from './typeahead.js';
+import { TypeAhead, jumpIndex, narrowIndex, sectionAt, sectionRange, sectionsOf } from './typeahead.js';
 
 export const VISIBLE_ROWS = 6; // at the larger sizes; the view sets the count for each size
 // Without input the backlight goes off after this, unless the setting says otherwise.
@@ -289,6 +289,7 @@ export class App {
     if (!count) return;
     const direction = Math.sign(count);
     const screen = this.screen;
+    if (screen.narrowing) screen.narrowing = null;
     for (let i = 0; i < Math.abs(count); i++) {
       this.sound.tick();
       this.bridge.notify('haptic');
@@ -342,6 +343,27 @@ export class App {
     }
     const index = jumpIndex(query, { sections, count: screen.items.length, titleAt });
     if (index >= 0) this.#moveTo(screen, index);
+    // Most rows of a long section are not at hand: find the query's row by halving the section.
+    const range = screen.rows && !screen.rows.complete && sectionRange(sections, screen.items.length, initialOf(query));
+    screen.narrowing = range ? { query, range } : null;
+    this.#narrow(screen);
+  }
+
+  // One more step of a narrowing jump: fetches the row that decides it, or moves there once found.
+  // It ends with a new letter, a turn of the wheel, another screen, or a failed fetch.
+  #narrow(screen) {
+    const narrowing = screen.narrowing;
+    if (!narrowing || this.screen !== screen || this.typeAhead.query !== narrowing.query) {
+      screen.narrowing = null;
+      return;
+    }
+    const found = narrowIndex(narrowing.query, narrowing.range, (index) => screen.items.at(index)?.title);
+    if (found.need === undefined) {
+      screen.narrowing = null;
+      if (found.index >= 0) this.#moveTo(screen, found.index);
+      return;
+    }
+    this.#send(screen, screen.rows.requestsFor([Math.floor(found.need / CHUNK_ROWS)]));
   }
 
   #turnNowPlaying(screen, direction) {
@@ -525,11 +547,17 @@ export class App {
     rows.trim(win.selected);
     const fastSteps = direction ? this.accelerator.fastSteps : 0;
     const wanted = rows.wantedChunks({ top: win.top, visible: win.visibleRows, selected: win.selected, direction, fastSteps });
-    for (const request of rows.requestsFor(wanted)) {
+    this.#send(screen, rows.requestsFor(wanted));
+  }
+
+  #send(screen, requests) {
+    const rows = screen.rows;
+    for (const request of requests) {
       this.bridge.request('getList', { path: screen.path, offset: request.offset, limit: request.limit }).then(
         (answer) => this.#rowsArrived(screen, rows, answer, request),
         (error) => {
           rows.failed(request.chunks);
+          screen.narrowing = null;
           if (this.screen === screen && screen.rows === rows && this.#onScreen(screen, request)) this.#fail(error);
         },
       );
@@ -545,13 +573,17 @@ export class App {
     if (!this.stack.includes(screen) || screen.rows !== rows) return;
     const count = rows.count;
     const outcome = rows.accept(answer, request.chunks);
-    if (outcome === 'stale') return;
+    if (outcome === 'stale') {
+      if (screen.narrowing) this.#narrow(screen);
+      return;
+    }
     if (rows.count !== count) screen.window.setCount(rows.count);
     // The library was read again: what was at hand is gone, so the screen needs its rows anew.
     if (outcome === 'reset') this.#fetchRows(screen);
     if (this.screen === screen && (outcome === 'reset' || rows.count !== count || this.#onScreen(screen, request))) {
       this.view.selectionChanged(screen);
     }
+    if (screen.narrowing) this.#narrow(screen);
   }
 
   #fill(screen, items) {

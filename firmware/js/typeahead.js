@@ -80,6 +80,40 @@ export function jumpIndex(query, { sections, count, titleAt = () => undefined })
   return found >= 0 || initial === '#' ? found : search('#', false);
 }
 
+/** The rows [start, end) of the first section filed under `initial`; null when there is none. */
+export function sectionRange(sections, count, initial) {
+  const s = (sections ?? []).findIndex((section) => section.initial === initial);
+  if (s < 0) return null;
+  return { start: sections[s].index, end: s + 1 < sections.length ? sections[s + 1].index : count };
+}
+
+/**
+ * The first row of a sorted section whose title starts with `query`, found by halving the section:
+ * { index } once decided (-1 for none), or { need } the row whose title decides the next half when
+ * it is not at hand. Called again as rows arrive, it goes on where it stopped.
+ */
+export function narrowIndex(query, { start, end }, titleAt) {
+  const key = searchKey(query);
+  // Mostly the section's first row already starts so (a first letter).
+  if (start >= end) return { index: -1 };
+  const first = titleAt(start);
+  if (first === undefined) return { need: start };
+  if (searchKey(first).startsWith(key)) return { index: start };
+  let low = start + 1;
+  let high = end;
+  while (low < high) {
+    const middle = (low + high) >> 1;
+    const title = titleAt(middle);
+    if (title === undefined) return { need: middle };
+    if (searchKey(title) < key) low = middle + 1;
+    else high = middle;
+  }
+  if (low >= end) return { index: -1 };
+  const title = titleAt(low);
+  if (title === undefined) return { need: low };
+  return { index: searchKey(title).startsWith(key) ? low : -1 };
+}
+
 /** The letters typed so far: a pause longer than TYPE_AHEAD_MS starts over. */
 export class TypeAhead {
   constructor() {

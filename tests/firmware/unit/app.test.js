@@ -718,3 +718,28 @@ test('a fast spin shows the initial of its section, and typed letters jump by th
   assert.equal(app.screen.window.selected, 120);
   await answerLists(sent, bridge, (p) => window(300000, p.offset, p.limit, { sections }));
 });
+
+test('more letters find their row in a long section by fetching the rows that halve it', async () => {
+  const { app, sent, bridge, clock, openSongs } = listRig();
+  // Titles "S000000" … "S299999" under one section: "s002999" is row 2999.
+  const sections = [{ initial: 'S', index: 0 }];
+  const padded = (p) => {
+    const answer = window(300000, p.offset, p.limit, { sections });
+    answer.items = answer.items.map((row, i) => ({ ...row, title: `S${String(p.offset + i).padStart(6, '0')}` }));
+    return answer;
+  };
+  await openSongs(padded);
+  const before = sent.length;
+  clock.advance(2000);
+  for (const letter of 's002999') app.input('type', letter);
+  await answerLists(sent, bridge, padded);
+  assert.equal(app.screen.items.at(app.screen.window.selected).title, 'S002999');
+  assert.ok(sent.length - before < 60, `${sent.length - before} messages`);
+  // A turn of the wheel ends a search still under way.
+  clock.advance(2000);
+  for (const letter of 's1') app.input('type', letter);
+  app.input('rotate', 1);
+  const selected = app.screen.window.selected;
+  await answerLists(sent, bridge, padded);
+  assert.equal(app.screen.window.selected, selected);
+});

@@ -1,6 +1,6 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { TYPE_AHEAD_MS, TypeAhead, jumpIndex, searchKey, sectionAt, sectionsOf } from '../../../firmware/js/typeahead.js';
+import { TYPE_AHEAD_MS, TypeAhead, jumpIndex, narrowIndex, searchKey, sectionAt, sectionRange, sectionsOf } from '../../../firmware/js/typeahead.js';
 
 // A sorted list as the library sorts one: punctuation and digits first, accents beside their letters.
 const SORTED = ['(Don’t Fear) The Reaper', '99 Luftballons', 'Dreams', 'Émile', 'Harbour Lights', 'Harbour Lights', 'Harvest Moon', 'Hey Jude', 'Zombie'];
@@ -91,6 +91,36 @@ test('the section of a row is the last one that starts at or before it', () => {
   assert.equal(sectionAt([{ initial: 'A', index: 1 }], 0), '', 'the "All" row before the first section');
   assert.equal(sectionAt([], 5), '');
   assert.equal(sectionAt(null, 5), '');
+});
+
+test('a section too long to be at hand is halved, one row fetched at a time, to the first row typed', () => {
+  // 100,000 sorted titles "Song 000001" …, of which the test fetches only the rows asked for.
+  const title = (index) => `Song ${String(index + 1).padStart(6, '0')}`;
+  const range = sectionRange([{ initial: '#', index: 0 }, { initial: 'S', index: 10 }, { initial: 'T', index: 100010 }], 100020, 'S');
+  assert.deepEqual(range, { start: 10, end: 100010 });
+  const find = (query) => {
+    const atHand = new Map();
+    for (let asked = 0; asked < 40; asked++) {
+      const found = narrowIndex(query, range, (index) => atHand.get(index));
+      if (found.need === undefined) return { index: found.index, asked };
+      atHand.set(found.need, title(found.need - range.start));
+    }
+    throw new Error('no end');
+  };
+  const cases = [
+    // [query, index, rows fetched at most]
+    ['s', 10, 1],
+    ['song 05', 10 + 49999, 20],
+    ['song100000', 10 + 99999, 20],
+    ['song2', -1, 20],
+    ['sx', -1, 20],
+  ];
+  for (const [query, index, asked] of cases) {
+    const found = find(query);
+    assert.equal(found.index, index, query);
+    assert.ok(found.asked <= asked, `${query}: ${found.asked} rows fetched`);
+  }
+  assert.equal(sectionRange([{ initial: 'S', index: 0 }], 5, 'Q'), null);
 });
 
 test('letters typed quickly refine one search; a pause starts a new one', () => {
