@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <limits>
 #include <span>
 #include <tuple>
 #include <unordered_map>
@@ -48,7 +47,7 @@ MediaItem songRow(const LibrarySnapshot &snapshot, const SnapshotSong &song)
 enum class RowKind { song, album, artist, genre, playlist };
 
 // A list resolved to references into the snapshot, so that any stretch of its rows can be written
-// without the others. Move-only: `positions` may point into `own`.
+// without the others. Move-only: `positions` may point into its own copy of them.
 class ListRows {
   public:
     ListRows() = default;
