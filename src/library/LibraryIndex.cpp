@@ -69,6 +69,12 @@ std::vector<std::uint32_t> firstOfEachName(const std::vector<SnapshotSong> &song
     return firsts;
 }
 
+// Every song, ordered by `key`.
+template <typename Key> LibraryIndex::Order songOrder(const std::vector<SnapshotSong> &songs, Key key)
+{
+    return {sortedPositions(songs, everySong(songs), key), {}};
+}
+
 } // namespace
 
 LibraryIndex::LibraryIndex(const LibrarySnapshot &snapshot, icu::InitialLetters &initials)
@@ -106,13 +112,9 @@ const LibraryIndex::Order &LibraryIndex::songsByTitle()
 const LibraryIndex::Order &LibraryIndex::songsByArtist()
 {
     if (!songsByArtist_) {
-        const auto &songs = snapshot_.tracks();
-        songsByArtist_ =
-            Order{sortedPositions(songs, everySong(songs),
-                                  [](const SnapshotSong &song) {
-                                      return std::tuple_cat(std::tuple(song.artistRank), albumKey(song));
-                                  }),
-                  {}};
+        songsByArtist_ = songOrder(snapshot_.tracks(), [](const SnapshotSong &song) {
+            return std::tuple_cat(std::tuple(song.artistRank), albumKey(song));
+        });
     }
     return *songsByArtist_;
 }
@@ -120,13 +122,9 @@ const LibraryIndex::Order &LibraryIndex::songsByArtist()
 const LibraryIndex::Order &LibraryIndex::songsByAlbum()
 {
     if (!songsByAlbum_) {
-        const auto &songs = snapshot_.tracks();
-        songsByAlbum_ =
-            Order{sortedPositions(songs, everySong(songs),
-                                  [](const SnapshotSong &song) {
-                                      return std::tuple_cat(std::tuple(song.albumID), albumKey(song));
-                                  }),
-                  {}};
+        songsByAlbum_ = songOrder(snapshot_.tracks(), [](const SnapshotSong &song) {
+            return std::tuple_cat(std::tuple(song.albumID), albumKey(song));
+        });
     }
     return *songsByAlbum_;
 }
@@ -134,13 +132,9 @@ const LibraryIndex::Order &LibraryIndex::songsByAlbum()
 const LibraryIndex::Order &LibraryIndex::songsByGenre()
 {
     if (!songsByGenre_) {
-        const auto &songs = snapshot_.tracks();
-        songsByGenre_ =
-            Order{sortedPositions(songs, everySong(songs),
-                                  [](const SnapshotSong &song) {
-                                      return std::tuple_cat(std::tuple(song.genreRank), albumKey(song));
-                                  }),
-                  {}};
+        songsByGenre_ = songOrder(snapshot_.tracks(), [](const SnapshotSong &song) {
+            return std::tuple_cat(std::tuple(song.genreRank), albumKey(song));
+        });
     }
     return *songsByGenre_;
 }

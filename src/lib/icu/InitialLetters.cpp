@@ -1,5 +1,7 @@
 #include "lib/icu/InitialLetters.hpp"
 
+#include "lib/icu/TextCollator.hpp"
+
 #include <unicode/coll.h>
 #include <unicode/locid.h>
 #include <unicode/normalizer2.h>
@@ -7,7 +9,6 @@
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
 
-#include <stdexcept>
 #include <vector>
 
 // ICU's UTF-8 iteration macros are written with C casts.
@@ -35,14 +36,8 @@ std::string utf8Of(UChar32 c)
 
 } // namespace
 
-InitialLetters::InitialLetters(const std::string &locale)
+InitialLetters::InitialLetters(const std::string &locale) : primary_(TextCollator::createCollator(locale))
 {
-    UErrorCode status = U_ZERO_ERROR;
-    auto icuLocale =
-        locale.empty() ? ::icu::Locale::getRoot() : ::icu::Locale::createCanonical(locale.c_str());
-    primary_.reset(::icu::Collator::createInstance(icuLocale, status));
-    if (U_FAILURE(status) || !primary_)
-        throw std::runtime_error(std::string("Cannot create a collator: ") + u_errorName(status));
     // Base letters only: accents and case are the secondary and tertiary levels.
     primary_->setStrength(::icu::Collator::PRIMARY);
 }
