@@ -23,7 +23,7 @@ import { PlayerModel, clampVolume } from './player.js';
 import { LatestValueSender } from './bridge.js';
 import { errorText } from './errors.js';
 import { initialOf } from './format.js';
-import { TypeAhead, jumpIndex, narrowIndex, sectionAt, sectionRange, sectionsOf } from './typeahead.js';
+import { TypeAhead, jumpIndex, narrowIndex, searchKey, sectionAt, sectionRange, sectionsOf } from './typeahead.js';
 
 export const VISIBLE_ROWS = 6; // at the larger sizes; the view sets the count for each size
 // Without input the backlight goes off after this, unless the setting says otherwise.
@@ -343,8 +343,9 @@ export class App {
     }
     const index = jumpIndex(query, { sections, count: screen.items.length, titleAt });
     if (index >= 0) this.#moveTo(screen, index);
-    // Most rows of a long section are not at hand: find the query's row by halving the section.
-    const range = screen.rows && !screen.rows.complete && sectionRange(sections, screen.items.length, initialOf(query));
+    const found = index >= 0 && searchKey(titleAt(index) ?? '').startsWith(searchKey(query));
+    // Otherwise the rows of its section were not at hand: find the row by halving the section.
+    const range = !found && screen.rows && !screen.rows.complete && sectionRange(sections, screen.items.length, initialOf(query));
     screen.narrowing = range ? { query, range } : null;
     this.#narrow(screen);
   }
