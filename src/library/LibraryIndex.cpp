@@ -57,13 +57,14 @@ std::vector<std::uint32_t> albumLeaders(const std::vector<SnapshotSong> &songs)
 }
 
 // The first song of each distinct non-blank name, in library order.
-template <typename Rank, typename Name>
-std::vector<std::uint32_t> firstOfEachName(const std::vector<SnapshotSong> &songs, Rank rank, Name name)
+template <typename Rank>
+std::vector<std::uint32_t> firstOfEachName(const std::vector<SnapshotSong> &songs, Rank rank,
+                                           TextID SnapshotSong::*name)
 {
     std::unordered_set<TextRank> seen;
     std::vector<std::uint32_t> firsts;
     for (std::uint32_t i = 0; i < songs.size(); ++i) {
-        if (name(songs[i]) != 0 && seen.insert(rank(songs[i])).second)
+        if (songs[i].*name != 0 && seen.insert(rank(songs[i])).second)
             firsts.push_back(i);
     }
     return firsts;
@@ -73,6 +74,20 @@ std::vector<std::uint32_t> firstOfEachName(const std::vector<SnapshotSong> &song
 template <typename Key> LibraryIndex::Order songOrder(const std::vector<SnapshotSong> &songs, Key key)
 {
     return {sortedPositions(songs, everySong(songs), key), {}};
+}
+
+// `positions` sorted by `key`, with the sections of the text each row is titled by.
+template <typename Key>
+LibraryIndex::Order titledOrder(LibraryIndex &index, const std::vector<std::uint32_t> &positions, Key key,
+                                TextID SnapshotSong::*title)
+{
+    const auto &snapshot = index.snapshot();
+    const auto &songs = snapshot.tracks();
+    LibraryIndex::Order order{sortedPositions(songs, positions, key), {}};
+    order.sections = index.sectionsOf(order.positions.size(), [&](std::size_t i) {
+        return snapshot.text(songs[order.positions[i]].*title);
+    });
+    return order;
 }
 
 } // namespace
@@ -96,15 +111,10 @@ std::vector<ListSection> LibraryIndex::sectionsOf(std::size_t count,
 const LibraryIndex::Order &LibraryIndex::songsByTitle()
 {
     if (!songsByTitle_) {
-        const auto &songs = snapshot_.tracks();
-        Order order;
-        order.positions = sortedPositions(songs, everySong(songs), [](const SnapshotSong &song) {
-            return std::tuple(song.titleRank, song.persistentID);
-        });
-        order.sections = sectionsOf(order.positions.size(), [&](std::size_t i) {
-            return snapshot_.text(songs[order.positions[i]].title);
-        });
-        songsByTitle_ = std::move(order);
+        songsByTitle_ = titledOrder(
+            *this, everySong(snapshot_.tracks()),
+            [](const SnapshotSong &song) { return std::tuple(song.titleRank, song.persistentID); },
+            &SnapshotSong::title);
     }
     return *songsByTitle_;
 }
@@ -142,15 +152,10 @@ const LibraryIndex::Order &LibraryIndex::songsByGenre()
 const LibraryIndex::Order &LibraryIndex::albumsByTitle()
 {
     if (!albumsByTitle_) {
-        const auto &songs = snapshot_.tracks();
-        Order order;
-        order.positions = sortedPositions(songs, albumLeaders(songs), [](const SnapshotSong &song) {
-            return std::tuple(song.albumTitleRank, song.albumID);
-        });
-        order.sections = sectionsOf(order.positions.size(), [&](std::size_t i) {
-            return snapshot_.text(songs[order.positions[i]].albumTitle);
-        });
-        albumsByTitle_ = std::move(order);
+        albumsByTitle_ = titledOrder(
+            *this, albumLeaders(snapshot_.tracks()),
+            [](const SnapshotSong &song) { return std::tuple(song.albumTitleRank, song.albumID); },
+            &SnapshotSong::albumTitle);
     }
     return *albumsByTitle_;
 }
@@ -172,18 +177,11 @@ const LibraryIndex::Order &LibraryIndex::albumsByArtist()
 const LibraryIndex::Order &LibraryIndex::artists()
 {
     if (!artists_) {
-        const auto &songs = snapshot_.tracks();
         auto rank = [](const SnapshotSong &song) {
             return song.artistRank;
         };
-        Order order;
-        order.positions = sortedPositions(
-            songs, firstOfEachName(songs, rank, [](const SnapshotSong &song) { return song.artistName; }),
-            rank);
-        order.sections = sectionsOf(order.positions.size(), [&](std::size_t i) {
-            return snapshot_.text(songs[order.positions[i]].artistName);
-        });
-        artists_ = std::move(order);
+        artists_ = titledOrder(*this, firstOfEachName(snapshot_.tracks(), rank, &SnapshotSong::artistName),
+                               rank, &SnapshotSong::artistName);
     }
     return *artists_;
 }
@@ -191,17 +189,11 @@ const LibraryIndex::Order &LibraryIndex::artists()
 const LibraryIndex::Order &LibraryIndex::genres()
 {
     if (!genres_) {
-        const auto &songs = snapshot_.tracks();
         auto rank = [](const SnapshotSong &song) {
             return song.genreRank;
         };
-        Order order;
-        order.positions = sortedPositions(
-            songs, firstOfEachName(songs, rank, [](const SnapshotSong &song) { return song.genre; }), rank);
-        order.sections = sectionsOf(order.positions.size(), [&](std::size_t i) {
-            return snapshot_.text(songs[order.positions[i]].genre);
-        });
-        genres_ = std::move(order);
+        genres_ = titledOrder(*this, firstOfEachName(snapshot_.tracks(), rank, &SnapshotSong::genre), rank,
+                              &SnapshotSong::genre);
     }
     return *genres_;
 }
