@@ -302,10 +302,18 @@ ListRows resolve(LibraryIndex &index, std::string_view path)
         if (!genre)
             throw LibraryError::unknownPath(std::string(path));
         ListRows rows;
-        if (auto rank = snapshot.nameRank(*genre))
+        const auto &order = index.songsByGenre().positions;
+        if (genre->empty()) {
+            // The empty token stands for the songs without a genre; no other text finds them. The
+            // empty text sorts before every other, so they are the order's first run.
+            const auto &songs = snapshot.tracks();
+            auto end = std::ranges::partition_point(
+                order, [&](std::uint32_t position) { return songs[position].genre == 0; });
+            rows.positions = {order.begin(), end};
+        } else if (auto rank = snapshot.nameRank(*genre)) {
             rows.positions = runOf(
-                snapshot, index.songsByGenre().positions,
-                [](const SnapshotSong &song) { return song.genreRank; }, *rank);
+                snapshot, order, [](const SnapshotSong &song) { return song.genreRank; }, *rank);
+        }
         rows.title = std::move(*genre);
         return rows;
     }
