@@ -17,8 +17,10 @@ using Positions = std::span<const std::uint32_t>;
 
 MediaItem containerRow(std::string id, std::string title)
 {
-    return MediaItem{std::move(id), std::move(title), std::nullopt, MediaItem::Kind::container, true,
-                     false,         std::nullopt};
+    return MediaItem{.id = std::move(id),
+                     .title = std::move(title),
+                     .kind = MediaItem::Kind::container,
+                     .hasChildren = true};
 }
 
 // An absent artist, album title or genre is the empty text.
@@ -34,13 +36,26 @@ MediaItem songRow(const LibrarySnapshot &snapshot, const SnapshotSong &song)
     std::string id;
     id.reserve(trackIDPrefix.size() + 16);
     id.append(trackIDPrefix).append(formatPersistentID(song.persistentID));
-    return MediaItem{std::move(id),
-                     std::string(snapshot.text(song.title)),
-                     optionalText(snapshot, song.artistName),
-                     MediaItem::Kind::track,
-                     false,
-                     true,
-                     std::nullopt};
+    MediaItem row{.id = std::move(id),
+                  .title = std::string(snapshot.text(song.title)),
+                  .subtitle = optionalText(snapshot, song.artistName),
+                  .kind = MediaItem::Kind::track,
+                  .playable = true};
+    if (song.trackNumber > 0)
+        row.trackNumber = song.trackNumber;
+    if (song.discNumber > 0)
+        row.discNumber = song.discNumber;
+    if (song.durationMilliseconds > 0)
+        row.duration = song.durationMilliseconds / 1000.0;
+    return row;
+}
+
+// An album's row, under its first song's title, naming its artist when it has one to name.
+MediaItem albumRow(const LibrarySnapshot &snapshot, std::string id, const SnapshotSong &leader)
+{
+    auto row = containerRow(std::move(id), std::string(snapshot.text(leader.albumTitle)));
+    row.artist = optionalText(snapshot, snapshot.albumArtist(leader.albumID));
+    return row;
 }
 
 // What the referenced rows of a list are: each kind writes its row from one snapshot position.
@@ -96,8 +111,7 @@ MediaItem rowAt(const LibrarySnapshot &snapshot, const ListRows &rows, std::size
         return songRow(snapshot, snapshot.entrySong(position));
     case RowKind::album: {
         const auto &song = snapshot.tracks()[position];
-        return containerRow(rows.albumPrefix + formatPersistentID(song.albumID),
-                            std::string(snapshot.text(song.albumTitle)));
+        return albumRow(snapshot, rows.albumPrefix + formatPersistentID(song.albumID), song);
     }
     case RowKind::artist: {
         auto name = snapshot.text(snapshot.tracks()[position].artistName);
@@ -389,7 +403,8 @@ std::vector<std::string> libraryTrackIDs(LibraryIndex &index, std::string_view p
     return ids;
 }
 
-MediaList unavailableLibraryList(std::string_view path, const std::optional<std::string> &loadError)
+MediaList unavailableLibraryList(std::string_view path, const std::optional<std::string> &loadError,
+                                 const std::optional<std::string> &whereMusicGoes)
 {
     const char *title = "Music";
     for (auto [word, candidate] : {std::pair{"playlist", "Playlists"},
@@ -403,20 +418,18 @@ MediaList unavailableLibraryList(std::string_view path, const std::optional<std:
         }
     }
     // The failure's own text tells the user why (MPD missing, unreachable, still scanning).
-    MediaItem row{"music-unavailable",
-                  loadError ? "Retry Music Library" : "No Music Found",
-                  loadError,
-                  MediaItem::Kind::action,
-                  false,
-                  false,
-                  std::nullopt};
+    MediaItem row{.id = "music-unavailable",
+                  .title = loadError ? "Retry Music Library" : "No Music Found",
+                  .subtitle = loadError ? loadError : whereMusicGoes,
+                  .kind = MediaItem::Kind::action};
     return MediaList{std::string(path), title, {std::move(row)}};
 }
 
 MediaListWindow unavailableLibraryWindow(std::string_view path, const std::optional<std::string> &loadError,
-                                         std::size_t offset, std::size_t limit)
+                                         const std::optional<std::string> &whereMusicGoes, std::size_t offset,
+                                         std::size_t limit)
 {
-    auto whole = unavailableLibraryList(path, loadError);
+    auto whole = unavailableLibraryList(path, loadError, whereMusicGoes);
     MediaListWindow window;
     window.count = whole.items.size();
     auto [start, end] = windowBounds(whole.items.size(), offset, limit);

@@ -29,11 +29,13 @@ MediaListWindow libraryWindow(LibraryIndex &index, std::string_view path, std::s
 // Throws LibraryError::unknownPath.
 std::vector<std::string> libraryTrackIDs(LibraryIndex &index, std::string_view path);
 
-// What every path shows while no library is open: one row that offers a retry when loading
-// failed, with the failure's text as its subtitle so the device can say why, or says that there
-// is no music.
-MediaList unavailableLibraryList(std::string_view path, const std::optional<std::string> &loadError);
+// What every path shows while no library is open, or the library holds no song: one row that
+// offers a retry when loading failed, with the failure's text as its subtitle so the device can
+// say why, or says that there is no music, with where music goes as its subtitle when known.
+MediaList unavailableLibraryList(std::string_view path, const std::optional<std::string> &loadError,
+                                 const std::optional<std::string> &whereMusicGoes = std::nullopt);
 MediaListWindow unavailableLibraryWindow(std::string_view path, const std::optional<std::string> &loadError,
-                                         std::size_t offset, std::size_t limit);
+                                         const std::optional<std::string> &whereMusicGoes, std::size_t offset,
+                                         std::size_t limit);
 
 } // namespace wheelbox

@@ -25,6 +25,7 @@ void MusicLibraryProvider::reload()
     index_.reset();
     library_.reset();
     ++revision_;
+    whereMusicGoes_.reset();
     try {
         library_.emplace(source_.open(), collator_);
         index_.emplace(*library_, initials_);
@@ -32,6 +33,8 @@ void MusicLibraryProvider::reload()
         // anyone asks, so that opening it costs the same at any size.
         index_->songsByTitle();
         loadError_.reset();
+        if (library_->tracks().empty())
+            whereMusicGoes_ = source_.whereMusicGoes();
     } catch (const std::exception &error) {
         index_.reset();
         library_.reset();
@@ -51,14 +54,22 @@ MediaList MusicLibraryProvider::list(std::string_view path)
     reloadIfStale();
     if (!index_)
         return unavailableLibraryList(path, loadError_);
+    // Nothing to browse: every list would be empty, or hold an "All" with nothing in it.
+    if (library_->tracks().empty())
+        return unavailableLibraryList(path, std::nullopt, whereMusicGoes_);
     return libraryList(*index_, path);
 }
 
 MediaListWindow MusicLibraryProvider::window(std::string_view path, std::size_t offset, std::size_t limit)
 {
     reloadIfStale();
-    auto window = index_ ? libraryWindow(*index_, path, offset, limit)
-                         : unavailableLibraryWindow(path, loadError_, offset, limit);
+    MediaListWindow window;
+    if (!index_)
+        window = unavailableLibraryWindow(path, loadError_, std::nullopt, offset, limit);
+    else if (library_->tracks().empty())
+        window = unavailableLibraryWindow(path, std::nullopt, whereMusicGoes_, offset, limit);
+    else
+        window = libraryWindow(*index_, path, offset, limit);
     window.revision = revision_;
     return window;
 }
