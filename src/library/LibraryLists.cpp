@@ -10,15 +10,14 @@
 #include <unordered_set>
 
 namespace wheelbox {
-namespace {
-
-using SongPointers = std::vector<const SnapshotSong *>;
 
 MediaItem containerRow(std::string id, std::string title)
 {
     return MediaItem{std::move(id), std::move(title), std::nullopt, MediaItem::Kind::container, true,
                      false,         std::nullopt};
 }
+
+namespace {
 
 // An absent artist, album title or genre is the empty text.
 std::optional<std::string> optionalText(const LibrarySnapshot &snapshot, TextID id)
@@ -27,6 +26,8 @@ std::optional<std::string> optionalText(const LibrarySnapshot &snapshot, TextID 
         return std::nullopt;
     return std::string(snapshot.text(id));
 }
+
+} // namespace
 
 MediaItem songRow(const LibrarySnapshot &snapshot, const SnapshotSong &song)
 {
@@ -41,6 +42,10 @@ MediaItem songRow(const LibrarySnapshot &snapshot, const SnapshotSong &song)
                      true,
                      std::nullopt};
 }
+
+namespace {
+
+using SongPointers = std::vector<const SnapshotSong *>;
 
 MediaList songList(const LibrarySnapshot &snapshot, std::string_view path, std::string title,
                    const SongPointers &songs)

@@ -9,6 +9,11 @@
 
 namespace wheelbox {
 
+// The rows the lists are made of: a row that opens the list at `id`, and a song's row (its
+// "music-track:" id, title and artist).
+MediaItem containerRow(std::string id, std::string title);
+MediaItem songRow(const LibrarySnapshot &snapshot, const SnapshotSong &song);
+
 // The list behind a library path, computed from the snapshot. Paths:
 //   music, music/songs, music/artists, music/albums, music/genres, music/playlists,
 //   music/artists/all, music/artists/all/all, music/artists/all/<album>, music/albums/<album>,

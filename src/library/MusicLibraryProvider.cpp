@@ -1,6 +1,8 @@
 #include "library/MusicLibraryProvider.hpp"
 
+#include "lib/icu/Unicode.hpp"
 #include "library/LibraryLists.hpp"
+#include "library/LibrarySearch.hpp"
 #include "model/PersistentID.hpp"
 #include "platform/Clock.hpp"
 #include "platform/LibrarySource.hpp"
@@ -17,11 +19,14 @@ MusicLibraryProvider::MusicLibraryProvider(LibrarySource &source, const Clock &c
 void MusicLibraryProvider::reload()
 {
     // The old snapshot goes first, so two libraries never sit in memory at once.
+    searchIndex_.reset();
     library_.reset();
     try {
         library_.emplace(source_.open(), collator_);
+        searchIndex_.emplace(*library_);
         loadError_.reset();
     } catch (const std::exception &error) {
+        searchIndex_.reset();
         library_.reset();
         loadError_ = error.what();
     }
@@ -35,6 +40,21 @@ MediaList MusicLibraryProvider::list(std::string_view path)
     if (!library_)
         return unavailableLibraryList(path, loadError_);
     return libraryList(*library_, path);
+}
+
+MediaList MusicLibraryProvider::search(std::string_view query)
+{
+    auto text = searchQuery(query);
+    if (icu::trimWhitespace(text).empty())
+        return MediaList{std::string(searchListID), std::move(text), {}};
+    if (library_ && lastRefresh_ && clock_.uptime() - *lastRefresh_ > staleAfter)
+        reload();
+    if (!library_) {
+        auto list = unavailableLibraryList(searchListID, loadError_);
+        list.title = std::move(text);
+        return list;
+    }
+    return searchList(*library_, *searchIndex_, text);
 }
 
 std::vector<std::string> MusicLibraryProvider::trackIDs(std::string_view path)

@@ -3,6 +3,7 @@
 #include "lib/icu/TextCollator.hpp"
 #include "library/LibraryProvider.hpp"
 #include "library/LibrarySnapshot.hpp"
+#include "library/SearchIndex.hpp"
 
 #include <chrono>
 #include <optional>
@@ -35,6 +36,11 @@ class MusicLibraryProvider final : public LibraryProvider {
     // Throws LibraryError.
     MediaList list(std::string_view path) override;
 
+    // The artists, albums, songs, playlists and genres whose names match the query, as the list
+    // "search" (LibrarySearch.hpp). A blank query finds nothing and reads nothing; otherwise the
+    // staleness rule and the unavailable list are those of list().
+    MediaList search(std::string_view query);
+
     // The songs a path plays, in list order, as hex persistent IDs. Throws LibraryError.
     std::vector<std::string> trackIDs(std::string_view path);
 
@@ -48,6 +54,8 @@ class MusicLibraryProvider final : public LibraryProvider {
 
     const std::string id_ = "music";
     std::optional<LibrarySnapshot> library_;
+    // Built with each snapshot and dropped with it.
+    std::optional<SearchIndex> searchIndex_;
     std::optional<std::string> loadError_;
     // Uptime at the end of the last load. Monotonic, so a change of the wall clock neither
     // freezes nor forces refreshes.

@@ -1,0 +1,418 @@
+#include "library/SearchIndex.hpp"
+
+#include "lib/icu/SearchText.hpp"
+
+#include <algorithm>
+#include <limits>
+#include <numeric>
+#include <stdexcept>
+#include <tuple>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace wheelbox {
+namespace {
+
+std::vector<std::string_view> splitWords(std::string_view folded)
+{
+    std::vector<std::string_view> words;
+    std::size_t start = 0;
+    while (start < folded.size()) {
+        auto space = folded.find(' ', start);
+        auto end = space == std::string_view::npos ? folded.size() : space;
+        if (end > start)
+            words.push_back(folded.substr(start, end - start));
+        start = end + 1;
+    }
+    return words;
+}
+
+void appendVarint(std::vector<std::uint8_t> &out, std::uint32_t value)
+{
+    while (value >= 0x80) {
+        out.push_back(static_cast<std::uint8_t>(value | 0x80));
+        value >>= 7;
+    }
+    out.push_back(static_cast<std::uint8_t>(value));
+}
+
+// One word's positions, read in ascending order: the first as it is, then the gaps.
+struct Cursor {
+    std::uint32_t value = 0;
+    const std::uint8_t *next = nullptr;
+    const std::uint8_t *end = nullptr;
+
+    // Moves to the next position; false at the end.
+    bool step() noexcept
+    {
+        if (next == end)
+            return false;
+        std::uint32_t gap = 0;
+        for (unsigned shift = 0;; shift += 7) {
+            auto byte = *next++;
+            gap |= static_cast<std::uint32_t>(byte & 0x7F) << shift;
+            if (!(byte & 0x80))
+                break;
+        }
+        value += gap;
+        return true;
+    }
+};
+
+// The ascending union of the positions of every word a query word begins: a heap of cursors.
+class Union {
+  public:
+    void add(Cursor cursor)
+    {
+        if (cursor.step())
+            heap_.push_back(cursor);
+    }
+    void start() { std::make_heap(heap_.begin(), heap_.end(), later); }
+
+    bool empty() const noexcept { return heap_.empty(); }
+    std::uint32_t current() const noexcept { return heap_.front().value; }
+
+    // Moves to the first position at or after `target`.
+    void seek(std::uint32_t target)
+    {
+        while (!heap_.empty() && heap_.front().value < target) {
+            std::pop_heap(heap_.begin(), heap_.end(), later);
+            auto &cursor = heap_.back();
+            bool more = true;
+            while (cursor.value < target && (more = cursor.step())) {
+            }
+            if (more)
+                std::push_heap(heap_.begin(), heap_.end(), later);
+            else
+                heap_.pop_back();
+        }
+    }
+
+  private:
+    static bool later(const Cursor &left, const Cursor &right) noexcept { return left.value > right.value; }
+    std::vector<Cursor> heap_;
+};
+
+struct WordHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const noexcept
+    {
+        return std::hash<std::string_view>{}(text);
+    }
+};
+
+} // namespace
+
+// The words of one kind's names, sorted by their bytes, each with the ascending positions of the
+// names that hold it.
+class SearchIndex::Words {
+  public:
+    class Builder;
+
+    // Calls `visit` with each position whose name holds every query word as a word start, in
+    // ascending order, until it returns false.
+    template <typename Visit> void intersect(const std::vector<std::string> &query, Visit visit) const
+    {
+        std::vector<Union> unions(query.size());
+        for (std::size_t i = 0; i < query.size(); ++i) {
+            auto [first, last] = wordsBeginningWith(query[i]);
+            if (first == last)
+                return;
+            for (auto word = first; word < last; ++word) {
+                auto begin = word == 0 ? 0 : postingEnds_[word - 1];
+                unions[i].add(Cursor{0, postings_.data() + begin, postings_.data() + postingEnds_[word]});
+            }
+            unions[i].start();
+        }
+        // Each union in turn moves to the highest position any of them holds, until all agree.
+        std::uint32_t target = 0;
+        for (;;) {
+            std::size_t agreeing = 0;
+            for (std::size_t i = 0; agreeing < unions.size(); i = (i + 1) % unions.size()) {
+                unions[i].seek(target);
+                if (unions[i].empty())
+                    return;
+                if (unions[i].current() == target) {
+                    ++agreeing;
+                } else {
+                    target = unions[i].current();
+                    agreeing = 1;
+                }
+            }
+            if (!visit(target) || target == std::numeric_limits<std::uint32_t>::max())
+                return;
+            ++target;
+        }
+    }
+
+    std::size_t memoryBytes() const noexcept
+    {
+        return bytes_.capacity() + wordEnds_.capacity() * sizeof(std::uint32_t) + postings_.capacity() +
+               postingEnds_.capacity() * sizeof(std::uint32_t);
+    }
+
+  private:
+    std::string_view word(std::size_t index) const noexcept
+    {
+        auto begin = index == 0 ? 0 : wordEnds_[index - 1];
+        return std::string_view(bytes_).substr(begin, wordEnds_[index] - begin);
+    }
+
+    // The words that begin with `prefix`: one run in byte order.
+    std::pair<std::size_t, std::size_t> wordsBeginningWith(std::string_view prefix) const
+    {
+        std::size_t low = 0;
+        std::size_t high = wordEnds_.size();
+        while (low < high) {
+            auto middle = low + (high - low) / 2;
+            if (word(middle) < prefix)
+                low = middle + 1;
+            else
+                high = middle;
+        }
+        auto first = low;
+        high = wordEnds_.size();
+        while (low < high) {
+            auto middle = low + (high - low) / 2;
+            if (word(middle).starts_with(prefix))
+                low = middle + 1;
+            else
+                high = middle;
+        }
+        return {first, low};
+    }
+
+    std::string bytes_;
+    std::vector<std::uint32_t> wordEnds_;
+    std::vector<std::uint8_t> postings_;
+    std::vector<std::uint32_t> postingEnds_;
+};
+
+class SearchIndex::Words::Builder {
+  public:
+    // Names must come in ascending positions.
+    void add(std::uint32_t position, std::string_view name)
+    {
+        auto folded = icu::foldForSearch(name);
+        ids_.clear();
+        for (auto word : splitWords(folded)) {
+            auto found = wordIDs_.find(word);
+            if (found == wordIDs_.end())
+                found =
+                    wordIDs_.emplace(std::string(word), static_cast<std::uint32_t>(wordIDs_.size())).first;
+            ids_.push_back(found->second);
+        }
+        std::sort(ids_.begin(), ids_.end());
+        ids_.erase(std::unique(ids_.begin(), ids_.end()), ids_.end());
+        for (auto id : ids_)
+            occurrences_.push_back({id, position});
+    }
+
+    std::unique_ptr<Words> finish()
+    {
+        std::vector<std::pair<std::string_view, std::uint32_t>> sorted(wordIDs_.begin(), wordIDs_.end());
+        std::sort(sorted.begin(), sorted.end());
+        std::vector<std::uint32_t> sortedIndex(sorted.size());
+        auto words = std::make_unique<Words>();
+        words->wordEnds_.reserve(sorted.size());
+        for (std::size_t i = 0; i < sorted.size(); ++i) {
+            sortedIndex[sorted[i].second] = static_cast<std::uint32_t>(i);
+            words->bytes_.append(sorted[i].first);
+            words->wordEnds_.push_back(static_cast<std::uint32_t>(words->bytes_.size()));
+        }
+
+        // The positions of each word, in the order they were added (ascending), then encoded.
+        std::vector<std::uint32_t> starts(sorted.size() + 1, 0);
+        for (auto &[id, position] : occurrences_)
+            ++starts[sortedIndex[id] + 1];
+        std::partial_sum(starts.begin(), starts.end(), starts.begin());
+        std::vector<std::uint32_t> positions(occurrences_.size());
+        auto next = starts;
+        for (auto &[id, position] : occurrences_)
+            positions[next[sortedIndex[id]]++] = position;
+        occurrences_ = {};
+
+        words->postingEnds_.reserve(sorted.size());
+        for (std::size_t word = 0; word < sorted.size(); ++word) {
+            std::uint32_t previous = 0;
+            for (auto i = starts[word]; i < starts[word + 1]; ++i) {
+                appendVarint(words->postings_, positions[i] - previous);
+                previous = positions[i];
+            }
+            if (words->postings_.size() > std::numeric_limits<std::uint32_t>::max())
+                throw std::length_error("The library's search index is too large");
+            words->postingEnds_.push_back(static_cast<std::uint32_t>(words->postings_.size()));
+        }
+        words->bytes_.shrink_to_fit();
+        words->postings_.shrink_to_fit();
+        return words;
+    }
+
+  private:
+    std::unordered_map<std::string, std::uint32_t, WordHash, std::equal_to<>> wordIDs_;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> occurrences_; // word, position
+    std::vector<std::uint32_t> ids_;
+};
+
+namespace {
+
+// Positions 0…count-1 sorted by a dense rank below `ranks` and, within a rank, by `less`: a
+// counting sort, as a library's songs are too many for a comparison sort on every read.
+template <typename Rank, typename Less>
+std::vector<std::uint32_t> sortedByRank(std::size_t count, std::size_t ranks, Rank rank, Less less)
+{
+    std::vector<std::uint32_t> starts(ranks + 1, 0);
+    for (std::uint32_t i = 0; i < count; ++i)
+        ++starts[rank(i) + 1];
+    std::partial_sum(starts.begin(), starts.end(), starts.begin());
+    std::vector<std::uint32_t> sorted(count);
+    auto next = starts;
+    for (std::uint32_t i = 0; i < count; ++i)
+        sorted[next[rank(i)]++] = i;
+    for (std::size_t r = 0; r < ranks; ++r) {
+        if (starts[r + 1] - starts[r] > 1)
+            std::sort(sorted.begin() + starts[r], sorted.begin() + starts[r + 1], less);
+    }
+    return sorted;
+}
+
+} // namespace
+
+SearchIndex::SearchIndex(const LibrarySnapshot &snapshot) : snapshot_(snapshot)
+{
+    const auto &tracks = snapshot.tracks();
+    auto count = static_cast<std::uint32_t>(tracks.size());
+    // Ranks are dense below the number of distinct texts, and a song has at most four of them.
+    std::size_t ranks = 0;
+    for (const auto &song : tracks)
+        ranks = std::max<std::size_t>({ranks, song.titleRank + 1U, song.artistRank + 1U,
+                                       song.albumTitleRank + 1U, song.genreRank + 1U});
+
+    songs_.entries = sortedByRank(
+        count, ranks, [&](std::uint32_t i) { return tracks[i].titleRank; },
+        [&](std::uint32_t left, std::uint32_t right) {
+            return tracks[left].persistentID < tracks[right].persistentID;
+        });
+    songs_.rank = [&tracks](std::uint32_t i) {
+        return tracks[i].titleRank;
+    };
+
+    // A name's first song in library order stands for it, as in the lists, so its row reads and
+    // opens the same.
+    auto firstOfEachName = [&](TextID SnapshotSong::*name, TextRank SnapshotSong::*rank) {
+        std::vector<std::uint32_t> first(ranks, count);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            if (tracks[i].*name != 0 && first[tracks[i].*rank] == count)
+                first[tracks[i].*rank] = i;
+        }
+        std::erase(first, count);
+        return first;
+    };
+    artists_.entries = firstOfEachName(&SnapshotSong::artistName, &SnapshotSong::artistRank);
+    artists_.rank = [&tracks](std::uint32_t i) {
+        return tracks[i].artistRank;
+    };
+    genres_.entries = firstOfEachName(&SnapshotSong::genre, &SnapshotSong::genreRank);
+    genres_.rank = [&tracks](std::uint32_t i) {
+        return tracks[i].genreRank;
+    };
+
+    // Albums: the first song of each, left out when that song has no album title; by title, then
+    // album ID.
+    {
+        std::unordered_set<std::uint64_t> seen;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            if (seen.insert(tracks[i].albumID).second && tracks[i].albumTitle != 0)
+                albums_.entries.push_back(i);
+        }
+        std::sort(albums_.entries.begin(), albums_.entries.end(), [&](auto left, auto right) {
+            return std::tie(tracks[left].albumTitleRank, tracks[left].albumID) <
+                   std::tie(tracks[right].albumTitleRank, tracks[right].albumID);
+        });
+        albums_.entries.shrink_to_fit();
+        albums_.rank = [&tracks](std::uint32_t i) {
+            return tracks[i].albumTitleRank;
+        };
+    }
+
+    // Playlists: each its own, in the snapshot's order (by name).
+    playlists_.entries.resize(snapshot.playlists().size());
+    std::iota(playlists_.entries.begin(), playlists_.entries.end(), 0U);
+    playlists_.rank = [](std::uint32_t i) {
+        return i;
+    };
+
+    auto index = [&](Kind &kind, auto nameOf) {
+        Words::Builder builder;
+        for (std::size_t i = 0; i < kind.entries.size();) {
+            auto rank = kind.rank(kind.entries[i]);
+            builder.add(static_cast<std::uint32_t>(i), nameOf(kind.entries[i]));
+            while (i < kind.entries.size() && kind.rank(kind.entries[i]) == rank)
+                ++i;
+        }
+        kind.words = builder.finish();
+    };
+    auto text = [&](TextID SnapshotSong::*name) {
+        return [&snapshot, &tracks, name](std::uint32_t i) {
+            return snapshot.text(tracks[i].*name);
+        };
+    };
+    index(artists_, text(&SnapshotSong::artistName));
+    index(albums_, text(&SnapshotSong::albumTitle));
+    index(songs_, text(&SnapshotSong::title));
+    index(genres_, text(&SnapshotSong::genre));
+    index(playlists_, [&](std::uint32_t i) { return std::string_view(snapshot.playlists()[i].name); });
+}
+
+SearchIndex::~SearchIndex() = default;
+SearchIndex::SearchIndex(SearchIndex &&) noexcept = default;
+
+void SearchIndex::collect(const Kind &kind, const std::vector<std::string> &query, std::size_t limit,
+                          std::vector<std::uint32_t> &out) const
+{
+    if (limit == 0)
+        return;
+    kind.words->intersect(query, [&](std::uint32_t group) {
+        auto rank = kind.rank(kind.entries[group]);
+        for (auto i = group; i < kind.entries.size() && kind.rank(kind.entries[i]) == rank; ++i) {
+            out.push_back(kind.entries[i]);
+            if (out.size() == limit)
+                return false;
+        }
+        return true;
+    });
+}
+
+SearchMatches SearchIndex::find(std::string_view query, std::size_t limit) const
+{
+    std::vector<std::string> words;
+    for (auto word : splitWords(icu::foldForSearch(query)))
+        words.emplace_back(word);
+    SearchMatches matches;
+    if (words.empty())
+        return matches;
+    // A word that begins another query word adds nothing the longer one does not already ask.
+    // In byte order a word that begins any other begins the one after it.
+    std::sort(words.begin(), words.end());
+    std::vector<std::string> kept;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        if (i + 1 == words.size() || !words[i + 1].starts_with(words[i]))
+            kept.push_back(std::move(words[i]));
+    }
+    collect(artists_, kept, limit, matches.artists);
+    collect(albums_, kept, limit, matches.albums);
+    collect(songs_, kept, limit, matches.songs);
+    collect(playlists_, kept, limit, matches.playlists);
+    collect(genres_, kept, limit, matches.genres);
+    return matches;
+}
+
+std::size_t SearchIndex::memoryBytes() const noexcept
+{
+    std::size_t bytes = sizeof(*this);
+    for (const auto *kind : {&artists_, &albums_, &songs_, &playlists_, &genres_})
+        bytes += kind->entries.capacity() * sizeof(std::uint32_t) + kind->words->memoryBytes();
+    return bytes;
+}
+
+} // namespace wheelbox
