@@ -17,6 +17,7 @@ import {
 import { batteryPercent, formatQueuePosition, formatRemaining, formatTime, formatTrackNumber } from './format.js';
 import { disambiguator, secondLine } from './menu.js';
 import { TICKER_PAUSE_MS, Ticker } from './ticker.js';
+import { renderSearch } from './searchview.js';
 
 const SCREEN_HEIGHT = 216; // design px inside the bezel
 // The four device sizes, by window width (midway between them), and what a screen holds at each:
@@ -302,6 +303,7 @@ export class DeviceView {
       this.tickers.delete(ticker);
     }
     if (screen.kind === 'nowPlaying') this.#renderNowPlaying(page, screen);
+    else if (screen.kind === 'search') renderSearch(page, screen, this.size);
     else this.#renderList(page, screen);
     this.#scheduleClock();
   }
