@@ -104,10 +104,14 @@ struct WordHash {
 } // namespace
 
 // The words of one kind's names, sorted by their bytes, each with the ascending positions of the
-// names that hold it.
+// names that hold it. Sorted words share long beginnings ("000123", "000124"), so the dictionary
+// is front-coded in blocks: each word is the length it shares with the one before, the rest of it,
+// and the length of its positions; a block starts with a whole word and records where its words'
+// positions start. A search decodes from the block before its prefix.
 class SearchIndex::Words {
   public:
     class Builder;
+    static constexpr std::size_t wordsPerBlock = 16;
 
     // Calls `visit` with each position whose name holds every query word as a word start, in
     // ascending order, until it returns false.
@@ -115,13 +119,11 @@ class SearchIndex::Words {
     {
         std::vector<Union> unions(query.size());
         for (std::size_t i = 0; i < query.size(); ++i) {
-            auto [first, last] = wordsBeginningWith(query[i]);
-            if (first == last)
+            forEachWordBeginningWith(query[i], [&](std::size_t begin, std::size_t end) {
+                unions[i].add(Cursor{0, postings_.data() + begin, postings_.data() + end});
+            });
+            if (unions[i].empty())
                 return;
-            for (auto word = first; word < last; ++word) {
-                auto begin = word == 0 ? 0 : postingEnds_[word - 1];
-                unions[i].add(Cursor{0, postings_.data() + begin, postings_.data() + postingEnds_[word]});
-            }
             unions[i].start();
         }
         // Each union in turn moves to the highest position any of them holds, until all agree.
@@ -147,45 +149,67 @@ class SearchIndex::Words {
 
     std::size_t memoryBytes() const noexcept
     {
-        return bytes_.capacity() + wordEnds_.capacity() * sizeof(std::uint32_t) + postings_.capacity() +
-               postingEnds_.capacity() * sizeof(std::uint32_t);
+        return dictionary_.capacity() + postings_.capacity() + blocks_.capacity() * sizeof(Block);
     }
 
   private:
-    std::string_view word(std::size_t index) const noexcept
+    struct Block {
+        std::uint32_t dictionary; // offset of its first word
+        std::uint32_t postings;   // offset of its first word's positions
+    };
+
+    static std::uint32_t readVarint(const std::uint8_t *&next) noexcept
     {
-        auto begin = index == 0 ? 0 : wordEnds_[index - 1];
-        return std::string_view(bytes_).substr(begin, wordEnds_[index] - begin);
+        std::uint32_t value = 0;
+        for (unsigned shift = 0;; shift += 7) {
+            auto byte = *next++;
+            value |= static_cast<std::uint32_t>(byte & 0x7F) << shift;
+            if (!(byte & 0x80))
+                return value;
+        }
     }
 
-    // The words that begin with `prefix`: one run in byte order.
-    std::pair<std::size_t, std::size_t> wordsBeginningWith(std::string_view prefix) const
+    // The first word of a block: it shares nothing with the word before.
+    std::string_view firstWord(const Block &block) const noexcept
     {
-        std::size_t low = 0;
-        std::size_t high = wordEnds_.size();
-        while (low < high) {
-            auto middle = low + (high - low) / 2;
-            if (word(middle) < prefix)
-                low = middle + 1;
-            else
-                high = middle;
-        }
-        auto first = low;
-        high = wordEnds_.size();
-        while (low < high) {
-            auto middle = low + (high - low) / 2;
-            if (word(middle).starts_with(prefix))
-                low = middle + 1;
-            else
-                high = middle;
-        }
-        return {first, low};
+        const auto *next = dictionary_.data() + block.dictionary;
+        readVarint(next);
+        auto length = readVarint(next);
+        return {reinterpret_cast<const char *>(next), length};
     }
 
-    std::string bytes_;
-    std::vector<std::uint32_t> wordEnds_;
+    // Calls `found(begin, end)` with the positions' byte range of every word beginning with
+    // `prefix`; they are one run in byte order.
+    template <typename Found> void forEachWordBeginningWith(std::string_view prefix, Found found) const
+    {
+        if (blocks_.empty())
+            return;
+        // The last block whose first word sorts before the prefix: the run starts in it or after.
+        auto after = std::partition_point(blocks_.begin(), blocks_.end(),
+                                          [&](const Block &block) { return firstWord(block) < prefix; });
+        auto block = after == blocks_.begin() ? after : after - 1;
+        const auto *next = dictionary_.data() + block->dictionary;
+        const auto *end = dictionary_.data() + dictionary_.size();
+        std::size_t position = block->postings;
+        std::string word;
+        while (next < end) {
+            auto shared = readVarint(next);
+            auto rest = readVarint(next);
+            word.resize(shared);
+            word.append(reinterpret_cast<const char *>(next), rest);
+            next += rest;
+            auto length = readVarint(next);
+            if (word.starts_with(prefix))
+                found(position, position + length);
+            else if (std::string_view(word) > prefix)
+                return;
+            position += length;
+        }
+    }
+
+    std::vector<std::uint8_t> dictionary_;
     std::vector<std::uint8_t> postings_;
-    std::vector<std::uint32_t> postingEnds_;
+    std::vector<Block> blocks_;
 };
 
 class SearchIndex::Words::Builder {
@@ -213,15 +237,10 @@ class SearchIndex::Words::Builder {
         std::vector<std::pair<std::string_view, std::uint32_t>> sorted(wordIDs_.begin(), wordIDs_.end());
         std::sort(sorted.begin(), sorted.end());
         std::vector<std::uint32_t> sortedIndex(sorted.size());
-        auto words = std::make_unique<Words>();
-        words->wordEnds_.reserve(sorted.size());
-        for (std::size_t i = 0; i < sorted.size(); ++i) {
+        for (std::size_t i = 0; i < sorted.size(); ++i)
             sortedIndex[sorted[i].second] = static_cast<std::uint32_t>(i);
-            words->bytes_.append(sorted[i].first);
-            words->wordEnds_.push_back(static_cast<std::uint32_t>(words->bytes_.size()));
-        }
 
-        // The positions of each word, in the order they were added (ascending), then encoded.
+        // The positions of each word, in the order they were added (ascending).
         std::vector<std::uint32_t> starts(sorted.size() + 1, 0);
         for (auto &[id, position] : occurrences_)
             ++starts[sortedIndex[id] + 1];
@@ -232,19 +251,38 @@ class SearchIndex::Words::Builder {
             positions[next[sortedIndex[id]]++] = position;
         occurrences_ = {};
 
-        words->postingEnds_.reserve(sorted.size());
+        auto words = std::make_unique<Words>();
+        std::string_view previousWord;
         for (std::size_t word = 0; word < sorted.size(); ++word) {
+            auto postingsBefore = words->postings_.size();
+            if (words->postings_.size() > std::numeric_limits<std::uint32_t>::max() ||
+                words->dictionary_.size() > std::numeric_limits<std::uint32_t>::max())
+                throw std::length_error("The library's search index is too large");
+            std::size_t shared = 0;
+            if (word % wordsPerBlock == 0) {
+                words->blocks_.push_back({static_cast<std::uint32_t>(words->dictionary_.size()),
+                                          static_cast<std::uint32_t>(postingsBefore)});
+            } else {
+                auto limit = std::min(previousWord.size(), sorted[word].first.size());
+                while (shared < limit && previousWord[shared] == sorted[word].first[shared])
+                    ++shared;
+            }
             std::uint32_t previous = 0;
             for (auto i = starts[word]; i < starts[word + 1]; ++i) {
                 appendVarint(words->postings_, positions[i] - previous);
                 previous = positions[i];
             }
-            if (words->postings_.size() > std::numeric_limits<std::uint32_t>::max())
-                throw std::length_error("The library's search index is too large");
-            words->postingEnds_.push_back(static_cast<std::uint32_t>(words->postings_.size()));
+            auto rest = sorted[word].first.substr(shared);
+            appendVarint(words->dictionary_, static_cast<std::uint32_t>(shared));
+            appendVarint(words->dictionary_, static_cast<std::uint32_t>(rest.size()));
+            words->dictionary_.insert(words->dictionary_.end(), rest.begin(), rest.end());
+            appendVarint(words->dictionary_,
+                         static_cast<std::uint32_t>(words->postings_.size() - postingsBefore));
+            previousWord = sorted[word].first;
         }
-        words->bytes_.shrink_to_fit();
+        words->dictionary_.shrink_to_fit();
         words->postings_.shrink_to_fit();
+        words->blocks_.shrink_to_fit();
         return words;
     }
 

@@ -245,6 +245,17 @@ TEST(LibrarySearch, TakesAtMostFiftyOfEachKindInListOrder)
     EXPECT_EQ(list.items[99].title, "Hits 49");
     EXPECT_EQ(list.items[100].title, "Hit 1");
     EXPECT_EQ(list.items[149].title, "Hit 50");
+
+    // Sixty number words span several blocks of the word index: a prefix finds its whole run.
+    auto fours = titlesOf(provider.search("4 hit"));
+    ASSERT_EQ(fours.size(), 33U);
+    EXPECT_EQ(fours[0], "Hitmaker 4");
+    EXPECT_EQ(fours[1], "Hitmaker 40");
+    EXPECT_EQ(fours[10], "Hitmaker 49");
+    EXPECT_EQ(fours[11], "Hits 4");
+    EXPECT_EQ(fours[32], "Hit 49");
+    EXPECT_THAT(titlesOf(provider.search("hits 59")), ElementsAre("Hits 59"));
+    EXPECT_THAT(titlesOf(provider.search("hitmaker 0")), ElementsAre("Hitmaker 0"));
 }
 
 TEST(LibrarySearch, NamesNotWellFormedAreFoundAsTheListsShowThem)
