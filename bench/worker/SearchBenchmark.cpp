@@ -19,6 +19,7 @@
 #include "linux/MpdLibrarySource.hpp"
 #include "platform/Clock.hpp"
 #include "platform/RandomSource.hpp"
+#include "platform/RunningApplications.hpp"
 #include "platform/UserDefaults.hpp"
 #include "transport/ScriptRunner.hpp"
 #include "worker/MediaWorker.hpp"

@@ -140,6 +140,14 @@ describe('layout', () => {
       await page.keyboard.press('Enter');
       await waitForScreen(page, 'Music');
       await check('music');
+      await choose(page, 'Search');
+      await waitForScreen(page, 'Search');
+      await check('search');
+      for (const letter of 'la') await page.keyboard.press(letter);
+      await page.waitForFunction(() => document.querySelectorAll('#pages .page:last-child .search-matches .row:not([hidden])').length > 1);
+      await check('search matches');
+      for (let i = 0; i < 3; i++) await page.keyboard.press('Escape');
+      await waitForScreen(page, 'Music');
       await choose(page, 'Songs');
       const songs = await waitForScreen(page, 'Songs');
       assert.equal(songs.rows.length, ROWS[sizeName], 'rows shown');

@@ -38,6 +38,18 @@ describe('screenshots', () => {
       await key(page, 'Enter');
       await waitForScreen(page, 'Music');
       await shoot(page, `${sizeName}-music`);
+      await choose(page, 'Search');
+      await waitForScreen(page, 'Search');
+      await key(page, 'ArrowDown', 11);
+      await shoot(page, `${sizeName}-search`);
+      await key(page, 'l');
+      await key(page, 'a');
+      await page.waitForFunction(() => document.querySelectorAll('#pages .page:last-child .search-matches .row:not([hidden])').length > 1);
+      await shoot(page, `${sizeName}-search-matches`);
+      await key(page, 'ArrowUp');
+      await shoot(page, `${sizeName}-search-strip`);
+      await key(page, 'Escape', 3);
+      await waitForScreen(page, 'Music');
       await choose(page, 'Songs');
       await waitForScreen(page, 'Songs');
       await key(page, 'ArrowDown', 8);

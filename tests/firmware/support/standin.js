@@ -4,6 +4,9 @@
 // artists and albums, two playlists (one of songs that share a title) and a 100,000-song
 // "music/songs" list.
 //
+// "search" finds names by the starts of their words (folded for case and accents) among the
+// artists, albums, album songs, playlists and genres; "select" plays one album song.
+//
 // Songs of an album carry the optional "trackNumber" and "duration" (seconds), album rows the
 // optional "artist"; the 100,000 songs carry neither, as a native side without them would send.
 //
