@@ -4,22 +4,12 @@
 
 import { DELETE_KEY, SPACE_KEY, STRIP, matchKind } from './search.js';
 import { secondLine } from './menu.js';
+import { element, setText } from './view.js';
 
 const POOL_ROWS = 6; // more than any size shows under the strip
 const SPACE_ICON = '<svg viewBox="0 0 16 10" aria-hidden="true"><path d="M1.5 3.5 V8 H14.5 V3.5" fill="none" stroke="currentColor" stroke-width="1.8" stroke-linecap="round" stroke-linejoin="round"/></svg>';
 const DELETE_ICON = '<svg viewBox="0 0 18 12" aria-hidden="true"><path d="M6 1 H16 A1 1 0 0 1 17 2 V10 A1 1 0 0 1 16 11 H6 L1 6 Z" fill="none" stroke="currentColor" stroke-width="1.6" stroke-linejoin="round"/><path d="M8.5 3.8 L12.9 8.2 M12.9 3.8 L8.5 8.2" stroke="currentColor" stroke-width="1.6" stroke-linecap="round"/></svg>';
 const HINT = 'Turn to a letter and press the centre button, or type.';
-
-function element(tag, className, parent) {
-  const el = document.createElement(tag);
-  if (className) el.className = className;
-  if (parent) parent.appendChild(el);
-  return el;
-}
-
-function setText(el, text) {
-  if (el.textContent !== text) el.textContent = text;
-}
 
 function build(page) {
   const field = element('div', 'search-field', page);

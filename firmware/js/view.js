@@ -46,7 +46,7 @@ const PAUSE_ICON = '<svg viewBox="0 0 10 10"><rect x="1" y="0" width="3" height=
 
 const pct = (fraction) => `${fraction * 100}%`;
 
-function element(tag, className, parent) {
+export function element(tag, className, parent) {
   const el = document.createElement(tag);
   if (className) el.className = className;
   if (parent) parent.appendChild(el);
@@ -55,7 +55,7 @@ function element(tag, className, parent) {
 
 // Sets text, attributes and styles only when they change: a write of the same value still costs
 // a style pass and a paint, and most redraws change nothing but one line.
-function setText(el, text) {
+export function setText(el, text) {
   if (el.textContent !== text) el.textContent = text;
 }
 

@@ -148,6 +148,8 @@ describe('layout', () => {
       await check('search matches');
       for (let i = 0; i < 3; i++) await page.keyboard.press('Escape');
       await waitForScreen(page, 'Music');
+      // Search is the last row: back to the first, where the other rows are in view.
+      await page.keyboard.press('Home');
       await choose(page, 'Songs');
       const songs = await waitForScreen(page, 'Songs');
       assert.equal(songs.rows.length, ROWS[sizeName], 'rows shown');

@@ -50,6 +50,8 @@ describe('screenshots', () => {
       await shoot(page, `${sizeName}-search-strip`);
       await key(page, 'Escape', 3);
       await waitForScreen(page, 'Music');
+      // Search is the last row: back to the first, where the other rows are in view.
+      await key(page, 'Home');
       await choose(page, 'Songs');
       await waitForScreen(page, 'Songs');
       await key(page, 'ArrowDown', 8);
