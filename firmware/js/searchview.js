@@ -62,7 +62,7 @@ export function renderSearch(page, screen, size) {
   const session = screen.search;
   const parts = (page.searchParts ??= build(page));
   setText(parts.query, session.query);
-  parts.field.classList.toggle('empty', session.query === '');
+  parts.field.classList.toggle('blank', session.query === '');
 
   const onStrip = session.focus === 'strip';
   parts.strip.classList.toggle('resting', !onStrip);
