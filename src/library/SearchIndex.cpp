@@ -217,18 +217,24 @@ class SearchIndex::Words::Builder {
     // Names must come in ascending positions.
     void add(std::uint32_t position, std::string_view name)
     {
-        auto folded = icu::foldForSearch(name);
         ids_.clear();
-        for (auto word : splitWords(folded)) {
-            auto found = wordIDs_.find(word);
-            if (found == wordIDs_.end())
-                found =
-                    wordIDs_.emplace(std::string(word), static_cast<std::uint32_t>(wordIDs_.size())).first;
-            ids_.push_back(found->second);
+        runIDs_.clear();
+        // Folding each part between spaces apart is folding the whole (icu::foldForSearch), and
+        // names share their parts far more than they share whole texts.
+        std::size_t start = 0;
+        while (start < name.size()) {
+            auto end = std::min(name.find(' ', start), name.size());
+            if (end > start) {
+                const auto &part = fold(name.substr(start, end - start));
+                auto &into = part.withoutWords ? runIDs_ : ids_;
+                into.insert(into.end(), part.ids.begin(), part.ids.end());
+            }
+            start = end + 1;
         }
-        std::sort(ids_.begin(), ids_.end());
-        ids_.erase(std::unique(ids_.begin(), ids_.end()), ids_.end());
-        for (auto id : ids_)
+        auto &ids = ids_.empty() ? runIDs_ : ids_;
+        std::sort(ids.begin(), ids.end());
+        ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+        for (auto id : ids)
             occurrences_.push_back({id, position});
     }
 
@@ -287,9 +293,47 @@ class SearchIndex::Words::Builder {
     }
 
   private:
+    struct FoldedPart {
+        std::vector<std::uint32_t> ids;
+        bool withoutWords = false;
+    };
+
+    // A part's words, as ids: plain ASCII is folded on the spot, anything else once per distinct
+    // part, since ICU's folding costs far more than a lookup.
+    const FoldedPart &fold(std::string_view part)
+    {
+        bool ascii = std::all_of(part.begin(), part.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        if (!ascii) {
+            if (auto found = parts_.find(part); found != parts_.end())
+                return found->second;
+        }
+        FoldedPart folded;
+        auto words = icu::foldForSearch(part, folded.withoutWords);
+        std::size_t start = 0;
+        while (start < words.size()) {
+            auto end = std::min(words.find(' ', start), words.size());
+            auto word = std::string_view(words).substr(start, end - start);
+            auto found = wordIDs_.find(word);
+            if (found == wordIDs_.end())
+                found =
+                    wordIDs_.emplace(std::string(word), static_cast<std::uint32_t>(wordIDs_.size())).first;
+            folded.ids.push_back(found->second);
+            start = end + 1;
+        }
+        if (ascii) {
+            scratch_ = std::move(folded);
+            return scratch_;
+        }
+        return parts_.emplace(std::string(part), std::move(folded)).first->second;
+    }
+
     std::unordered_map<std::string, std::uint32_t, WordHash, std::equal_to<>> wordIDs_;
+    std::unordered_map<std::string, FoldedPart, WordHash, std::equal_to<>> parts_;
+    FoldedPart scratch_;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> occurrences_; // word, position
     std::vector<std::uint32_t> ids_;
+    std::vector<std::uint32_t> runIDs_; // of parts without letters or digits
 };
 
 namespace {

@@ -10,6 +10,8 @@
 
 #include <boost/json.hpp>
 
+#include <set>
+
 namespace wheelbox::test {
 namespace {
 
@@ -56,6 +58,37 @@ TEST(SearchText, FoldsCaseAccentsAndFormsAlikeAndKeepsOnlyWords)
     // Ill-formed UTF-8 and NUL inside are separators, not the end of the text.
     EXPECT_EQ(icu::foldForSearch(std::string_view("Bad\xff\xfeName\0Two", 14)), "bad name two");
     EXPECT_EQ(icu::foldForSearch("\xc0\xaf"), "\ufffd\ufffd");
+}
+
+// The index folds each part of a name between spaces on its own; a query is folded whole. Both
+// must give the same words.
+TEST(SearchText, FoldingThePartsBetweenSpacesIsFoldingTheWhole)
+{
+    auto words = [](std::string_view folded) {
+        std::set<std::string> set;
+        for (std::size_t start = 0; start < folded.size();) {
+            auto end = std::min(folded.find(' ', start), folded.size());
+            if (end > start)
+                set.emplace(folded.substr(start, end - start));
+            start = end + 1;
+        }
+        return set;
+    };
+    for (std::string_view text :
+         {"Don’t  Stop", "東京 さくら夜", "!!! ???", "Love !!! x", "e \u0301x", "\u01c5 \ufb01ne",
+          "a\u00a0b c", " ' ", "Ω — 東", "\xff \xc0\xaf z", "İ I\u0307"}) {
+        std::set<std::string> parts, fallbacks;
+        for (std::size_t start = 0; start < text.size();) {
+            auto end = std::min(text.find(' ', start), text.size());
+            if (end > start) {
+                bool withoutWords = false;
+                auto folded = icu::foldForSearch(text.substr(start, end - start), withoutWords);
+                (withoutWords ? fallbacks : parts).merge(words(folded));
+            }
+            start = end + 1;
+        }
+        EXPECT_EQ(words(icu::foldForSearch(text)), parts.empty() ? fallbacks : parts) << text;
+    }
 }
 
 TEST(SearchText, CutsAtCharactersNeverInsideOne)

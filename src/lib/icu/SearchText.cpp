@@ -58,7 +58,7 @@ bool standsAlone(UChar32 c) noexcept
 
 constexpr auto wordCategories = U_GC_L_MASK | U_GC_N_MASK | U_GC_MC_MASK | U_GC_ME_MASK;
 
-std::string foldASCII(std::string_view text)
+std::string foldASCII(std::string_view text, bool &withoutWords)
 {
     std::string words;
     std::string fallback;
@@ -87,10 +87,11 @@ std::string foldASCII(std::string_view text)
             fallback += c;
         }
     }
-    return words.empty() ? fallback : words;
+    withoutWords = words.empty();
+    return withoutWords ? fallback : words;
 }
 
-std::string foldUnicode(std::string_view text)
+std::string foldUnicode(std::string_view text, bool &withoutWords)
 {
     UErrorCode status = U_ZERO_ERROR;
     auto decomposed = foldedDecomposition().normalize(
@@ -132,7 +133,8 @@ std::string foldUnicode(std::string_view text)
         }
     }
     // Composed again, so that what is left of a syllable or a letter is one code point as in NFC.
-    auto folded = composition().normalize(words.isEmpty() ? fallback : words, status);
+    withoutWords = words.isEmpty();
+    auto folded = composition().normalize(withoutWords ? fallback : words, status);
     if (U_FAILURE(status))
         throw std::runtime_error(std::string("Cannot fold text: ") + u_errorName(status));
     std::string result;
@@ -151,12 +153,18 @@ bool isASCII(std::string_view text) noexcept
 
 } // namespace
 
-std::string foldForSearch(std::string_view text)
+std::string foldForSearch(std::string_view text, bool &withoutWords)
 {
     if (isASCII(text))
-        return foldASCII(text);
+        return foldASCII(text, withoutWords);
     // fromUTF8 reads each ill-formed sequence as one U+FFFD already.
-    return foldUnicode(text);
+    return foldUnicode(text, withoutWords);
+}
+
+std::string foldForSearch(std::string_view text)
+{
+    bool withoutWords = false;
+    return foldForSearch(text, withoutWords);
 }
 
 std::string leadingCharacters(std::string_view text, std::size_t count)

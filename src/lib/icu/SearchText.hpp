@@ -15,6 +15,10 @@ namespace wheelbox::icu {
 // folded non-space runs as its words, so it can still be found by typing it. Ill-formed UTF-8
 // reads as U+FFFD. Thread-safe.
 std::string foldForSearch(std::string_view text);
+// The same, and whether the text had no letter or digit (the words are then its own runs). Folding
+// is the same on each part of a text between ASCII spaces, so a caller may fold the parts apart:
+// the text's words are the parts' words, or the parts' runs when no part has a word.
+std::string foldForSearch(std::string_view text, bool &withoutWords);
 
 // The text's first `count` user-perceived characters (extended grapheme clusters), so a cut never
 // splits a character or a UTF-8 sequence. Ill-formed UTF-8 is made well formed first.
