@@ -39,7 +39,7 @@ function build(page) {
   }
   const status = element('div', 'search-status', matches);
   const note = element('div', 'list-note', matches);
-  return { field, query, strip, keys, matches, pool, status, note, shift: -1, keyWidth: 0, sizeName: null };
+  return { field, query, strip, keys, matches, pool, status, note, shift: '', keyWidth: 0, stripWidth: 0, sizeName: null };
 }
 
 // Keeps the cursor's key in view, a few keys from either edge where it can.
@@ -52,9 +52,11 @@ function placeStrip(parts, session, size) {
   if (parts.keyWidth === 0) return;
   const shown = Math.max(1, Math.floor(parts.stripWidth / parts.keyWidth));
   const first = Math.min(Math.max(0, STRIP.length - shown), Math.max(0, session.key - Math.floor(shown / 2)));
-  if (first === parts.shift) return;
-  parts.shift = first;
-  parts.keys.style.transform = `translateX(${-first * parts.keyWidth}px)`;
+  // In pixels of this size: the same first key is another shift at another size.
+  const shift = `translateX(${-first * parts.keyWidth}px)`;
+  if (shift === parts.shift) return;
+  parts.shift = shift;
+  parts.keys.style.transform = shift;
 }
 
 /** Draws `screen` (kind "search") on `page` at the device size `size`. */

@@ -3,7 +3,7 @@
 
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { startBrowser } from '../support/browser.js';
+import { SIZES, startBrowser } from '../support/browser.js';
 import { choose, screen, sent, waitForMessage, waitForScreen, wheelBox, wheelPoint } from '../support/device.js';
 
 async function click(page, point) {
@@ -74,6 +74,25 @@ describe('search', () => {
     assert.match(select.params.id, /^music-track:/);
     await waitForScreen(page, 'Now Playing');
     assert.equal(await page.textContent('.np-title'), 'Late Bloom');
+    await page.close();
+  });
+
+  test('the strip keeps the wheel’s key in view at every size, also after a resize', async () => {
+    const page = await openSearch(browser);
+    const inView = () =>
+      page.evaluate(() => {
+        const key = document.querySelector('.search-key.current').getBoundingClientRect();
+        const strip = document.querySelector('.search-strip').getBoundingClientRect();
+        return key.left >= strip.left - 0.5 && key.right <= strip.right + 0.5;
+      });
+    for (let i = 0; i < 19; i++) await page.keyboard.press('ArrowDown');
+    assert.equal((await strip(page)).key, 'T');
+    for (const size of ['large', 'medium', 'small', 'tiny', 'small', 'large']) {
+      await page.setViewportSize(SIZES[size]);
+      await page.waitForFunction((name) => document.getElementById('device').dataset.size === name, size);
+      await page.waitForTimeout(200); // the strip's slide
+      assert.equal(await inView(), true, size);
+    }
     await page.close();
   });
 
