@@ -264,7 +264,7 @@ void mpdSearchAny(benchmark::State &state, const char *name)
     BENCHMARK_CAPTURE(scanSnapshot, name, #name, false)->Unit(benchmark::kMillisecond)->Iterations(2);       \
     BENCHMARK_CAPTURE(scanSnapshot, name##Folded, #name, true)                                               \
         ->Unit(benchmark::kMillisecond)                                                                      \
-        ->Iterations(5);                                                                                     \
+        ->Iterations(3);                                                                                     \
     BENCHMARK_CAPTURE(mpdSearchAny, name, #name)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3)
 
 SEARCH_BENCHMARKS(oneLetter);

@@ -388,6 +388,7 @@ SearchIndex::SearchIndex(const LibrarySnapshot &snapshot) : snapshot_(snapshot)
                 first[tracks[i].*rank] = i;
         }
         std::erase(first, count);
+        first.shrink_to_fit();
         return first;
     };
     artists_.entries = firstOfEachName(&SnapshotSong::artistName, &SnapshotSong::artistRank);
@@ -467,8 +468,10 @@ void SearchIndex::collect(const Kind &kind, const std::vector<std::string> &quer
 
 SearchMatches SearchIndex::find(std::string_view query, std::size_t limit) const
 {
+    // Held in a variable: a range-for keeps only the outermost temporary alive.
+    auto folded = icu::foldForSearch(query);
     std::vector<std::string> words;
-    for (auto word : splitWords(icu::foldForSearch(query)))
+    for (auto word : splitWords(folded))
         words.emplace_back(word);
     SearchMatches matches;
     if (words.empty())

@@ -291,6 +291,24 @@ TEST(LibrarySearch, TakesAtMostFiftyOfEachKindInListOrder)
     EXPECT_THAT(titlesOf(provider.search("hitmaker 0")), ElementsAre("Hitmaker 0"));
 }
 
+TEST(LibrarySearch, EveryTitleFindsItsOwnSong)
+{
+    const std::vector<std::string> titles = {
+        "Say \"it\" 'twice'", "C:\\Music\\new\\track\\", "\u00ac not \u00ac", "one\ntwo\r\nthree",
+        "rec\u001eunit\u001fend", "\u202eevil\u202c \u200fright\u200e", "end tell\"\n\" & (do shell script \"rm -rf /\") & \"",
+        "!!!", "東京の夜", "Take 1", "Take 10"};
+    boost::json::array songs;
+    for (std::size_t i = 0; i < titles.size(); ++i)
+        songs.push_back({{"id", std::to_string(i + 1)}, {"title", titles[i]}, {"album", {{"id", "B1"}, {"title", "Album"}}}});
+    ManualClock clock;
+    ChangingLibrarySource source(boost::json::serialize(boost::json::object{{"songs", songs}}));
+    MusicLibraryProvider provider(source, clock, "");
+    for (const auto &title : titles) {
+        auto found = titlesOf(provider.search(title));
+        EXPECT_NE(std::find(found.begin(), found.end(), title), found.end()) << title;
+    }
+}
+
 TEST(LibrarySearch, NamesNotWellFormedAreFoundAsTheListsShowThem)
 {
     struct Source final : LibrarySource {
