@@ -36,11 +36,24 @@ void appendVarint(std::vector<std::uint8_t> &out, std::uint32_t value)
     out.push_back(static_cast<std::uint8_t>(value));
 }
 
+// A place in a long list of positions to jump to: the position before it and the byte where the
+// next one starts.
+struct Skip {
+    std::uint32_t value;
+    std::uint32_t offset;
+};
+
+// Bytes of positions between two skips: a seek in a long list decodes at most this much.
+constexpr std::size_t skipEvery = 256;
+
 // One word's positions, read in ascending order: the first as it is, then the gaps.
 struct Cursor {
     std::uint32_t value = 0;
     const std::uint8_t *next = nullptr;
     const std::uint8_t *end = nullptr;
+    const std::uint8_t *base = nullptr; // where the skips' offsets count from
+    const Skip *skips = nullptr;
+    const Skip *skipsEnd = nullptr;
 
     // Moves to the next position; false at the end.
     bool step() noexcept
@@ -55,6 +68,25 @@ struct Cursor {
                 break;
         }
         value += gap;
+        return true;
+    }
+
+    // Moves to the first position at or after `target`, jumping over the skips before it; false at
+    // the end.
+    bool seek(std::uint32_t target) noexcept
+    {
+        if (skips != skipsEnd) {
+            auto after =
+                std::partition_point(skips, skipsEnd, [&](const Skip &skip) { return skip.value < target; });
+            if (after != skips && (after - 1)->value > value) {
+                value = (after - 1)->value;
+                next = base + (after - 1)->offset;
+            }
+        }
+        while (value < target) {
+            if (!step())
+                return false;
+        }
         return true;
     }
 };
@@ -77,11 +109,7 @@ class Union {
     {
         while (!heap_.empty() && heap_.front().value < target) {
             std::pop_heap(heap_.begin(), heap_.end(), later);
-            auto &cursor = heap_.back();
-            bool more = true;
-            while (cursor.value < target && (more = cursor.step())) {
-            }
-            if (more)
+            if (heap_.back().seek(target))
                 std::push_heap(heap_.begin(), heap_.end(), later);
             else
                 heap_.pop_back();
@@ -119,8 +147,16 @@ class SearchIndex::Words {
     {
         std::vector<Union> unions(query.size());
         for (std::size_t i = 0; i < query.size(); ++i) {
-            forEachWordBeginningWith(query[i], [&](std::size_t begin, std::size_t end) {
-                unions[i].add(Cursor{0, postings_.data() + begin, postings_.data() + end});
+            forEachWordBeginningWith(query[i], [&](std::size_t begin, std::size_t end, bool skipped) {
+                Cursor cursor{0, postings_.data() + begin, postings_.data() + end};
+                if (skipped) {
+                    auto first = readVarint(cursor.next);
+                    auto count = readVarint(cursor.next);
+                    cursor.skips = skips_.data() + first;
+                    cursor.skipsEnd = cursor.skips + count;
+                }
+                cursor.base = cursor.next;
+                unions[i].add(cursor);
             });
             if (unions[i].empty())
                 return;
@@ -149,7 +185,8 @@ class SearchIndex::Words {
 
     std::size_t memoryBytes() const noexcept
     {
-        return dictionary_.capacity() + postings_.capacity() + blocks_.capacity() * sizeof(Block);
+        return dictionary_.capacity() + postings_.capacity() + blocks_.capacity() * sizeof(Block) +
+               skips_.capacity() * sizeof(Skip);
     }
 
   private:
@@ -178,8 +215,9 @@ class SearchIndex::Words {
         return {reinterpret_cast<const char *>(next), length};
     }
 
-    // Calls `found(begin, end)` with the positions' byte range of every word beginning with
-    // `prefix`; they are one run in byte order.
+    // Calls `found(begin, end, skipped)` with the byte range of the positions of every word
+    // beginning with `prefix` (a long list starts with where its skips are); they are one run in
+    // byte order.
     template <typename Found> void forEachWordBeginningWith(std::string_view prefix, Found found) const
     {
         if (blocks_.empty())
@@ -198,9 +236,11 @@ class SearchIndex::Words {
             word.resize(shared);
             word.append(reinterpret_cast<const char *>(next), rest);
             next += rest;
-            auto length = readVarint(next);
+            // The length, and in its lowest bit whether the list has skips.
+            auto coded = readVarint(next);
+            auto length = coded >> 1;
             if (word.starts_with(prefix))
-                found(position, position + length);
+                found(position, position + length, (coded & 1) != 0);
             else if (std::string_view(word) > prefix)
                 return;
             position += length;
@@ -210,6 +250,7 @@ class SearchIndex::Words {
     std::vector<std::uint8_t> dictionary_;
     std::vector<std::uint8_t> postings_;
     std::vector<Block> blocks_;
+    std::vector<Skip> skips_;
 };
 
 class SearchIndex::Words::Builder {
@@ -259,6 +300,8 @@ class SearchIndex::Words::Builder {
 
         auto words = std::make_unique<Words>();
         std::string_view previousWord;
+        std::vector<std::uint8_t> encoded;
+        std::vector<Skip> listSkips;
         for (std::size_t word = 0; word < sorted.size(); ++word) {
             auto postingsBefore = words->postings_.size();
             if (words->postings_.size() > std::numeric_limits<std::uint32_t>::max() ||
@@ -273,22 +316,37 @@ class SearchIndex::Words::Builder {
                 while (shared < limit && previousWord[shared] == sorted[word].first[shared])
                     ++shared;
             }
+            // A long list starts with where its skips are, so a seek into it need not decode it all.
+            encoded.clear();
+            listSkips.clear();
             std::uint32_t previous = 0;
             for (auto i = starts[word]; i < starts[word + 1]; ++i) {
-                appendVarint(words->postings_, positions[i] - previous);
+                if (encoded.size() >= (listSkips.size() + 1) * skipEvery)
+                    listSkips.push_back({previous, static_cast<std::uint32_t>(encoded.size())});
+                appendVarint(encoded, positions[i] - previous);
                 previous = positions[i];
             }
+            bool skipped = !listSkips.empty();
+            if (skipped) {
+                appendVarint(words->postings_, static_cast<std::uint32_t>(words->skips_.size()));
+                appendVarint(words->postings_, static_cast<std::uint32_t>(listSkips.size()));
+                words->skips_.insert(words->skips_.end(), listSkips.begin(), listSkips.end());
+            }
+            words->postings_.insert(words->postings_.end(), encoded.begin(), encoded.end());
             auto rest = sorted[word].first.substr(shared);
             appendVarint(words->dictionary_, static_cast<std::uint32_t>(shared));
             appendVarint(words->dictionary_, static_cast<std::uint32_t>(rest.size()));
             words->dictionary_.insert(words->dictionary_.end(), rest.begin(), rest.end());
-            appendVarint(words->dictionary_,
-                         static_cast<std::uint32_t>(words->postings_.size() - postingsBefore));
+            auto length = words->postings_.size() - postingsBefore;
+            if (length > std::numeric_limits<std::uint32_t>::max() / 2)
+                throw std::length_error("The library's search index is too large");
+            appendVarint(words->dictionary_, static_cast<std::uint32_t>(length << 1 | (skipped ? 1U : 0U)));
             previousWord = sorted[word].first;
         }
         words->dictionary_.shrink_to_fit();
         words->postings_.shrink_to_fit();
         words->blocks_.shrink_to_fit();
+        words->skips_.shrink_to_fit();
         return words;
     }
 

@@ -10,7 +10,9 @@
 
 #include <boost/json.hpp>
 
+#include <iterator>
 #include <set>
+#include <sstream>
 
 namespace wheelbox::test {
 namespace {
@@ -291,15 +293,64 @@ TEST(LibrarySearch, TakesAtMostFiftyOfEachKindInListOrder)
     EXPECT_THAT(titlesOf(provider.search("hitmaker 0")), ElementsAre("Hitmaker 0"));
 }
 
+// Long lists of positions are sought through their skips; the result must be what trying every
+// title in the songs list's order gives.
+TEST(LibrarySearch, LongListsFindWhatTryingEveryTitleFinds)
+{
+    boost::json::array songs;
+    for (int i = 0; i < 3000; ++i) {
+        char id[8];
+        std::snprintf(id, sizeof id, "%X", i + 1);
+        songs.push_back({{"id", id},
+                         {"title", "Song " + std::to_string((i * 7919) % 3000) + (i % 3 == 0 ? " Live" : "")},
+                         {"album", {{"id", "B1"}, {"title", "Album"}}}});
+    }
+    ManualClock clock;
+    ChangingLibrarySource source(boost::json::serialize(boost::json::object{{"songs", songs}}));
+    MusicLibraryProvider provider(source, clock, "");
+    auto all = titlesOf(provider.list("music/songs"));
+    auto lower = [](std::string text) {
+        for (auto &c : text)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return text;
+    };
+    for (std::string query :
+         {"song 1", "song 19", "1 song", "song 2999", "so 5 li", "live 29", "song 0", "l s 7"}) {
+        std::vector<std::string> expected;
+        std::istringstream queryWords(query);
+        std::vector<std::string> wanted(std::istream_iterator<std::string>(queryWords), {});
+        for (const auto &title : all) {
+            std::istringstream titleWords(lower(title));
+            std::vector<std::string> words(std::istream_iterator<std::string>(titleWords), {});
+            bool match = std::all_of(wanted.begin(), wanted.end(), [&](const auto &prefix) {
+                return std::any_of(words.begin(), words.end(),
+                                   [&](const auto &word) { return word.starts_with(prefix); });
+            });
+            if (match && expected.size() < 50)
+                expected.push_back(title);
+        }
+        EXPECT_EQ(titlesOf(provider.search(query)), expected) << query;
+    }
+}
+
 TEST(LibrarySearch, EveryTitleFindsItsOwnSong)
 {
-    const std::vector<std::string> titles = {
-        "Say \"it\" 'twice'", "C:\\Music\\new\\track\\", "\u00ac not \u00ac", "one\ntwo\r\nthree",
-        "rec\u001eunit\u001fend", "\u202eevil\u202c \u200fright\u200e", "end tell\"\n\" & (do shell script \"rm -rf /\") & \"",
-        "!!!", "東京の夜", "Take 1", "Take 10"};
+    const std::vector<std::string> titles = {"Say \"it\" 'twice'",
+                                             "C:\\Music\\new\\track\\",
+                                             "\u00ac not \u00ac",
+                                             "one\ntwo\r\nthree",
+                                             "rec\u001eunit\u001fend",
+                                             "\u202eevil\u202c \u200fright\u200e",
+                                             "end tell\"\n\" & (do shell script \"rm -rf /\") & \"",
+                                             "!!!",
+                                             "東京の夜",
+                                             "Take 1",
+                                             "Take 10"};
     boost::json::array songs;
     for (std::size_t i = 0; i < titles.size(); ++i)
-        songs.push_back({{"id", std::to_string(i + 1)}, {"title", titles[i]}, {"album", {{"id", "B1"}, {"title", "Album"}}}});
+        songs.push_back({{"id", std::to_string(i + 1)},
+                         {"title", titles[i]},
+                         {"album", {{"id", "B1"}, {"title", "Album"}}}});
     ManualClock clock;
     ChangingLibrarySource source(boost::json::serialize(boost::json::object{{"songs", songs}}));
     MusicLibraryProvider provider(source, clock, "");
