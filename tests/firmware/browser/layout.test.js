@@ -144,7 +144,7 @@ describe('layout', () => {
       await waitForScreen(page, 'Search');
       await check('search');
       for (const letter of 'la') await page.keyboard.press(letter);
-      await page.waitForFunction(() => document.querySelectorAll('#pages .page:last-child .search-matches .row:not([hidden])').length > 1);
+      await page.waitForFunction(() => window.__standIn.sent.filter((m) => m.method === 'search').every((m) => m.id in window.__standIn.resolvedAt) && document.querySelector('.search-query').textContent === 'la');
       await check('search matches');
       for (let i = 0; i < 3; i++) await page.keyboard.press('Escape');
       await waitForScreen(page, 'Music');

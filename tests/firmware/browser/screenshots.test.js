@@ -44,7 +44,7 @@ describe('screenshots', () => {
       await shoot(page, `${sizeName}-search`);
       await key(page, 'l');
       await key(page, 'a');
-      await page.waitForFunction(() => document.querySelectorAll('#pages .page:last-child .search-matches .row:not([hidden])').length > 1);
+      await page.waitForFunction(() => window.__standIn.sent.filter((m) => m.method === 'search').every((m) => m.id in window.__standIn.resolvedAt) && document.querySelector('.search-query').textContent === 'la');
       await shoot(page, `${sizeName}-search-matches`);
       await key(page, 'ArrowUp');
       await shoot(page, `${sizeName}-search-strip`);
