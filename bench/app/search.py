@@ -119,6 +119,7 @@ def main():
     print(f"app/search: keystroke to updated rows, {len(keys)} keys typed ({keys!r}): median {median:.1f} ms, "
           f"slowest {max(typing):.1f} ms (target 100 ms: {median / 100:.2f}x); "
           f"{median / statistics.median(floor):.2f}x a getSettings round trip; {rows} rows shown")
+    print("app/search: each key, ms: " + ", ".join(f"{k!r} {t:.0f}" for k, t in zip(keys, typing)))
 
 
 if __name__ == "__main__":
