@@ -3,6 +3,7 @@
 #include "bridge/NativeBridge.hpp"
 #include "linux/ApplicationBackEnd.hpp"
 #include "linux/GtkDeviceWindow.hpp"
+#include "linux/UserFolders.hpp"
 #include "platform/Clock.hpp"
 #include "window/DeviceWindowError.hpp"
 
@@ -68,8 +69,9 @@ gboolean AppDelegate::onSignal(gpointer self)
 
 void AppDelegate::applicationDidFinishLaunching()
 {
-    // Only the primary copy gets here: GApplication hands a second start to this one's "activate".
-    if (launched_)
+    // Only the primary copy on a session bus gets here: GApplication hands a second start to this
+    // one's "activate". Without a bus, each copy does, and the single instance decides.
+    if (launched_ || !claimSingleInstance())
         return;
     launched_ = true;
     // The application runs as long as its device does, window or not.
@@ -81,7 +83,7 @@ void AppDelegate::applicationDidFinishLaunching()
     mpd::MpdAddress address = privateMpd_ ? privateMpd_->address() : mpd_.address;
     auto makeBridge = [this, address]() -> std::unique_ptr<DeviceBridge> {
         return std::make_unique<NativeBridge>(
-            makeApplicationBackEnd({defaults_, address, mpdUnavailable_, quitting_}),
+            makeApplicationBackEnd({defaults_, address, mpdStatus_, quitting_}),
             BridgeServices{mainLoop_, Clock::system(), defaults_, haptics_, powerSource_, [this] {
                                requestTermination();
                            }});
@@ -120,6 +122,29 @@ void AppDelegate::applicationDidActivate()
         playerWindowController_->window().makeKeyAndOrderFront();
 }
 
+bool AppDelegate::claimSingleInstance()
+{
+    auto state = userFolders::state();
+    auto runtime = userFolders::runtime();
+    try {
+        instance_ = SingleInstance::claim(state, runtime);
+    } catch (const std::exception &error) {
+        // Nowhere to keep the claim: this copy runs, as it would have before there was one.
+        std::cerr << "wheelbox: " << error.what() << "; a later start may open a second device\n";
+        return true;
+    }
+    if (instance_) {
+        instance_->listen(mainLoop_, [this] { applicationDidActivate(); });
+        return true;
+    }
+    std::string problem;
+    if (!SingleInstance::presentRunningCopy(state, runtime, SingleInstance::answerTimeout, problem)) {
+        std::cerr << "wheelbox: " << problem << "\n";
+        exitStatus_ = 1;
+    }
+    return false;
+}
+
 void AppDelegate::startMusicServer()
 {
     if (mpd_.source != MpdLocator::Choice::Source::none)
@@ -130,8 +155,9 @@ void AppDelegate::startMusicServer()
         if (!executable)
             throw PrivateMpdError::notInstalled();
         privateMpd_ = PrivateMpd::start(PrivateMpdConfiguration::forUser(), *executable);
+        privateMpd_->supervise(mainLoop_, mpdStatus_);
     } catch (const PrivateMpdError &error) {
-        mpdUnavailable_ = error.what();
+        mpdStatus_->setUnavailable(error.what(), false);
         std::cerr << "wheelbox: " << error.what() << "\n";
     }
 }

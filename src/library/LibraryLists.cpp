@@ -284,9 +284,12 @@ MediaList libraryList(const LibrarySnapshot &snapshot, std::string_view path)
         auto genre = decodePathToken(path.substr("music/genres/"sv.size()));
         if (!genre)
             throw LibraryError::unknownPath(std::string(path));
-        auto rank = snapshot.nameRank(*genre);
-        auto songs =
-            songsWhere(allSongs(snapshot), [&](const auto &song) { return rank && song.genreRank == *rank; });
+        // The empty token stands for the songs without a genre; no other text finds them, and the
+        // empty text that also stands for an absent artist or album title finds nothing here.
+        auto rank = genre->empty() ? std::nullopt : snapshot.nameRank(*genre);
+        auto songs = songsWhere(allSongs(snapshot), [&](const auto &song) {
+            return genre->empty() ? song.genre == 0 : rank && song.genre != 0 && song.genreRank == *rank;
+        });
         sortSongs(songs, albumKey);
         return songList(snapshot, path, std::move(*genre), songs);
     }

@@ -18,6 +18,12 @@ MusicLibraryProvider::MusicLibraryProvider(LibrarySource &source, const Clock &c
 
 void MusicLibraryProvider::reload()
 {
+    // Nothing changed since the read this snapshot was built from: it stands, without another read
+    // or sort. Without a snapshot there is nothing to keep, whatever the source says.
+    if (library_ && source_.isUnchangedSinceLastOpen()) {
+        lastRefresh_ = clock_.uptime();
+        return;
+    }
     // The old snapshot goes first, so two libraries never sit in memory at once.
     searchIndex_.reset();
     library_.reset();

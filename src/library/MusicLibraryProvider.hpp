@@ -30,7 +30,8 @@ class MusicLibraryProvider final : public LibraryProvider {
 
     const std::string &id() const noexcept override { return id_; }
 
-    // Reads the whole library again. Never fails: a failure leaves the provider unavailable.
+    // Reads the whole library again, unless the source can tell that it is unchanged since the
+    // read the snapshot was built from. Never fails: a failure leaves the provider unavailable.
     void reload();
 
     // Throws LibraryError.

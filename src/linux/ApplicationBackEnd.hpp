@@ -1,6 +1,7 @@
 #pragma once
 
 #include "lib/mpd/MpdConnection.hpp"
+#include "linux/MpdServerStatus.hpp"
 #include "worker/MediaBackend.hpp"
 
 #include <atomic>
@@ -17,9 +18,10 @@ class UserDefaults;
 struct ApplicationBackEndParts {
     UserDefaults &defaults;
     mpd::MpdAddress mpdAddress;
-    // Why there is no MPD to talk to (not installed, failed to start): every library read then
-    // fails with this text.
-    std::optional<std::string> mpdUnavailable;
+    // Whether the program's own MPD is there, and why not (not installed, failed to start,
+    // stopped and starting again): library reads then fail with that reason. Null for an MPD of
+    // the user's.
+    std::shared_ptr<const MpdServerStatus> mpdStatus;
     // Set when the program quits, so a library read waiting for MPD's first scan ends at once.
     std::shared_ptr<const std::atomic<bool>> quitting;
 };

@@ -63,6 +63,11 @@ class LibrarySource {
 
     // Reads everything afresh. Throws LibrarySourceError (or another std::exception) on failure.
     virtual LibraryContents open() = 0;
+
+    // Whether the library is certainly still what the last open() returned, with that open() having
+    // succeeded: then what was built from it may stand. False whenever the source cannot tell at
+    // a small cost, and after a failed open().
+    virtual bool isUnchangedSinceLastOpen() noexcept { return false; }
 };
 
 } // namespace wheelbox

@@ -58,8 +58,10 @@ TEST_F(LibraryLists, SongListsFollowTheirOrders)
         // A genre stored with spaces matches its trimmed name.
         {"music/genres/" + encodePathToken("Jazz"), "Jazz", {"04", "03"}},
         {"music/genres/" + encodePathToken("Gone"), "Gone", {}},
-        // A blank genre is no genre: songs without one are not a list of their own.
-        {"music/genres/" + encodePathToken(""), "", {}},
+        // The empty token lists the songs without a genre (a blank one is none), in album order;
+        // a blank token is a genre no song has.
+        {"music/genres/", "", {"08", "07"}},
+        {"music/genres/" + encodePathToken("  "), "  ", {}},
         // The padded artist name matches its trimmed token.
         {"music/artists/" + encodePathToken("Alpha") + "/all", "Alpha", {"08", "02", "01"}},
         {"music/artists/" + encodePathToken("Alpha") + "/all/ignored/too", "Alpha", {"08", "02", "01"}},

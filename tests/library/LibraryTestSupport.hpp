@@ -10,14 +10,18 @@
 
 namespace wheelbox::test {
 
-// A JSON library that can change between reads and counts them.
+// A JSON library that can change between reads and counts them, and says whether it changed as
+// it is told to.
 class ChangingLibrarySource final : public LibrarySource {
   public:
     explicit ChangingLibrarySource(std::string json) : json_(std::move(json)) {}
 
     // What the next open() reads, as if the library changed on disk.
     void setJSON(std::string json) { json_ = std::move(json); }
+    // What isUnchangedSinceLastOpen() answers from now on.
+    void setUnchanged(bool unchanged) { unchanged_ = unchanged; }
     int openCount() const noexcept { return openCount_; }
+    int checkCount() const noexcept { return checkCount_; }
 
     LibraryContents open() override
     {
@@ -25,9 +29,17 @@ class ChangingLibrarySource final : public LibrarySource {
         return JSONLibrarySource(json_).open();
     }
 
+    bool isUnchangedSinceLastOpen() noexcept override
+    {
+        ++checkCount_;
+        return unchanged_;
+    }
+
   private:
     std::string json_;
+    bool unchanged_ = false;
     int openCount_ = 0;
+    int checkCount_ = 0;
 };
 
 // "B1" -> "00000000000000B1", as the fixture's short ids appear in lists.

@@ -105,6 +105,47 @@ TEST(MusicLibraryProvider, StaleReloadThatFailsShowsTheUnavailableList)
     EXPECT_EQ(provider.loadError(), "The library is locked.");
 }
 
+// The source's word that nothing changed makes a reload cheap, whoever asks for it; the rules
+// of when to reload stay as they are.
+TEST(MusicLibraryProvider, AnUnchangedLibraryKeepsItsSnapshot)
+{
+    ManualClock clock;
+    ChangingLibrarySource source(oneSong);
+    MusicLibraryProvider provider(source, clock, "");
+    // A read now would find two songs: seeing one shows the snapshot stood.
+    source.setJSON(twoSongs);
+    source.setUnchanged(true);
+
+    provider.reload();
+    clock.advance(61s);
+    EXPECT_EQ(provider.list("music/songs").items.size(), 1U);
+    EXPECT_EQ(source.openCount(), 1);
+    EXPECT_EQ(source.checkCount(), 2);
+    // A kept snapshot counts as fresh from the check on.
+    clock.advance(60s);
+    provider.list("music/songs");
+    EXPECT_EQ(source.checkCount(), 2);
+
+    source.setUnchanged(false);
+    provider.reload();
+    EXPECT_EQ(provider.list("music/songs").items.size(), 2U);
+    EXPECT_EQ(source.openCount(), 2);
+}
+
+TEST(MusicLibraryProvider, AfterAFailedLoadOnlyAReadWillDo)
+{
+    ManualClock clock;
+    ChangingLibrarySource source(broken);
+    MusicLibraryProvider provider(source, clock, "");
+    source.setJSON(oneSong);
+    source.setUnchanged(true);
+
+    provider.reload();
+    EXPECT_EQ(source.openCount(), 2);
+    EXPECT_TRUE(provider.isLoaded());
+    EXPECT_EQ(provider.list("music/songs").items.size(), 1U);
+}
+
 TEST(MusicLibraryProvider, MalformedLibraryCountsAsAFailedLoad)
 {
     ManualClock clock;

@@ -13,6 +13,7 @@
 #include "ObservedBridge.hpp"
 #include "bridge/NativeBridge.hpp"
 #include "lib/glib/GLibPointers.hpp"
+#include "lib/posix/BrokenPipe.hpp"
 #include "linux/ApplicationBackEnd.hpp"
 #include "linux/FileUserDefaults.hpp"
 #include "linux/GLibMainLoop.hpp"
@@ -247,7 +248,7 @@ int run(int argc, char **argv)
 
     auto makeBridge = [&]() -> std::unique_ptr<DeviceBridge> {
         auto bridge = std::make_unique<NativeBridge>(
-            makeApplicationBackEnd({defaults, mpdAddress, std::nullopt, quitting}),
+            makeApplicationBackEnd({defaults, mpdAddress, nullptr, quitting}),
             BridgeServices{loop, Clock::system(), defaults, haptics, powerSource, [&loop, quit] {
                                // After the answer to "quit" is on its way.
                                loop.post(quit);
@@ -300,6 +301,7 @@ int run(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    posix::ignoreBrokenPipes();
     try {
         return run(argc, argv);
     } catch (const std::exception &error) {
