@@ -38,7 +38,14 @@ LibraryContents MpdLibraryGate::open()
 
 bool MpdLibraryGate::isUnchangedSinceLastOpen() noexcept
 {
-    return !unavailable_ && library_->isUnchangedSinceLastOpen();
+    // While the MPD is down or being started again, only a full read may say what it holds.
+    try {
+        if (status_ && status_->read().unavailable)
+            return false;
+    } catch (const std::exception &) {
+        return false;
+    }
+    return library_->isUnchangedSinceLastOpen();
 }
 
 bool MpdLibraryGate::isScanningEmptyDatabase() const

@@ -4,7 +4,7 @@
 #include "lib/mpd/MpdIdentity.hpp"
 #include "lib/mpd/MpdSongTitle.hpp"
 #include "lib/mpd/MpdTagByTag.hpp"
-#include "lib/posix/SigpipeGuard.hpp"
+#include "lib/posix/BrokenPipe.hpp"
 
 #include <strings.h>
 
