@@ -83,7 +83,7 @@ void AppDelegate::applicationDidFinishLaunching()
     mpd::MpdAddress address = privateMpd_ ? privateMpd_->address() : mpd_.address;
     auto makeBridge = [this, address]() -> std::unique_ptr<DeviceBridge> {
         return std::make_unique<NativeBridge>(
-            makeApplicationBackEnd({defaults_, address, mpdStatus_, quitting_}),
+            makeApplicationBackEnd({defaults_, address, mpdStatus_, quitting_, ownMusicFolder_}),
             BridgeServices{mainLoop_, Clock::system(), defaults_, haptics_, powerSource_, [this] {
                                requestTermination();
                            }});
@@ -154,8 +154,10 @@ void AppDelegate::startMusicServer()
     try {
         if (!executable)
             throw PrivateMpdError::notInstalled();
-        privateMpd_ = PrivateMpd::start(PrivateMpdConfiguration::forUser(), *executable);
+        auto configuration = PrivateMpdConfiguration::forUser();
+        privateMpd_ = PrivateMpd::start(configuration, *executable);
         privateMpd_->supervise(mainLoop_, mpdStatus_);
+        ownMusicFolder_ = configuration.musicDirectory;
     } catch (const PrivateMpdError &error) {
         mpdStatus_->setUnavailable(error.what(), false);
         std::cerr << "wheelbox: " << error.what() << "\n";

@@ -17,6 +17,7 @@
 #include <gtk/gtk.h>
 
 #include <atomic>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -81,6 +82,8 @@ class AppDelegate {
     // Whether the program's own MPD is there, and why not.
     std::shared_ptr<MpdServerStatus> mpdStatus_ = std::make_shared<MpdServerStatus>();
     std::unique_ptr<PrivateMpd> privateMpd_;
+    // The folder the program's own MPD reads, while it has one.
+    std::optional<std::filesystem::path> ownMusicFolder_;
     std::unique_ptr<GdkScreens> screens_;
     std::unique_ptr<GtkDeviceViews> views_;
     std::unique_ptr<PlayerWindowController> playerWindowController_;

@@ -27,10 +27,13 @@ void MusicLibraryProvider::reload()
     // The old snapshot goes first, so two libraries never sit in memory at once.
     searchIndex_.reset();
     library_.reset();
+    whereMusicGoes_.reset();
     try {
         library_.emplace(source_.open(), collator_);
         searchIndex_.emplace(*library_);
         loadError_.reset();
+        if (library_->tracks().empty())
+            whereMusicGoes_ = source_.whereMusicGoes();
     } catch (const std::exception &error) {
         searchIndex_.reset();
         library_.reset();
@@ -45,6 +48,9 @@ MediaList MusicLibraryProvider::list(std::string_view path)
         reload();
     if (!library_)
         return unavailableLibraryList(path, loadError_);
+    // Nothing to browse: every list would be empty, or hold an "All" with nothing in it.
+    if (library_->tracks().empty())
+        return unavailableLibraryList(path, std::nullopt, whereMusicGoes_);
     return libraryList(*library_, path);
 }
 

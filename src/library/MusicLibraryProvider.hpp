@@ -17,7 +17,8 @@ class LibrarySource;
 
 // The user's music library as lists, read from a library source into a snapshot that is read
 // again when it is more than a minute old or when the user asks. A failed read is remembered and
-// shown as the unavailable list, with a retry row, until the next reload().
+// shown as the unavailable list, with a retry row, until the next reload(). A library without a
+// song shows that list too, its one row saying where music goes, as the source tells.
 // Owned by the media worker and used only on its queue: no locks.
 class MusicLibraryProvider final : public LibraryProvider {
   public:
@@ -58,6 +59,8 @@ class MusicLibraryProvider final : public LibraryProvider {
     // Built with each snapshot and dropped with it.
     std::optional<SearchIndex> searchIndex_;
     std::optional<std::string> loadError_;
+    // Asked of the source when a load finds no song.
+    std::optional<std::string> whereMusicGoes_;
     // Uptime at the end of the last load. Monotonic, so a change of the wall clock neither
     // freezes nor forces refreshes.
     std::optional<std::chrono::nanoseconds> lastRefresh_;

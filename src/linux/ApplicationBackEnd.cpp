@@ -8,10 +8,11 @@ namespace wheelbox {
 
 std::unique_ptr<MediaBackend> makeApplicationBackEnd(ApplicationBackEndParts parts)
 {
-    auto makeLibrarySource = [address = parts.mpdAddress, status = parts.mpdStatus,
-                              quitting = parts.quitting]() -> std::unique_ptr<LibrarySource> {
-        return std::make_unique<MpdLibraryGate>(std::make_unique<MpdLibrarySource>(address), address, status,
-                                                MpdLibraryGate::Settings{.quitting = quitting});
+    auto makeLibrarySource = [address = parts.mpdAddress, status = parts.mpdStatus, quitting = parts.quitting,
+                              folder = parts.ownMusicFolder]() -> std::unique_ptr<LibrarySource> {
+        return std::make_unique<MpdLibraryGate>(
+            std::make_unique<MpdLibrarySource>(address), address, status,
+            MpdLibraryGate::Settings{.quitting = quitting, .ownMusicFolder = folder});
     };
     return makeLinuxMediaBackend({.defaults = parts.defaults,
                                   .mpdAddress = std::move(parts.mpdAddress),

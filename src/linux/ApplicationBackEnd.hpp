@@ -5,6 +5,7 @@
 #include "worker/MediaBackend.hpp"
 
 #include <atomic>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -24,6 +25,8 @@ struct ApplicationBackEndParts {
     std::shared_ptr<const MpdServerStatus> mpdStatus;
     // Set when the program quits, so a library read waiting for MPD's first scan ends at once.
     std::shared_ptr<const std::atomic<bool>> quitting;
+    // The music folder, when the MPD is the program's own: an empty library then says to fill it.
+    std::optional<std::filesystem::path> ownMusicFolder = std::nullopt;
 };
 
 // The back end behind the device's bridge: the Linux media worker over that MPD, with the library

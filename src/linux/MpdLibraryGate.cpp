@@ -48,6 +48,15 @@ bool MpdLibraryGate::isUnchangedSinceLastOpen() noexcept
     return library_->isUnchangedSinceLastOpen();
 }
 
+std::optional<std::string> MpdLibraryGate::whereMusicGoes() const
+{
+    if (settings_.ownMusicFolder)
+        return "Put music in " + settings_.ownMusicFolder->string() +
+               ", the folder Wheelbox\u2019s own MPD reads, then select No Music Found.";
+    return "The MPD at " + mpd::describe(address_) +
+           " has no songs: add music to its folder, then select No Music Found.";
+}
+
 bool MpdLibraryGate::isScanningEmptyDatabase() const
 {
     try {

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,7 +18,8 @@ namespace wheelbox {
 // a stopped MPD back, a read waits for it for a while, then fails with the reason. While MPD builds
 // a database that holds no song yet (its first scan of the music folder), a read waits for the scan
 // for a while, so the device shows its list loading rather than no music, and fails with
-// loadingText when the scan takes longer. Otherwise it reads through the source it wraps.
+// loadingText when the scan takes longer. Otherwise it reads through the source it wraps. An
+// empty library is told where its music goes.
 // Used from one thread at a time, as every library source.
 class MpdLibraryGate final : public LibrarySource {
   public:
@@ -30,6 +32,8 @@ class MpdLibraryGate final : public LibrarySource {
         std::chrono::milliseconds pollInterval{250};
         // Set when the program quits: a wait ends at once.
         std::shared_ptr<const std::atomic<bool>> quitting;
+        // The folder MPD reads when it is the program's own; absent for anyone else's MPD.
+        std::optional<std::filesystem::path> ownMusicFolder = std::nullopt;
     };
 
     // `status`: whether the program's own MPD is there, and why not; null for an MPD of the user's.
@@ -40,6 +44,8 @@ class MpdLibraryGate final : public LibrarySource {
     LibraryContents open() override;
     // The wrapped source's answer; false without an MPD.
     bool isUnchangedSinceLastOpen() noexcept override;
+    // The program's own MPD reads a folder the user can fill; anyone else's is named by address.
+    std::optional<std::string> whereMusicGoes() const override;
 
   private:
     // Whether MPD is scanning into a database never saved or without songs (a first scan); false

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <iostream>
 #include <limits>
 #include <optional>
@@ -23,6 +24,7 @@
 namespace wheelbox {
 namespace {
 
+using mpd::describe;
 using mpd::MpdConnection;
 using mpd::MpdError;
 
@@ -61,20 +63,29 @@ constexpr mpd_tag_type usedTags[] = {
     MPD_TAG_TITLE, MPD_TAG_ARTIST, MPD_TAG_ALBUM, MPD_TAG_ALBUM_ARTIST,
     MPD_TAG_TRACK, MPD_TAG_DISC,   MPD_TAG_GENRE, MPD_TAG_MUSICBRAINZ_ALBUMID};
 
-std::string describe(const mpd::MpdAddress &address)
+// Seconds as MPD writes them ("215.373"); 0 for anything else.
+double parseDuration(std::string_view text) noexcept
 {
-    return address.port == 0 ? address.host : address.host + ":" + std::to_string(address.port);
+    double seconds = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+    return error == std::errc() && end == text.data() + text.size() && std::isfinite(seconds) && seconds > 0
+               ? seconds
+               : 0;
 }
 
 // The tags of one song as the reply lists them; a tag given more than once keeps its first value.
 struct SongTags {
     std::string uri;
     std::string title, artist, album, albumArtist, track, disc, genre, musicBrainzAlbumID;
+    // MPD's "duration" in seconds, not a tag: it comes whatever the tag types.
+    double duration = 0;
 
     void add(std::string_view name, const char *value)
     {
         if (auto *field = fieldFor(name); field && field->empty())
             *field = value;
+        else if (name == "duration")
+            duration = parseDuration(value);
     }
 
   private:
@@ -316,6 +327,7 @@ class LibraryReader {
                     if (const char *value = mpd_song_get_tag(song.get(), tag, 0))
                         tags.add(mpd_tag_name(tag), value);
                 }
+                tags.duration = mpd_song_get_duration_ms(song.get()) / 1000.0;
             }
         } catch (const MpdError &error) {
             fail(error, listingSongs);
@@ -419,8 +431,10 @@ class LibraryReader {
         song.album.persistentID =
             mpd::albumPersistentID(tags.album, tags.musicBrainzAlbumID, tags.albumArtist, tags.uri);
         song.album.discNumber = parseTagNumber(tags.disc);
+        song.album.artistName = optional(tags.albumArtist);
         song.genre = optional(tags.genre);
         song.trackNumber = parseTagNumber(tags.track);
+        song.duration = tags.duration;
         return song;
     }
 

@@ -5,6 +5,7 @@
 #include "model/PersistentID.hpp"
 #include "support/ManualClock.hpp"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@ class ChangingLibrarySource final : public LibrarySource {
     void setJSON(std::string json) { json_ = std::move(json); }
     // What isUnchangedSinceLastOpen() answers from now on.
     void setUnchanged(bool unchanged) { unchanged_ = unchanged; }
+    void setWhereMusicGoes(std::optional<std::string> text) { whereMusicGoes_ = std::move(text); }
     int openCount() const noexcept { return openCount_; }
     int checkCount() const noexcept { return checkCount_; }
 
@@ -28,6 +30,7 @@ class ChangingLibrarySource final : public LibrarySource {
         ++openCount_;
         return JSONLibrarySource(json_).open();
     }
+    std::optional<std::string> whereMusicGoes() const override { return whereMusicGoes_; }
 
     bool isUnchangedSinceLastOpen() noexcept override
     {
@@ -38,6 +41,7 @@ class ChangingLibrarySource final : public LibrarySource {
   private:
     std::string json_;
     bool unchanged_ = false;
+    std::optional<std::string> whereMusicGoes_;
     int openCount_ = 0;
     int checkCount_ = 0;
 };

@@ -667,6 +667,39 @@ TEST(MpdLibraryGate, AnMpdThatDoesNotAnswerIsNamed)
     }
 }
 
+// The folder and the address appear as they are: the page's writer escapes them at its boundary.
+TEST(MpdLibraryGate, AnEmptyLibrarySaysWhereMusicGoes)
+{
+    struct Case {
+        std::optional<std::filesystem::path> ownFolder;
+        mpd::MpdAddress address;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"/home/ada/Music",
+         {"/run/user/1000/wheelbox/mpd.socket", 0, {}},
+         "Put music in /home/ada/Music, the folder Wheelbox\u2019s own MPD reads, then select No Music "
+         "Found."},
+        {"/home/a \"b\"\n</script>",
+         {"/s", 0, {}},
+         "Put music in /home/a \"b\"\n</script>, the folder Wheelbox\u2019s own MPD reads, then select No "
+         "Music "
+         "Found."},
+        {std::nullopt,
+         {"/run/mpd/socket", 0, {}},
+         "The MPD at /run/mpd/socket has no songs: add music to its folder, then select No Music Found."},
+        {std::nullopt,
+         {"music.local", 6600, "secret"},
+         "The MPD at music.local:6600 has no songs: add music to its folder, then select No Music Found."},
+    };
+    for (const auto &c : cases) {
+        int reads = 0;
+        MpdLibraryGate gate(std::make_unique<CountingLibrary>(reads), c.address, nullptr,
+                            MpdLibraryGate::Settings{.quitting = {}, .ownMusicFolder = c.ownFolder});
+        EXPECT_EQ(gate.whereMusicGoes(), c.text);
+    }
+}
+
 // While the program's MPD is gone, a read says why; while the program brings it back, a read waits
 // a while for it first.
 TEST(MpdLibraryGate, WhileMpdIsGoneReadsSayWhyOrWaitForItsReturn)

@@ -31,6 +31,7 @@ using ::testing::StartsWith;
 struct ManifestTrack {
     std::string uri;
     std::map<std::string, std::string> tags;
+    double seconds = 0;
 
     std::string tag(const std::string &name) const
     {
@@ -75,6 +76,8 @@ Manifest readManifest(const std::string &path)
         for (auto &[key, value] : item.as_object()) {
             if (key == "uri")
                 track.uri = value.as_string();
+            else if (key == "duration")
+                track.seconds = value.to_number<double>();
             else if (value.is_string())
                 track.tags[std::string(key)] = value.as_string();
         }
@@ -155,6 +158,8 @@ TEST_F(MpdLibrarySourceTest, DeliversEveryDatabaseSongOnceWithItsTags)
         EXPECT_EQ(found->artistName, track.optionalTag("artist"));
         EXPECT_EQ(found->album.title, track.optionalTag("album"));
         EXPECT_EQ(found->genre, track.optionalTag("genre"));
+        EXPECT_EQ(found->album.artistName, track.optionalTag("albumartist"));
+        EXPECT_NEAR(found->duration, track.seconds, 0.05);
     }
     EXPECT_EQ(song(contents, "The Quotes/Greatest Hits/02 Untitled.flac")->title, "02 Untitled");
     EXPECT_EQ(song(contents, "The Quotes/Greatest Hits/01 Say Hello.flac")->title,
@@ -350,6 +355,34 @@ TEST(MpdLibrarySourceProtocolTest, TrackAndDiscTotalsAreCutOff)
     ASSERT_EQ(contents.songs.size(), 1u);
     EXPECT_EQ(contents.songs[0].trackNumber, 3);
     EXPECT_EQ(contents.songs[0].album.discNumber, 2);
+}
+
+TEST(MpdLibrarySourceProtocolTest, ADurationIsTakenOnlyWhenItIsALength)
+{
+    struct Case {
+        const char *line;
+        double seconds;
+    };
+    const Case cases[] = {
+        {"duration: 215.373\n", 215.373},
+        {"Time: 215\n", 0},
+        {"duration: 0\n", 0},
+        {"duration: -3\n", 0},
+        {"duration: nan\n", 0},
+        {"duration: inf\n", 0},
+        {"duration: 1e999\n", 0},
+        {"duration: 12.5 s\n", 0},
+        {"duration: \n", 0},
+        {"duration: 0x10\n", 0},
+        {"", 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.line);
+        FakeMpdServer server(ScriptedLibrary{{std::string("file: a.flac\nTitle: A\n") + c.line}});
+        auto contents = scriptedSource(server).open();
+        ASSERT_EQ(contents.songs.size(), 1u);
+        EXPECT_EQ(contents.songs[0].duration, c.seconds);
+    }
 }
 
 TEST(MpdLibrarySourceProtocolTest, ARefusedCommandIsALibrarySourceErrorWithMpdsText)

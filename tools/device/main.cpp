@@ -248,7 +248,8 @@ int run(int argc, char **argv)
 
     auto makeBridge = [&]() -> std::unique_ptr<DeviceBridge> {
         auto bridge = std::make_unique<NativeBridge>(
-            makeApplicationBackEnd({defaults, mpdAddress, nullptr, quitting}),
+            // The MPD every client finds is never the application's own.
+            makeApplicationBackEnd({defaults, mpdAddress, nullptr, quitting, std::nullopt}),
             BridgeServices{loop, Clock::system(), defaults, haptics, powerSource, [&loop, quit] {
                                // After the answer to "quit" is on its way.
                                loop.post(quit);
