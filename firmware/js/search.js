@@ -15,9 +15,14 @@ export const QUERY_LIMIT = 200;
 // The query line and the strip take a row each above the matches.
 export const ROWS_ABOVE_MATCHES = 2;
 
-/** The Music list's rows with Search after the library's own. */
-export function withSearchRow(items) {
-  return [...items, { id: SEARCH_ROW_ID, title: 'Search', kind: 'container', hasChildren: true, playable: false }];
+/** Music's answer with the Search row after the library's own rows. */
+export function withSearchRow(answer) {
+  const items = Array.isArray(answer?.items) ? answer.items : [];
+  const windowed = Number.isInteger(answer?.count);
+  // Only a list that came whole ends here; Music's few rows always do.
+  if (windowed && (answer.count !== items.length || (answer.offset ?? 0) !== 0)) return answer;
+  const row = { id: SEARCH_ROW_ID, title: 'Search', kind: 'container', hasChildren: true, playable: false };
+  return { ...answer, items: [...items, row], ...(windowed ? { count: items.length + 1 } : {}) };
 }
 
 const KINDS = [

@@ -369,7 +369,7 @@ export class DeviceView {
         slot.row.hidden = true;
         continue;
       }
-      const item = screen.items[index] ?? {};
+      const item = screen.items.at(index) ?? {};
       slot.row.hidden = false;
       const top = `${(i + offset) * rowHeight}px`;
       if (slot.top !== top) slot.row.style.top = slot.top = top;

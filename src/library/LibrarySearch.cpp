@@ -26,8 +26,8 @@ MediaList searchList(const LibrarySnapshot &snapshot, const SearchIndex &index, 
     for (auto song : matches.artists)
         list.items.push_back(named("music/artists/", tracks[song].artistName));
     for (auto song : matches.albums)
-        list.items.push_back(containerRow("music/albums/" + formatPersistentID(tracks[song].albumID),
-                                          std::string(snapshot.text(tracks[song].albumTitle))));
+        list.items.push_back(
+            albumRow(snapshot, "music/albums/" + formatPersistentID(tracks[song].albumID), tracks[song]));
     for (auto song : matches.songs)
         list.items.push_back(songRow(snapshot, tracks[song]));
     for (auto playlist : matches.playlists) {

@@ -6,9 +6,7 @@
 #include <limits>
 #include <numeric>
 #include <stdexcept>
-#include <tuple>
 #include <unordered_map>
-#include <unordered_set>
 
 namespace wheelbox {
 namespace {
@@ -394,101 +392,44 @@ class SearchIndex::Words::Builder {
     std::vector<std::uint32_t> runIDs_; // of parts without letters or digits
 };
 
-namespace {
-
-// Positions 0…count-1 sorted by a dense rank below `ranks` and, within a rank, by `less`: a
-// counting sort, as a library's songs are too many for a comparison sort on every read.
-template <typename Rank, typename Less>
-std::vector<std::uint32_t> sortedByRank(std::size_t count, std::size_t ranks, Rank rank, Less less)
+SearchIndex::SearchIndex(LibraryIndex &orders) : snapshot_(orders.snapshot())
 {
-    std::vector<std::uint32_t> starts(ranks + 1, 0);
-    for (std::uint32_t i = 0; i < count; ++i)
-        ++starts[rank(i) + 1];
-    std::partial_sum(starts.begin(), starts.end(), starts.begin());
-    std::vector<std::uint32_t> sorted(count);
-    auto next = starts;
-    for (std::uint32_t i = 0; i < count; ++i)
-        sorted[next[rank(i)]++] = i;
-    for (std::size_t r = 0; r < ranks; ++r) {
-        if (starts[r + 1] - starts[r] > 1)
-            std::sort(sorted.begin() + starts[r], sorted.begin() + starts[r + 1], less);
-    }
-    return sorted;
-}
-
-} // namespace
-
-SearchIndex::SearchIndex(const LibrarySnapshot &snapshot) : snapshot_(snapshot)
-{
+    const auto &snapshot = snapshot_;
     const auto &tracks = snapshot.tracks();
-    auto count = static_cast<std::uint32_t>(tracks.size());
-    // Ranks are dense below the number of distinct texts, and a song has at most four of them.
-    std::size_t ranks = 0;
-    for (const auto &song : tracks)
-        ranks = std::max<std::size_t>({ranks, song.titleRank + 1U, song.artistRank + 1U,
-                                       song.albumTitleRank + 1U, song.genreRank + 1U});
-
-    songs_.entries = sortedByRank(
-        count, ranks, [&](std::uint32_t i) { return tracks[i].titleRank; },
-        [&](std::uint32_t left, std::uint32_t right) {
-            return tracks[left].persistentID < tracks[right].persistentID;
-        });
+    // A name's first song in library order stands for it in these orders, as in the lists, so its
+    // row reads and opens the same.
+    songs_.entries = &orders.songsByTitle().positions;
     songs_.rank = [&tracks](std::uint32_t i) {
         return tracks[i].titleRank;
     };
-
-    // A name's first song in library order stands for it, as in the lists, so its row reads and
-    // opens the same.
-    auto firstOfEachName = [&](TextID SnapshotSong::*name, TextRank SnapshotSong::*rank) {
-        std::vector<std::uint32_t> first(ranks, count);
-        for (std::uint32_t i = 0; i < count; ++i) {
-            if (tracks[i].*name != 0 && first[tracks[i].*rank] == count)
-                first[tracks[i].*rank] = i;
-        }
-        std::erase(first, count);
-        first.shrink_to_fit();
-        return first;
-    };
-    artists_.entries = firstOfEachName(&SnapshotSong::artistName, &SnapshotSong::artistRank);
+    artists_.entries = &orders.artists().positions;
     artists_.rank = [&tracks](std::uint32_t i) {
         return tracks[i].artistRank;
     };
-    genres_.entries = firstOfEachName(&SnapshotSong::genre, &SnapshotSong::genreRank);
+    genres_.entries = &orders.genres().positions;
     genres_.rank = [&tracks](std::uint32_t i) {
         return tracks[i].genreRank;
     };
-
-    // Albums: the first song of each, left out when that song has no album title; by title, then
-    // album ID.
-    {
-        std::unordered_set<std::uint64_t> seen;
-        for (std::uint32_t i = 0; i < count; ++i) {
-            if (seen.insert(tracks[i].albumID).second && tracks[i].albumTitle != 0)
-                albums_.entries.push_back(i);
-        }
-        std::sort(albums_.entries.begin(), albums_.entries.end(), [&](auto left, auto right) {
-            return std::tie(tracks[left].albumTitleRank, tracks[left].albumID) <
-                   std::tie(tracks[right].albumTitleRank, tracks[right].albumID);
-        });
-        albums_.entries.shrink_to_fit();
-        albums_.rank = [&tracks](std::uint32_t i) {
-            return tracks[i].albumTitleRank;
-        };
-    }
+    albums_.entries = &orders.albumsByTitle().positions;
+    albums_.rank = [&tracks](std::uint32_t i) {
+        return tracks[i].albumTitleRank;
+    };
 
     // Playlists: each its own, in the snapshot's order (by name).
-    playlists_.entries.resize(snapshot.playlists().size());
-    std::iota(playlists_.entries.begin(), playlists_.entries.end(), 0U);
+    playlistEntries_.resize(snapshot.playlists().size());
+    std::iota(playlistEntries_.begin(), playlistEntries_.end(), 0U);
+    playlists_.entries = &playlistEntries_;
     playlists_.rank = [](std::uint32_t i) {
         return i;
     };
 
     auto index = [&](Kind &kind, auto nameOf) {
         Words::Builder builder;
-        for (std::size_t i = 0; i < kind.entries.size();) {
-            auto rank = kind.rank(kind.entries[i]);
-            builder.add(static_cast<std::uint32_t>(i), nameOf(kind.entries[i]));
-            while (i < kind.entries.size() && kind.rank(kind.entries[i]) == rank)
+        const auto &entries = *kind.entries;
+        for (std::size_t i = 0; i < entries.size();) {
+            auto rank = kind.rank(entries[i]);
+            builder.add(static_cast<std::uint32_t>(i), nameOf(entries[i]));
+            while (i < entries.size() && kind.rank(entries[i]) == rank)
                 ++i;
         }
         kind.words = builder.finish();
@@ -506,7 +447,6 @@ SearchIndex::SearchIndex(const LibrarySnapshot &snapshot) : snapshot_(snapshot)
 }
 
 SearchIndex::~SearchIndex() = default;
-SearchIndex::SearchIndex(SearchIndex &&) noexcept = default;
 
 void SearchIndex::collect(const Kind &kind, const std::vector<std::string> &query, std::size_t limit,
                           std::vector<std::uint32_t> &out) const
@@ -514,9 +454,10 @@ void SearchIndex::collect(const Kind &kind, const std::vector<std::string> &quer
     if (limit == 0)
         return;
     kind.words->intersect(query, [&](std::uint32_t group) {
-        auto rank = kind.rank(kind.entries[group]);
-        for (auto i = group; i < kind.entries.size() && kind.rank(kind.entries[i]) == rank; ++i) {
-            out.push_back(kind.entries[i]);
+        const auto &entries = *kind.entries;
+        auto rank = kind.rank(entries[group]);
+        for (auto i = group; i < entries.size() && kind.rank(entries[i]) == rank; ++i) {
+            out.push_back(entries[i]);
             if (out.size() == limit)
                 return false;
         }
@@ -552,9 +493,10 @@ SearchMatches SearchIndex::find(std::string_view query, std::size_t limit) const
 
 std::size_t SearchIndex::memoryBytes() const noexcept
 {
-    std::size_t bytes = sizeof(*this);
+    // The orders are the lists' and counted with them.
+    std::size_t bytes = sizeof(*this) + playlistEntries_.capacity() * sizeof(std::uint32_t);
     for (const auto *kind : {&artists_, &albums_, &songs_, &playlists_, &genres_})
-        bytes += kind->entries.capacity() * sizeof(std::uint32_t) + kind->words->memoryBytes();
+        bytes += kind->words->memoryBytes();
     return bytes;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "library/LibrarySnapshot.hpp"
+#include "library/LibraryIndex.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -27,14 +27,16 @@ struct SearchMatches {
 // the songs. Every name is folded (icu::foldForSearch) and split into words; each distinct word
 // keeps the ascending positions of the names that hold it, delta-encoded. A query word matches
 // every word it begins, so it stands for the union of their positions, and the query for the
-// intersection of its words' unions, walked in order and only as far as the limit needs.
-// Read-only once built; refers to the snapshot, which must outlive it.
+// intersection of its words' unions, walked in order and only as far as the limit needs. The
+// entries are the lists' own orders (LibraryIndex), so matches come in list order without a second
+// copy of them. Read-only once built; refers to the orders and their snapshot, which must outlive
+// it and stay where they are.
 class SearchIndex {
   public:
-    explicit SearchIndex(const LibrarySnapshot &snapshot);
+    explicit SearchIndex(LibraryIndex &orders);
     ~SearchIndex();
-    SearchIndex(SearchIndex &&) noexcept;
-    SearchIndex &operator=(SearchIndex &&) = delete;
+    SearchIndex(const SearchIndex &) = delete;
+    SearchIndex &operator=(const SearchIndex &) = delete;
 
     // At most `limit` matches of each kind. Every word of the query must begin a word of the
     // name, in any order; a query without words finds nothing.
@@ -49,7 +51,7 @@ class SearchIndex {
     // The entries of one kind in list order, and the word index over their names. Entries of
     // equal name rank form one group, listed under the group's first position.
     struct Kind {
-        std::vector<std::uint32_t> entries;
+        const std::vector<std::uint32_t> *entries = nullptr;
         std::function<TextRank(std::uint32_t)> rank;
         std::unique_ptr<Words> words;
     };
@@ -62,6 +64,8 @@ class SearchIndex {
     Kind songs_;
     Kind playlists_;
     Kind genres_;
+    // The playlists are in the snapshot's order already: 0…count-1.
+    std::vector<std::uint32_t> playlistEntries_;
 };
 
 } // namespace wheelbox

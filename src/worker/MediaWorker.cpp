@@ -47,6 +47,47 @@ int direction(const boost::json::object &params)
     return parameters::integer(params, "direction").value_or(1) < 0 ? -1 : 1;
 }
 
+// A window's bound: absent, or an integer. Anything else is refused rather than read as absent,
+// which would answer with the whole list.
+std::optional<std::int64_t> windowBound(const boost::json::object &params, std::string_view key)
+{
+    if (!params.contains(key))
+        return std::nullopt;
+    auto value = parameters::integer(params, key);
+    if (!value)
+        throw WorkerError::invalidParameter(std::string(key));
+    return value;
+}
+
+// Rows offset … offset+limit-1 of a list, as "getList" and "refreshLibrary" take them.
+struct WindowRequest {
+    std::size_t offset = 0;
+    std::size_t limit = 0;
+};
+
+// The window a request asks for; none when it carries neither bound, for the whole list. A
+// negative offset starts at the first row, a limit past the largest window is that window, and a
+// limit of 0 asks only for the list's length and sections.
+std::optional<WindowRequest> windowRequest(const boost::json::object &params)
+{
+    auto offset = windowBound(params, "offset");
+    auto limit = windowBound(params, "limit");
+    if (!offset && !limit)
+        return std::nullopt;
+    constexpr auto largest = MediaWorker::listWindowLimit;
+    return WindowRequest{
+        static_cast<std::size_t>(std::max<std::int64_t>(offset.value_or(0), 0)),
+        static_cast<std::size_t>(std::clamp<std::int64_t>(limit.value_or(largest), 0, largest))};
+}
+
+Reply listAnswer(MusicLibraryProvider &library, std::string_view path,
+                 const std::optional<WindowRequest> &window)
+{
+    if (!window)
+        return {toJSON(library.list(path)), std::nullopt};
+    return {toJSON(library.window(path, window->offset, window->limit)), std::nullopt};
+}
+
 } // namespace
 
 const MediaWorker::MethodEntry MediaWorker::methods[] = {
@@ -177,19 +218,21 @@ Reply MediaWorker::ready(const boost::json::object &)
 Reply MediaWorker::getList(const boost::json::object &params)
 {
     auto path = parameters::string(params, "path").value_or("music");
-    return {toJSON(musicLibrary().list(path)), std::nullopt};
+    auto window = windowRequest(params);
+    return listAnswer(musicLibrary(), path, window);
 }
 
 Reply MediaWorker::refreshLibrary(const boost::json::object &params)
 {
     auto path = parameters::string(params, "path").value_or("music");
+    auto window = windowRequest(params);
     // A provider made by this request has just read the library; reading it twice in a row would
     // only double the wait.
     const bool existed = musicLibrary_ != nullptr;
     auto &library = musicLibrary();
     if (existed)
         library.reload();
-    return {toJSON(library.list(path)), std::nullopt};
+    return listAnswer(library, path, window);
 }
 
 Reply MediaWorker::search(const boost::json::object &params)

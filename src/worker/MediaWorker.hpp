@@ -52,6 +52,8 @@ class MediaWorker final : public MediaBackend {
     static constexpr std::string_view activeTransportKey = "activeTransport";
     // The temporary playlist of a collection holds at most this many tracks.
     static constexpr std::int64_t queueWindowLimit = 200;
+    // A window of a list ("offset", "limit") holds at most this many rows.
+    static constexpr std::int64_t listWindowLimit = 500;
     // The volume reported when the active player tells none.
     static constexpr double fallbackVolume = 50.0;
 

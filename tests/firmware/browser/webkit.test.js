@@ -77,7 +77,7 @@ test('WebKitGTK loads the firmware over the velto scheme and talks to the native
   assert.equal(ready.version, 1);
   assert.deepEqual(ready.params, {});
   assert.ok(typeof ready.id === 'string' && ready.id.length > 0 && ready.id.length <= 128);
-  assert.deepEqual([getList.method, getList.params], ['getList', { path: 'music' }]);
+  assert.deepEqual([getList.method, getList.params], ['getList', { path: 'music', offset: 0, limit: 100 }]);
   assert.notEqual(getList.id, ready.id);
   assert.deepEqual(
     [seen.checks.title, seen.checks.rows, seen.checks.resizeOutSettled, seen.checks.audio, seen.checks.snapshot],

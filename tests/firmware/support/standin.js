@@ -10,6 +10,11 @@
 // Songs of an album carry the optional "trackNumber" and "duration" (seconds), album rows the
 // optional "artist"; the 100,000 songs carry neither, as a native side without them would send.
 //
+// "getList" and "refreshLibrary" with "offset" or "limit" answer a window of at most 500 rows with
+// "count", "offset", "revision" and, for the lists sorted by title, "sections", as the native side
+// does; the songs list's rows are made as they are asked for, so it can hold 300,000. A refresh, or
+// window.__standIn.revision changed by a test, starts a new revision.
+//
 // Options: { songCount, libraryAvailable, noMusic (unavailable as an empty library, not a failed
 // one), unavailableReason (the unavailable row's subtitle), nowPlaying,
 // about (fields that replace the about record's), failures: {method: text}, delays: {method: ms},
@@ -44,6 +49,7 @@ function standIn(options) {
       queueCount: null,
     },
     resolvedAt: {},
+    revision: 1,
     held: [],
     answer: (body) => answer(body),
     list: (path) => list(path),
@@ -69,16 +75,62 @@ function standIn(options) {
   }
   const albums = artists.flatMap((artist) => artist.albums);
 
+  const songAt = (i) => song(0x100000 + i, `Song ${String(i + 1).padStart(6, '0')}`, artists[i % artists.length].name);
   let songsList = null;
   const allSongs = () => {
     if (!songsList) {
       const items = new Array(state.options.songCount);
-      for (let i = 0; i < items.length; i++) {
-        items[i] = song(0x100000 + i, `Song ${String(i + 1).padStart(6, '0')}`, artists[i % artists.length].name);
-      }
+      for (let i = 0; i < items.length; i++) items[i] = songAt(i);
       songsList = { id: 'music/songs', title: 'Songs', items };
     }
     return songsList;
+  };
+
+  // The initial a title files under, as the native side files it (close enough for these titles).
+  const initialOf = (title) => (/^\p{L}/u.test(title) ? title.normalize('NFD')[0].toUpperCase() : '#');
+  const sectionsOf = (titles, first = 0) => {
+    const sections = [];
+    titles.forEach((title, i) => {
+      const initial = initialOf(title);
+      if (sections.at(-1)?.initial !== initial) sections.push({ initial, index: first + i });
+    });
+    return sections;
+  };
+  const SORTED = ['music/songs', 'music/artists', 'music/albums', 'music/genres', 'music/playlists'];
+
+  function window_(path, params) {
+    for (const key of ['offset', 'limit']) {
+      if (key in params && !Number.isInteger(params[key])) throw new Error(`Invalid parameter: ${key}`);
+    }
+    const limit = Math.min(500, Math.max(0, params.limit ?? 500));
+    let id = path;
+    let title;
+    let count;
+    let rowAt;
+    let sections;
+    if (state.options.libraryAvailable && path === 'music/songs') {
+      title = 'Songs';
+      count = state.options.songCount;
+      rowAt = songAt;
+      sections = count ? [{ initial: 'S', index: 0 }] : [];
+    } else {
+      const whole = list(path);
+      ({ id, title } = whole);
+      count = whole.items.length;
+      rowAt = (i) => whole.items[i];
+      if (state.options.libraryAvailable && SORTED.includes(path)) {
+        const all = path === 'music/artists' ? 1 : 0;
+        sections = sectionsOf(whole.items.slice(all).map((row) => row.title), all);
+      }
+    }
+    const offset = Math.min(count, Math.max(0, params.offset ?? 0));
+    const items = [];
+    for (let i = offset; i < Math.min(count, offset + limit); i++) items.push(rowAt(i));
+    return { id, title, items, count, offset, ...(sections ? { sections } : {}), revision: state.revision };
+  }
+  const listAnswer = (p) => {
+    const path = typeof p.path === 'string' ? p.path : 'music';
+    return 'offset' in p || 'limit' in p ? window_(path, p) : list(path);
   };
 
   function unavailable(path) {
@@ -184,10 +236,11 @@ function standIn(options) {
     search,
     select: selectOne,
     ready: () => ({ bridgeVersion: 1, transport: state.transport, volume: state.volume, nowPlaying: { ...state.nowPlaying } }),
-    getList: (p) => list(typeof p.path === 'string' ? p.path : 'music'),
+    getList: listAnswer,
     refreshLibrary: (p) => {
       state.options.libraryAvailable = true;
-      return list(typeof p.path === 'string' ? p.path : 'music');
+      state.revision++;
+      return listAnswer(p);
     },
     playCollection: play,
     playPause: () => {

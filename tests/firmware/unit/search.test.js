@@ -3,7 +3,7 @@ import assert from 'node:assert/strict';
 import { App } from '../../../firmware/js/app.js';
 import { BridgeClient } from '../../../firmware/js/bridge.js';
 import { KeyboardControl } from '../../../firmware/js/controls.js';
-import { DELETE_KEY, QUERY_LIMIT, STRIP, SearchSession, matchKind } from '../../../firmware/js/search.js';
+import { DELETE_KEY, QUERY_LIMIT, STRIP, SearchSession, matchKind, withSearchRow } from '../../../firmware/js/search.js';
 import { fakeClock } from '../support/clock.js';
 
 const settle = () => new Promise((resolve) => setImmediate(resolve));
@@ -32,8 +32,9 @@ async function onSearch() {
 
   app.input('select'); // Music
   await reply(sent.at(-1), { result: MUSIC });
-  assert.equal(app.screen.items.at(-1).title, 'Search', 'Music ends with Search');
-  assert.equal(app.screen.items.length, 6);
+  const music = app.screen.rows.rowsFrom(0);
+  assert.equal(music.at(-1).title, 'Search', 'Music ends with Search');
+  assert.equal(music.length, 6);
   app.input('end', 1);
   app.input('select');
   assert.equal(app.screen.kind, 'search');
@@ -114,7 +115,8 @@ test('Enter on an artist or album opens its list; up from the first match return
   app.input('rotate', STRIP.length - 1);
   assert.equal(session.selectedRow.title, 'Aster Vale', 'past the strip’s end, the matches');
   app.input('select');
-  assert.deepEqual(sent.at(-1).params, { path: 'music/artists/QXN0ZXIgVmFsZQ' });
+  assert.equal(sent.at(-1).method, 'getList');
+  assert.equal(sent.at(-1).params.path, 'music/artists/QXN0ZXIgVmFsZQ');
   await reply(sent.at(-1), { result: { id: 'music/artists/QXN0ZXIgVmFsZQ', title: 'Aster Vale', items: [] } });
   assert.equal(app.screen.title, 'Aster Vale');
   app.input('menu');
@@ -158,6 +160,22 @@ test('the query stops at 200 characters and a deletion takes a whole character',
   session.erase();
   assert.equal(session.query, 'a'.repeat(QUERY_LIMIT - 1));
   assert.equal(session.window.visibleRows, 4, 'the query and the strip take two rows');
+});
+
+test('Search ends Music whether it came whole or in a window, and never joins part of a list', () => {
+  const windowed = { ...MUSIC, count: 5, offset: 0, revision: 3 };
+  const cases = [
+    ['whole', MUSIC, 6, undefined],
+    ['one window of all its rows', windowed, 6, 6],
+    ['a window that is not the first', { ...windowed, offset: 2, items: MUSIC.items.slice(2) }, 3, 5],
+    ['a window short of the count', { ...windowed, count: 9 }, 5, 9],
+  ];
+  for (const [name, answer, rows, count] of cases) {
+    const shown = withSearchRow(answer);
+    assert.equal(shown.items.length, rows, name);
+    assert.equal(shown.count, count, name);
+    assert.equal(shown.items.filter((row) => row.title === 'Search').length, rows === 6 ? 1 : 0, name);
+  }
 });
 
 test('a match is tagged by what it is', () => {
