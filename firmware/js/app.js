@@ -24,6 +24,7 @@ import { LatestValueSender } from './bridge.js';
 import { errorText } from './errors.js';
 import { initialOf } from './format.js';
 import { TypeAhead, jumpIndex, narrowIndex, searchKey, sectionAt, sectionRange, sectionsOf } from './typeahead.js';
+import { SEARCH_ROW_ID, SearchController, withSearchRow } from './search.js';
 
 export const VISIBLE_ROWS = 6; // at the larger sizes; the view sets the count for each size
 // Without input the backlight goes off after this, unless the setting says otherwise.
@@ -93,6 +94,18 @@ export class App {
       (error) => this.#fail(error),
     );
     this.stack = [this.#menuScreen('menu', 'Wheelbox', mainMenuItems(this.player.state))];
+    this.searchController = new SearchController({
+      request: (method, params) => this.#call(method, params, { quiet: true }),
+      fail: (error) => this.#fail(error),
+      tick: () => {
+        this.sound.tick();
+        this.bridge.notify('haptic');
+      },
+      press: () => this.sound.press(),
+      changed: (screen) => this.view.screenUpdated(screen),
+      open: (row) => this.#openList(row.id, row.title),
+      play: (row) => this.#play({ id: row.id, ...this.#playback() }, 'select'),
+    });
   }
 
   #menuScreen(kind, title, items, extra = {}) {
@@ -109,7 +122,15 @@ export class App {
   /** The view's layout for the device size: rows a list shows, and whether rows have subtitles. */
   setLayout({ rows, subtitles }) {
     this.layout = { rows: Math.max(1, Math.trunc(rows) || VISIBLE_ROWS), subtitles: subtitles !== false };
-    for (const screen of this.stack) screen.window?.setVisibleRows(this.#rowsFor(screen));
+    for (const screen of this.stack) {
+      screen.window?.setVisibleRows(this.#rowsFor(screen));
+      screen.search?.setVisibleRows(this.layout.rows);
+    }
+  }
+
+  /** Whether typed keys are text for the screen (a search) rather than jumps. */
+  get typing() {
+    return this.screen.kind === 'search';
   }
 
   get screen() {
@@ -216,6 +237,7 @@ export class App {
     }
     this.#wake();
     this.#restartIdle();
+    if (this.screen.kind === 'search' && this.searchController.input(this.screen, action, argument)) return true;
     switch (action) {
       case 'rotate':
         this.#rotate(argument);
@@ -520,6 +542,7 @@ export class App {
     const request = rows.firstRequest();
     return this.#call(method, { path: screen.path, offset: request.offset, limit: request.limit }).then((answer) => {
       if (!this.stack.includes(screen)) return;
+      if (answer?.id === 'music' && !libraryNote(answer.items)) answer = withSearchRow(answer);
       rows.accept(answer, request.chunks);
       screen.rows = rows;
       screen.list = { id: typeof answer?.id === 'string' ? answer.id : screen.path, title: answer?.title };
@@ -610,6 +633,10 @@ export class App {
   }
 
   #selectLibraryRow(screen, row, index) {
+    if (row.id === SEARCH_ROW_ID && screen.list?.id === 'music') {
+      this.#push(this.searchController.screen(this.layout.rows));
+      return;
+    }
     const action = libraryAction(screen.list, row, index, this.#playback());
     if (!action) return;
     if (action.kind === 'open') {
@@ -627,8 +654,8 @@ export class App {
   }
 
   // The shuffle sent is the order of this collection only: the Shuffle setting stays the user's.
-  #play(params) {
-    return this.#call('playCollection', params).then((result) => {
+  #play(params, method = 'playCollection') {
+    return this.#call(method, params).then((result) => {
       this.queueShuffled = params.shuffle === 'On';
       this.#applyStatus(result);
       this.#showNowPlaying();

@@ -17,6 +17,7 @@ import {
 import { batteryPercent, formatQueuePosition, formatRemaining, formatTime, formatTrackNumber } from './format.js';
 import { disambiguator, secondLine } from './menu.js';
 import { TICKER_PAUSE_MS, Ticker } from './ticker.js';
+import { renderSearch } from './searchview.js';
 
 const SCREEN_HEIGHT = 216; // design px inside the bezel
 // The four device sizes, by window width (midway between them), and what a screen holds at each:
@@ -44,7 +45,7 @@ const PAUSE_ICON = '<svg viewBox="0 0 10 10"><rect x="1" y="0" width="3" height=
 
 const pct = (fraction) => `${fraction * 100}%`;
 
-function element(tag, className, parent) {
+export function element(tag, className, parent) {
   const el = document.createElement(tag);
   if (className) el.className = className;
   if (parent) parent.appendChild(el);
@@ -53,7 +54,7 @@ function element(tag, className, parent) {
 
 // Sets text, attributes and styles only when they change: a write of the same value still costs
 // a style pass and a paint, and most redraws change nothing but one line.
-function setText(el, text) {
+export function setText(el, text) {
   if (el.textContent !== text) el.textContent = text;
 }
 
@@ -301,6 +302,7 @@ export class DeviceView {
       this.tickers.delete(ticker);
     }
     if (screen.kind === 'nowPlaying') this.#renderNowPlaying(page, screen);
+    else if (screen.kind === 'search') renderSearch(page, screen, this.size);
     else this.#renderList(page, screen);
     this.#scheduleClock();
   }

@@ -11,9 +11,6 @@
 #include <unordered_map>
 
 namespace wheelbox {
-namespace {
-
-using Positions = std::span<const std::uint32_t>;
 
 MediaItem containerRow(std::string id, std::string title)
 {
@@ -23,6 +20,8 @@ MediaItem containerRow(std::string id, std::string title)
                      .hasChildren = true};
 }
 
+namespace {
+
 // An absent artist, album title or genre is the empty text.
 std::optional<std::string> optionalText(const LibrarySnapshot &snapshot, TextID id)
 {
@@ -30,6 +29,8 @@ std::optional<std::string> optionalText(const LibrarySnapshot &snapshot, TextID 
         return std::nullopt;
     return std::string(snapshot.text(id));
 }
+
+} // namespace
 
 MediaItem songRow(const LibrarySnapshot &snapshot, const SnapshotSong &song)
 {
@@ -50,13 +51,16 @@ MediaItem songRow(const LibrarySnapshot &snapshot, const SnapshotSong &song)
     return row;
 }
 
-// An album's row, under its first song's title, naming its artist when it has one to name.
 MediaItem albumRow(const LibrarySnapshot &snapshot, std::string id, const SnapshotSong &leader)
 {
     auto row = containerRow(std::move(id), std::string(snapshot.text(leader.albumTitle)));
     row.artist = optionalText(snapshot, snapshot.albumArtist(leader.albumID));
     return row;
 }
+
+namespace {
+
+using Positions = std::span<const std::uint32_t>;
 
 // What the referenced rows of a list are: each kind writes its row from one snapshot position.
 enum class RowKind { song, album, artist, genre, playlist };

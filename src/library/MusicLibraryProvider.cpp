@@ -1,6 +1,8 @@
 #include "library/MusicLibraryProvider.hpp"
 
+#include "lib/icu/Unicode.hpp"
 #include "library/LibraryLists.hpp"
+#include "library/LibrarySearch.hpp"
 #include "platform/Clock.hpp"
 #include "platform/LibrarySource.hpp"
 
@@ -22,6 +24,7 @@ void MusicLibraryProvider::reload()
         return;
     }
     // The old snapshot goes first, so two libraries never sit in memory at once.
+    searchIndex_.reset();
     index_.reset();
     library_.reset();
     ++revision_;
@@ -32,10 +35,12 @@ void MusicLibraryProvider::reload()
         // The Songs list is the one every library has and the longest: its order is ready before
         // anyone asks, so that opening it costs the same at any size.
         index_->songsByTitle();
+        searchIndex_.emplace(*index_);
         loadError_.reset();
         if (library_->tracks().empty())
             whereMusicGoes_ = source_.whereMusicGoes();
     } catch (const std::exception &error) {
+        searchIndex_.reset();
         index_.reset();
         library_.reset();
         loadError_ = error.what();
@@ -72,6 +77,20 @@ MediaListWindow MusicLibraryProvider::window(std::string_view path, std::size_t 
         window = libraryWindow(*index_, path, offset, limit);
     window.revision = revision_;
     return window;
+}
+
+MediaList MusicLibraryProvider::search(std::string_view query)
+{
+    auto text = searchQuery(query);
+    if (icu::trimWhitespace(text).empty())
+        return MediaList{std::string(searchListID), std::move(text), {}};
+    reloadIfStale();
+    if (!searchIndex_) {
+        auto list = unavailableLibraryList(searchListID, loadError_);
+        list.title = std::move(text);
+        return list;
+    }
+    return searchList(*library_, *searchIndex_, text);
 }
 
 std::vector<std::string> MusicLibraryProvider::trackIDs(std::string_view path)

@@ -94,6 +94,7 @@ const MediaWorker::MethodEntry MediaWorker::methods[] = {
     {"ready", &MediaWorker::ready},
     {"getList", &MediaWorker::getList},
     {"refreshLibrary", &MediaWorker::refreshLibrary},
+    {"search", &MediaWorker::search},
     {"select", &MediaWorker::select},
     {"playCollection", &MediaWorker::playCollection},
     {"playPause", &MediaWorker::playPause},
@@ -232,6 +233,14 @@ Reply MediaWorker::refreshLibrary(const boost::json::object &params)
     if (existed)
         library.reload();
     return listAnswer(library, path, window);
+}
+
+Reply MediaWorker::search(const boost::json::object &params)
+{
+    auto query = parameters::string(params, "query");
+    if (!query)
+        throw WorkerError::invalidParameter("query");
+    return {toJSON(musicLibrary().search(*query)), std::nullopt};
 }
 
 Reply MediaWorker::select(const boost::json::object &params)

@@ -125,6 +125,8 @@ class MediaWorker final : public MediaBackend {
     Reply ready(const boost::json::object &params);
     Reply getList(const boost::json::object &params);
     Reply refreshLibrary(const boost::json::object &params);
+    // "query" (a string): the library's search list (MusicLibraryProvider::search).
+    Reply search(const boost::json::object &params);
     Reply select(const boost::json::object &params);
     Reply playCollection(const boost::json::object &params);
     Reply playPause(const boost::json::object &params);

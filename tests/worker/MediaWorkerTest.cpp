@@ -65,6 +65,13 @@ NowPlayingState queued(NowPlayingState state, std::int64_t position, std::int64_
     return state;
 }
 
+json::value search(const std::string &query)
+{
+    ManualClock clock;
+    JSONLibrarySource source(smallLibrary);
+    return toJSON(MusicLibraryProvider(source, clock, "").search(query));
+}
+
 json::value list(const std::string &path)
 {
     JSONLibrarySource source(smallLibrary);
@@ -124,6 +131,12 @@ TEST(MediaWorker, AnswersEveryMethodAsItsTableSays)
         {"getList", {{"path", "music/nope"}}, fails("Unknown library path: music/nope")},
         {"refreshLibrary", {}, answers(list("music"))},
         {"refreshLibrary", {{"path", "music/songs"}}, answers(list("music/songs"))},
+        {"search", {{"query", "t"}}, answers(search("t"))},
+        {"search", {{"query", " "}}, answers({{"id", "search"}, {"title", " "}, {"items", json::array()}})},
+        {"search", {}, fails("Invalid parameter: query")},
+        {"search", {{"query", 5}}, fails("Invalid parameter: query")},
+        {"search", {{"query", nullptr}}, fails("Invalid parameter: query")},
+        {"search", {{"query", json::array{"t"}}}, fails("Invalid parameter: query")},
 
         {"select",
          play({{"id", itemA1}, {"volume", 150}, {"shuffle", "On"}, {"repeat", "All"}}),

@@ -17,7 +17,7 @@ describe('library', () => {
     const page = await browser.open();
     assert.deepEqual((await screen(page)).rows, ['Music', 'Shuffle Songs', 'Settings', 'About']);
     await page.keyboard.press('Enter');
-    assert.deepEqual((await waitForScreen(page, 'Music')).rows, ['Playlists', 'Artists', 'Albums', 'Songs', 'Genres']);
+    assert.deepEqual((await waitForScreen(page, 'Music')).rows, ['Playlists', 'Artists', 'Albums', 'Songs', 'Genres', 'Search']);
     await choose(page, 'Artists');
     await waitForScreen(page, 'Artists');
     await choose(page, 'Mira Sol');
@@ -197,8 +197,8 @@ describe('library', () => {
     await page.keyboard.press('Enter');
     const refresh = await waitForMessage(page, 'refreshLibrary');
     assert.deepEqual(refresh.params, { path: 'music', offset: 0, limit: 100 });
-    await page.waitForFunction(() => document.querySelectorAll('#pages .page:last-child .row:not([hidden])').length === 5);
-    assert.deepEqual((await screen(page)).rows, ['Playlists', 'Artists', 'Albums', 'Songs', 'Genres']);
+    await page.waitForFunction(() => document.querySelectorAll('#pages .page:last-child .row:not([hidden])').length === 6);
+    assert.deepEqual((await screen(page)).rows, ['Playlists', 'Artists', 'Albums', 'Songs', 'Genres', 'Search']);
     await page.close();
   });
 

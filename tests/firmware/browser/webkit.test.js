@@ -81,7 +81,7 @@ test('WebKitGTK loads the firmware over the velto scheme and talks to the native
   assert.notEqual(getList.id, ready.id);
   assert.deepEqual(
     [seen.checks.title, seen.checks.rows, seen.checks.resizeOutSettled, seen.checks.audio, seen.checks.snapshot],
-    ['Music', ['Songs'], true, 'function', true],
+    ['Music', ['Songs', 'Search'], true, 'function', true],
   );
   assert.deepEqual(seen.checks.errors, [], 'no uncaught error in the page');
   // Left alone on a list the page asks for no animation frame.

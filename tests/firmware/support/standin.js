@@ -4,6 +4,9 @@
 // artists and albums, two playlists (one of songs that share a title) and a 100,000-song
 // "music/songs" list.
 //
+// "search" finds names by the starts of their words (folded for case and accents) among the
+// artists, albums, album songs, playlists and genres; "select" plays one album song.
+//
 // Songs of an album carry the optional "trackNumber" and "duration" (seconds), album rows the
 // optional "artist"; the 100,000 songs carry neither, as a native side without them would send.
 //
@@ -194,7 +197,44 @@ function standIn(options) {
     return status(false);
   }
 
+  // The native search in small: words folded for case and accents, each query word the start of
+  // a word of the name; artists, albums, songs, playlists, genres; at most 50 of each.
+  const fold = (text) => text.normalize('NFKD').replace(/\p{Mn}+/gu, '').toLowerCase().split(/[^\p{L}\p{N}]+/u).filter(Boolean);
+  const matches = (name, words) => {
+    const own = fold(name);
+    return words.every((word) => own.some((w) => w.startsWith(word)));
+  };
+  function search(params) {
+    const query = typeof params.query === 'string' ? [...params.query].slice(0, 200).join('') : null;
+    if (query === null) throw new Error('Invalid parameter: query');
+    const words = fold(query);
+    if (query.trim() === '') return { id: 'search', title: query, items: [] };
+    if (!state.options.libraryAvailable) return { ...unavailable('search'), title: query };
+    const found = (rows) => (words.length ? rows.filter((row) => matches(row.title, words)).slice(0, 50) : []);
+    const byTitle = (a, b) => a.title.localeCompare(b.title);
+    return {
+      id: 'search',
+      title: query,
+      items: [
+        ...found(list('music/artists').items.slice(1)),
+        ...found(list('music/albums').items.map(({ artist, ...row }) => row)),
+        ...found(albums.flatMap((a) => a.rows).sort(byTitle)),
+        ...found(list('music/playlists').items),
+        ...found(list('music/genres').items),
+      ],
+    };
+  }
+
+  function selectOne(params) {
+    const row = albums.flatMap((a) => a.rows).find((r) => r.id === params.id);
+    if (!row) throw new Error(`Invalid item: ${params.id}`);
+    state.nowPlaying = { source: 'music', persistentID: row.id.slice('music-track:'.length), title: row.title, artist: row.subtitle ?? '', album: null, elapsed: 0, duration: 200, isPlaying: true, queuePosition: null, queueCount: null };
+    return status(false);
+  }
+
   const methods = {
+    search,
+    select: selectOne,
     ready: () => ({ bridgeVersion: 1, transport: state.transport, volume: state.volume, nowPlaying: { ...state.nowPlaying } }),
     getList: listAnswer,
     refreshLibrary: (p) => {
