@@ -3,6 +3,7 @@
 #include "lib/mpd/MpdArgument.hpp"
 #include "lib/mpd/MpdIdentity.hpp"
 #include "lib/mpd/MpdTagByTag.hpp"
+#include "linux/MpdAlbumLocations.hpp"
 
 #include <strings.h>
 
@@ -111,14 +112,15 @@ class LibraryReader {
         limitTags();
     }
 
-    std::optional<LibraryContents> readConsistently()
+    // The songs' URIs, in the order of the songs, come out in `uris`.
+    std::optional<LibraryContents> readConsistently(std::vector<std::string> &uris)
     {
         cutShort_.clear();
         namesTooLong_ = 0;
         playlistsCutShort_.clear();
         auto before = databaseUpdateTime();
         LibraryContents contents;
-        std::vector<std::string> uris;
+        uris.clear();
         readSongs(contents.songs, uris);
         readPlaylists(contents.playlists, uris);
         if (databaseUpdateTime() != before)
@@ -472,10 +474,13 @@ LibraryContents MpdLibrarySource::open()
 {
     auto address = address_ ? *address_ : mpd::defaultMpdAddress();
     LibraryReader reader(address, options_);
+    std::vector<std::string> uris;
     for (int attempt = 1;; ++attempt) {
-        if (auto contents = reader.readConsistently()) {
+        if (auto contents = reader.readConsistently(uris)) {
             reportCutShort(reader.description(), reader.cutShort(), reader.namesTooLong(),
                            reader.playlistsCutShort());
+            if (albumLocations_)
+                albumLocations_->replace(contents->songs, uris);
             return std::move(*contents);
         }
         if (attempt == readAttempts)

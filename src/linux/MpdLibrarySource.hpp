@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +14,8 @@
 #include <vector>
 
 namespace wheelbox {
+
+class MpdAlbumLocations;
 
 struct MpdLibraryReadOptions {
     // How long to wait for each reply. Whole seconds: libmpdclient reads the rest as microseconds.
@@ -44,6 +47,12 @@ class MpdLibrarySource final : public LibrarySource {
     // playlist keeps the entries before one too long.
     LibraryContents open() override;
 
+    // Each read also records there where each album's cover is looked for.
+    void recordAlbumLocations(std::shared_ptr<MpdAlbumLocations> locations)
+    {
+        albumLocations_ = std::move(locations);
+    }
+
   private:
     void reportCutShort(const std::string &address, const std::vector<std::string> &songs,
                         std::size_t namesTooLong, const std::vector<std::string> &playlists);
@@ -53,6 +62,7 @@ class MpdLibrarySource final : public LibrarySource {
     Reporter report_;
     // What was already told: a refresh does not tell it again.
     std::unordered_set<std::string> reported_;
+    std::shared_ptr<MpdAlbumLocations> albumLocations_;
 };
 
 // The number a track or disc tag starts with: "3", "03" and "3/12" are 3; a tag that does not
