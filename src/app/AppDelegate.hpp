@@ -5,8 +5,10 @@
 #include "linux/GLibMainLoop.hpp"
 #include "linux/GdkScreens.hpp"
 #include "linux/GtkDeviceViews.hpp"
+#include "linux/LinuxArtwork.hpp"
 #include "linux/LinuxPowerSource.hpp"
 #include "linux/LinuxUpdater.hpp"
+#include "linux/MpdAlbumLocations.hpp"
 #include "linux/MpdLocator.hpp"
 #include "linux/PrivateMpd.hpp"
 #include "platform/HapticPerformer.hpp"
@@ -70,6 +72,11 @@ class AppDelegate {
     // Why there is no MPD to talk to, when there is none.
     std::optional<std::string> mpdUnavailable_;
     std::unique_ptr<PrivateMpd> privateMpd_;
+    // The private MPD's music folder, whose folder pictures are read from disk.
+    std::optional<std::filesystem::path> privateMusicFolder_;
+    // Covers outlive the device that shows them: the bridge and the scheme both use them.
+    std::shared_ptr<MpdAlbumLocations> albumLocations_ = std::make_shared<MpdAlbumLocations>();
+    std::unique_ptr<LinuxArtwork> artwork_;
     std::unique_ptr<GdkScreens> screens_;
     std::unique_ptr<GtkDeviceViews> views_;
     std::unique_ptr<PlayerWindowController> playerWindowController_;

@@ -9,13 +9,18 @@ namespace wheelbox {
 std::unique_ptr<MediaBackend> makeApplicationBackEnd(ApplicationBackEndParts parts)
 {
     auto makeLibrarySource = [address = parts.mpdAddress, unavailable = parts.mpdUnavailable,
-                              quitting = parts.quitting]() -> std::unique_ptr<LibrarySource> {
-        return std::make_unique<MpdLibraryGate>(std::make_unique<MpdLibrarySource>(address), address,
-                                                unavailable, MpdLibraryGate::Settings{.quitting = quitting});
+                              quitting = parts.quitting,
+                              albums = parts.albumLocations]() -> std::unique_ptr<LibrarySource> {
+        auto source = std::make_unique<MpdLibrarySource>(address);
+        if (albums)
+            source->recordAlbumLocations(albums);
+        return std::make_unique<MpdLibraryGate>(std::move(source), address, unavailable,
+                                                MpdLibraryGate::Settings{.quitting = quitting});
     };
     return makeLinuxMediaBackend({.defaults = parts.defaults,
                                   .mpdAddress = std::move(parts.mpdAddress),
-                                  .makeLibrarySource = std::move(makeLibrarySource)});
+                                  .makeLibrarySource = std::move(makeLibrarySource),
+                                  .artwork = parts.artwork});
 }
 
 } // namespace wheelbox

@@ -10,6 +10,8 @@
 
 namespace wheelbox {
 
+class ArtworkSource;
+class MpdAlbumLocations;
 class UserDefaults;
 
 // What the application's back end is made from: the shared user defaults and the MPD the program
@@ -22,6 +24,9 @@ struct ApplicationBackEndParts {
     std::optional<std::string> mpdUnavailable;
     // Set when the program quits, so a library read waiting for MPD's first scan ends at once.
     std::shared_ptr<const std::atomic<bool>> quitting;
+    // Covers, and where each library read records how to find an album's; none without.
+    ArtworkSource *artwork = nullptr;
+    std::shared_ptr<MpdAlbumLocations> albumLocations = nullptr;
 };
 
 // The back end behind the device's bridge: the Linux media worker over that MPD, with the library

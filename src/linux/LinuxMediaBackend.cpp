@@ -61,7 +61,8 @@ class LinuxMediaBackend final : public MediaBackend {
                                       .random = RandomSource::system(),
                                       .host = host_,
                                       .makeLibrarySource = librarySourceFactory(settings),
-                                      .collationLocale = std::nullopt})
+                                      .collationLocale = std::nullopt,
+                                      .artwork = settings.artwork})
     {}
 
     Reply handle(const Request &request) override { return worker_.handle(request); }

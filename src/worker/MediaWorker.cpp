@@ -3,6 +3,8 @@
 #include "library/MusicLibraryProvider.hpp"
 #include "model/MediaJSON.hpp"
 #include "model/PersistentID.hpp"
+#include "platform/Artwork.hpp"
+#include "platform/Clock.hpp"
 #include "platform/LibrarySource.hpp"
 #include "platform/UserDefaults.hpp"
 #include "transport/ScriptRunner.hpp"
@@ -47,6 +49,28 @@ int direction(const boost::json::object &params)
     return parameters::integer(params, "direction").value_or(1) < 0 ? -1 : 1;
 }
 
+// The album a row of an album list opens: "music/albums/<album>", "music/artists/all/<album>" and
+// "music/artists/<artist>/<album>". An artist row ("music/artists/<token>") is never one, even when
+// its token happens to read as an identifier.
+std::optional<std::uint64_t> albumOfRow(std::string_view id)
+{
+    constexpr std::string_view albums = "music/albums/";
+    constexpr std::string_view artists = "music/artists/";
+    std::string_view rest;
+    if (id.starts_with(albums)) {
+        rest = id.substr(albums.size());
+    } else if (id.starts_with(artists)) {
+        rest = id.substr(artists.size());
+        auto slash = rest.find('/');
+        if (slash == std::string_view::npos || slash == 0)
+            return std::nullopt;
+        rest.remove_prefix(slash + 1);
+    } else {
+        return std::nullopt;
+    }
+    return parsePersistentID(rest);
+}
+
 } // namespace
 
 const MediaWorker::MethodEntry MediaWorker::methods[] = {
@@ -77,7 +101,9 @@ MediaWorker::MediaWorker(MediaWorkerServices services)
       musicTransport_(services.runner, services.applications, services.defaults, services.clock,
                       services.random),
       systemTransport_(musicTransport_, services.runner, services.applications, services.clock),
-      activeTransport_(defaults_.string(activeTransportKey) == "music" ? Transport::music : Transport::system)
+      activeTransport_(defaults_.string(activeTransportKey) == "music" ? Transport::music
+                                                                       : Transport::system),
+      artwork_(services.artwork)
 {}
 
 MediaWorker::~MediaWorker() = default;
@@ -130,11 +156,50 @@ double MediaWorker::activeVolume() noexcept
     return active().volume().value_or(fallbackVolume);
 }
 
+std::optional<std::string> MediaWorker::artworkFor(const NowPlayingState &reading)
+{
+    if (!artwork_)
+        return std::nullopt;
+    const bool spotify = activeTransport_ == Transport::system &&
+                         systemTransport_.preferredPlayer() == SystemNowPlayingTransport::Player::spotify;
+    return artwork_->nowPlayingArtwork(reading, spotify ? ArtworkPlayer::spotify : ArtworkPlayer::music);
+}
+
+boost::json::object MediaWorker::report(NowPlayingState reading)
+{
+    // Encoded first: a reading JSON cannot hold is not taken as reported.
+    auto object = toJSON(reading).as_object();
+    previousArtwork_ = artworkFor(reading);
+    previousNowPlaying_ = std::move(reading);
+    previousReadAt_ = clock_.uptime();
+    if (artwork_) {
+        if (previousArtwork_)
+            object["artwork"] = *previousArtwork_;
+        else
+            object["artwork"] = nullptr;
+    }
+    return object;
+}
+
+boost::json::value MediaWorker::listJSON(const MediaList &list)
+{
+    auto json = toJSON(list);
+    if (!artwork_)
+        return json;
+    for (auto &row : json.as_object()["items"].as_array()) {
+        auto &object = row.as_object();
+        if (auto album = albumOfRow(object["id"].as_string())) {
+            if (auto address = artwork_->albumArtwork(*album))
+                object["artwork"] = *address;
+        }
+    }
+    return json;
+}
+
 Reply MediaWorker::status(WithVolume withVolume)
 {
-    previousNowPlaying_ = active().nowPlaying();
+    boost::json::value reading = report(active().nowPlaying());
     previousPlaybackBackendID_ = currentPlaybackBackendID();
-    auto reading = toJSON(previousNowPlaying_);
     boost::json::object result;
     result["transport"] = transportID(activeTransport_);
     result["nowPlaying"] = reading;
@@ -163,20 +228,20 @@ MediaWorker::PlaybackSettings MediaWorker::readPlaybackSettings(const boost::jso
 
 Reply MediaWorker::ready(const boost::json::object &)
 {
-    previousNowPlaying_ = active().nowPlaying();
+    auto reading = report(active().nowPlaying());
     previousPlaybackBackendID_ = currentPlaybackBackendID();
     boost::json::object result;
     result["bridgeVersion"] = bridgeVersion;
     result["transport"] = transportID(activeTransport_);
     result["volume"] = activeVolume();
-    result["nowPlaying"] = toJSON(previousNowPlaying_);
+    result["nowPlaying"] = std::move(reading);
     return {std::move(result), std::nullopt};
 }
 
 Reply MediaWorker::getList(const boost::json::object &params)
 {
     auto path = parameters::string(params, "path").value_or("music");
-    return {toJSON(musicLibrary().list(path)), std::nullopt};
+    return {listJSON(musicLibrary().list(path)), std::nullopt};
 }
 
 Reply MediaWorker::refreshLibrary(const boost::json::object &params)
@@ -188,7 +253,7 @@ Reply MediaWorker::refreshLibrary(const boost::json::object &params)
     auto &library = musicLibrary();
     if (existed)
         library.reload();
-    return {toJSON(library.list(path)), std::nullopt};
+    return {listJSON(library.list(path)), std::nullopt};
 }
 
 Reply MediaWorker::select(const boost::json::object &params)
@@ -301,8 +366,7 @@ Reply MediaWorker::setPlaybackSetting(const boost::json::object &params)
 
 Reply MediaWorker::getNowPlaying(const boost::json::object &)
 {
-    previousNowPlaying_ = active().nowPlaying();
-    return {toJSON(previousNowPlaying_), std::nullopt};
+    return {report(active().nowPlaying()), std::nullopt};
 }
 
 Reply MediaWorker::setTransport(const boost::json::object &params)
@@ -341,10 +405,9 @@ std::optional<boost::json::value> MediaWorker::nowPlayingChange()
     auto reading = active().nowPlaying();
     const auto backend = currentPlaybackBackendID();
     const bool sameBackend = previousPlaybackBackendID_ == backend;
-    if (reading == previousNowPlaying_ && sameBackend)
+    if (reading == previousNowPlaying_ && sameBackend && artworkFor(reading) == previousArtwork_)
         return std::nullopt;
-    previousNowPlaying_ = std::move(reading);
-    auto payload = toJSON(previousNowPlaying_).as_object();
+    auto payload = report(std::move(reading));
     if (sameBackend)
         return payload;
 
@@ -371,6 +434,35 @@ std::optional<boost::json::value> MediaWorker::nowPlayingChange()
     if (!retryLater)
         previousPlaybackBackendID_ = backend;
     return payload;
+}
+
+std::optional<boost::json::value> MediaWorker::artworkChange() noexcept
+{
+    try {
+        if (!artwork_ || artworkFor(previousNowPlaying_) == previousArtwork_)
+            return std::nullopt;
+        // The reading is as old as its read: while it plays, its position has moved on since.
+        const auto readAt = previousReadAt_;
+        const auto reading = previousNowPlaying_;
+        auto payload = report(reading);
+        previousReadAt_ = readAt;
+        if (reading.isPlaying) {
+            const auto moved = std::chrono::duration<double>(clock_.uptime() - readAt).count();
+            double elapsed = reading.elapsed + std::max(moved, 0.0);
+            if (reading.duration > 0)
+                elapsed = std::min(elapsed, reading.duration);
+            payload["elapsed"] = elapsed;
+        }
+        return payload;
+    } catch (const std::exception &) {
+        return std::nullopt;
+    }
+}
+
+void MediaWorker::setArtworkArrivalHandler(std::function<void()> handler)
+{
+    if (artwork_)
+        artwork_->setArrivalHandler(std::move(handler));
 }
 
 bool MediaWorker::musicUsesLogicalQueue() noexcept
