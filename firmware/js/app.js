@@ -4,9 +4,11 @@
 import { ListWindow } from './listwindow.js';
 import { ACCELERATION_MIN_ROWS, Accelerator } from './wheel.js';
 import {
-  BODY_VALUES,
+  DEFAULT_BACKLIGHT,
   aboutItems,
+  backlightMs,
   hasLoadedTrack,
+  isAlbumList,
   libraryAction,
   libraryNote,
   mainMenuItems,
@@ -14,14 +16,18 @@ import {
   settingChange,
   settingsItems,
   sharedSubtitle,
+  spansDiscs,
+  storedSettings,
 } from './menu.js';
 import { PlayerModel, clampVolume } from './player.js';
 import { LatestValueSender } from './bridge.js';
 import { errorText } from './errors.js';
 import { initialOf } from './format.js';
+import { TypeAhead, jumpIndex, sectionsOf } from './typeahead.js';
 
 export const VISIBLE_ROWS = 6; // at the larger sizes; the view sets the count for each size
-export const IDLE_MS = 30_000;
+// Without input the backlight goes off after this, unless the setting says otherwise.
+export const IDLE_MS = backlightMs(DEFAULT_BACKLIGHT);
 export const VOLUME_STEP = 2;
 export const SEEK_DEBOUNCE_MS = 350;
 export const SCRUB_IDLE_MS = 4_000;
@@ -51,14 +57,16 @@ export class App {
     this.prefs = prefs; // get(key)/set(key, value) of the firmware's own settings, or null
     this.player = new PlayerModel(now);
     this.volume = 50;
-    const body = prefs?.get('body');
     this.settings = {
       shuffle: 'Off',
       repeat: 'Off',
       transport: 'system',
       alwaysOnTop: false,
-      body: BODY_VALUES.includes(body) ? body : BODY_VALUES[0],
+      ...storedSettings(prefs),
     };
+    // Whether what plays was started shuffled (Shuffle Songs asks so without touching the setting);
+    // null until the device starts something or the player says.
+    this.queueShuffled = null;
     this.battery = null;
     this.ready = false; // "ready" has been answered
     this.readyAttempts = 0;
@@ -66,11 +74,16 @@ export class App {
     this.readyWaiting = false; // a failed "ready" waits to be sent again
     this.awake = true;
     this.lit = true; // the backlight: off while asleep and while a waking screen is not yet current
+    this.lightHeld = false; // Now Playing shows music playing: the backlight stays on
     this.wakeTimer = null;
     this.layout = { rows: VISIBLE_ROWS, subtitles: true };
     this.hold = false;
+    // Once, on the first start: the body's menu is where sizes and glare are. Shown until the first
+    // input, and kept as seen in the page's storage.
+    this.menuHint = prefs !== null && prefs.get('menuHint') !== 'seen';
     this.busy = 0;
     this.accelerator = new Accelerator();
+    this.typeAhead = new TypeAhead();
     this.idleTimer = null;
     this.scrubTimer = null;
     this.seekTimer = null;
@@ -159,8 +172,13 @@ export class App {
       this.settings.repeat = raw.repeat;
       changed = true;
     }
+    if ((raw.shuffle === 'On' || raw.shuffle === 'Off') && (raw.shuffle === 'On') !== this.queueShuffled) {
+      this.queueShuffled = raw.shuffle === 'On';
+      changed = true;
+    }
     // The reading the clock expected: nothing to redraw.
     if (!changed) return;
+    this.#holdLight();
     this.#refreshMainMenu();
     if (this.screen.kind === 'settings') this.#refreshSettings();
     this.view.nowPlayingChanged();
@@ -191,11 +209,30 @@ export class App {
       this.view.lockFlash();
       return false;
     }
+    if (this.menuHint) {
+      this.menuHint = false;
+      this.prefs.set('menuHint', 'seen');
+      this.view.hintChanged();
+    }
     this.#wake();
     this.#restartIdle();
     switch (action) {
       case 'rotate':
         this.#rotate(argument);
+        break;
+      case 'scroll':
+        // Down the list; on Now Playing up is more (louder, or later while scrubbing), as on any
+        // desktop control, while the wheel keeps clockwise for more.
+        this.#rotate(this.screen.kind === 'nowPlaying' ? -argument : argument);
+        break;
+      case 'page':
+        if (this.screen.window) this.#moveTo(this.screen, this.screen.window.selected + Math.sign(argument) * this.screen.window.visibleRows);
+        break;
+      case 'end':
+        if (this.screen.window) this.#moveTo(this.screen, argument < 0 ? 0 : this.screen.window.count - 1);
+        break;
+      case 'type':
+        this.#typeJump(argument);
         break;
       case 'select':
         this.sound.press();
@@ -269,6 +306,29 @@ export class App {
     }
   }
 
+  // A jump (a page, an end, a typed letter) moves the selection at once, with one click.
+  #moveTo(screen, index) {
+    if (!screen.window || screen.loading || screen.kind === 'nowPlaying') return;
+    this.accelerator.reset();
+    if (!screen.window.select(index)) return;
+    this.sound.tick();
+    this.bridge.notify('haptic');
+    this.view.selectionChanged(screen);
+  }
+
+  #typeJump(character) {
+    const screen = this.screen;
+    if (!screen.window || screen.loading || !screen.items?.length || typeof character !== 'string') return;
+    const query = this.typeAhead.type(character, this.now());
+    const titleAt = (index) => screen.items[index]?.title;
+    if (screen.sectionsFor !== screen.items) {
+      screen.sections = sectionsOf(screen.items.length, titleAt);
+      screen.sectionsFor = screen.items;
+    }
+    const index = jumpIndex(query, { sections: screen.sections, count: screen.items.length, titleAt });
+    if (index >= 0) this.#moveTo(screen, index);
+  }
+
   #turnNowPlaying(screen, direction) {
     if (screen.mode === 'scrub') {
       const { duration } = this.player.state;
@@ -336,14 +396,18 @@ export class App {
     if (this.stack.length <= 1) return;
     this.stack.pop();
     this.accelerator.reset();
+    this.typeAhead.reset();
     if (this.screen.kind === 'menu') this.#refreshMainMenu();
     this.view.screenChanged(back);
+    this.#holdLight();
   }
 
   #push(screen) {
     this.stack.push(screen);
     this.accelerator.reset();
+    this.typeAhead.reset();
     this.view.screenChanged(forward);
+    this.#holdLight();
     return screen;
   }
 
@@ -418,6 +482,8 @@ export class App {
     if (typeof list?.title === 'string' && list.title) screen.title = list.title;
     screen.caption = sharedSubtitle(items);
     screen.note = libraryNote(items);
+    screen.album = isAlbumList(screen.list.id);
+    screen.discs = screen.album && spansDiscs(items);
     this.#fill(screen, items);
     globalThis.performance?.mark?.('wheelbox:list-shown');
   }
@@ -437,6 +503,7 @@ export class App {
     const wasTop = index === this.stack.length - 1;
     this.stack.splice(index, 1);
     if (wasTop) this.view.screenChanged(back);
+    this.#holdLight();
   }
 
   #playback() {
@@ -466,6 +533,7 @@ export class App {
   // The shuffle sent is the order of this collection only: the Shuffle setting stays the user's.
   #play(params) {
     return this.#call('playCollection', params).then((result) => {
+      this.queueShuffled = params.shuffle === 'On';
       this.#applyStatus(result);
       this.#showNowPlaying();
     }, () => {});
@@ -496,27 +564,34 @@ export class App {
     if (row.id === 'refresh') {
       this.#call('refreshLibrary', { path: 'music' }).then((list) => {
         const note = libraryNote(list?.items);
-        if (note) this.view.message(note);
-        else this.view.message(list?.items?.[0]?.id === 'music-unavailable' ? list.items[0].title : 'Library refreshed', 'info');
+        // An empty library is no failure: where music goes is news, not an error.
+        if (note) this.view.message(note, list.items[0].title === 'No Music Found' ? 'info' : 'error');
+        else this.view.message('Library refreshed', 'info');
       }, () => {});
-      return;
-    }
-    if (row.id === 'body') {
-      // The body colour is the firmware's own: no request, kept in the page's storage.
-      this.settings = settingChange(row.id, this.settings).settings;
-      this.prefs?.set('body', this.settings.body);
-      this.view.bodyChanged();
-      this.#refreshSettings();
       return;
     }
     const change = settingChange(row.id, this.settings);
     if (!change) return;
+    if (!change.method) {
+      // The firmware's own (the body colour, the backlight): no request, kept in the page's storage.
+      this.settings = change.settings;
+      this.prefs?.set(row.id, this.settings[row.id]);
+      if (row.id === 'body') this.view.bodyChanged();
+      this.#restartIdle();
+      this.#refreshSettings();
+      return;
+    }
     const before = this.settings;
     this.settings = change.settings;
     this.#refreshSettings();
     this.#call(change.method, change.params).then(
       (result) => {
         if (change.method === 'setTransport') this.#applyStatus(result);
+        // The player deals what plays again in the new order.
+        if (change.params.setting === 'shuffle') {
+          this.queueShuffled = change.params.value === 'On';
+          this.view.nowPlayingChanged();
+        }
         if (change.method === 'setAlwaysOnTop' && typeof result?.alwaysOnTop === 'boolean') {
           this.settings.alwaysOnTop = result.alwaysOnTop;
         }
@@ -564,9 +639,25 @@ export class App {
     if (text) this.view.message(text);
   }
 
+  // The backlight goes off after the setting's time without input, except while Now Playing shows
+  // music playing: a glance at the desk tells what plays.
   #restartIdle() {
     this.timers.clearTimeout(this.idleTimer);
-    this.idleTimer = this.timers.setTimeout(() => this.#sleep(), IDLE_MS);
+    this.idleTimer = null;
+    this.lightHeld = this.#musicShown();
+    const ms = backlightMs(this.settings.backlight);
+    if (ms === null || this.lightHeld) return;
+    this.idleTimer = this.timers.setTimeout(() => this.#sleep(), ms);
+  }
+
+  // After anything that may start or end music on Now Playing: the backlight's time starts when
+  // the music stops or the screen is left, not before.
+  #holdLight() {
+    if (this.awake && this.#musicShown() !== this.lightHeld) this.#restartIdle();
+  }
+
+  #musicShown() {
+    return this.screen.kind === 'nowPlaying' && this.player.state.isPlaying;
   }
 
   #sleep() {
@@ -609,5 +700,10 @@ export class App {
 
   get hasTrack() {
     return hasLoadedTrack(this.player.state);
+  }
+
+  /** Whether Now Playing shows the shuffle mark. */
+  get shuffled() {
+    return this.queueShuffled ?? this.settings.shuffle === 'On';
   }
 }

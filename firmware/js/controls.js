@@ -3,11 +3,16 @@
 
 export const HOLD_MS = 500; // a back/forward press held longer than this scans instead of skipping
 
-// What each key does. `repeats`: auto-repeat takes the action again (turning only); `button`: a
+// What each key does. `repeats`: auto-repeat takes the action again (moving only); `button`: a
 // press-and-hold button that skips when tapped and scans while held; `scan`: scans while held.
+// Up and down are a scroll: down the list, and up is more on Now Playing.
 export const KEYS = {
-  ArrowDown: { action: 'rotate', argument: 1, repeats: true },
-  ArrowUp: { action: 'rotate', argument: -1, repeats: true },
+  ArrowDown: { action: 'scroll', argument: 1, repeats: true },
+  ArrowUp: { action: 'scroll', argument: -1, repeats: true },
+  PageDown: { action: 'page', argument: 1, repeats: true },
+  PageUp: { action: 'page', argument: -1, repeats: true },
+  Home: { action: 'end', argument: -1 },
+  End: { action: 'end', argument: 1 },
   ArrowRight: { button: 1 },
   ArrowLeft: { button: -1 },
   MediaTrackNext: { button: 1 },
@@ -25,6 +30,11 @@ export const KEYS = {
   MediaStop: { action: 'pause' },
 };
 
+/** A letter or digit typed to jump in a list (a key's `key` of one character). */
+export function isTyped(key) {
+  return typeof key === 'string' && /^[\p{L}\p{N}]$/u.test(key);
+}
+
 /**
  * Turns key presses and releases into App inputs. `input(action, argument)` is App.input: it
  * returns false when it refused the input (hold). `timers` has setTimeout/clearTimeout.
@@ -39,7 +49,12 @@ export class KeyboardControl {
   /** A keydown. Returns whether the key is one of the device's (the page should not act on it). */
   down(key, repeat = false) {
     const rule = KEYS[key];
-    if (!rule) return false;
+    if (!rule) {
+      if (!isTyped(key)) return false;
+      // A held letter would search for "aaaa": only the press types.
+      if (!repeat) this.input('type', key);
+      return true;
+    }
     if (rule.button || rule.scan) {
       if (repeat || this.held.has(key)) return true;
       const press = { timer: null, scanning: false };

@@ -44,3 +44,13 @@ export function initialOf(title) {
   const upper = character.normalize('NFD').replace(/\p{M}+/gu, '').toLocaleUpperCase().normalize('NFC');
   return [...upper][0] ?? character;
 }
+
+/**
+ * A song's place on its album: "7", or "2-07" when the album spans discs; empty without a track
+ * number (a positive whole number).
+ */
+export function formatTrackNumber(track, disc, withDisc = false) {
+  if (!Number.isInteger(track) || track <= 0) return '';
+  if (!withDisc || !Number.isInteger(disc) || disc <= 0) return String(track);
+  return `${disc}-${String(track).padStart(2, '0')}`;
+}

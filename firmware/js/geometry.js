@@ -7,12 +7,12 @@ export const DESIGN_HEIGHT = 770;
 export const BODY_WIDTH_FRACTION = 0.8297872340425532;
 export const BODY_HEIGHT_FRACTION = 0.8363428571428572;
 export const WHEEL_CENTER_X = 0.5;
-export const WHEEL_CENTER_Y = 0.6790710308298249;
-export const WHEEL_RADIUS_X = 0.4338235294117647;
-export const WHEEL_RADIUS_Y = 0.2627225627472765;
+export const WHEEL_CENTER_Y = 0.6964334517627767;
+export const WHEEL_RADIUS_X = 0.37948717948717947;
+export const WHEEL_RADIUS_Y = 0.22981937439439487;
 
 // Radius of the centre button as a fraction of the wheel's radius.
-export const CENTER_BUTTON_FRACTION = 0.37;
+export const CENTER_BUTTON_FRACTION = 0.38;
 
 /** Body and wheel in the coordinates of a window of the given size. */
 export function deviceLayout(width, height) {

@@ -102,7 +102,7 @@ export function attachInput({ app, view, wheel, win = window, timers = win }) {
     (event) => {
       event.preventDefault();
       const steps = scroll.feed(event, event.timeStamp);
-      if (steps !== 0) app.input('rotate', steps);
+      if (steps !== 0) app.input('scroll', steps);
     },
     { passive: false },
   );

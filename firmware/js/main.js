@@ -31,6 +31,8 @@ const motion = new ResizeMotion();
 let viewportWidth = window.innerWidth;
 let pendingOut = null; // resolves the promise of the running resizeOut
 let growFallback = null;
+// How much later than its own length a shrink may end before resizeOut settles anyway.
+const SHRINK_DEADLINE_MS = 400;
 
 function settleOut() {
   if (!pendingOut) return;
@@ -70,11 +72,22 @@ window.veltoFirmware = {
     settleOut();
     motion.out(Number(ratio));
     show();
+    // The native side shrinks the window once this settles, so it settles when the shrink has
+    // been drawn to its end: on a busy machine the transition runs later than its clock says. A
+    // shrink that draws nothing (ratio 1, a hidden page) settles by the deadline.
     return new Promise((resolve) => {
       pendingOut = resolve;
-      setTimeout(() => {
+      const stage = view.stage;
+      const finish = () => {
+        stage.removeEventListener('transitionend', ended);
+        clearTimeout(deadline);
         if (pendingOut === resolve) settleOut();
-      }, SHRINK_MS + 30);
+      };
+      const ended = (event) => {
+        if (event.target === stage && event.propertyName === 'transform') finish();
+      };
+      stage.addEventListener('transitionend', ended);
+      const deadline = setTimeout(finish, SHRINK_MS + SHRINK_DEADLINE_MS);
     });
   },
   resizeReset() {

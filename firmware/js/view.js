@@ -14,14 +14,17 @@ import {
   WHEEL_RADIUS_X,
   WHEEL_RADIUS_Y,
 } from './geometry.js';
-import { batteryPercent, formatQueuePosition, formatRemaining, formatTime } from './format.js';
+import { batteryPercent, formatQueuePosition, formatRemaining, formatTime, formatTrackNumber } from './format.js';
+import { disambiguator, secondLine } from './menu.js';
+import { TICKER_PAUSE_MS, Ticker } from './ticker.js';
 
 const SCREEN_HEIGHT = 216; // design px inside the bezel
 // The four device sizes, by window width (midway between them), and what a screen holds at each:
-// text never drawn under 9 px means fewer, larger rows and no subtitles at the small sizes.
+// text never drawn under 11 px (10 px small, 9 px tiny) means fewer, larger rows and no subtitles
+// at the small sizes.
 const SIZES = [
   { name: 'large', minWidth: 411, rows: 6, subtitles: true, statusHeight: 24 },
-  { name: 'medium', minWidth: 294, rows: 6, subtitles: true, statusHeight: 24 },
+  { name: 'medium', minWidth: 294, rows: 5, subtitles: true, statusHeight: 26 },
   { name: 'small', minWidth: 200, rows: 6, subtitles: false, statusHeight: 30 },
   { name: 'tiny', minWidth: 0, rows: 4, subtitles: false, statusHeight: 38 },
 ];
@@ -31,7 +34,6 @@ const VOLUME_SHOWN_MS = 1600;
 const BUSY_SHOWN_AFTER_MS = 300;
 const PAGE_SLIDE_MS = 200;
 const LETTER_SHOWN_MS = 650;
-const MARQUEE_PAUSE_MS = 1200; // before text scrolls, and at its end
 const MARQUEE_SPEED = 30; // design px a second
 const CLOCK_MIN_MS = 250; // the Now Playing clock redraws at most four times a second
 const PROGRESS_WIDTH = 306; // design px of the Now Playing bar
@@ -65,14 +67,14 @@ function setStyle(el, property, value) {
 }
 
 /**
- * One line of text that scrolls, after a pause, when it does not fit its box, and rests with an
- * ellipsis otherwise. It measures only when asked to start, never while the wheel spins.
+ * One line of text that, when it does not fit its box, can scroll once to its end and back; at
+ * rest it ends in an ellipsis. A Ticker decides when. It measures only when asked to scroll, never
+ * while the wheel spins.
  */
 class Marquee {
   constructor(box) {
     this.box = box;
     this.text = element('span', 'marquee-text', box);
-    this.timer = null;
     this.animation = null;
   }
 
@@ -85,41 +87,38 @@ class Marquee {
   }
 
   stop() {
-    clearTimeout(this.timer);
-    this.timer = null;
-    if (this.animation) {
-      this.animation.cancel();
-      this.animation = null;
-      this.box.classList.remove('scrolling');
-    }
+    if (!this.animation) return;
+    this.animation.onfinish = null;
+    this.animation.cancel();
+    this.animation = null;
+    this.box.classList.remove('scrolling');
   }
 
-  /** Scrolls the text after a pause when it does not fit. */
-  start() {
+  overflows() {
+    return this.text.offsetWidth - this.box.clientWidth > 1 && typeof this.text.animate === 'function';
+  }
+
+  /** Scrolls to the end, rests there, and is back at the start with its ellipsis; then `done`. */
+  scrollOnce(done) {
     this.stop();
-    this.timer = setTimeout(() => this.#scroll(), MARQUEE_PAUSE_MS);
-  }
-
-  #scroll() {
-    this.timer = null;
     const overflow = this.text.offsetWidth - this.box.clientWidth;
-    if (!(overflow > 1) || typeof this.text.animate !== 'function') return;
     this.box.classList.add('scrolling');
     const move = (overflow / MARQUEE_SPEED) * 1000;
-    const total = move + 2 * MARQUEE_PAUSE_MS;
+    const total = move + TICKER_PAUSE_MS;
     const end = `translateX(${-overflow}px)`;
-    const start = 'translateX(0)';
-    // Scroll to the end, rest, jump back to the start, rest, and again.
     this.animation = this.text.animate(
       [
-        { transform: start, offset: 0 },
+        { transform: 'translateX(0)', offset: 0 },
         { transform: end, offset: move / total },
-        { transform: end, offset: (move + MARQUEE_PAUSE_MS) / total },
-        { transform: start, offset: (move + MARQUEE_PAUSE_MS) / total + 1e-6 },
-        { transform: start, offset: 1 },
+        { transform: end, offset: 1 },
       ],
-      { duration: total, iterations: Infinity },
+      { duration: total },
     );
+    this.animation.onfinish = () => {
+      this.animation = null;
+      this.box.classList.remove('scrolling');
+      done();
+    };
   }
 }
 
@@ -149,14 +148,14 @@ export class DeviceView {
     this.statusPlug = this.$('status-plug');
     this.lockOverlay = this.$('lock-overlay');
     this.letter = this.$('letter');
-    this.glare = this.$('glare');
+    this.hint = this.$('hint');
     this.pages = new WeakMap(); // screen -> page element
     this.currentPage = null;
     this.app = null;
     this.timers = {};
     this.size = SIZES[0];
     this.metrics = this.#metricsFor(this.size);
-    this.marquees = new Set(); // those that may be scrolling now
+    this.tickers = new Set(); // those that may be running now
     this.#placeParts();
     this.layout();
   }
@@ -165,6 +164,7 @@ export class DeviceView {
     this.app = app;
     app.setLayout(this.size);
     this.bodyChanged();
+    this.hintChanged();
     this.screenChanged('none');
     this.statusChanged();
     // Text measured before the shipped font arrived was measured in another font.
@@ -224,8 +224,9 @@ export class DeviceView {
     style.transform = motion.isIdentity ? '' : `translate(${x}px, ${y}px) scale(${scale})`;
   }
 
+  // The glass's reflection and the body's sheen, both as strong as the amount.
   setGlare(amount) {
-    this.glare.style.opacity = String(amount / 2);
+    this.device.style.setProperty('--glare', String(amount));
   }
 
   setShadow(amount) {
@@ -295,20 +296,20 @@ export class DeviceView {
 
   #render(screen) {
     const page = this.#pageFor(screen);
-    for (const marquee of this.marquees) {
-      if (page.contains(marquee.box)) continue;
-      marquee.stop();
-      this.marquees.delete(marquee);
+    for (const ticker of this.tickers) {
+      if (ticker.page === page) continue;
+      ticker.stop();
+      this.tickers.delete(ticker);
     }
     if (screen.kind === 'nowPlaying') this.#renderNowPlaying(page, screen);
     else this.#renderList(page, screen);
     this.#scheduleClock();
   }
 
-  #scroll(marquee) {
+  #scroll(ticker) {
     if (!this.app.awake) return;
-    this.marquees.add(marquee);
-    marquee.start();
+    this.tickers.add(ticker);
+    ticker.start();
   }
 
   #renderList(page, screen) {
@@ -324,14 +325,16 @@ export class DeviceView {
       const pool = [];
       for (let i = 0; i <= Math.max(...SIZES.map((size) => size.rows)); i++) {
         const row = element('div', 'row', rows);
+        const number = element('div', 'row-number', row);
         const text = element('div', 'row-text', row);
         const title = new Marquee(element('div', 'row-title', text));
         const subtitle = element('div', 'row-subtitle', text);
         const value = element('div', 'row-value', row);
         element('div', 'row-chevron', row);
-        pool.push({ row, title, subtitle, value, top: '' });
+        pool.push({ row, number, title, subtitle, value, top: '' });
       }
-      parts = page.listParts = { caption, rows, note, scrollbar, thumb, status, pool, scrolling: null };
+      const ticker = Object.assign(new Ticker(), { page });
+      parts = page.listParts = { caption, rows, note, scrollbar, thumb, status, pool, ticker };
     }
     const { status, pool, thumb, caption, note } = parts;
     const { rowHeight, listHeight } = this.metrics;
@@ -345,8 +348,8 @@ export class DeviceView {
       status.className = screen.loading ? 'loading' : 'empty';
       setText(status, screen.loading ? 'Loading…' : 'Empty');
       for (const slot of pool) slot.row.hidden = true;
-      parts.scrolling?.stop();
-      parts.scrolling = null;
+      parts.ticker.stop();
+      parts.ticker.lines = [];
       page.classList.remove('scrollable');
       return;
     }
@@ -369,12 +372,21 @@ export class DeviceView {
       const top = `${(i + offset) * rowHeight}px`;
       if (slot.top !== top) slot.row.style.top = slot.top = top;
       const changed = slot.title.setText(typeof item.title === 'string' ? item.title : '');
-      const subtitle = subtitles && typeof item.subtitle === 'string' ? item.subtitle : '';
+      const subtitle = subtitles ? secondLine(item) : '';
       setText(slot.subtitle, subtitle);
       slot.subtitle.hidden = subtitle === '';
-      const value = item.value ?? (typeof item.checked === 'boolean' ? (item.checked ? 'On' : 'Off') : '');
+      // An album's songs: their place on it before the title, their length after it.
+      const albumTrack = screen.album && typeof item.id === 'string' && item.id.startsWith('music-track:');
+      const number = albumTrack ? formatTrackNumber(item.trackNumber, item.discNumber, screen.discs) : '';
+      setText(slot.number, number);
+      slot.number.hidden = number === '';
+      const duration = albumTrack && Number.isFinite(item.duration) && item.duration > 0 ? formatTime(item.duration) : '';
+      // Rows that would read the same keep what tells them apart.
+      const tag = item.value === undefined && typeof item.checked !== 'boolean' && !number && !duration ? disambiguator(screen.items, index, subtitle !== '') : '';
+      const value = item.value ?? (typeof item.checked === 'boolean' ? (item.checked ? 'On' : 'Off') : duration || tag);
       setText(slot.value, value);
       slot.value.hidden = value === '';
+      setData(slot.value, 'kind', duration ? 'duration' : tag ? 'tag' : '');
       const selected = index === win.selected && !item.inert;
       if (selected) {
         selectedTitle = slot.title;
@@ -390,10 +402,11 @@ export class DeviceView {
       setData(slot.row, 'index', String(index));
     }
     // Only the selected row's title scrolls, and only once the selection has rested on it.
-    if (selectedTitle !== parts.scrolling || selectedChanged || (selectedTitle && !this.marquees.has(selectedTitle))) {
-      parts.scrolling?.stop();
-      parts.scrolling = selectedTitle;
-      if (selectedTitle) this.#scroll(selectedTitle);
+    const { ticker } = parts;
+    if (selectedTitle !== ticker.lines[0] || selectedChanged || (selectedTitle && !this.tickers.has(ticker))) {
+      ticker.stop();
+      ticker.lines = selectedTitle ? [selectedTitle] : [];
+      if (selectedTitle) this.#scroll(ticker);
     }
     page.classList.toggle('scrollable', win.scrollable);
     setStyle(parts.scrollbar, 'top', `${offset * rowHeight}px`);
@@ -443,8 +456,10 @@ export class DeviceView {
       const volumeBar = element('div', 'np-bar', volume);
       const volumeFill = element('div', 'np-fill', volumeBar);
       element('span', 'speaker loud', volume);
+      // Title, artist and album take turns to scroll.
+      const ticker = Object.assign(new Ticker([title, artist, album]), { page });
       parts = page.npParts = {
-        root, queue, art, title, artist, album, fill, knobTrack, elapsed, scan, remaining, volume, volumeFill,
+        root, queue, art, title, artist, album, ticker, fill, knobTrack, elapsed, scan, remaining, volume, volumeFill,
         playState, shuffle, repeat, artKey: null, size: null, progress: null,
       };
     }
@@ -453,9 +468,11 @@ export class DeviceView {
     setText(parts.queue, formatQueuePosition(state.queuePosition, state.queueCount));
     const resized = parts.size !== this.size;
     parts.size = this.size;
+    let retext = false;
     for (const [marquee, text] of [[parts.title, state.title], [parts.artist, state.artist], [parts.album, state.album ?? '']]) {
-      if (marquee.setText(text) || resized || !this.marquees.has(marquee)) this.#scroll(marquee);
+      if (marquee.setText(text)) retext = true;
     }
+    if (retext || resized || !this.tickers.has(parts.ticker)) this.#scroll(parts.ticker);
     const artKey = state.album || state.title;
     if (parts.artKey !== artKey) {
       parts.artKey = artKey;
@@ -469,8 +486,8 @@ export class DeviceView {
     setText(parts.playState, screen.mode === 'scrub' ? 'Scrubbing' : scan ? (scan.direction < 0 ? 'Rewind' : 'Fast Forward') : playing);
     setData(parts.playState, 'state', mode);
     setData(parts.root, 'scan', scan ? (scan.direction < 0 ? 'back' : 'forward') : '');
-    const { shuffle, repeat } = this.app.settings;
-    parts.shuffle.hidden = shuffle !== 'On';
+    const { repeat } = this.app.settings;
+    parts.shuffle.hidden = !this.app.shuffled;
     parts.repeat.hidden = repeat === 'Off';
     parts.repeat.classList.toggle('one', repeat === 'One');
     this.#updateClock(parts, screen);
@@ -581,6 +598,10 @@ export class DeviceView {
     this.timers.toast = setTimeout(() => (this.toast.className = `toast ${kind}`), MESSAGE_MS);
   }
 
+  hintChanged() {
+    this.hint.hidden = !this.app.menuHint;
+  }
+
   holdChanged() {
     this.statusChanged();
     if (this.app.hold) this.lockFlash();
@@ -603,8 +624,8 @@ export class DeviceView {
     // Asleep nothing runs: no clock, no scrolling text.
     clearTimeout(this.timers.clock);
     this.timers.clock = null;
-    for (const marquee of this.marquees) marquee.stop();
-    this.marquees.clear();
+    for (const ticker of this.tickers) ticker.stop();
+    this.tickers.clear();
   }
 
   chassisTapped() {

@@ -112,49 +112,52 @@ void GtkMainMenu::buildApplicationMenu()
 void GtkMainMenu::buildPopup()
 {
     popup_ = gtk::adoptWidget(gtk_menu_new());
-    bool first = true;
-    for (const Menu &menu : mainMenu()) {
-        // One popup: the menus follow each other, a separator between two.
-        if (!first)
-            gtk_menu_shell_append(GTK_MENU_SHELL(popup_.get()), gtk_separator_menu_item_new());
-        first = false;
-        for (const MenuItem &item : menu.items) {
-            GtkWidget *widget = nullptr;
-            switch (item.kind) {
-            case MenuItem::Kind::separator:
-                widget = gtk_separator_menu_item_new();
-                break;
-            case MenuItem::Kind::sectionHeader:
-                widget = gtk_menu_item_new_with_label(item.title.c_str());
-                gtk_widget_set_sensitive(widget, FALSE);
-                break;
-            case MenuItem::Kind::slider: {
-                MenuAction action = *item.action;
-                auto slider = std::make_unique<MenuSlider>(
-                    item.title, actions_.sliderStartValue(action),
-                    [this, action](double value) { return actions_.sliderMoved(action, value); });
-                widget = slider->item();
-                sliders_.push_back(std::move(slider));
-                break;
-            }
-            case MenuItem::Kind::action: {
-                widget = item.checkable ? gtk_check_menu_item_new_with_label(item.title.c_str())
-                                        : gtk_menu_item_new_with_label(item.title.c_str());
-                guint key = 0;
-                GdkModifierType modifiers{};
-                if (!item.accelerator.empty())
-                    gtk_accelerator_parse(item.accelerator.c_str(), &key, &modifiers);
-                if (key)
-                    gtk_accel_label_set_accel(GTK_ACCEL_LABEL(gtk_bin_get_child(GTK_BIN(widget))), key,
-                                              modifiers);
-                popupItems_.push_back({widget, *item.action, item.target});
-                g_signal_connect(widget, "activate", G_CALLBACK(&GtkMainMenu::onPopupItem), this);
-                break;
-            }
-            }
-            gtk_widget_show(widget);
-            gtk_menu_shell_append(GTK_MENU_SHELL(popup_.get()), widget);
+    for (const MenuItem &item : bodyMenu()) {
+        GtkWidget *widget = nullptr;
+        switch (item.kind) {
+        case MenuItem::Kind::separator:
+            widget = gtk_separator_menu_item_new();
+            break;
+        case MenuItem::Kind::title: {
+            // A merged menu's title, above its items: bold, and nothing to choose.
+            widget = gtk_menu_item_new_with_label("");
+            GtkLabel *label = GTK_LABEL(gtk_bin_get_child(GTK_BIN(widget)));
+            char *markup = g_markup_printf_escaped("<b>%s</b>", item.title.c_str());
+            gtk_label_set_markup(label, markup);
+            g_free(markup);
+            gtk_widget_set_sensitive(widget, FALSE);
+            break;
         }
+        case MenuItem::Kind::sectionHeader:
+            widget = gtk_menu_item_new_with_label(item.title.c_str());
+            gtk_widget_set_sensitive(widget, FALSE);
+            break;
+        case MenuItem::Kind::slider: {
+            MenuAction action = *item.action;
+            auto slider = std::make_unique<MenuSlider>(
+                item.title, actions_.sliderStartValue(action),
+                [this, action](double value) { return actions_.sliderMoved(action, value); });
+            widget = slider->item();
+            sliders_.push_back(std::move(slider));
+            break;
+        }
+        case MenuItem::Kind::action: {
+            widget = item.checkable ? gtk_check_menu_item_new_with_label(item.title.c_str())
+                                    : gtk_menu_item_new_with_label(item.title.c_str());
+            guint key = 0;
+            GdkModifierType modifiers{};
+            if (!item.accelerator.empty())
+                gtk_accelerator_parse(item.accelerator.c_str(), &key, &modifiers);
+            if (key)
+                gtk_accel_label_set_accel(GTK_ACCEL_LABEL(gtk_bin_get_child(GTK_BIN(widget))), key,
+                                          modifiers);
+            popupItems_.push_back({widget, *item.action, item.target});
+            g_signal_connect(widget, "activate", G_CALLBACK(&GtkMainMenu::onPopupItem), this);
+            break;
+        }
+        }
+        gtk_widget_show(widget);
+        gtk_menu_shell_append(GTK_MENU_SHELL(popup_.get()), widget);
     }
     gtk_widget_show_all(popup_.get());
 }

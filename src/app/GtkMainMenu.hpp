@@ -15,9 +15,9 @@ namespace wheelbox {
 
 // The menu of mainMenu() on GTK: one application action per menu action, with the accelerators,
 // installed as the application's menu for desktops that show one (without the sliders: a desktop's
-// menu holds no widgets), and as a popup with the sliders that the device shows on a secondary
-// click. Every activation goes through MenuActions; the check marks then show what it reports.
-// Main thread.
+// menu holds no widgets), and bodyMenu() as a popup with the sliders that the device shows on a
+// secondary click. Every activation goes through MenuActions; the check marks then show what it
+// reports. Main thread.
 class GtkMainMenu {
   public:
     struct Handlers {

@@ -57,12 +57,66 @@ std::vector<Menu> build()
     return {application, view, controls};
 }
 
+std::vector<MenuItem> buildBodyMenu()
+{
+    std::vector<MenuItem> items;
+    std::optional<MenuItem> quit;
+    for (const Menu &menu : mainMenu()) {
+        if (!menu.title.empty()) {
+            items.push_back(separator());
+            items.push_back(
+                MenuItem{MenuItem::Kind::title, menu.title, std::nullopt, std::nullopt, {}, false});
+        }
+        // The bar lists the sizes largest first, in the sizes' own order; a popup read top down
+        // is clearer smallest first, its keys then counting up.
+        std::vector<MenuItem> sizes;
+        auto addSizes = [&] {
+            items.insert(items.end(), sizes.rbegin(), sizes.rend());
+            sizes.clear();
+        };
+        for (const MenuItem &item : menu.items) {
+            if (item.action == MenuAction::quit) {
+                quit = item;
+                continue;
+            }
+            if (item.action == MenuAction::setDeviceSize) {
+                sizes.push_back(item);
+                continue;
+            }
+            addSizes();
+            items.push_back(item);
+        }
+        addSizes();
+    }
+    if (quit) {
+        items.push_back(separator());
+        items.push_back(*quit);
+    }
+    // No separator first, last or after another.
+    std::vector<MenuItem> tidy;
+    for (const MenuItem &item : items) {
+        bool isSeparator = item.kind == MenuItem::Kind::separator;
+        if (isSeparator && (tidy.empty() || tidy.back().kind == MenuItem::Kind::separator))
+            continue;
+        tidy.push_back(item);
+    }
+    if (!tidy.empty() && tidy.back().kind == MenuItem::Kind::separator)
+        tidy.pop_back();
+    return tidy;
+}
+
 } // namespace
 
 const std::vector<Menu> &mainMenu()
 {
     static const std::vector<Menu> menus = build();
     return menus;
+}
+
+const std::vector<MenuItem> &bodyMenu()
+{
+    static const std::vector<MenuItem> items = buildBodyMenu();
+    return items;
 }
 
 std::string_view actionName(MenuAction action) noexcept

@@ -20,7 +20,8 @@ enum class MenuAction {
 };
 
 struct MenuItem {
-    enum class Kind { action, separator, sectionHeader, slider };
+    // `title`: the title of a menu of the bar where the body's popup merges the menus.
+    enum class Kind { action, separator, sectionHeader, slider, title };
 
     Kind kind = Kind::action;
     // The item's title; a slider's accessible label.
@@ -41,9 +42,14 @@ struct Menu {
     std::vector<MenuItem> items;
 };
 
-// The whole menu bar, in order: the application menu, "View", "Controls". Built once; the same
-// description makes the desktop's application menu and the device's popup.
+// The whole menu bar, in order: the application menu, "View", "Controls". Built once; it makes the
+// desktop's application menu, and the device's popup is made from it (bodyMenu).
 const std::vector<Menu> &mainMenu();
+
+// The device's popup, opened by a secondary click on the body: the bar's menus one after the
+// other, each under its title, with the sizes smallest first (Ctrl+1 to Ctrl+4 in order) and
+// "Quit Wheelbox" last. Built once.
+const std::vector<MenuItem> &bodyMenu();
 
 // The action's name in the platform's menus ("device-size", "hold").
 std::string_view actionName(MenuAction action) noexcept;

@@ -7,9 +7,9 @@ bool isInsideWheel(Point point, Size bounds) noexcept
     constexpr double bodyWidthFraction = 0.8297872340425532;
     constexpr double bodyHeightFraction = 0.8363428571428572;
     constexpr double wheelCentreX = 0.5;
-    constexpr double wheelCentreY = 0.6790710308298249;
-    constexpr double wheelRadiusX = 0.4338235294117647;
-    constexpr double wheelRadiusY = 0.2627225627472765;
+    constexpr double wheelCentreY = 0.6964334517627767;
+    constexpr double wheelRadiusX = 0.37948717948717947;
+    constexpr double wheelRadiusY = 0.22981937439439487;
 
     double bodyWidth = bounds.width * bodyWidthFraction;
     double bodyHeight = bounds.height * bodyHeightFraction;

@@ -7,8 +7,8 @@ namespace wheelbox {
 // Whether a point of the web view lies on the click wheel. `point` counts y from the top of the
 // view; `bounds` is the view's size. The body is the centred rectangle of 0.8297872340425532 ×
 // 0.8363428571428572 of the view (minimum edges inside, maximum edges outside); the wheel is the
-// ellipse in it centred at (0.5, 0.6790710308298249) of the body, with radii 0.4338235294117647 and
-// 0.2627225627472765 of its width and height. The firmware draws the same shapes.
+// ellipse in it centred at (0.5, 0.6964334517627767) of the body, with radii 0.37948717948717947 and
+// 0.22981937439439487 of its width and height. The firmware draws the same shapes.
 bool isInsideWheel(Point point, Size bounds) noexcept;
 
 } // namespace wheelbox

@@ -25,6 +25,26 @@ struct Row {
     bool checkable;
 };
 
+Row rowOf(const std::string &menu, const MenuItem &item)
+{
+    return {menu, item.kind, item.title, item.action, item.target, item.accelerator, item.checkable};
+}
+
+void expectRows(const std::vector<Row> &actual, const std::vector<Row> &expected)
+{
+    ASSERT_EQ(actual.size(), expected.size());
+    for (std::size_t index = 0; index < expected.size(); ++index) {
+        SCOPED_TRACE("row " + std::to_string(index) + ": " + expected[index].title);
+        EXPECT_EQ(actual[index].menu, expected[index].menu);
+        EXPECT_EQ(actual[index].kind, expected[index].kind);
+        EXPECT_EQ(actual[index].title, expected[index].title);
+        EXPECT_EQ(actual[index].action, expected[index].action);
+        EXPECT_EQ(actual[index].target, expected[index].target);
+        EXPECT_EQ(actual[index].accelerator, expected[index].accelerator);
+        EXPECT_EQ(actual[index].checkable, expected[index].checkable);
+    }
+}
+
 TEST(MenuModel, TitlesOrderActionsAndAccelerators)
 {
     const std::vector<Row> expected = {
@@ -47,20 +67,40 @@ TEST(MenuModel, TitlesOrderActionsAndAccelerators)
     std::vector<Row> actual;
     for (const Menu &menu : mainMenu()) {
         for (const MenuItem &item : menu.items)
-            actual.push_back({menu.title, item.kind, item.title, item.action, item.target, item.accelerator,
-                              item.checkable});
+            actual.push_back(rowOf(menu.title, item));
     }
-    ASSERT_EQ(actual.size(), expected.size());
-    for (std::size_t index = 0; index < expected.size(); ++index) {
-        SCOPED_TRACE("row " + std::to_string(index) + ": " + expected[index].title);
-        EXPECT_EQ(actual[index].menu, expected[index].menu);
-        EXPECT_EQ(actual[index].kind, expected[index].kind);
-        EXPECT_EQ(actual[index].title, expected[index].title);
-        EXPECT_EQ(actual[index].action, expected[index].action);
-        EXPECT_EQ(actual[index].target, expected[index].target);
-        EXPECT_EQ(actual[index].accelerator, expected[index].accelerator);
-        EXPECT_EQ(actual[index].checkable, expected[index].checkable);
-    }
+    expectRows(actual, expected);
+}
+
+// The popup on the body: the bar's menus in their order under their titles, the sizes counting
+// up, Quit at the end; the same actions, targets and keys as the bar.
+TEST(MenuModel, TheBodyMenuMergesTheBarInOrderUnderItsTitles)
+{
+    const std::vector<Row> expected = {
+        {"", Kind::action, "About Wheelbox", MenuAction::about, {}, "", false},
+        {"", Kind::separator, "", {}, {}, "", false},
+        {"", Kind::action, "Check for Updates\u2026", MenuAction::checkForUpdates, {}, "", false},
+        {"", Kind::separator, "", {}, {}, "", false},
+        {"", Kind::title, "View", {}, {}, "", false},
+        {"", Kind::action, "Tiny", MenuAction::setDeviceSize, "tiny", "<Primary>1", true},
+        {"", Kind::action, "Small", MenuAction::setDeviceSize, "small", "<Primary>2", true},
+        {"", Kind::action, "Medium", MenuAction::setDeviceSize, "medium", "<Primary>3", true},
+        {"", Kind::action, "Large", MenuAction::setDeviceSize, "large", "<Primary>4", true},
+        {"", Kind::separator, "", {}, {}, "", false},
+        {"", Kind::sectionHeader, "Glare", {}, {}, "", false},
+        {"", Kind::slider, "Glare", MenuAction::glareSliderMoved, {}, "", false},
+        {"", Kind::sectionHeader, "Shadow", {}, {}, "", false},
+        {"", Kind::slider, "Shadow", MenuAction::shadowSliderMoved, {}, "", false},
+        {"", Kind::separator, "", {}, {}, "", false},
+        {"", Kind::title, "Controls", {}, {}, "", false},
+        {"", Kind::action, "Hold", MenuAction::toggleHold, {}, "<Alt>h", true},
+        {"", Kind::separator, "", {}, {}, "", false},
+        {"", Kind::action, "Quit Wheelbox", MenuAction::quit, {}, "<Primary>q", false},
+    };
+    std::vector<Row> actual;
+    for (const MenuItem &item : bodyMenu())
+        actual.push_back(rowOf("", item));
+    expectRows(actual, expected);
 }
 
 TEST(MenuModel, ActionNamesAreDistinct)

@@ -151,18 +151,18 @@ TEST(WheelHitTest, TheEllipseOnTheBodyAtEverySize)
         Point design;
         bool inside;
     } cases[] = {
-        {"wheel centre", {235, 63 + 644 * 0.6790710308298249}, true},
+        {"wheel centre", {235, 63 + 644 * 0.6964334517627767}, true},
         {"just inside the rim, right",
-         {235 + 390 * 0.4338235294117647 - 0.5, 63 + 644 * 0.6790710308298249},
+         {235 + 390 * 0.37948717948717947 - 0.5, 63 + 644 * 0.6964334517627767},
          true},
         {"just outside the rim, right",
-         {235 + 390 * 0.4338235294117647 + 0.5, 63 + 644 * 0.6790710308298249},
+         {235 + 390 * 0.37948717948717947 + 0.5, 63 + 644 * 0.6964334517627767},
          false},
         {"just inside the rim, bottom",
-         {235, 63 + 644 * (0.6790710308298249 + 0.2627225627472765) - 0.5},
+         {235, 63 + 644 * (0.6964334517627767 + 0.22981937439439487) - 0.5},
          true},
         {"just outside the rim, top",
-         {235, 63 + 644 * (0.6790710308298249 - 0.2627225627472765) - 0.5},
+         {235, 63 + 644 * (0.6964334517627767 - 0.22981937439439487) - 0.5},
          false},
         {"the screen", {235, 200}, false},
         {"body top-left corner", {40, 63}, false},
@@ -183,7 +183,7 @@ TEST(WheelHitTest, TheEllipseOnTheBodyAtEverySize)
 TEST(WheelHitTest, NoPointIsOnTheWheelOfAnEmptyOrBrokenView)
 {
     double nan = std::numeric_limits<double>::quiet_NaN();
-    double wheelY = 63 + 644 * 0.6790710308298249;
+    double wheelY = 63 + 644 * 0.6964334517627767;
     EXPECT_FALSE(isInsideWheel({nan, nan}, {470, 770}));
     EXPECT_FALSE(isInsideWheel({235, wheelY}, {0, 0}));
     EXPECT_FALSE(isInsideWheel({235, wheelY}, {nan, 770}));

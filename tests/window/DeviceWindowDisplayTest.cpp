@@ -210,7 +210,7 @@ class DeviceWindowDisplayTest : public testing::Test {
     static Point wheelCentre(Size size)
     {
         double bodyHeight = size.height * 0.8363428571428572;
-        return {size.width / 2, (size.height - bodyHeight) / 2 + bodyHeight * 0.6790710308298249};
+        return {size.width / 2, (size.height - bodyHeight) / 2 + bodyHeight * 0.6964334517627767};
     }
 
     void screenshot(const std::string &name)

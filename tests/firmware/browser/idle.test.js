@@ -5,7 +5,7 @@
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { startBrowser } from '../support/browser.js';
-import { choose, waitForMessage, waitForScreen } from '../support/device.js';
+import { choose, sent, waitForMessage, waitForScreen } from '../support/device.js';
 
 const PLAYING = { source: 'music', persistentID: '00000000000000C3', title: 'Static', artist: 'Mira Sol', album: 'Salt & Static', elapsed: 20, duration: 200, isPlaying: true, queuePosition: 2, queueCount: 5 };
 
@@ -65,6 +65,12 @@ describe('idle', () => {
     await waitForMessage(page, 'ready');
     await choose(page, 'Now Playing');
     await page.clock.runFor(1000);
+    // Music playing keeps the backlight on; paused, it goes off after its time.
+    await page.clock.runFor(40_000);
+    assert.equal((await sent(page, 'setFirmwareAwake')).length, 0, 'lit while playing');
+    await page.keyboard.press(' ');
+    await waitForMessage(page, 'playPause');
+    await page.clock.runFor(1000);
     await page.clock.fastForward(31_000);
     await waitForMessage(page, 'setFirmwareAwake');
     await page.clock.runFor(2000);
@@ -78,7 +84,7 @@ describe('idle', () => {
     assert.deepEqual(asleep, { frames: 0, timeouts: 0, animations: [] });
     // Meanwhile the song changed: the waking screen asks and shows the new one.
     await page.evaluate(() => {
-      window.__standIn.nowPlaying = { ...window.__standIn.nowPlaying, title: 'Undertow', persistentID: '00000000000000C4' };
+      window.__standIn.nowPlaying = { ...window.__standIn.nowPlaying, title: 'Undertow', persistentID: '00000000000000C4', isPlaying: true };
     });
     await page.keyboard.press('Enter');
     await waitForMessage(page, 'getNowPlaying');

@@ -4,6 +4,7 @@ import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { startBrowser } from '../support/browser.js';
 import { choose, screen, sent, toast, waitForMessage, waitForScreen } from '../support/device.js';
+import { NO_MUSIC_HINT } from '../../../firmware/js/menu.js';
 
 describe('library', () => {
   let browser;
@@ -24,6 +25,14 @@ describe('library', () => {
     await choose(page, 'Salt & Static');
     const album = await waitForScreen(page, 'Salt & Static');
     assert.deepEqual(album.rows, ['Salt', 'Static', 'Undertow', 'Harbour Lights', 'Last Ferry']);
+    // An album's songs show their track numbers and lengths when the rows carry them.
+    const details = () =>
+      page.evaluate(() =>
+        [...document.querySelectorAll('#pages .page:last-child .row:not([hidden])')].map((row) => [row.querySelector('.row-number').textContent, row.querySelector('.row-value').textContent, row.querySelector('.row-subtitle').textContent]),
+      );
+    const shown = await details();
+    assert.deepEqual(shown.map(([number]) => number), ['1', '2', '3', '4', '5']);
+    assert.ok(shown.every(([, value]) => /^\d:\d\d$/.test(value)), JSON.stringify(shown));
     await choose(page, 'Undertow');
     const play = await waitForMessage(page, 'playCollection');
     const lists = await sent(page, 'getList');
@@ -52,6 +61,35 @@ describe('library', () => {
     await page.close();
   });
 
+  test('rows without the optional fields look as before; albums carry their artist', async () => {
+    const page = await browser.open();
+    const rows = () =>
+      page.evaluate(() =>
+        [...document.querySelectorAll('#pages .page:last-child .row:not([hidden])')].map((row) => [row.querySelector('.row-number').textContent, row.querySelector('.row-title').textContent, row.querySelector('.row-subtitle').textContent, row.querySelector('.row-value').textContent]),
+      );
+    await page.keyboard.press('Enter');
+    await waitForScreen(page, 'Music');
+    await choose(page, 'Albums');
+    await waitForScreen(page, 'Albums');
+    assert.deepEqual((await rows())[2], ['', 'Late Bloom', 'The Lumen Trio', '']);
+    await page.keyboard.press('Escape');
+    await waitForScreen(page, 'Music');
+    // A genre's songs come from several albums: no track numbers there, though the rows carry them.
+    await choose(page, 'Genres');
+    await waitForScreen(page, 'Genres');
+    await page.keyboard.press('Enter');
+    await waitForScreen(page, 'Ambient');
+    assert.deepEqual((await rows())[0], ['', 'Overture', '', '']);
+    // The songs list's rows carry no optional field: as ever.
+    await page.keyboard.press('Escape');
+    await page.keyboard.press('Escape');
+    await waitForScreen(page, 'Music');
+    await choose(page, 'Songs');
+    await waitForScreen(page, 'Songs');
+    assert.deepEqual((await rows())[0], ['', 'Song 000001', 'Aster Vale', '']);
+    await page.close();
+  });
+
   test('the 100,000-song list draws only its visible rows and reaches both ends', async () => {
     const page = await browser.open();
     await page.keyboard.press('Enter');
@@ -60,6 +98,13 @@ describe('library', () => {
     let songs = await waitForScreen(page, 'Songs');
     assert.equal(songs.rows[0], 'Song 000001');
     assert.ok(songs.rowElements <= 7, `${songs.rowElements} row elements`);
+    // The keys that jump: typed letters (quickly, one search), End, Home, a page.
+    await page.keyboard.type('song05');
+    assert.equal((await screen(page)).selected, 'Song 050000');
+    for (const [key, title] of [['End', 'Song 100000'], ['Home', 'Song 000001'], ['PageDown', 'Song 000007'], ['PageUp', 'Song 000001']]) {
+      await page.keyboard.press(key);
+      assert.equal((await screen(page)).selected, title, key);
+    }
     // A long fast spin accelerates far beyond one row per step.
     await page.evaluate(() => {
       for (let i = 0; i < 120; i++) window.dispatchEvent(new KeyboardEvent('keydown', { key: 'ArrowDown' }));
@@ -129,6 +174,17 @@ describe('library', () => {
     await page.close();
   });
 
+  test('an empty library says where music goes: the native side’s words, else our own', async () => {
+    const folder = 'Put music in /home/ada/Music: Wheelbox’s own MPD reads that folder.';
+    for (const [standIn, note] of [[{ unavailableReason: folder }, folder], [{}, NO_MUSIC_HINT]]) {
+      const page = await browser.open({ standIn: { libraryAvailable: false, noMusic: true, ...standIn } });
+      await page.keyboard.press('Enter');
+      assert.deepEqual((await waitForScreen(page, 'Music')).rows, ['No Music Found']);
+      assert.equal(await page.evaluate(() => document.querySelector('#pages .page:last-child .list-note').textContent), note);
+      await page.close();
+    }
+  });
+
   test('Shuffle Songs plays the songs list shuffled from a song row', async () => {
     const page = await browser.open({ standIn: { songCount: 50 } });
     await choose(page, 'Shuffle Songs');
@@ -138,6 +194,8 @@ describe('library', () => {
     assert.ok(Number.isInteger(play.params.index) && play.params.index >= 0 && play.params.index < 50);
     assert.equal(play.params.id, `music-track:${(0x100000 + play.params.index).toString(16).toUpperCase().padStart(16, '0')}`);
     await page.waitForSelector('.np-title');
+    // Shuffled, though the Shuffle setting stays off: the mark says so.
+    assert.equal(await page.evaluate(() => document.querySelector('.np-mode.shuffle').hidden), false);
     await page.close();
   });
 });

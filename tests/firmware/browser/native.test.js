@@ -5,6 +5,7 @@ import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { startBrowser, SIZES } from '../support/browser.js';
 import { choose, screen, sent, toast, waitForMessage, waitForScreen, wheelBox, wheelPoint } from '../support/device.js';
+import { decodePng, luminance } from '../support/png.js';
 
 describe('native contract', () => {
   let browser;
@@ -30,11 +31,24 @@ describe('native contract', () => {
     assert.equal(await page.textContent('.np-elapsed'), '0:30');
     assert.equal(await page.textContent('.np-remaining'), '-1:00');
     assert.equal(await page.getAttribute('#status-play', 'data-state'), 'paused');
-    // The wheel sets the volume from the volume "ready" gave (40), two per step.
-    await page.keyboard.press('ArrowDown');
-    await page.keyboard.press('ArrowDown');
+    // Up sets the volume louder from the volume "ready" gave (40), two per step: the up arrow,
+    // a scroll up, a clockwise turn; the down arrow and a scroll down make it quieter.
+    await page.keyboard.press('ArrowUp');
+    await waitForMessage(page, 'setVolume', 1);
+    await page.mouse.move(235, 500);
+    await page.mouse.wheel(0, -100);
     await waitForMessage(page, 'setVolume', 2);
-    assert.deepEqual((await sent(page, 'setVolume')).map((m) => m.params.volume), [42, 44]);
+    const box = await wheelBox(page);
+    await page.mouse.move(...Object.values(wheelPoint(box, 60, 0.75)));
+    await page.mouse.down();
+    for (let angle = 63; angle <= 80; angle += 3) await page.mouse.move(...Object.values(wheelPoint(box, angle, 0.75)));
+    await page.mouse.up();
+    await waitForMessage(page, 'setVolume', 3);
+    await page.waitForTimeout(450); // a new scroll gesture
+    await page.mouse.wheel(0, 100);
+    await page.keyboard.press('ArrowDown');
+    await waitForMessage(page, 'setVolume', 5);
+    assert.deepEqual((await sent(page, 'setVolume')).map((m) => m.params.volume), [42, 44, 46, 44, 42]);
     await page.close();
   });
 
@@ -56,7 +70,7 @@ describe('native contract', () => {
       fill: document.querySelector('.battery-fill').style.width,
     }));
     assert.deepEqual(shown, { title: 'Harbour Lights', queue: '', album: '', play: 'playing', battery: 'battery low charging', batteryHidden: false, fill: '15%' });
-    await page.keyboard.press('ArrowUp');
+    await page.keyboard.press('ArrowDown');
     assert.equal((await waitForMessage(page, 'setVolume')).params.volume, 62);
     // A push with garbage must not break the screen.
     await page.evaluate(() => {
@@ -77,7 +91,7 @@ describe('native contract', () => {
     await page.waitForSelector('.np-title');
     await page.keyboard.press('Enter');
     assert.equal(await page.evaluate(() => document.querySelector('.np').classList.contains('scrub')), true);
-    for (let i = 0; i < 3; i++) await page.keyboard.press('ArrowDown');
+    for (let i = 0; i < 3; i++) await page.keyboard.press('ArrowUp');
     const seek = await waitForMessage(page, 'seek');
     assert.deepEqual(seek.params, { seconds: 106 });
     assert.equal((await sent(page, 'setVolume')).length, 0, 'scrubbing leaves the volume alone');
@@ -98,6 +112,21 @@ describe('native contract', () => {
     const sleep = await waitForMessage(page, 'setFirmwareAwake');
     assert.deepEqual(sleep.params, { awake: false });
     assert.equal(await page.evaluate(() => document.getElementById('screen').classList.contains('dark')), true);
+    // The screen dims like an unlit LCD, not black, and no lit pixel shows at its rounded corners.
+    await page.waitForTimeout(1100); // the backlight's fade runs on real time
+    const lit = [238, 241, 244];
+    const dim = decodePng(await page.screenshot({ clip: { x: 300, y: 285, width: 1, height: 1 } })).pixel(0, 0);
+    assert.ok(luminance(dim) > 0.06 && luminance(dim) < 0.3 * luminance(lit), `dimmed background ${dim}`);
+    const screenBox = await page.evaluate(() => document.getElementById('screen').getBoundingClientRect().toJSON());
+    // Each corner's 6 × 6 pixels, against the pixel of the screen just inside them.
+    const corners = [[screenBox.left, screenBox.top, 5, 5], [screenBox.right - 6, screenBox.top, 0, 5], [screenBox.left, screenBox.bottom - 6, 5, 0], [screenBox.right - 6, screenBox.bottom - 6, 0, 0]];
+    for (const [x, y, insideX, insideY] of corners) {
+      const corner = decodePng(await page.screenshot({ clip: { x: Math.floor(x), y: Math.floor(y), width: 6, height: 6 } }));
+      const inside = luminance(corner.pixel(insideX, insideY));
+      for (let cy = 0; cy < 6; cy++) {
+        for (let cx = 0; cx < 6; cx++) assert.ok(luminance(corner.pixel(cx, cy)) <= inside * 1.1, `corner at (${x}, ${y}) +${cx},${cy}: ${corner.pixel(cx, cy)}`);
+      }
+    }
     // The chassis click wakes it, like any input; it asks for now playing at once and lights up
     // with it.
     await page.evaluate(() => window.veltoChassisClick());
@@ -144,8 +173,8 @@ describe('native contract', () => {
     await choose(page, 'Settings');
     await page.waitForFunction(() => [...document.querySelectorAll('.row-value')].some((v) => v.textContent === 'On'));
     let s = await screen(page);
-    assert.deepEqual(s.rows, ['Shuffle', 'Repeat', 'Source', 'Always on Top', 'Body', 'Refresh Library']);
-    assert.deepEqual(s.values, ['Off', 'Off', 'System', 'On', 'Graphite', '']);
+    assert.deepEqual(s.rows, ['Shuffle', 'Repeat', 'Source', 'Always on Top', 'Body', 'Backlight']);
+    assert.deepEqual(s.values, ['Off', 'Off', 'Any Player', 'On', 'Graphite', '30 Seconds']);
     for (const row of ['Shuffle', 'Repeat', 'Repeat', 'Source', 'Always on Top']) await choose(page, row);
     await waitForMessage(page, 'setAlwaysOnTop');
     const changes = (await sent(page)).filter((m) => ['setPlaybackSetting', 'setTransport', 'setAlwaysOnTop'].includes(m.method)).map((m) => [m.method, m.params]);
@@ -157,7 +186,7 @@ describe('native contract', () => {
       ['setAlwaysOnTop', { enabled: false }],
     ]);
     s = await screen(page);
-    assert.deepEqual(s.values, ['On', 'All', 'Music', 'Off', 'Graphite', '']);
+    assert.deepEqual(s.values, ['On', 'All', 'Music', 'Off', 'Graphite', '30 Seconds']);
     await choose(page, 'Refresh Library');
     assert.deepEqual((await waitForMessage(page, 'refreshLibrary')).params, { path: 'music' });
     await page.close();
@@ -229,6 +258,20 @@ describe('native contract', () => {
     const alpha = (shadow) => Number(/rgba\([^)]*,\s*([\d.]+)\)/.exec(shadow)[1]);
     assert.ok(alpha(strong.shadow) > alpha(normal.shadow));
     assert.deepEqual(clamped, { glare: strong.glare, shadow: 'none' });
+    // Each step of the slider shows: on the dark glass beside the screen and on the body.
+    const spots = await page.evaluate(() => {
+      const screen = document.getElementById('screen').getBoundingClientRect();
+      const body = document.getElementById('body').getBoundingClientRect();
+      return { glass: [Math.round(screen.left - 4), Math.round(screen.top + 60)], body: [Math.round(body.right - 10), Math.round(screen.top + 70)] };
+    });
+    let before = null;
+    for (const amount of [0, 0.5, 1, 1.5, 2]) {
+      await page.evaluate((a) => window.veltoFirmware.setGlare(a), amount);
+      const seen = {};
+      for (const [name, [x, y]] of Object.entries(spots)) seen[name] = decodePng(await page.screenshot({ clip: { x, y, width: 1, height: 1 } })).pixel(0, 0)[1];
+      if (before) for (const name of Object.keys(spots)) assert.ok(seen[name] - before[name] >= 5, `glare ${amount} on the ${name}: ${before[name]} to ${seen[name]}`);
+      before = seen;
+    }
     const frames = await page.evaluate(
       () => new Promise((resolve) => {
         let n = 0;
@@ -242,19 +285,8 @@ describe('native contract', () => {
 
   test('the page is transparent around the body', async () => {
     const page = await browser.open();
-    const png = await page.screenshot({ omitBackground: true });
-    const { inflateSync } = await import('node:zlib');
-    // Read the alpha of the top-left pixel from the PNG (8-bit RGBA, filter byte per row).
-    const chunks = [];
-    for (let o = 8; o < png.length; ) {
-      const length = png.readUInt32BE(o);
-      const type = png.toString('ascii', o + 4, o + 8);
-      if (type === 'IDAT') chunks.push(png.subarray(o + 8, o + 8 + length));
-      o += 12 + length;
-    }
-    const raw = inflateSync(Buffer.concat(chunks));
-    assert.equal(png[25], 6, 'RGBA');
-    assert.equal(raw[1 + 3], 0, 'the corner is fully transparent');
+    const picture = decodePng(await page.screenshot({ omitBackground: true }));
+    assert.equal(picture.pixel(0, 0)[3], 0, 'the corner is fully transparent');
     await page.close();
   });
 });

@@ -57,15 +57,26 @@ describe('screenshots', () => {
       await waitForScreen(page, 'Music');
       await choose(page, 'Albums');
       await waitForScreen(page, 'Albums');
+      await shoot(page, `${sizeName}-albums`);
       await choose(page, 'Salt & Static');
       await waitForScreen(page, 'Salt & Static');
       await shoot(page, `${sizeName}-album`);
+      await key(page, 'Escape', 2);
+      await waitForScreen(page, 'Music');
+      await choose(page, 'Playlists');
+      await waitForScreen(page, 'Playlists');
+      await choose(page, 'Covers');
+      await waitForScreen(page, 'Covers');
+      await shoot(page, `${sizeName}-same-titles`);
       await key(page, 'Escape', 3);
       await waitForScreen(page, 'Wheelbox');
       await choose(page, 'Now Playing');
       await waitForScreen(page, 'Now Playing');
       await shoot(page, `${sizeName}-now-playing`);
       await shoot(page, `${sizeName}-now-playing-scrolling`, 2500);
+      await key(page, ' ');
+      await shoot(page, `${sizeName}-now-playing-paused`);
+      await key(page, ' ');
       await key(page, 'ArrowDown');
       await shoot(page, `${sizeName}-volume`, 100);
       await page.waitForTimeout(1800);
@@ -83,6 +94,15 @@ describe('screenshots', () => {
       await shoot(page, `${sizeName}-settings`);
       await choose(page, 'Body');
       await shoot(page, `${sizeName}-settings-silver`, 400);
+      await key(page, 'Escape');
+      await waitForScreen(page, 'Wheelbox');
+      await shoot(page, `${sizeName}-silver-menu`);
+      await choose(page, 'Now Playing');
+      await waitForScreen(page, 'Now Playing');
+      await shoot(page, `${sizeName}-silver-now-playing`);
+      await key(page, 'Escape');
+      await choose(page, 'Settings');
+      await waitForScreen(page, 'Settings');
       await choose(page, 'Body');
       await key(page, 'Escape');
       await choose(page, 'About');
@@ -123,6 +143,27 @@ describe('screenshots', () => {
       await waitForScreen(unavailable, 'Music');
       await shoot(unavailable, `${sizeName}-library-unavailable`);
       await unavailable.close();
+
+      const empty = await browser.open({ size, standIn: { libraryAvailable: false, noMusic: true } });
+      await key(empty, 'Enter');
+      await waitForScreen(empty, 'Music');
+      await shoot(empty, `${sizeName}-no-music`);
+      await empty.close();
+
+      const first = await browser.open({ size, standIn: { nowPlaying: PLAYING }, firstStart: true });
+      await waitForMessage(first, 'ready');
+      await shoot(first, `${sizeName}-first-start`);
+      await first.close();
+
+      // The backlight goes off on paused music: the screen dims, readable.
+      const unlit = await browser.open({ size, standIn: { nowPlaying: { ...PLAYING, isPlaying: false } }, clock: true });
+      await waitForMessage(unlit, 'ready');
+      await choose(unlit, 'Now Playing');
+      await unlit.clock.runFor(1000);
+      await unlit.clock.fastForward(31_000);
+      await waitForMessage(unlit, 'setFirmwareAwake');
+      await shoot(unlit, `${sizeName}-backlight-off`, 1200);
+      await unlit.close();
     });
   }
 

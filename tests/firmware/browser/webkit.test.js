@@ -10,6 +10,7 @@ import { FIRMWARE_ROOT } from '../support/server.js';
 
 const PYTHON = '/usr/bin/python3';
 const SMOKE = fileURLToPath(new URL('../webkit/smoke.py', import.meta.url));
+const SCREENSHOTS = fileURLToPath(new URL('../webkit/screenshots.py', import.meta.url));
 const OUT = new URL('../out/screenshots/', import.meta.url);
 
 function missing() {
@@ -35,12 +36,11 @@ function startXvfb() {
   });
 }
 
-test('WebKitGTK loads the firmware over the velto scheme and talks to the native handler', { skip: missing() ?? false, timeout: 120_000 }, async (t) => {
+/** Runs one of the WebKitGTK scripts on a display of its own; resolves with its exit code and output. */
+async function runWebKit(script, args) {
   const xvfb = await startXvfb();
   try {
-    fs.mkdirSync(OUT, { recursive: true });
-    const snapshot = fileURLToPath(new URL('webkit-music.png', OUT));
-    const child = spawn(PYTHON, [SMOKE, FIRMWARE_ROOT, snapshot], {
+    const child = spawn(PYTHON, [script, ...args], {
       env: {
         ...process.env,
         DISPLAY: xvfb.display,
@@ -57,32 +57,47 @@ test('WebKitGTK loads the firmware over the velto scheme and talks to the native
     child.stdout.on('data', (c) => (stdout += c));
     child.stderr.on('data', (c) => (stderr += c));
     const code = await new Promise((resolve) => child.on('exit', resolve));
-    assert.equal(code, 0, stderr);
-    const seen = JSON.parse(stdout);
-    for (const file of ['index.html', 'css/device.css', 'js/main.js', 'js/app.js', 'js/view.js', 'fonts/Inter-SemiBold.woff2']) {
-      assert.ok(seen.requests.includes(file), `${file} was requested`);
-    }
-    const [ready, getList] = seen.messages;
-    assert.equal(ready.method, 'ready');
-    assert.equal(ready.version, 1);
-    assert.deepEqual(ready.params, {});
-    assert.ok(typeof ready.id === 'string' && ready.id.length > 0 && ready.id.length <= 128);
-    assert.deepEqual([getList.method, getList.params], ['getList', { path: 'music' }]);
-    assert.notEqual(getList.id, ready.id);
-    assert.deepEqual(
-      [seen.checks.title, seen.checks.rows, seen.checks.resizeOutSettled, seen.checks.audio, seen.checks.snapshot],
-      ['Music', ['Songs'], true, 'function', true],
-    );
-    assert.deepEqual(seen.checks.errors, [], 'no uncaught error in the page');
-    // Left alone on a list the page asks for no animation frame.
-    assert.equal(seen.idle.animationFrames, 0, 'animation frames requested while idle');
-    t.diagnostic(`WebKitGTK idle: ${seen.idle.webProcessCpuPercent} % of a core over ${seen.idle.seconds} s`);
-    // The 100,000-song answer went through: report what it cost in this engine.
-    assert.equal(seen.perf.listTitle, 'Songs');
-    const figures = Object.fromEntries(Object.entries(seen.perf).map(([k, v]) => [k, typeof v === 'number' ? Math.round(v * 100) / 100 : v]));
-    t.diagnostic(`WebKitGTK: ${JSON.stringify(figures)}`);
-    fs.writeFileSync(new URL('../perf-webkit.json', OUT), `${JSON.stringify({ ...figures, idle: seen.idle }, null, 2)}\n`);
+    return { code, stdout, stderr };
   } finally {
     xvfb.stop();
   }
+}
+
+test('WebKitGTK loads the firmware over the velto scheme and talks to the native handler', { skip: missing() ?? false, timeout: 120_000 }, async (t) => {
+  fs.mkdirSync(OUT, { recursive: true });
+  const snapshot = fileURLToPath(new URL('webkit-music.png', OUT));
+  const { code, stdout, stderr } = await runWebKit(SMOKE, [FIRMWARE_ROOT, snapshot]);
+  assert.equal(code, 0, stderr);
+  const seen = JSON.parse(stdout);
+  for (const file of ['index.html', 'css/device.css', 'js/main.js', 'js/app.js', 'js/view.js', 'fonts/Inter-SemiBold.woff2']) {
+    assert.ok(seen.requests.includes(file), `${file} was requested`);
+  }
+  const [ready, getList] = seen.messages;
+  assert.equal(ready.method, 'ready');
+  assert.equal(ready.version, 1);
+  assert.deepEqual(ready.params, {});
+  assert.ok(typeof ready.id === 'string' && ready.id.length > 0 && ready.id.length <= 128);
+  assert.deepEqual([getList.method, getList.params], ['getList', { path: 'music' }]);
+  assert.notEqual(getList.id, ready.id);
+  assert.deepEqual(
+    [seen.checks.title, seen.checks.rows, seen.checks.resizeOutSettled, seen.checks.audio, seen.checks.snapshot],
+    ['Music', ['Songs'], true, 'function', true],
+  );
+  assert.deepEqual(seen.checks.errors, [], 'no uncaught error in the page');
+  // Left alone on a list the page asks for no animation frame.
+  assert.equal(seen.idle.animationFrames, 0, 'animation frames requested while idle');
+  t.diagnostic(`WebKitGTK idle: ${seen.idle.webProcessCpuPercent} % of a core over ${seen.idle.seconds} s`);
+  // The 100,000-song answer went through: report what it cost in this engine.
+  assert.equal(seen.perf.listTitle, 'Songs');
+  const figures = Object.fromEntries(Object.entries(seen.perf).map(([k, v]) => [k, typeof v === 'number' ? Math.round(v * 100) / 100 : v]));
+  t.diagnostic(`WebKitGTK: ${JSON.stringify(figures)}`);
+  fs.writeFileSync(new URL('../perf-webkit.json', OUT), `${JSON.stringify({ ...figures, idle: seen.idle }, null, 2)}\n`);
+});
+
+// For a person to look at: the main states at the four sizes as WebKitGTK draws them.
+test('WebKitGTK draws every main state at the four sizes', { skip: missing() ?? false, timeout: 200_000 }, async () => {
+  fs.mkdirSync(OUT, { recursive: true });
+  const { code, stdout, stderr } = await runWebKit(SCREENSHOTS, [FIRMWARE_ROOT, fileURLToPath(OUT)]);
+  assert.equal(code, 0, `${stdout}\n${stderr}`);
+  assert.equal(JSON.parse(stdout).taken.length, 36);
 });

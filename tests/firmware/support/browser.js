@@ -35,6 +35,16 @@ function countFrames() {
   };
 }
 
+// The page's storage says whether the first start's hint was seen; a first start is forgotten
+// once, so a reload of the page is a second start.
+function seenHint(seen) {
+  if (seen) localStorage.setItem('wheelbox.menuHint', 'seen');
+  else if (!sessionStorage.getItem('test.started')) {
+    localStorage.removeItem('wheelbox.menuHint');
+    sessionStorage.setItem('test.started', '1');
+  }
+}
+
 export const SIZES = {
   large: { width: 470, height: 770 },
   medium: { width: 353, height: 578 },
@@ -55,14 +65,18 @@ export async function startBrowser() {
   return {
     server,
     context,
-    /** A page with the firmware loaded over the stand-in native side (`clock`: Playwright's clock). */
-    async open({ size = SIZES.large, standIn = {}, native = true, clock = false } = {}) {
+    /**
+     * A page with the firmware loaded over the stand-in native side (`clock`: Playwright's clock).
+     * The first start's hint counts as seen unless `firstStart`.
+     */
+    async open({ size = SIZES.large, standIn = {}, native = true, clock = false, firstStart = false } = {}) {
       const page = await context.newPage();
       const errors = [];
       page.on('pageerror', (error) => errors.push(error));
       await page.setViewportSize(size);
       if (clock) await page.clock.install();
       await page.addInitScript(countFrames);
+      await page.addInitScript(seenHint, !firstStart);
       if (native) await installStandIn(page, standIn);
       await page.goto(server.url);
       await page.waitForFunction(() => document.getElementById('stage')?.classList.contains('ready'));

@@ -1,9 +1,14 @@
 // The native side as the firmware sees it, installed into the page before the firmware loads:
 // window.webkit.messageHandlers.velto.postMessage records each message and answers it through
 // window.veltoNative.resolve with records shaped like the native program's. The library has a few
-// artists and albums, a playlist and a 100,000-song "music/songs" list.
+// artists and albums, two playlists (one of songs that share a title) and a 100,000-song
+// "music/songs" list.
 //
-// Options: { songCount, libraryAvailable, unavailableReason (the retry row's subtitle), nowPlaying,
+// Songs of an album carry the optional "trackNumber" and "duration" (seconds), album rows the
+// optional "artist"; the 100,000 songs carry neither, as a native side without them would send.
+//
+// Options: { songCount, libraryAvailable, noMusic (unavailable as an empty library, not a failed
+// one), unavailableReason (the unavailable row's subtitle), nowPlaying,
 // about (fields that replace the about record's), failures: {method: text}, delays: {method: ms},
 // held: [method] (kept unanswered in window.__standIn.held for the test to answer) }.
 // Tests reach the state as window.__standIn (sent messages, current now-playing, options).
@@ -45,7 +50,7 @@ function standIn(options) {
   const hex = (n) => n.toString(16).toUpperCase().padStart(16, '0');
   const token = (name) => btoa(unescape(encodeURIComponent(name))).replace(/\+/g, '-').replace(/\//g, '_').replace(/=+$/, '');
   const container = (id, title) => ({ id, title, kind: 'container', hasChildren: true, playable: false });
-  const song = (n, title, artist) => ({ id: `music-track:${hex(n)}`, title, subtitle: artist, kind: 'track', hasChildren: false, playable: true });
+  const song = (n, title, artist, extra = {}) => ({ id: `music-track:${hex(n)}`, title, subtitle: artist, kind: 'track', hasChildren: false, playable: true, ...extra });
 
   const artists = [
     { name: 'Aster Vale', albums: [{ id: hex(0xa1), title: 'Northern Lines', songs: ['Glasshouse', 'Tidewater', 'Small Hours', 'Paper Kites'] }] },
@@ -53,7 +58,12 @@ function standIn(options) {
     { name: 'Mira Sol', albums: [{ id: hex(0xa4), title: 'Salt & Static', songs: ['Salt', 'Static', 'Undertow', 'Harbour Lights', 'Last Ferry'] }] },
   ];
   let n = 1;
-  for (const artist of artists) for (const album of artist.albums) album.rows = album.songs.map((title) => song(n++, title, artist.name));
+  for (const artist of artists) {
+    for (const album of artist.albums) {
+      album.artist = artist.name;
+      album.rows = album.songs.map((title, i) => song(n++, title, artist.name, { trackNumber: i + 1, duration: 151 + ((n * 37) % 130) }));
+    }
+  }
   const albums = artists.flatMap((artist) => artist.albums);
 
   let songsList = null;
@@ -70,7 +80,7 @@ function standIn(options) {
 
   function unavailable(path) {
     const title = path.includes('playlist') ? 'Playlists' : path.includes('artists') ? 'Artists' : path.includes('songs') ? 'Songs' : path.includes('albums') ? 'Albums' : path.includes('genres') ? 'Genres' : 'Music';
-    const row = { id: 'music-unavailable', title: 'Retry Music Library', kind: 'action', hasChildren: false, playable: false };
+    const row = { id: 'music-unavailable', title: state.options.noMusic ? 'No Music Found' : 'Retry Music Library', kind: 'action', hasChildren: false, playable: false };
     if (state.options.unavailableReason) row.subtitle = state.options.unavailableReason;
     return { id: path, title, items: [row] };
   }
@@ -82,10 +92,15 @@ function standIn(options) {
     }
     if (path === 'music/songs') return allSongs();
     if (path === 'music/artists') return { id: path, title: 'Artists', items: [container('music/artists/all', 'All'), ...artists.map((a) => container(`music/artists/${token(a.name)}`, a.name))] };
-    if (path === 'music/albums') return { id: path, title: 'Albums', items: albums.map((a) => container(`music/albums/${a.id}`, a.title)) };
+    if (path === 'music/albums') return { id: path, title: 'Albums', items: albums.map((a) => ({ ...container(`music/albums/${a.id}`, a.title), artist: a.artist })) };
     if (path === 'music/genres') return { id: path, title: 'Genres', items: [container(`music/genres/${token('Ambient')}`, 'Ambient')] };
-    if (path === 'music/playlists') return { id: path, title: 'Playlists', items: [container(`music/playlist/${hex(0xbeef)}`, 'Road Trip')] };
+    if (path === 'music/playlists') return { id: path, title: 'Playlists', items: [container(`music/playlist/${hex(0xc0de)}`, 'Covers'), container(`music/playlist/${hex(0xbeef)}`, 'Road Trip')] };
     if (path === `music/playlist/${hex(0xbeef)}`) return { id: path, title: 'Road Trip', items: [albums[0].rows[1], albums[3].rows[0], albums[1].rows[2]] };
+    // Songs of one title by several artists, one of them twice: rows that would read the same.
+    if (path === `music/playlist/${hex(0xc0de)}`) {
+      const covers = [['Harbour Lights', 'Aster Vale'], ['Harbour Lights', 'Mira Sol'], ['Harbour Lights', 'The Lumen Trio'], ['Harbour Lights', 'The Lumen Trio'], ['Lanterns', 'The Lumen Trio']];
+      return { id: path, title: 'Covers', items: covers.map(([title, artist], i) => song(0xc000 + i, title, artist)) };
+    }
     if (path === `music/genres/${token('Ambient')}`) return { id: path, title: 'Ambient', items: albums[1].rows };
     const album = albums.find((a) => path === `music/albums/${a.id}`);
     if (album) return { id: path, title: album.title, items: album.rows };

@@ -3,6 +3,7 @@ import assert from 'node:assert/strict';
 import { App, FAST_LETTER_STEPS, IDLE_MS, READY_RETRY_MS, SEEK_DEBOUNCE_MS, WAKE_DEADLINE_MS } from '../../../firmware/js/app.js';
 import { BridgeClient } from '../../../firmware/js/bridge.js';
 import { pageStorage } from '../../../firmware/js/storage.js';
+import { NO_MUSIC_HINT } from '../../../firmware/js/menu.js';
 import { fakeClock } from '../support/clock.js';
 
 const settle = () => new Promise((resolve) => setImmediate(resolve));
@@ -339,16 +340,22 @@ test('a list whose songs share an artist shows it once, in place of a row', asyn
   assert.equal(app.screen.window.visibleRows, 4);
 });
 
-test('the unavailable library says why under its retry row', async () => {
+test('a library that cannot be shown says why, or where music goes, under its one row', async () => {
   const { app, answer } = rig();
-  app.input('select');
-  const retry = { id: 'music-unavailable', title: 'Retry Music Library', kind: 'action', hasChildren: false, playable: false };
-  await answer('getList', { result: { id: 'music', title: 'Music', items: [{ ...retry, subtitle: 'Failed to connect to MPD: Connection refused' }] } });
-  assert.equal(app.screen.note, 'Failed to connect to MPD: Connection refused');
-  app.input('menu');
-  app.input('select');
-  await answer('getList', { result: { id: 'music', title: 'Music', items: [retry] } });
-  assert.equal(app.screen.note, 'Wheelbox couldn’t read your music library.');
+  const row = (title, subtitle) => ({ id: 'music-unavailable', title, kind: 'action', hasChildren: false, playable: false, ...(subtitle ? { subtitle } : {}) });
+  const cases = [
+    [row('Retry Music Library', 'Failed to connect to MPD: Connection refused'), 'Failed to connect to MPD: Connection refused'],
+    [row('Retry Music Library'), 'Wheelbox couldn’t read your music library.'],
+    [row('No Music Found', 'Put music in /home/ada/Music: Wheelbox’s own MPD reads that folder.'), 'Put music in /home/ada/Music: Wheelbox’s own MPD reads that folder.'],
+    [row('No Music Found', '  '), NO_MUSIC_HINT],
+    [row('No Music Found'), NO_MUSIC_HINT],
+  ];
+  for (const [unavailable, note] of cases) {
+    app.input('select');
+    await answer('getList', { result: { id: 'music', title: 'Music', items: [unavailable] } });
+    assert.equal(app.screen.note, note, `${unavailable.title} ${unavailable.subtitle}`);
+    app.input('menu');
+  }
 });
 
 test('a held back/forward scan moves the clock and ends it where the scan had got', async () => {
@@ -388,4 +395,200 @@ test('a pushed reading that only moves the clock along as expected redraws nothi
     app.nowPlaying(next);
     assert.equal(redraws(), before + 1, name);
   }
+});
+
+test('a scroll moves down a list; on Now Playing up is louder, as a clockwise turn is', async () => {
+  const { app, sent } = rig();
+  app.input('scroll', 2);
+  assert.equal(app.screen.window.selected, 2, 'down the main menu');
+  app.input('scroll', -1);
+  assert.equal(app.screen.window.selected, 1);
+  app.nowPlaying({ source: 'music', title: 'T', duration: 100, isPlaying: true });
+  app.input('end', 1);
+  app.input('select'); // Now Playing
+  const volumes = async (action, steps) => {
+    const before = app.volume;
+    app.input(action, steps);
+    await settle();
+    return app.volume - before;
+  };
+  assert.equal(await volumes('scroll', -1), 2, 'scroll up');
+  assert.equal(await volumes('scroll', 1), -2, 'scroll down');
+  assert.equal(await volumes('rotate', 1), 2, 'clockwise');
+  assert.deepEqual(sent.filter((m) => m.method === 'setVolume').length > 0, true);
+  // While scrubbing, up is later.
+  app.input('select');
+  const before = app.screen.scrubPosition;
+  app.input('scroll', -1);
+  assert.ok(app.screen.scrubPosition > before);
+});
+
+test('Home, End and pages jump; typed letters find the first row that starts with them', async () => {
+  const { app, answer, clock, sent } = rig();
+  app.setLayout({ rows: 6, subtitles: true });
+  app.input('select'); // Music
+  const titles = ['Angie', 'Halo', 'Harbour Lights', 'Harvest Moon', 'Help!', 'Hey Jude', 'Imagine', 'Jolene', 'Karma Police', 'Let It Be'];
+  await answer('getList', { result: { id: 'music/songs', title: 'Songs', items: titles.map((title, n) => ({ ...song(n), title })) } });
+  const selected = () => app.screen.items[app.screen.window.selected].title;
+  const haptics = () => sent.filter((m) => m.method === 'haptic').length;
+  const steps = [
+    // [input, argument, selected after, ms before it]
+    ['end', 1, 'Let It Be'],
+    ['end', -1, 'Angie'],
+    ['page', 1, 'Hey Jude'],
+    ['page', 1, 'Let It Be'],
+    ['page', -1, 'Help!'],
+    ['type', 'h', 'Halo', 2000],
+    ['type', 'a', 'Halo', 100],
+    ['type', 'r', 'Harbour Lights', 100],
+    ['type', 'v', 'Harvest Moon', 100],
+    ['type', 'x', 'Harvest Moon', 100], // "harvx": nothing starts so, the selection stays
+    ['type', 'j', 'Jolene', 2000],
+    ['type', 'q', 'Jolene', 2000],
+  ];
+  for (const [action, argument, expected, wait = 0] of steps) {
+    clock.advance(wait);
+    app.input(action, argument);
+    assert.equal(selected(), expected, `${action} ${argument}`);
+  }
+  // One click a move; none where the selection stayed.
+  const clicks = haptics();
+  app.input('end', -1);
+  app.input('end', -1);
+  assert.equal(haptics(), clicks + 1);
+  // A new screen starts a new search.
+  clock.advance(10);
+  app.input('type', 'h');
+  app.input('menu');
+  app.input('select');
+  await answer('getList', { result: { id: 'music/songs', title: 'Songs', items: titles.map((title, n) => ({ ...song(n), title })) } });
+  clock.advance(10);
+  app.input('type', 'a');
+  assert.equal(selected(), 'Angie');
+});
+
+test('the backlight: its time is a setting of the page; Now Playing with music playing stays lit', async () => {
+  const stored = new Map();
+  const prefs = pageStorage({ localStorage: { getItem: (k) => stored.get(k) ?? null, setItem: (k, v) => stored.set(k, v) } });
+  const { app, clock, sent } = rig({ prefs });
+  app.start();
+  const asleepAfter = (ms) => {
+    clock.advance(ms - 1);
+    const before = app.awake;
+    clock.advance(1);
+    return before && !app.awake;
+  };
+  const wake = () => app.input('chassis');
+  assert.equal(asleepAfter(IDLE_MS), true, 'the default time on a menu');
+  wake();
+  // Settings > Backlight cycles 30 s, 1 minute, Always On, 10 s.
+  app.input('end', 1);
+  app.input('scroll', -1);
+  app.input('select'); // Settings
+  app.screen.window.select(app.screen.items.findIndex((row) => row.id === 'backlight'));
+  const cases = [
+    ['1 Minute', '60', 60_000],
+    ['Always On', 'always', null],
+    ['10 Seconds', '10', 10_000],
+    ['30 Seconds', '30', 30_000],
+  ];
+  for (const [label, kept, ms] of cases) {
+    app.input('select');
+    assert.equal(app.screen.items.find((row) => row.id === 'backlight').value, label);
+    assert.equal(stored.get('wheelbox.backlight'), kept);
+    if (ms === null) {
+      clock.advance(10 * IDLE_MS);
+      assert.equal(app.awake, true, label);
+    } else {
+      assert.equal(asleepAfter(ms), true, label);
+      wake();
+    }
+  }
+  assert.equal(sent.filter((m) => m.method === 'setFirmwareAwake').length, 8, 'every sleep and wake told');
+  // A new page starts from what was kept; a value it does not know is the default.
+  stored.set('wheelbox.backlight', '10');
+  assert.equal(rig({ prefs }).app.settings.backlight, '10');
+  stored.set('wheelbox.backlight', '5');
+  assert.equal(rig({ prefs }).app.settings.backlight, '30');
+});
+
+test('while Now Playing shows music playing the backlight stays on; its time starts when the music stops', () => {
+  const { app, clock } = rig();
+  app.start();
+  const playing = { source: 'music', persistentID: 'A', title: 'T', elapsed: 0, duration: 3600, isPlaying: true };
+  app.nowPlaying(playing);
+  app.input('end', 1);
+  app.input('select'); // Now Playing
+  clock.advance(10 * IDLE_MS);
+  assert.equal(app.awake, true, 'playing');
+  app.nowPlaying({ ...playing, elapsed: 10 * IDLE_MS / 1000, isPlaying: false });
+  clock.advance(IDLE_MS - 1);
+  assert.equal(app.awake, true, 'the time starts at the pause');
+  clock.advance(1);
+  assert.equal(app.awake, false, 'paused');
+  // Playing again, then leaving Now Playing: the time starts when it is left.
+  app.input('playPause');
+  app.nowPlaying({ ...playing, elapsed: 300 });
+  clock.advance(2 * IDLE_MS);
+  assert.equal(app.awake, true);
+  app.input('menu');
+  clock.advance(IDLE_MS);
+  assert.equal(app.awake, false, 'a menu, music playing');
+});
+
+test('the shuffle mark follows what plays: Shuffle Songs, a list played in order, the setting, the player', async () => {
+  const { app, answer } = rig();
+  const playing = { source: 'music', title: 'S1', isPlaying: true, duration: 10 };
+  assert.equal(app.shuffled, false);
+  app.input('scroll', 1);
+  app.input('select'); // Shuffle Songs
+  await answer('getList', { result: { id: 'music/songs', title: 'Songs', items: [song(1), song(2)] } });
+  await answer('playCollection', { result: { transport: 'music', nowPlaying: playing } });
+  assert.deepEqual([app.shuffled, app.settings.shuffle], [true, 'Off'], 'Shuffle Songs');
+  app.input('menu');
+  app.input('end', -1);
+  app.input('select'); // Music: a list, played in order
+  await answer('getList', { result: { id: 'music/songs', title: 'Songs', items: [song(1), song(2)] } });
+  app.input('select');
+  await answer('playCollection', { result: { transport: 'music', nowPlaying: playing } });
+  assert.equal(app.shuffled, false, 'a list in order');
+  app.nowPlaying({ ...playing, shuffle: 'On' });
+  assert.equal(app.shuffled, true, 'the player says so');
+  app.nowPlaying({ ...playing, shuffle: 'Off' });
+  app.nowPlaying({ ...playing, shuffle: 'yes' });
+  assert.equal(app.shuffled, false, 'only "On" and "Off" count');
+  // The Shuffle setting changes what plays once the player has taken it.
+  app.input('menu');
+  app.input('menu');
+  app.input('menu');
+  app.input('end', -1);
+  app.input('scroll', 2);
+  app.input('select'); // Settings
+  app.input('select'); // Shuffle: On
+  assert.equal(app.shuffled, false);
+  await answer('setPlaybackSetting', {});
+  assert.equal(app.shuffled, true);
+});
+
+test('the first start shows where the menu is until the first input, which still acts, and never again', () => {
+  const stored = new Map();
+  const storage = { getItem: (k) => stored.get(k) ?? null, setItem: (k, v) => stored.set(k, v) };
+  const worlds = [
+    ['working storage', { localStorage: storage }, false],
+    ['storage that refuses writes', { localStorage: { getItem: () => null, setItem() { throw new Error('QuotaExceededError'); } } }, true],
+  ];
+  for (const [name, win, again] of worlds) {
+    const { app, calls } = rig({ prefs: pageStorage(win) });
+    assert.equal(app.menuHint, true, name);
+    app.setHold(true);
+    app.input('rotate', 1);
+    assert.equal(app.menuHint, true, `${name}: a refused input leaves it`);
+    app.setHold(false);
+    app.input('rotate', 1);
+    assert.equal(app.menuHint, false, name);
+    assert.equal(app.screen.window.selected, 1, `${name}: the input acted`);
+    assert.ok(calls.some(([call]) => call === 'hintChanged'), name);
+    assert.equal(rig({ prefs: pageStorage(win) }).app.menuHint, again, `${name}: the next start`);
+  }
+  assert.equal(rig().app.menuHint, false, 'no storage of its own: no first start to tell');
 });

@@ -26,7 +26,9 @@ test('key rules: what repeats, what a tap and a hold do', () => {
     ['Space repeats nothing', [['down', ' '], ['repeat', ' '], ['repeat', ' '], ['up', ' ']], [['playPause']]],
     ['Enter repeats nothing', [['down', 'Enter'], ['repeat', 'Enter'], ['up', 'Enter']], [['select']]],
     ['Escape and Backspace repeat nothing', [['down', 'Escape'], ['repeat', 'Escape'], ['down', 'Backspace'], ['repeat', 'Backspace']], [['menu'], ['menu']]],
-    ['arrows turn on every repeat', [['down', 'ArrowDown'], ['repeat', 'ArrowDown'], ['down', 'ArrowUp']], [['rotate', 1], ['rotate', 1], ['rotate', -1]]],
+    ['arrows scroll on every repeat', [['down', 'ArrowDown'], ['repeat', 'ArrowDown'], ['down', 'ArrowUp']], [['scroll', 1], ['scroll', 1], ['scroll', -1]]],
+    ['pages repeat, ends do not', [['down', 'PageDown'], ['repeat', 'PageDown'], ['down', 'PageUp'], ['down', 'Home'], ['repeat', 'Home'], ['down', 'End']], [['page', 1], ['page', 1], ['page', -1], ['end', -1], ['end', 1]]],
+    ['letters and digits type, once a press', [['down', 'h'], ['repeat', 'h'], ['down', 'É'], ['down', '7'], ['down', '東']], [['type', 'h'], ['type', 'É'], ['type', '7'], ['type', '東']]],
     ['a tap skips on release', [['down', 'ArrowRight'], ['wait', HOLD_MS - 1], ['up', 'ArrowRight']], [['skip', 1]]],
     ['a hold scans until released', [['down', 'ArrowLeft'], ['wait', HOLD_MS], ['repeat', 'ArrowLeft'], ['up', 'ArrowLeft']], [['seekBegin', -1], ['seekEnd']]],
     ['a second down without an up is ignored', [['down', 'MediaTrackNext'], ['down', 'MediaTrackNext'], ['up', 'MediaTrackNext']], [['skip', 1]]],
@@ -34,7 +36,7 @@ test('key rules: what repeats, what a tap and a hold do', () => {
     ['media play keys', [['down', 'MediaPlay'], ['down', 'MediaPlayPause'], ['down', 'MediaPause'], ['down', 'MediaStop']], [['playPause'], ['playPause'], ['pause'], ['pause']]],
     ['focus lost mid-hold ends the scan and skips nothing', [['down', 'ArrowRight'], ['wait', HOLD_MS], ['release'], ['up', 'ArrowRight']], [['seekBegin', 1], ['seekEnd']]],
     ['focus lost before the hold: nothing', [['down', 'ArrowRight'], ['release'], ['wait', HOLD_MS], ['up', 'ArrowRight']], []],
-    ['other keys do nothing', [['down', 'a'], ['down', 'Tab'], ['up', 'a']], []],
+    ['other keys do nothing', [['down', 'Tab'], ['down', '-'], ['down', 'Dead'], ['down', 'F5'], ['up', 'Tab']], []],
   ];
   for (const [name, steps, expected] of cases) assert.deepEqual(run(steps), expected, name);
 });

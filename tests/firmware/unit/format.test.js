@@ -1,6 +1,6 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { batteryPercent, formatQueuePosition, formatRemaining, formatTime, initialOf } from '../../../firmware/js/format.js';
+import { batteryPercent, formatQueuePosition, formatRemaining, formatTime, formatTrackNumber, initialOf } from '../../../firmware/js/format.js';
 
 test('formatTime', () => {
   const cases = [
@@ -63,4 +63,18 @@ test('the letter a title files under', () => {
     [null, ''],
   ];
   for (const [title, letter] of cases) assert.equal(initialOf(title), letter, String(title));
+});
+
+test('a song’s place on its album', () => {
+  const cases = [
+    [7, 1, false, '7'],
+    [7, 2, true, '2-07'],
+    [12, 1, true, '1-12'],
+    [7, undefined, true, '7'],
+    [0, 1, false, ''],
+    [2.5, 1, false, ''],
+    ['3', 1, false, ''],
+    [undefined, 1, true, ''],
+  ];
+  for (const [track, disc, withDisc, text] of cases) assert.equal(formatTrackNumber(track, disc, withDisc), text, `${track} ${disc} ${withDisc}`);
 });

@@ -39,11 +39,12 @@ FRAME_COUNTER = (
 class VeltoView:
     """One window with one web view. `on_message(body)` receives each posted message."""
 
-    def __init__(self, root, on_message, width=470, height=770, scripts=()):
+    def __init__(self, root, on_message, width=470, height=770, scripts=(), ephemeral=False):
         self.root = os.path.realpath(root)
         self.requests = []
         self.on_message = on_message
-        context = WebKit2.WebContext.new()
+        # An ephemeral context keeps the page's storage (the firmware's own settings) to itself.
+        context = WebKit2.WebContext.new_ephemeral() if ephemeral else WebKit2.WebContext.new()
         context.register_uri_scheme("velto", self._serve)
         self.manager = WebKit2.UserContentManager()
         self.manager.register_script_message_handler("velto")
