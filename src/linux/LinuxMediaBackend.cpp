@@ -77,6 +77,11 @@ class LinuxMediaBackend final : public MediaBackend {
     void cancelPolls() noexcept override { worker_.cancelPolls(); }
     void cancelRequests() noexcept override { worker_.cancelRequests(); }
     void cancelAllScripts() noexcept override { worker_.cancelAllScripts(); }
+    std::optional<boost::json::value> artworkChange() noexcept override { return worker_.artworkChange(); }
+    void setArtworkArrivalHandler(std::function<void()> handler) override
+    {
+        worker_.setArtworkArrivalHandler(std::move(handler));
+    }
 
   private:
     ToolScriptRunner runner_;

@@ -54,7 +54,7 @@ class MediaBackend {
     // Covers arrive after the reading they belong to. The last reported reading with its cover,
     // when only the cover changed since it was reported; nothing otherwise. Runs no script, so it
     // is as cheap as a cover deserves. Never throws.
-    virtual std::optional<boost::json::value> artworkChange() noexcept { return std::nullopt; }
+    virtual std::optional<boost::json::value> artworkChange() noexcept = 0;
 
     // The session clean-up: ends any fast-forward or rewind of the system transport, then of the
     // music transport, ignoring their errors.
@@ -75,7 +75,7 @@ class MediaBackend {
     // Called on any thread when a cover the last reading lacked may have arrived; the bridge then
     // asks artworkChange(). Thread-safe; once this returns, an earlier handler is no longer called.
     // An empty function stops the calls. A back end without covers never calls it.
-    virtual void setArtworkArrivalHandler(std::function<void()>) {}
+    virtual void setArtworkArrivalHandler(std::function<void()> handler) = 0;
 };
 
 } // namespace wheelbox
