@@ -143,6 +143,12 @@ std::optional<std::string> LinuxArtwork::nowPlayingArtwork(const NowPlayingState
             return std::nullopt;
         break;
     case Song::Stage::known:
+        if (song.readAhead) {
+            // It plays now: the song after it is read ahead in turn.
+            song.readAhead = false;
+            songJobs_.push_back({player, key, *reading.persistentID, true});
+            wake_.notify_all();
+        }
         switch (cache_.state(song.cover)) {
         case ArtworkCache::State::present:
             return artworkAddress({song.cover, ArtworkSize::cover});
@@ -250,7 +256,7 @@ void LinuxArtwork::run()
         } catch (const std::exception &) {
             // Nothing read this time (MPD or the player did not answer in time); the song is asked
             // for again later, the row when it is shown again.
-            if (song)
+            if (song && !song->readAheadOnly)
                 finishSong(song->key, std::nullopt);
             if (album)
                 answerWaiters(*album);
@@ -357,6 +363,13 @@ void LinuxArtwork::readPlayerCover(std::uint64_t cover, const std::string &artUr
 
 void LinuxArtwork::runSong(const SongJob &job, Deadline deadline)
 {
+    if (job.readAheadOnly) {
+        try {
+            readNextSong(deadline);
+        } catch (const std::exception &) {
+        }
+        return;
+    }
     if (job.player == ArtworkPlayer::spotify) {
         auto &bus = reader_->bus;
         if (bus && g_dbus_connection_is_closed(bus.get()))
@@ -393,6 +406,42 @@ void LinuxArtwork::runSong(const SongJob &job, Deadline deadline)
     if (cache_.state(*cover) == ArtworkCache::State::unknown)
         readMpdCover(*cover, uri, deadline);
     finishSong(job.key, cover);
+    try {
+        readNextSong(deadline);
+    } catch (const std::exception &) {
+        // Nothing read ahead: the next song is read when it plays.
+    }
+}
+
+void LinuxArtwork::readNextSong(Deadline deadline)
+{
+    std::string uri;
+    std::optional<std::uint64_t> cover;
+    withMpd(deadline, [&](mpd::MpdConnection &connection) {
+        mpd::StatusPtr status(mpd_run_status(connection.get()));
+        connection.check();
+        const int next = status ? mpd_status_get_next_song_pos(status.get()) : -1;
+        if (next < 0)
+            return;
+        mpd::SongPtr song(mpd_run_get_queue_song_pos(connection.get(), static_cast<unsigned>(next)));
+        connection.check();
+        if (!song)
+            return;
+        uri = mpd_song_get_uri(song.get());
+        cover = coverOfSong(song.get());
+    });
+    if (!cover)
+        return;
+    const std::string key = "mpd:" + formatPersistentID(mpd::songPersistentID(uri));
+    {
+        std::lock_guard guard(lock_);
+        if (songs_.contains(key))
+            return;
+        // Known before it plays; should its cover not be read now, the song is asked for as usual.
+        songs_[key] = Song{Song::Stage::known, *cover, {}, true};
+    }
+    if (cache_.state(*cover) == ArtworkCache::State::unknown)
+        readMpdCover(*cover, uri, deadline);
 }
 
 void LinuxArtwork::runAlbum(std::uint64_t key, Deadline deadline)

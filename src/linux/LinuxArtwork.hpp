@@ -88,11 +88,15 @@ class LinuxArtwork final : public ArtworkSource, public ArtworkEntries {
         ArtworkPlayer player;
         std::string key; // of songs_
         std::string persistentID;
+        // The song's cover is known already: only the song after it is read ahead.
+        bool readAheadOnly = false;
     };
     struct Song {
         enum class Stage { reading, known, unresolved } stage = Stage::reading;
         std::uint64_t cover = 0;
         std::chrono::nanoseconds retryAt{};
+        // Read ahead before it played: when it first plays, the song after it is read ahead.
+        bool readAhead = false;
     };
     struct Waiter {
         ArtworkSize size;
@@ -107,6 +111,9 @@ class LinuxArtwork final : public ArtworkSource, public ArtworkEntries {
     void runAlbum(std::uint64_t key, Deadline deadline);
     // Reads the cover of an MPD song into the cache, or marks it absent when no source has one.
     void readMpdCover(std::uint64_t cover, const std::string &uri, Deadline deadline);
+    // Reads ahead the cover of the song MPD plays next, and remembers that song's album, so a skip
+    // to it finds its cover in the reading that names it.
+    void readNextSong(Deadline deadline);
     void readPlayerCover(std::uint64_t cover, const std::string &artUrl, Deadline deadline);
     // Runs `use` on this thread's MPD connection, opened when there is none. A connection MPD
     // closed while it was idle is opened again, once.

@@ -270,6 +270,33 @@ TEST_F(LinuxArtworkMpdTest, SongsOfOneAlbumShareItsCoverAndAnAlbumRowIsReadWhenT
     EXPECT_EQ(test::pictureSize(cached->data), std::pair(64, 64));
 }
 
+TEST_F(LinuxArtworkMpdTest, TheSongPlayedNextHasItsCoverReadAheadSoASkipFindsItAtOnce)
+{
+    LinuxArtwork artwork(settings());
+    const std::string dawn = "Aurora Fields/Northern Lights/01 Dawn Chorus.flac";
+    const std::string hello = "The Quotes/Greatest Hits/01 Say Hello.flac";
+    const std::string reel = "Twin Discs/Double Feature/CD 1/01 First Reel.flac";
+    auto *connection = control_->get();
+    mpd_run_stop(connection);
+    mpd_run_clear(connection);
+    for (const auto &uri : {dawn, hello, reel})
+        mpd_run_add(connection, uri.c_str());
+    mpd_run_play_pos(connection, 0);
+    control_->check();
+    ASSERT_TRUE(coverOf(artwork, dawn, album("Northern Lights", "Aurora Fields", dawn)));
+    const auto next = album("Greatest Hits", "The Quotes", hello);
+    askUntil([&] { return artwork.cache().state(next) == ArtworkCache::State::present; });
+    // The skip: the first reading of the next song names its cover.
+    mpd_run_next(connection);
+    control_->check();
+    EXPECT_EQ(artwork.nowPlayingArtwork(readingOf(songID(hello)), ArtworkPlayer::music),
+              artworkAddress({next, ArtworkSize::cover}));
+    // And the song after it is read ahead in turn.
+    const auto after = album("Double Feature", "", reel);
+    EXPECT_TRUE(askUntil([&] { return artwork.cache().state(after) == ArtworkCache::State::present; }));
+    mpd_run_stop(connection);
+}
+
 // An MPD whose current song has no cover anywhere, counting what it is asked.
 struct CoverlessMpd {
     std::mutex lock;
