@@ -17,6 +17,7 @@ import {
 import { batteryPercent, formatQueuePosition, formatRemaining, formatTime, formatTrackNumber } from './format.js';
 import { disambiguator, secondLine } from './menu.js';
 import { TICKER_PAUSE_MS, Ticker } from './ticker.js';
+import { ROW_ART_REST_MS, RowArtwork, artworkPath, listHasArtwork } from './artwork.js';
 
 const SCREEN_HEIGHT = 216; // design px inside the bezel
 // The four device sizes, by window width (midway between them), and what a screen holds at each:
@@ -156,6 +157,8 @@ export class DeviceView {
     this.size = SIZES[0];
     this.metrics = this.#metricsFor(this.size);
     this.tickers = new Set(); // those that may be running now
+    this.rowArtwork = new RowArtwork();
+    this.artLists = new WeakMap(); // a list's items -> whether its rows show covers
     this.#placeParts();
     this.layout();
   }
@@ -325,13 +328,14 @@ export class DeviceView {
       const pool = [];
       for (let i = 0; i <= Math.max(...SIZES.map((size) => size.rows)); i++) {
         const row = element('div', 'row', rows);
+        const art = element('div', 'row-art', row);
         const number = element('div', 'row-number', row);
         const text = element('div', 'row-text', row);
         const title = new Marquee(element('div', 'row-title', text));
         const subtitle = element('div', 'row-subtitle', text);
         const value = element('div', 'row-value', row);
         element('div', 'row-chevron', row);
-        pool.push({ row, number, title, subtitle, value, top: '' });
+        pool.push({ row, art, artPath: null, number, title, subtitle, value, top: '' });
       }
       const ticker = Object.assign(new Ticker(), { page });
       parts = page.listParts = { caption, rows, note, scrollbar, thumb, status, pool, ticker };
@@ -358,6 +362,8 @@ export class DeviceView {
     const { start, end } = win.range;
     const offset = captionShown ? 1 : 0;
     const subtitles = this.size.subtitles && !captionShown && !screen.note;
+    const withArt = this.#listShowsArt(screen.items);
+    page.classList.toggle('with-art', withArt);
     let selectedTitle = null;
     let selectedChanged = false;
     for (let i = 0; i < pool.length; i++) {
@@ -369,6 +375,7 @@ export class DeviceView {
       }
       const item = screen.items[index] ?? {};
       slot.row.hidden = false;
+      this.#rowArt(slot, withArt ? artworkPath(item.artwork) : null);
       const top = `${(i + offset) * rowHeight}px`;
       if (slot.top !== top) slot.row.style.top = slot.top = top;
       const changed = slot.title.setText(typeof item.title === 'string' ? item.title : '');
@@ -417,6 +424,70 @@ export class DeviceView {
     }
   }
 
+  // --- covers -----------------------------------------------------------------------------------
+
+  #listShowsArt(items) {
+    let shows = this.artLists.get(items);
+    if (shows === undefined) this.artLists.set(items, (shows = listHasArtwork(items)));
+    return shows;
+  }
+
+  // A row shows its cover at once when it has loaded before; the others are asked for once the
+  // list rests, so a step never waits on a picture.
+  #rowArt(slot, path) {
+    if (slot.artPath === path) return;
+    slot.artPath = path;
+    const shown = path !== null && this.rowArtwork.isLoaded(path);
+    setStyle(slot.art, 'backgroundImage', shown ? `url("${path}")` : '');
+    slot.art.classList.toggle('loaded', shown);
+    if (path !== null && !shown) {
+      clearTimeout(this.timers.rowArt);
+      this.timers.rowArt = setTimeout(() => this.#loadRowArt(), ROW_ART_REST_MS);
+    }
+  }
+
+  #loadRowArt() {
+    const pool = this.currentPage?.listParts?.pool ?? [];
+    const wanted = pool.filter((slot) => !slot.row.hidden && slot.artPath !== null).map((slot) => slot.artPath);
+    this.rowArtwork.load(wanted, (path) => {
+      for (const slot of this.currentPage?.listParts?.pool ?? []) {
+        if (slot.artPath !== path) continue;
+        slot.artPath = null;
+        this.#rowArt(slot, path);
+      }
+    });
+  }
+
+  // Now Playing's cover replaces its placeholder with a short fade once the picture has decoded;
+  // one cover gives way to the next without the placeholder between them.
+  #showCover(parts, path) {
+    if (parts.coverPath === path) return;
+    parts.coverPath = path;
+    const { art, cover } = parts;
+    if (path === null) {
+      art.classList.remove('has-cover');
+      cover.classList.remove('shown');
+      cover.removeAttribute('src');
+      return;
+    }
+    const next = new Image();
+    next.src = path;
+    const decoded = typeof next.decode === 'function' ? next.decode() : Promise.resolve();
+    decoded.then(
+      () => {
+        if (parts.coverPath !== path) return;
+        cover.src = path;
+        art.classList.add('has-cover');
+        cover.classList.add('shown');
+      },
+      () => {
+        if (parts.coverPath !== path) return;
+        art.classList.remove('has-cover');
+        cover.classList.remove('shown');
+      },
+    );
+  }
+
   /** A long list spins fast: its current initial letter, large, until the spin slows. */
   letterShown(letter) {
     setText(this.letter, letter);
@@ -433,6 +504,9 @@ export class DeviceView {
       const root = element('div', 'np', page);
       const queue = element('div', 'np-queue', root);
       const art = element('div', 'np-art', root);
+      const cover = element('img', 'np-cover', art);
+      cover.alt = '';
+      cover.draggable = false;
       const text = element('div', 'np-text', root);
       const title = new Marquee(element('div', 'np-title', text));
       const artist = new Marquee(element('div', 'np-artist', text));
@@ -459,8 +533,8 @@ export class DeviceView {
       // Title, artist and album take turns to scroll.
       const ticker = Object.assign(new Ticker([title, artist, album]), { page });
       parts = page.npParts = {
-        root, queue, art, title, artist, album, ticker, fill, knobTrack, elapsed, scan, remaining, volume, volumeFill,
-        playState, shuffle, repeat, artKey: null, size: null, progress: null,
+        root, queue, art, cover, coverPath: null, title, artist, album, ticker, fill, knobTrack, elapsed, scan, remaining,
+        volume, volumeFill, playState, shuffle, repeat, artKey: null, size: null, progress: null,
       };
     }
     const state = this.app.player.state;
@@ -479,6 +553,7 @@ export class DeviceView {
       const hue = hueOf(artKey);
       parts.art.style.background = `linear-gradient(145deg, hsl(${hue} 62% 62%), hsl(${(hue + 48) % 360} 58% 34%))`;
     }
+    this.#showCover(parts, state.artwork);
     setStyle(parts.volumeFill, 'transform', `translateX(${this.app.volume - 100}%)`);
     const scan = this.app.player.scan;
     const playing = state.isPlaying ? 'Playing' : this.app.hasTrack ? 'Paused' : '';
