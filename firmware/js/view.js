@@ -40,6 +40,7 @@ const CLOCK_MIN_MS = 250; // the Now Playing clock redraws at most four times a 
 const PROGRESS_WIDTH = 306; // design px of the Now Playing bar
 const BAR_JUMP_PX = 3; // screen px the bar may move in one redraw before it redraws more often
 const SLIDES = ['enter-forward', 'enter-back', 'leave-forward', 'leave-back'];
+const COVER_LATE_MS = 120; // a cover loaded this long after its song's text fades in
 
 const PLAY_ICON = '<svg viewBox="0 0 10 10"><path d="M1 0 L9 5 L1 10 Z"/></svg>';
 const PAUSE_ICON = '<svg viewBox="0 0 10 10"><rect x="1" y="0" width="3" height="10" rx="0.5"/><rect x="6" y="0" width="3" height="10" rx="0.5"/></svg>';
@@ -458,8 +459,9 @@ export class DeviceView {
     });
   }
 
-  // Now Playing's cover replaces its placeholder with a short fade once the picture has decoded;
-  // one cover gives way to the next without the placeholder between them.
+  // Now Playing's cover takes the placeholder's place once the picture has loaded: at once when it
+  // comes with the song's text, with a short fade when it comes after (a picture MPD was still
+  // reading). One cover gives way to the next without the placeholder between them.
   #showCover(parts, path) {
     if (parts.coverPath === path) return;
     parts.coverPath = path;
@@ -471,21 +473,19 @@ export class DeviceView {
       return;
     }
     const next = new Image();
+    next.onload = () => {
+      if (parts.coverPath !== path) return;
+      cover.src = path;
+      cover.classList.toggle('fade', performance.now() - parts.artChangedAt > COVER_LATE_MS);
+      art.classList.add('has-cover');
+      cover.classList.add('shown');
+    };
+    next.onerror = () => {
+      if (parts.coverPath !== path) return;
+      art.classList.remove('has-cover');
+      cover.classList.remove('shown');
+    };
     next.src = path;
-    const decoded = typeof next.decode === 'function' ? next.decode() : Promise.resolve();
-    decoded.then(
-      () => {
-        if (parts.coverPath !== path) return;
-        cover.src = path;
-        art.classList.add('has-cover');
-        cover.classList.add('shown');
-      },
-      () => {
-        if (parts.coverPath !== path) return;
-        art.classList.remove('has-cover');
-        cover.classList.remove('shown');
-      },
-    );
   }
 
   /** A long list spins fast: its current initial letter, large, until the spin slows. */
@@ -533,7 +533,7 @@ export class DeviceView {
       // Title, artist and album take turns to scroll.
       const ticker = Object.assign(new Ticker([title, artist, album]), { page });
       parts = page.npParts = {
-        root, queue, art, cover, coverPath: null, title, artist, album, ticker, fill, knobTrack, elapsed, scan, remaining,
+        root, queue, art, cover, coverPath: null, artChangedAt: 0, title, artist, album, ticker, fill, knobTrack, elapsed, scan, remaining,
         volume, volumeFill, playState, shuffle, repeat, artKey: null, size: null, progress: null,
       };
     }
@@ -550,6 +550,7 @@ export class DeviceView {
     const artKey = state.album || state.title;
     if (parts.artKey !== artKey) {
       parts.artKey = artKey;
+      parts.artChangedAt = performance.now();
       const hue = hueOf(artKey);
       parts.art.style.background = `linear-gradient(145deg, hsl(${hue} 62% 62%), hsl(${(hue + 48) % 360} 58% 34%))`;
     }

@@ -52,19 +52,40 @@ describe('covers', () => {
     await page.waitForFunction(() => document.querySelector('.np-cover.shown'));
     const first = await nowPlayingCover(page);
     assert.deepEqual(first, { shown: true, finish: true, src: `artwork/${hex(0xa1)}-168`, width: 168 });
-    const fade = await page.evaluate(() => getComputedStyle(document.querySelector('.np-cover')).transitionDuration);
-    assert.notEqual(fade, '0s', 'the cover fades in');
+    const fading = () => page.evaluate(() => document.querySelector('.np-cover').classList.contains('fade'));
+    assert.equal(await fading(), false, 'a cover that comes with its song is simply there');
 
-    // The next song's cover is still being read: the placeholder shows until it comes, then the cover.
+    // The next song's cover is still being read: its reading comes without one, and the placeholder
+    // shows; the cover comes in a later push and fades in.
+    await page.evaluate(() => {
+      const standIn = window.__standIn;
+      standIn.nowPlaying = { ...standIn.nowPlaying, title: 'Later', album: 'Copper Sky', artwork: null };
+      standIn.push();
+    });
+    await page.waitForFunction(() => document.querySelector('.np-title').textContent === 'Later');
+    assert.deepEqual(await nowPlayingCover(page), { shown: false, finish: false, src: null, width: 0 });
+    covers.coverDelayMs = 300;
+    await page.evaluate((address) => {
+      const standIn = window.__standIn;
+      standIn.nowPlaying = { ...standIn.nowPlaying, artwork: address };
+      standIn.push();
+    }, `velto://app/artwork/${hex(0xa2)}-168`);
+    await page.waitForFunction(() => document.querySelector('.np-cover.shown'));
+    assert.equal((await nowPlayingCover(page)).src, `artwork/${hex(0xa2)}-168`);
+    assert.equal(await fading(), true, 'a cover that comes after its song fades in');
+    const fade = await page.evaluate(() => getComputedStyle(document.querySelector('.np-cover')).transitionDuration);
+    assert.notEqual(fade, '0s');
+
+    // The next song's cover comes with it but loads slowly: the old cover stays until it has loaded.
     covers.coverDelayMs = 600;
     await page.evaluate((address) => {
       const standIn = window.__standIn;
-      standIn.nowPlaying = { ...standIn.nowPlaying, title: 'Later', album: 'Copper Sky', artwork: address };
+      standIn.nowPlaying = { ...standIn.nowPlaying, title: 'Next', album: 'Late Bloom', artwork: address };
       standIn.push();
-    }, `velto://app/artwork/${hex(0xa2)}-168`);
-    await page.waitForFunction(() => document.querySelector('.np-title').textContent === 'Later');
-    assert.equal((await nowPlayingCover(page)).src, `artwork/${hex(0xa1)}-168`, 'the old cover stays until the new one has decoded');
-    await page.waitForFunction((src) => document.querySelector('.np-cover').getAttribute('src') === src, `artwork/${hex(0xa2)}-168`);
+    }, `velto://app/artwork/${hex(0xa3)}-168`);
+    await page.waitForFunction(() => document.querySelector('.np-title').textContent === 'Next');
+    assert.equal((await nowPlayingCover(page)).src, `artwork/${hex(0xa2)}-168`, 'no placeholder between two covers');
+    await page.waitForFunction((src) => document.querySelector('.np-cover').getAttribute('src') === src, `artwork/${hex(0xa3)}-168`);
     covers.coverDelayMs = 0;
 
     // A song without a cover, and readings whose address is none of the cache's: the placeholder.
