@@ -7,6 +7,8 @@ const ADDRESS = /^velto:\/\/app\/artwork\/([0-9A-F]{16}-[0-9]{1,4})$/;
 // How long a list must rest after a step before covers it has not shown yet are asked for: a
 // spinning wheel never waits on a picture, and rows it only passes are not read.
 export const ROW_ART_REST_MS = 150;
+// A cover loaded this long after its song's text changed fades in; one loaded sooner came with it.
+export const COVER_LATE_MS = 120;
 // The covers remembered as loaded, and as missing, at most.
 export const REMEMBERED_COVERS = 400;
 

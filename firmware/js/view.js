@@ -17,7 +17,7 @@ import {
 import { batteryPercent, formatQueuePosition, formatRemaining, formatTime, formatTrackNumber } from './format.js';
 import { disambiguator, secondLine } from './menu.js';
 import { TICKER_PAUSE_MS, Ticker } from './ticker.js';
-import { ROW_ART_REST_MS, RowArtwork, artworkPath, listHasArtwork } from './artwork.js';
+import { COVER_LATE_MS, ROW_ART_REST_MS, RowArtwork, artworkPath, listHasArtwork } from './artwork.js';
 
 const SCREEN_HEIGHT = 216; // design px inside the bezel
 // The four device sizes, by window width (midway between them), and what a screen holds at each:
@@ -40,7 +40,6 @@ const CLOCK_MIN_MS = 250; // the Now Playing clock redraws at most four times a 
 const PROGRESS_WIDTH = 306; // design px of the Now Playing bar
 const BAR_JUMP_PX = 3; // screen px the bar may move in one redraw before it redraws more often
 const SLIDES = ['enter-forward', 'enter-back', 'leave-forward', 'leave-back'];
-const COVER_LATE_MS = 120; // a cover loaded this long after its song's text fades in
 
 const PLAY_ICON = '<svg viewBox="0 0 10 10"><path d="M1 0 L9 5 L1 10 Z"/></svg>';
 const PAUSE_ICON = '<svg viewBox="0 0 10 10"><rect x="1" y="0" width="3" height="10" rx="0.5"/><rect x="6" y="0" width="3" height="10" rx="0.5"/></svg>';
