@@ -53,16 +53,24 @@ STEPS = """(async () => {
   const rest = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
   const time = async (keys) => {
     const steps = [];
+    // WebKit tells time to the millisecond: ten steps timed together give the mean a finer grain.
+    let total = 0;
+    let batch = performance.now();
     for (let i = 0; i < keys.length; i++) {
       const s0 = performance.now();
       window.dispatchEvent(new KeyboardEvent('keydown', { key: keys[i] }));
       document.querySelector('#pages .page:last-child .row.selected')?.getBoundingClientRect();
       steps.push(performance.now() - s0);
-      if (i % 10 === 9) await rest(0);
+      if (i % 10 === 9) {
+        total += performance.now() - batch;
+        await rest(0);
+        batch = performance.now();
+      }
     }
     steps.sort((a, b) => a - b);
     const at = (q) => steps[Math.min(steps.length - 1, Math.floor(q * steps.length))];
-    return { median: at(0.5), p95: at(0.95), max: steps[steps.length - 1], over16: steps.filter((s) => s > 16).length };
+    return { mean: total / keys.length, median: at(0.5), p95: at(0.95), max: steps[steps.length - 1],
+             over16: steps.filter((s) => s > 16).length };
   };
   for (let i = 0; i < 60; i++) {
     window.dispatchEvent(new KeyboardEvent('keydown', { key: 'ArrowDown' }));
