@@ -15,6 +15,10 @@ Gdk.init([])
 TICKS = os.sysconf("SC_CLK_TCK")
 # Inside the device's first screen: the highlighted first row, in the large device's window.
 ROW = (150, 134)
+# The colour of desktop.py (no first row: red above 100), and a point of the device window that is
+# not its first row.
+DESKTOP = (0x9A, 0x8C, 0x78)
+CENTRE = (235, 385)
 
 
 def device_origin(width=470, height=770):
@@ -30,6 +34,13 @@ def row_is_drawn():
         return False
     r, g, b = picture.get_pixels()[:3]
     return g > 120 and b > 100 and r < 100
+
+
+def shows_desktop(point=CENTRE):
+    """Whether the screen shows the desktop at that point of the device's window."""
+    x, y = device_origin()
+    picture = Gdk.pixbuf_get_from_window(Gdk.get_default_root_window(), x + point[0], y + point[1], 1, 1)
+    return picture is not None and tuple(picture.get_pixels()[:3]) == DESKTOP
 
 
 def wait_until(condition, timeout, step=0.01):

@@ -103,8 +103,14 @@ LibraryContents makeSyntheticLibrary(const SyntheticLibraryShape &shape)
         auto artist = album.artist ? *album.artist : random.below(artists.size());
         if (random.below(100) != 0)
             song.artistName = artists[artist];
-        song.album = LibraryAlbum{album.id, album.title,
-                                  1 + static_cast<int>(random.below(static_cast<std::size_t>(album.discs)))};
+        song.album = LibraryAlbum{
+            .persistentID = album.id,
+            .title = album.title,
+            .discNumber = 1 + static_cast<int>(random.below(static_cast<std::size_t>(album.discs))),
+            // As MPD reports it; from the song's own ID, so the other draws stay as they were.
+            .artistName = album.artist && song.persistentID % 2 == 0 ? std::optional(artists[*album.artist])
+                                                                     : std::nullopt};
+        song.duration = 90 + static_cast<double>(song.persistentID % 400'000) / 1000;
         song.genre = genres[random.below(genres.size())];
         song.trackNumber = ++tracksOnAlbum[albumIndex];
         contents.songs.push_back(std::move(song));

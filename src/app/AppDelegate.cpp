@@ -3,6 +3,7 @@
 #include "bridge/NativeBridge.hpp"
 #include "linux/ApplicationBackEnd.hpp"
 #include "linux/GtkDeviceWindow.hpp"
+#include "linux/UserFolders.hpp"
 #include "platform/Clock.hpp"
 #include "window/DeviceWindowError.hpp"
 
@@ -68,8 +69,9 @@ gboolean AppDelegate::onSignal(gpointer self)
 
 void AppDelegate::applicationDidFinishLaunching()
 {
-    // Only the primary copy gets here: GApplication hands a second start to this one's "activate".
-    if (launched_)
+    // Only the primary copy on a session bus gets here: GApplication hands a second start to this
+    // one's "activate". Without a bus, each copy does, and the single instance decides.
+    if (launched_ || !claimSingleInstance())
         return;
     launched_ = true;
     // The application runs as long as its device does, window or not.
@@ -82,14 +84,15 @@ void AppDelegate::applicationDidFinishLaunching()
     artwork_ =
         std::make_unique<LinuxArtwork>(LinuxArtworkSettings{.cacheFolder = LinuxArtwork::userCacheFolder(),
                                                             .mpdAddress = address,
-                                                            .musicFolder = privateMusicFolder_,
+                                                            .musicFolder = ownMusicFolder_,
                                                             .albums = albumLocations_});
     auto makeBridge = [this, address]() -> std::unique_ptr<DeviceBridge> {
         return std::make_unique<NativeBridge>(
             makeApplicationBackEnd({.defaults = defaults_,
                                     .mpdAddress = address,
-                                    .mpdUnavailable = mpdUnavailable_,
+                                    .mpdStatus = mpdStatus_,
                                     .quitting = quitting_,
+                                    .ownMusicFolder = ownMusicFolder_,
                                     .artwork = artwork_.get(),
                                     .albumLocations = albumLocations_}),
             BridgeServices{mainLoop_, Clock::system(), defaults_, haptics_, powerSource_, [this] {
@@ -131,6 +134,29 @@ void AppDelegate::applicationDidActivate()
         playerWindowController_->window().makeKeyAndOrderFront();
 }
 
+bool AppDelegate::claimSingleInstance()
+{
+    auto state = userFolders::state();
+    auto runtime = userFolders::runtime();
+    try {
+        instance_ = SingleInstance::claim(state, runtime);
+    } catch (const std::exception &error) {
+        // Nowhere to keep the claim: this copy runs, as it would have before there was one.
+        std::cerr << "wheelbox: " << error.what() << "; a later start may open a second device\n";
+        return true;
+    }
+    if (instance_) {
+        instance_->listen(mainLoop_, [this] { applicationDidActivate(); });
+        return true;
+    }
+    std::string problem;
+    if (!SingleInstance::presentRunningCopy(state, runtime, SingleInstance::answerTimeout, problem)) {
+        std::cerr << "wheelbox: " << problem << "\n";
+        exitStatus_ = 1;
+    }
+    return false;
+}
+
 void AppDelegate::startMusicServer()
 {
     if (mpd_.source != MpdLocator::Choice::Source::none)
@@ -142,9 +168,10 @@ void AppDelegate::startMusicServer()
             throw PrivateMpdError::notInstalled();
         auto configuration = PrivateMpdConfiguration::forUser();
         privateMpd_ = PrivateMpd::start(configuration, *executable);
-        privateMusicFolder_ = configuration.musicDirectory;
+        privateMpd_->supervise(mainLoop_, mpdStatus_);
+        ownMusicFolder_ = configuration.musicDirectory;
     } catch (const PrivateMpdError &error) {
-        mpdUnavailable_ = error.what();
+        mpdStatus_->setUnavailable(error.what(), false);
         std::cerr << "wheelbox: " << error.what() << "\n";
     }
 }

@@ -2,6 +2,7 @@
 
 #include "app/AppDelegate.hpp"
 #include "lib/glib/BusConnection.hpp"
+#include "lib/posix/BrokenPipe.hpp"
 #include "lib/posix/HeapMemory.hpp"
 #include "linux/FileUserDefaults.hpp"
 #include "linux/MpdLocator.hpp"
@@ -19,6 +20,7 @@ using namespace wheelbox;
 
 int main()
 {
+    posix::ignoreBrokenPipes();
     // A list of 100,000 songs is built and written as text on a worker thread now and then; its
     // blocks must go back to the system afterwards rather than stay in that thread's arena.
     posix::keepLargeBlocksOutOfTheHeap();
@@ -57,6 +59,8 @@ int main()
         {
             AppDelegate delegate(application.get(), defaults, mpd);
             status = g_application_run(G_APPLICATION(application.get()), 0, nullptr);
+            if (status == 0)
+                status = delegate.exitStatus();
         }
         return status;
     } catch (const std::exception &error) {

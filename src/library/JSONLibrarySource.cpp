@@ -144,9 +144,15 @@ LibraryContents JSONLibrarySource::open()
             song.album.persistentID = hexID(albumObject, "id");
             song.album.title = optionalString(albumObject, "title");
             song.album.discNumber = optionalNumber(albumObject, "disc", 0);
+            song.album.artistName = optionalString(albumObject, "artist");
         }
         song.genre = optionalString(entry, "genre");
         song.trackNumber = optionalNumber(entry, "track", 0);
+        if (const auto *duration = entry.if_contains("duration")) {
+            if (!duration->is_number())
+                malformed("duration is not a number");
+            song.duration = duration->to_number<double>();
+        }
         contents.songs.push_back(std::move(song));
     }
     for (const auto &value : arrayAt(root, "playlists")) {

@@ -9,7 +9,8 @@ namespace wheelbox {
 
 // A library described in JSON, for tests, benchmarks and demos:
 //   {"songs": [{"id": "A1", "kind": "song", "title": "…", "artist": "…",
-//               "album": {"id": "B1", "title": "…", "disc": 1}, "genre": "…", "track": 3}],
+//               "album": {"id": "B1", "title": "…", "disc": 1, "artist": "…"}, "genre": "…",
+//               "track": 3, "duration": 215.4}],
 //    "playlists": [{"id": "C1", "name": "…", "visible": true, "primary": false,
 //                   "distinguished": "none", "kind": "regular", "items": [0, 2, 2]}],
 //    "error": "…"}

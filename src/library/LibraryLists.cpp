@@ -16,8 +16,10 @@ using SongPointers = std::vector<const SnapshotSong *>;
 
 MediaItem containerRow(std::string id, std::string title)
 {
-    return MediaItem{std::move(id), std::move(title), std::nullopt, MediaItem::Kind::container, true,
-                     false,         std::nullopt};
+    return MediaItem{.id = std::move(id),
+                     .title = std::move(title),
+                     .kind = MediaItem::Kind::container,
+                     .hasChildren = true};
 }
 
 // An absent artist, album title or genre is the empty text.
@@ -33,13 +35,26 @@ MediaItem songRow(const LibrarySnapshot &snapshot, const SnapshotSong &song)
     std::string id;
     id.reserve(trackIDPrefix.size() + 16);
     id.append(trackIDPrefix).append(formatPersistentID(song.persistentID));
-    return MediaItem{std::move(id),
-                     std::string(snapshot.text(song.title)),
-                     optionalText(snapshot, song.artistName),
-                     MediaItem::Kind::track,
-                     false,
-                     true,
-                     std::nullopt};
+    MediaItem row{.id = std::move(id),
+                  .title = std::string(snapshot.text(song.title)),
+                  .subtitle = optionalText(snapshot, song.artistName),
+                  .kind = MediaItem::Kind::track,
+                  .playable = true};
+    if (song.trackNumber > 0)
+        row.trackNumber = song.trackNumber;
+    if (song.discNumber > 0)
+        row.discNumber = song.discNumber;
+    if (song.durationMilliseconds > 0)
+        row.duration = song.durationMilliseconds / 1000.0;
+    return row;
+}
+
+// An album's row, under its first song's title, naming its artist when it has one to name.
+MediaItem albumRow(const LibrarySnapshot &snapshot, std::string id, const SnapshotSong &leader)
+{
+    auto row = containerRow(std::move(id), std::string(snapshot.text(leader.albumTitle)));
+    row.artist = optionalText(snapshot, snapshot.albumArtist(leader.albumID));
+    return row;
 }
 
 MediaList songList(const LibrarySnapshot &snapshot, std::string_view path, std::string title,
@@ -170,8 +185,8 @@ MediaList artistList(const LibrarySnapshot &snapshot, std::string_view path)
         list.items.reserve(albums.size() + 1);
         list.items.push_back(containerRow(std::string(path) + "/all", "All"));
         for (const auto *album : albums)
-            list.items.push_back(containerRow(std::string(path) + "/" + formatPersistentID(album->albumID),
-                                              std::string(snapshot.text(album->albumTitle))));
+            list.items.push_back(
+                albumRow(snapshot, std::string(path) + "/" + formatPersistentID(album->albumID), *album));
         return list;
     }
     if (components[3] == "all") {
@@ -189,8 +204,8 @@ MediaList albumList(const LibrarySnapshot &snapshot, std::string_view path, std:
     if (withAllRow)
         list.items.push_back(containerRow(std::string(rowPrefix) + "all", "All"));
     for (const auto *album : albums)
-        list.items.push_back(containerRow(std::string(rowPrefix) + formatPersistentID(album->albumID),
-                                          std::string(snapshot.text(album->albumTitle))));
+        list.items.push_back(
+            albumRow(snapshot, std::string(rowPrefix) + formatPersistentID(album->albumID), *album));
     return list;
 }
 
@@ -279,9 +294,12 @@ MediaList libraryList(const LibrarySnapshot &snapshot, std::string_view path)
         auto genre = decodePathToken(path.substr("music/genres/"sv.size()));
         if (!genre)
             throw LibraryError::unknownPath(std::string(path));
-        auto rank = snapshot.nameRank(*genre);
-        auto songs =
-            songsWhere(allSongs(snapshot), [&](const auto &song) { return rank && song.genreRank == *rank; });
+        // The empty token stands for the songs without a genre; no other text finds them, and the
+        // empty text that also stands for an absent artist or album title finds nothing here.
+        auto rank = genre->empty() ? std::nullopt : snapshot.nameRank(*genre);
+        auto songs = songsWhere(allSongs(snapshot), [&](const auto &song) {
+            return genre->empty() ? song.genre == 0 : rank && song.genre != 0 && song.genreRank == *rank;
+        });
         sortSongs(songs, albumKey);
         return songList(snapshot, path, std::move(*genre), songs);
     }
@@ -302,7 +320,8 @@ MediaList libraryList(const LibrarySnapshot &snapshot, std::string_view path)
     throw LibraryError::unknownPath(std::string(path));
 }
 
-MediaList unavailableLibraryList(std::string_view path, const std::optional<std::string> &loadError)
+MediaList unavailableLibraryList(std::string_view path, const std::optional<std::string> &loadError,
+                                 const std::optional<std::string> &whereMusicGoes)
 {
     const char *title = "Music";
     for (auto [word, candidate] : {std::pair{"playlist", "Playlists"},
@@ -316,13 +335,10 @@ MediaList unavailableLibraryList(std::string_view path, const std::optional<std:
         }
     }
     // The failure's own text tells the user why (MPD missing, unreachable, still scanning).
-    MediaItem row{"music-unavailable",
-                  loadError ? "Retry Music Library" : "No Music Found",
-                  loadError,
-                  MediaItem::Kind::action,
-                  false,
-                  false,
-                  std::nullopt};
+    MediaItem row{.id = "music-unavailable",
+                  .title = loadError ? "Retry Music Library" : "No Music Found",
+                  .subtitle = loadError ? loadError : whereMusicGoes,
+                  .kind = MediaItem::Kind::action};
     return MediaList{std::string(path), title, {std::move(row)}};
 }
 

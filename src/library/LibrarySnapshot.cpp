@@ -5,7 +5,11 @@
 #include "library/ManagedQueueName.hpp"
 
 #include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdint>
 #include <numeric>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace wheelbox {
@@ -46,6 +50,21 @@ std::optional<std::string> trimmedOrAbsent(const std::optional<std::string> &tex
     return std::string(trimmed);
 }
 
+// A disc or track number as the snapshot keeps it.
+std::int16_t clampedNumber(int number)
+{
+    return static_cast<std::int16_t>(std::clamp<int>(number, INT16_MIN, INT16_MAX));
+}
+
+// Seconds as whole milliseconds; anything not a positive finite length (or past 49 days) is unknown.
+std::uint32_t durationMilliseconds(double seconds)
+{
+    double milliseconds = std::round(seconds * 1000);
+    if (!(milliseconds >= 1 && milliseconds <= double(UINT32_MAX)))
+        return 0;
+    return static_cast<std::uint32_t>(milliseconds);
+}
+
 bool isKeptPlaylistShape(const LibraryPlaylist &playlist)
 {
     return !playlist.name.empty() && playlist.isVisible && !playlist.isPrimary &&
@@ -69,9 +88,28 @@ LibrarySnapshot::LibrarySnapshot(LibraryContents contents, const icu::TextCollat
         kept.artistName = optionalText(song.artistName);
         kept.albumTitle = optionalText(song.album.title);
         kept.genre = optionalText(song.genre);
-        kept.discNumber = song.album.discNumber;
-        kept.trackNumber = song.trackNumber;
+        kept.discNumber = clampedNumber(song.album.discNumber);
+        kept.trackNumber = clampedNumber(song.trackNumber);
+        kept.durationMilliseconds = durationMilliseconds(song.duration);
         return kept;
+    };
+
+    // Per album: the first album artist its songs give, and whether they all share one artist.
+    struct AlbumArtistDraft {
+        TextID albumArtist = 0;
+        TextID sharedArtist = 0;
+        bool mixed = false;
+    };
+    std::unordered_map<std::uint64_t, AlbumArtistDraft> albumArtists;
+    auto noteAlbumArtist = [&](const LibrarySong &song, const SnapshotSong &kept) {
+        auto [entry, first] = albumArtists.try_emplace(kept.albumID);
+        auto &draft = entry->second;
+        if (draft.albumArtist == 0)
+            draft.albumArtist = optionalText(song.album.artistName);
+        if (first)
+            draft.sharedArtist = kept.artistName;
+        else if (draft.sharedArtist != kept.artistName)
+            draft.mixed = true;
     };
 
     // Songs: only songs with a title, the first of each persistent ID.
@@ -88,8 +126,18 @@ LibrarySnapshot::LibrarySnapshot(LibraryContents contents, const icu::TextCollat
             continue;
         keptPosition[i] = static_cast<std::uint32_t>(tracks_.size());
         tracks_.push_back(makeSong(song));
+        noteAlbumArtist(song, tracks_.back());
     }
     tracks_.shrink_to_fit();
+    for (const auto &[albumID, draft] : albumArtists) {
+        TextID artist = draft.albumArtist != 0 ? draft.albumArtist : draft.mixed ? 0 : draft.sharedArtist;
+        if (artist != 0)
+            albumArtists_.push_back({albumID, artist});
+    }
+    albumArtists = {};
+    std::sort(albumArtists_.begin(), albumArtists_.end(),
+              [](const auto &left, const auto &right) { return left.albumID < right.albumID; });
+    albumArtists_.shrink_to_fit();
 
     // Playlists: the user's own, with at least one playable song; their playable entries resolved.
     std::vector<TextID> names;
@@ -157,6 +205,13 @@ LibrarySnapshot::LibrarySnapshot(LibraryContents contents, const icu::TextCollat
     for (auto i : order)
         sorted.push_back(std::move(playlists_[i]));
     playlists_ = std::move(sorted);
+}
+
+TextID LibrarySnapshot::albumArtist(std::uint64_t albumID) const noexcept
+{
+    auto it = std::lower_bound(albumArtists_.begin(), albumArtists_.end(), albumID,
+                               [](const AlbumArtist &entry, std::uint64_t id) { return entry.albumID < id; });
+    return it != albumArtists_.end() && it->albumID == albumID ? it->artist : 0;
 }
 
 std::optional<TextRank> LibrarySnapshot::nameRank(std::string_view name) const

@@ -28,8 +28,11 @@ struct SnapshotSong {
     TextID artistName = 0; // trimmed
     TextID albumTitle = 0; // trimmed
     TextID genre = 0;      // trimmed
-    std::int32_t discNumber = 0;
-    std::int32_t trackNumber = 0;
+    // Numbers beyond 16 bits are clamped: no disc or track is numbered that high, and the room
+    // they leave keeps the duration without growing the record.
+    std::int16_t discNumber = 0;
+    std::int16_t trackNumber = 0;
+    std::uint32_t durationMilliseconds = 0; // 0 when unknown
 
     TextRank titleRank = 0;
     TextRank artistRank = 0;     // of "" when the artist is absent
@@ -65,6 +68,10 @@ class LibrarySnapshot {
 
     std::string_view text(TextID id) const noexcept { return texts_.text(id); }
 
+    // The artist an album row names: the album artist of its songs, else the artist all of them
+    // share; 0 (the empty text) when neither.
+    TextID albumArtist(std::uint64_t albumID) const noexcept;
+
     // The rank of an artist or genre name (any string; normalised here) if a song has a name equal
     // to it. Titles are left out: no list looks a song up by its title.
     std::optional<TextRank> nameRank(std::string_view name) const;
@@ -85,6 +92,13 @@ class LibrarySnapshot {
     };
     TextPool normalizedNames_;
     std::vector<NameEntry> nameIndex_;
+    // One entry per album that has an artist to name, sorted by album: albums are far fewer than
+    // songs, so this costs less than a field in every song.
+    struct AlbumArtist {
+        std::uint64_t albumID;
+        TextID artist;
+    };
+    std::vector<AlbumArtist> albumArtists_;
 };
 
 } // namespace wheelbox

@@ -16,11 +16,20 @@ MusicLibraryProvider::MusicLibraryProvider(LibrarySource &source, const Clock &c
 
 void MusicLibraryProvider::reload()
 {
+    // Nothing changed since the read this snapshot was built from: it stands, without another read
+    // or sort. Without a snapshot there is nothing to keep, whatever the source says.
+    if (library_ && source_.isUnchangedSinceLastOpen()) {
+        lastRefresh_ = clock_.uptime();
+        return;
+    }
     // The old snapshot goes first, so two libraries never sit in memory at once.
     library_.reset();
+    whereMusicGoes_.reset();
     try {
         library_.emplace(source_.open(), collator_);
         loadError_.reset();
+        if (library_->tracks().empty())
+            whereMusicGoes_ = source_.whereMusicGoes();
     } catch (const std::exception &error) {
         library_.reset();
         loadError_ = error.what();
@@ -34,6 +43,9 @@ MediaList MusicLibraryProvider::list(std::string_view path)
         reload();
     if (!library_)
         return unavailableLibraryList(path, loadError_);
+    // Nothing to browse: every list would be empty, or hold an "All" with nothing in it.
+    if (library_->tracks().empty())
+        return unavailableLibraryList(path, std::nullopt, whereMusicGoes_);
     return libraryList(*library_, path);
 }
 

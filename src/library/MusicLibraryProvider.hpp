@@ -16,7 +16,8 @@ class LibrarySource;
 
 // The user's music library as lists, read from a library source into a snapshot that is read
 // again when it is more than a minute old or when the user asks. A failed read is remembered and
-// shown as the unavailable list, with a retry row, until the next reload().
+// shown as the unavailable list, with a retry row, until the next reload(). A library without a
+// song shows that list too, its one row saying where music goes, as the source tells.
 // Owned by the media worker and used only on its queue: no locks.
 class MusicLibraryProvider final : public LibraryProvider {
   public:
@@ -29,7 +30,8 @@ class MusicLibraryProvider final : public LibraryProvider {
 
     const std::string &id() const noexcept override { return id_; }
 
-    // Reads the whole library again. Never fails: a failure leaves the provider unavailable.
+    // Reads the whole library again, unless the source can tell that it is unchanged since the
+    // read the snapshot was built from. Never fails: a failure leaves the provider unavailable.
     void reload();
 
     // Throws LibraryError.
@@ -49,6 +51,8 @@ class MusicLibraryProvider final : public LibraryProvider {
     const std::string id_ = "music";
     std::optional<LibrarySnapshot> library_;
     std::optional<std::string> loadError_;
+    // Asked of the source when a load finds no song.
+    std::optional<std::string> whereMusicGoes_;
     // Uptime at the end of the last load. Monotonic, so a change of the wall clock neither
     // freezes nor forces refreshes.
     std::optional<std::chrono::nanoseconds> lastRefresh_;

@@ -8,14 +8,15 @@ namespace wheelbox {
 
 std::unique_ptr<MediaBackend> makeApplicationBackEnd(ApplicationBackEndParts parts)
 {
-    auto makeLibrarySource = [address = parts.mpdAddress, unavailable = parts.mpdUnavailable,
-                              quitting = parts.quitting,
+    auto makeLibrarySource = [address = parts.mpdAddress, status = parts.mpdStatus, quitting = parts.quitting,
+                              folder = parts.ownMusicFolder,
                               albums = parts.albumLocations]() -> std::unique_ptr<LibrarySource> {
         auto source = std::make_unique<MpdLibrarySource>(address);
         if (albums)
             source->recordAlbumLocations(albums);
-        return std::make_unique<MpdLibraryGate>(std::move(source), address, unavailable,
-                                                MpdLibraryGate::Settings{.quitting = quitting});
+        return std::make_unique<MpdLibraryGate>(
+            std::move(source), address, status,
+            MpdLibraryGate::Settings{.quitting = quitting, .ownMusicFolder = folder});
     };
     return makeLinuxMediaBackend({.defaults = parts.defaults,
                                   .mpdAddress = std::move(parts.mpdAddress),

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "lib/mpd/MpdConnection.hpp"
+#include "linux/MpdServerStatus.hpp"
 #include "worker/MediaBackend.hpp"
 
 #include <atomic>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,11 +21,14 @@ class UserDefaults;
 struct ApplicationBackEndParts {
     UserDefaults &defaults;
     mpd::MpdAddress mpdAddress;
-    // Why there is no MPD to talk to (not installed, failed to start): every library read then
-    // fails with this text.
-    std::optional<std::string> mpdUnavailable;
+    // Whether the program's own MPD is there, and why not (not installed, failed to start,
+    // stopped and starting again): library reads then fail with that reason. Null for an MPD of
+    // the user's.
+    std::shared_ptr<const MpdServerStatus> mpdStatus;
     // Set when the program quits, so a library read waiting for MPD's first scan ends at once.
     std::shared_ptr<const std::atomic<bool>> quitting;
+    // The music folder, when the MPD is the program's own: an empty library then says to fill it.
+    std::optional<std::filesystem::path> ownMusicFolder = std::nullopt;
     // Covers, and where each library read records how to find an album's; none without.
     ArtworkSource *artwork = nullptr;
     std::shared_ptr<MpdAlbumLocations> albumLocations = nullptr;

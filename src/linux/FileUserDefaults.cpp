@@ -53,13 +53,21 @@ struct FileContents {
     std::string text;
     // 0, or the errno of the failure; EFBIG when the file exceeds the limit.
     int error = 0;
+    // False for a folder, a FIFO or a device in the file's place.
+    bool regular = true;
 };
 
 FileContents readFile(const std::filesystem::path &path, std::size_t limit)
 {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that a FIFO in the file's place is found out rather than waited on.
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0)
         return {{}, errno};
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0)
+        return {{}, errno};
+    if (!S_ISREG(info.st_mode))
+        return {{}, 0, false};
     FileContents contents;
     std::array<char, 65536> buffer{};
     for (;;) {
@@ -140,8 +148,9 @@ std::filesystem::path FileUserDefaults::defaultFolder()
     return std::filesystem::path(home && *home ? home : "/") / ".config" / "wheelbox";
 }
 
-FileUserDefaults::FileUserDefaults(std::filesystem::path folder, const Clock &clock, Reporter report)
-    : folder_(std::move(folder)), file_(folder_ / fileName), report_(std::move(report))
+FileUserDefaults::FileUserDefaults(std::filesystem::path folder, const Clock &clock, Reporter report,
+                                   std::chrono::milliseconds delay)
+    : folder_(std::move(folder)), file_(folder_ / fileName), report_(std::move(report)), delay_(delay)
 {
     if (!report_)
         report_ = [](std::string_view message) {
@@ -150,15 +159,36 @@ FileUserDefaults::FileUserDefaults(std::filesystem::path folder, const Clock &cl
     load(clock);
 }
 
+FileUserDefaults::~FileUserDefaults()
+{
+    if (writer_.joinable()) {
+        writer_.request_stop();
+        writer_.join();
+    }
+    flush();
+}
+
 void FileUserDefaults::load(const Clock &clock)
 {
     auto contents = readFile(file_, largestFile);
     // No file yet; a folder path that runs into a file shows up when the first change is written.
     if (contents.error == ENOENT || contents.error == ENOTDIR)
         return;
+    if (!contents.regular) {
+        moveAside(clock, "is not a file");
+        return;
+    }
+    if (contents.error == EFBIG) {
+        moveAside(clock, "is too large to be a settings file");
+        return;
+    }
     if (contents.error) {
-        moveAside(clock, contents.error == EFBIG ? "is too large to be a settings file"
-                                                 : "cannot be read: " + errorText(contents.error));
+        // Nothing says the file is damaged: it may be another user's, or the disk or the descriptor
+        // table may be failing for the moment. It stays as it is, for a run that can read it.
+        persists_ = false;
+        report_(file_.string() + " cannot be read (" + errorText(contents.error) +
+                "); it is left as it is, the settings start from their defaults, and changes are kept "
+                "only until the program ends.");
         return;
     }
     boost::json::error_code error;
@@ -211,8 +241,53 @@ void FileUserDefaults::changed()
 {
     if (loading_ || !persists_)
         return;
-    // The snapshot is taken under the write lock, so the last writer writes the newest state.
-    std::lock_guard guard(writeLock_);
+    std::unique_lock guard(pendingLock_);
+    // The first change of a burst sets the time; later ones ride along.
+    if (!due_)
+        due_ = std::chrono::steady_clock::now() + delay_;
+    if (!writer_.joinable()) {
+        try {
+            writer_ = std::jthread([this](std::stop_token stop) { writeLoop(std::move(stop)); });
+        } catch (const std::system_error &) {
+            // No thread to be had: this change is written now, on the caller's thread.
+            guard.unlock();
+            flush();
+            return;
+        }
+    }
+    wake_.notify_one();
+}
+
+void FileUserDefaults::writeLoop(std::stop_token stop)
+{
+    std::unique_lock pending(pendingLock_);
+    // A stop leaves what is pending to the destructor.
+    while (wake_.wait(pending, stop, [this] { return due_.has_value(); }) && !stop.stop_requested()) {
+        auto due = *due_;
+        // Until it is due, unless a flush wrote it meanwhile.
+        if (wake_.wait_until(pending, stop, due, [this, due] { return due_ != due; }) ||
+            stop.stop_requested())
+            continue;
+        pending.unlock();
+        flush();
+        pending.lock();
+    }
+}
+
+void FileUserDefaults::flush()
+{
+    if (!persists_)
+        return;
+    // The write lock is taken first, so a flush returns only once whatever was pending is written,
+    // by this call or by the writer thread; the snapshot is taken under it, so the last writer
+    // writes the newest state.
+    std::lock_guard written(writeLock_);
+    {
+        std::lock_guard guard(pendingLock_);
+        if (!due_)
+            return;
+        due_.reset();
+    }
     write(serialized(stored()));
 }
 

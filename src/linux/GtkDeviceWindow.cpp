@@ -1,6 +1,7 @@
 #include "linux/GtkDeviceWindow.hpp"
 
 #include "linux/WebKitDeviceWebView.hpp"
+#include "window/WheelHitTest.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -89,11 +90,36 @@ class GtkResizeOverlay final : public ResizeOverlay {
     std::function<void()> done_;
 };
 
+// The body as whole pixels of a window of that size: those whose centre lies inside it.
+gtk::CairoRegionPtr bodyRegion(int width, int height)
+{
+    BodyOutline body = bodyOutline({double(width), double(height)});
+    gtk::CairoSurfacePtr mask(cairo_image_surface_create(CAIRO_FORMAT_A1, width, height));
+    cairo_t *cairo = cairo_create(mask.get());
+    cairo_set_antialias(cairo, CAIRO_ANTIALIAS_NONE);
+    double left = body.frame.minX();
+    double top = body.frame.minY();
+    double right = body.frame.maxX();
+    double bottom = body.frame.maxY();
+    double radius = std::min({body.cornerRadius, body.frame.size.width / 2, body.frame.size.height / 2});
+    cairo_new_sub_path(cairo);
+    cairo_arc(cairo, right - radius, top + radius, radius, -M_PI / 2, 0);
+    cairo_arc(cairo, right - radius, bottom - radius, radius, 0, M_PI / 2);
+    cairo_arc(cairo, left + radius, bottom - radius, radius, M_PI / 2, M_PI);
+    cairo_arc(cairo, left + radius, top + radius, radius, M_PI, 3 * M_PI / 2);
+    cairo_close_path(cairo);
+    cairo_fill(cairo);
+    cairo_destroy(cairo);
+    cairo_surface_flush(mask.get());
+    return gtk::CairoRegionPtr(gdk_cairo_region_create_from_surface(mask.get()));
+}
+
 } // namespace
 
 GtkDeviceWindow::GtkDeviceWindow(const GdkScreens &screens, const DeviceWindowSetup &setup,
                                  GtkWidget *webView)
-    : screens_(screens), window_(gtk::adoptWidget(gtk_window_new(GTK_WINDOW_TOPLEVEL)))
+    : screens_(screens), window_(gtk::adoptWidget(gtk_window_new(GTK_WINDOW_TOPLEVEL))),
+      contentShown_(setup.contentShown)
 {
     GtkWindow *window = gtkWindow();
     gtk_window_set_title(window, "Wheelbox");
@@ -149,15 +175,69 @@ GtkDeviceWindow::GtkDeviceWindow(const GdkScreens &screens, const DeviceWindowSe
     g_signal_connect(window_.get(), "visibility-notify-event", G_CALLBACK(&GtkDeviceWindow::onVisibility),
                      this);
     g_signal_connect(overlay_, "get-child-position", G_CALLBACK(&GtkDeviceWindow::onChildPosition), this);
+    screen_ = gtk_widget_get_screen(window_.get());
+    composited_ = gdk_screen_is_composited(screen_);
+    g_signal_connect(screen_, "composited-changed", G_CALLBACK(&GtkDeviceWindow::onCompositedChanged), this);
 
     setFrame({{0, 0}, setup.contentSize}, Redisplay::no);
+    applyShape(int(setup.contentSize.width), int(setup.contentSize.height));
 }
 
 GtkDeviceWindow::~GtkDeviceWindow()
 {
     fading_.clear();
+    g_signal_handlers_disconnect_by_data(screen_, this);
     g_signal_handlers_disconnect_by_data(window_.get(), this);
     g_signal_handlers_disconnect_by_data(overlay_, this);
+}
+
+void GtkDeviceWindow::showContent()
+{
+    if (contentShown_)
+        return;
+    contentShown_ = true;
+    int width = 0;
+    int height = 0;
+    gtk_window_get_size(gtkWindow(), &width, &height);
+    applyShape(width, height);
+}
+
+void GtkDeviceWindow::applyShape(int width, int height)
+{
+    GtkWidget *widget = window_.get();
+    if (!contentShown_) {
+        // One pixel of the margin, not nothing: X reports a window shaped to nothing as fully
+        // obscured, and WebKit then stops drawing the page this waits for.
+        cairo_rectangle_int_t corner{0, 0, 1, 1};
+        gtk::CairoRegionPtr dot(cairo_region_create_rectangle(&corner));
+        gtk::CairoRegionPtr nothing(cairo_region_create());
+        gtk_widget_shape_combine_region(widget, dot.get());
+        gtk_widget_input_shape_combine_region(widget, nothing.get());
+        shapedSize_.reset();
+        return;
+    }
+    if (composited_ || width <= 0 || height <= 0) {
+        gtk_widget_shape_combine_region(widget, nullptr);
+        gtk_widget_input_shape_combine_region(widget, nullptr);
+        shapedSize_.reset();
+        return;
+    }
+    if (shapedSize_ == std::pair{width, height})
+        return;
+    auto body = bodyRegion(width, height);
+    gtk_widget_shape_combine_region(widget, body.get());
+    gtk_widget_input_shape_combine_region(widget, body.get());
+    shapedSize_ = std::pair{width, height};
+}
+
+void GtkDeviceWindow::onCompositedChanged(GdkScreen *screen, gpointer data)
+{
+    auto *self = static_cast<GtkDeviceWindow *>(data);
+    self->composited_ = gdk_screen_is_composited(screen);
+    int width = 0;
+    int height = 0;
+    gtk_window_get_size(self->gtkWindow(), &width, &height);
+    self->applyShape(width, height);
 }
 
 void GtkDeviceWindow::setLevel(int level)
@@ -256,6 +336,7 @@ gboolean GtkDeviceWindow::onConfigure(GtkWidget *widget, GdkEventConfigure *even
     int y = 0;
     gtk_window_get_position(GTK_WINDOW(widget), &x, &y);
     Rect now = self->screens_.toScreenPoints({x, y, event->width, event->height});
+    self->applyShape(event->width, event->height);
     if (now != self->frame_) {
         self->frame_ = now;
         if (self->delegate_)

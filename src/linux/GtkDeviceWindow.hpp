@@ -10,13 +10,16 @@
 #include <list>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace wheelbox {
 
 // The device window on GTK 3: an undecorated, app-paintable toplevel with an RGBA visual (so the
 // page's transparent corners show the desktop), sticky on every workspace, holding a GtkOverlay
-// with the web view, the resize snapshot and the status label. Closing it hides it and tells the
-// delegate. Main thread.
+// with the web view, the resize snapshot and the status label. Without a compositor transparent
+// pixels show black, so the window is then shaped to the device's body; until it shows its content,
+// it is shaped to its top-left pixel and takes no click. Closing it
+// hides it and tells the delegate. Main thread.
 class GtkDeviceWindow final : public DeviceWindow {
   public:
     GtkDeviceWindow(const GdkScreens &screens, const DeviceWindowSetup &setup, GtkWidget *webView);
@@ -36,6 +39,7 @@ class GtkDeviceWindow final : public DeviceWindow {
     void show() override;
     void makeKeyAndOrderFront() override;
     void invalidateShadow() override {}
+    void showContent() override;
     void showStatusText(const std::string &text) override;
     void hideStatusText() override;
     std::unique_ptr<ResizeOverlay> addResizeOverlay(std::unique_ptr<Snapshot> snapshot) override;
@@ -49,6 +53,10 @@ class GtkDeviceWindow final : public DeviceWindow {
     static gboolean onVisibility(GtkWidget *widget, GdkEventVisibility *event, gpointer self);
     static gboolean onChildPosition(GtkOverlay *overlay, GtkWidget *child, GdkRectangle *allocation,
                                     gpointer self);
+    static void onCompositedChanged(GdkScreen *screen, gpointer self);
+
+    // The window's shape and input shape for its content, compositor and size.
+    void applyShape(int width, int height);
 
     const GdkScreens &screens_;
     gtk::WidgetPtr window_;
@@ -58,6 +66,11 @@ class GtkDeviceWindow final : public DeviceWindow {
     int level_ = normalWindowLevel;
     bool iconified_ = false;
     bool obscured_ = false;
+    bool contentShown_ = true;
+    bool composited_ = false;
+    // The size the body shape was made for; none while the window is not shaped to it.
+    std::optional<std::pair<int, int>> shapedSize_;
+    GdkScreen *screen_ = nullptr;
     DeviceWindowDelegate *delegate_ = nullptr;
     std::list<std::unique_ptr<ResizeOverlay>> fading_;
 };

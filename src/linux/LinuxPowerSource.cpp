@@ -51,9 +51,21 @@ std::optional<Capacity> capacity(const std::filesystem::path &supply, const char
 {
     auto current = integerAttribute(supply, currentName);
     auto maximum = integerAttribute(supply, maximumName);
-    if (!current || !maximum)
+    if (!current || !maximum || *maximum <= 0)
         return std::nullopt;
     return Capacity{*current, *maximum};
+}
+
+// Energy, else charge; else the percentage many laptops' drivers give alone.
+std::optional<Capacity> batteryCapacity(const std::filesystem::path &supply)
+{
+    if (auto reading = capacity(supply, "energy_now", "energy_full"))
+        return reading;
+    if (auto reading = capacity(supply, "charge_now", "charge_full"))
+        return reading;
+    if (auto percent = integerAttribute(supply, "capacity"))
+        return Capacity{*percent, 100};
+    return std::nullopt;
 }
 
 } // namespace
@@ -73,10 +85,8 @@ std::optional<BatteryReading> LinuxPowerSource::battery() const
     for (const auto &supply : supplies) {
         if (attribute(supply, "type") != "Battery" || attribute(supply, "scope") == "Device")
             continue;
-        auto reading = capacity(supply, "energy_now", "energy_full");
+        auto reading = batteryCapacity(supply);
         if (!reading)
-            reading = capacity(supply, "charge_now", "charge_full");
-        if (!reading || reading->maximum <= 0)
             continue;
         double level = static_cast<double>(reading->current) / static_cast<double>(reading->maximum);
         return BatteryReading{std::clamp(level, 0.0, 1.0), attribute(supply, "status") == "Charging"};

@@ -21,6 +21,8 @@ struct LinuxUpdater::Fetch {
     bool timedOut = false;
     bool finished = false;
     std::string invalidAddress;
+    // Where a feed read over https was sent on to over plain http, which is not followed.
+    std::string insecureRedirect;
     std::vector<std::function<void(const Outcome &)>> waiters;
     // Cleared when the updater goes; the fetch then ends without telling anyone.
     LinuxUpdater *owner = nullptr;
@@ -42,10 +44,18 @@ struct LinuxUpdater::Fetch {
         finish(outcome);
     }
 
+    ~Fetch()
+    {
+        if (message)
+            g_signal_handlers_disconnect_by_data(message.get(), this);
+    }
+
     void failWith(GError *error)
     {
         glib::ErrorPtr owned(error);
-        if (timedOut)
+        if (!insecureRedirect.empty())
+            fail("The update feed\u2019s address moved to one that is not secure: " + insecureRedirect);
+        else if (timedOut)
             fail("The update feed did not answer in time.");
         else
             fail(owned && owned->message ? owned->message : "The update feed could not be read.");
@@ -127,6 +137,19 @@ struct LinuxUpdater::Fetch {
         } catch (const AppcastError &problem) {
             self->fail(problem.what());
         }
+    }
+
+    // A feed read over https is read over https to the end: a redirect elsewhere is cut off before
+    // it is sent again.
+    static void onRestarted(SoupMessage *message, gpointer data)
+    {
+        auto *self = static_cast<Fetch *>(data);
+        GUri *uri = soup_message_get_uri(message);
+        if (uri && g_ascii_strcasecmp(g_uri_get_scheme(uri), "https") == 0)
+            return;
+        glib::CharPtr text(uri ? g_uri_to_string(uri) : g_strdup("?"));
+        self->insecureRedirect = text.get();
+        g_cancellable_cancel(self->cancellable.get());
     }
 
     static gboolean onTimeout(gpointer data)
@@ -260,6 +283,8 @@ void LinuxUpdater::check(std::function<void(const Outcome &)> done)
         return;
     }
     fetch->message.reset(message);
+    if (kind == "https")
+        g_signal_connect(message, "restarted", G_CALLBACK(&Fetch::onRestarted), fetch.get());
     fetch->session.reset(
         soup_session_new_with_options("user-agent", ("Wheelbox/" + fetch->currentVersion).c_str(), "timeout",
                                       guint(timeout_.count() / 1000 + 1), nullptr));

@@ -7,23 +7,54 @@
 namespace wheelbox {
 
 MpdLibraryGate::MpdLibraryGate(std::unique_ptr<LibrarySource> library, mpd::MpdAddress address,
-                               std::optional<std::string> unavailable, Settings settings)
-    : library_(std::move(library)), address_(std::move(address)), unavailable_(std::move(unavailable)),
+                               std::shared_ptr<const MpdServerStatus> status, Settings settings)
+    : library_(std::move(library)), address_(std::move(address)), status_(std::move(status)),
       settings_(std::move(settings))
 {}
 
 LibraryContents MpdLibraryGate::open()
 {
-    if (unavailable_)
-        throw LibrarySourceError(*unavailable_);
     auto deadline = std::chrono::steady_clock::now() + settings_.scanWait;
-    while (isScanningEmptyDatabase()) {
+    auto waitLonger = [&] {
         bool quitting = settings_.quitting && settings_.quitting->load();
         if (quitting || std::chrono::steady_clock::now() + settings_.pollInterval > deadline)
-            throw LibrarySourceError(loadingText);
+            return false;
         std::this_thread::sleep_for(settings_.pollInterval);
+        return true;
+    };
+    while (status_) {
+        auto reading = status_->read();
+        if (!reading.unavailable)
+            break;
+        if (!reading.recovering || !waitLonger())
+            throw LibrarySourceError(*reading.unavailable);
+    }
+    while (isScanningEmptyDatabase()) {
+        if (!waitLonger())
+            throw LibrarySourceError(loadingText);
     }
     return library_->open();
+}
+
+bool MpdLibraryGate::isUnchangedSinceLastOpen() noexcept
+{
+    // While the MPD is down or being started again, only a full read may say what it holds.
+    try {
+        if (status_ && status_->read().unavailable)
+            return false;
+    } catch (const std::exception &) {
+        return false;
+    }
+    return library_->isUnchangedSinceLastOpen();
+}
+
+std::optional<std::string> MpdLibraryGate::whereMusicGoes() const
+{
+    if (settings_.ownMusicFolder)
+        return "Put music in " + settings_.ownMusicFolder->string() +
+               ", the folder Wheelbox\u2019s own MPD reads, then select No Music Found.";
+    return "The MPD at " + mpd::describe(address_) +
+           " has no songs: add music to its folder, then select No Music Found.";
 }
 
 bool MpdLibraryGate::isScanningEmptyDatabase() const

@@ -2,7 +2,9 @@
 
 #include "lib/mpd/MpdArgument.hpp"
 #include "lib/mpd/MpdIdentity.hpp"
+#include "lib/mpd/MpdSongTitle.hpp"
 #include "lib/mpd/MpdTagByTag.hpp"
+#include "lib/posix/BrokenPipe.hpp"
 #include "linux/MpdAlbumLocations.hpp"
 
 #include <strings.h>
@@ -10,9 +12,11 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <iostream>
 #include <limits>
 #include <optional>
+#include <ranges>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -21,6 +25,7 @@
 namespace wheelbox {
 namespace {
 
+using mpd::describe;
 using mpd::MpdConnection;
 using mpd::MpdError;
 
@@ -30,25 +35,58 @@ constexpr const char *everySong = "(base '')";
 // The database can change between two pages (an update finished); the read then starts over.
 constexpr int readAttempts = 3;
 
+// What a change of the library raises on the watch.
+constexpr auto watchedEvents = static_cast<mpd_idle>(MPD_IDLE_DATABASE | MPD_IDLE_STORED_PLAYLIST);
+
+// MPD answers on the watch at once; one silent this long (a peer gone without a word, a server
+// that hangs) counts as lost, and the library is read in full.
+constexpr std::chrono::milliseconds watchTimeout{2000};
+
+using PlaylistStamps = std::vector<std::pair<std::string, std::time_t>>;
+
+// The stored playlists and their modification times, as MPD lists them now.
+PlaylistStamps listPlaylists(const MpdConnection &connection)
+{
+    PlaylistStamps playlists;
+    if (!mpd_send_list_playlists(connection.get()))
+        connection.check();
+    while (mpd::PlaylistPtr playlist{mpd_recv_playlist(connection.get())})
+        playlists.emplace_back(mpd_playlist_get_path(playlist.get()),
+                               mpd_playlist_get_last_modified(playlist.get()));
+    connection.check();
+    mpd_response_finish(connection.get());
+    connection.check();
+    return playlists;
+}
+
 // Only the tags the library uses travel: a large library's replies stay small.
 constexpr mpd_tag_type usedTags[] = {
     MPD_TAG_TITLE, MPD_TAG_ARTIST, MPD_TAG_ALBUM, MPD_TAG_ALBUM_ARTIST,
     MPD_TAG_TRACK, MPD_TAG_DISC,   MPD_TAG_GENRE, MPD_TAG_MUSICBRAINZ_ALBUMID};
 
-std::string describe(const mpd::MpdAddress &address)
+// Seconds as MPD writes them ("215.373"); 0 for anything else.
+double parseDuration(std::string_view text) noexcept
 {
-    return address.port == 0 ? address.host : address.host + ":" + std::to_string(address.port);
+    double seconds = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+    return error == std::errc() && end == text.data() + text.size() && std::isfinite(seconds) && seconds > 0
+               ? seconds
+               : 0;
 }
 
 // The tags of one song as the reply lists them; a tag given more than once keeps its first value.
 struct SongTags {
     std::string uri;
     std::string title, artist, album, albumArtist, track, disc, genre, musicBrainzAlbumID;
+    // MPD's "duration" in seconds, not a tag: it comes whatever the tag types.
+    double duration = 0;
 
     void add(std::string_view name, const char *value)
     {
         if (auto *field = fieldFor(name); field && field->empty())
             *field = value;
+        else if (name == "duration")
+            duration = parseDuration(value);
     }
 
   private:
@@ -118,6 +156,7 @@ class LibraryReader {
         cutShort_.clear();
         namesTooLong_ = 0;
         playlistsCutShort_.clear();
+        playlistStamps_.clear();
         auto before = databaseUpdateTime();
         LibraryContents contents;
         uris.clear();
@@ -135,6 +174,8 @@ class LibraryReader {
     const std::vector<std::string> &cutShort() const noexcept { return cutShort_; }
     std::size_t namesTooLong() const noexcept { return namesTooLong_; }
     const std::vector<std::string> &playlistsCutShort() const noexcept { return playlistsCutShort_; }
+    // The stored playlists as the last read listed them, with their modification times.
+    const PlaylistStamps &playlistStamps() const noexcept { return playlistStamps_; }
 
   private:
     static constexpr std::string_view listingSongs = "list the songs";
@@ -281,15 +322,14 @@ class LibraryReader {
         try {
             auto song = mpd::readSongTagByTag(
                 connection_, [&] { return connect(address_, options_); }, usedTags, request);
-            // The database changed meanwhile (the read will start over): not this song.
+            // The database changed meanwhile (the read will start over): not this song. Gone, or
+            // an MPD too old to send tags one at a time: it goes by its file name, as untagged.
             if (song && mpd_song_get_uri(song.get()) == uri) {
                 for (auto tag : usedTags) {
                     if (const char *value = mpd_song_get_tag(song.get(), tag, 0))
                         tags.add(mpd_tag_name(tag), value);
                 }
-            } else {
-                // Gone, or an MPD too old to send tags one at a time.
-                tags.title = mpd::songFileName(uri);
+                tags.duration = mpd_song_get_duration_ms(song.get()) / 1000.0;
             }
         } catch (const MpdError &error) {
             fail(error, listingSongs);
@@ -386,27 +426,28 @@ class LibraryReader {
         LibrarySong song;
         song.persistentID = mpd::songPersistentID(tags.uri);
         song.mediaKind = LibraryMediaKind::song;
-        // A song without a Title tag keeps an empty title; the provider leaves such songs out.
-        song.title = tags.title;
+        // An untagged file goes by its file name, as in the player.
+        song.title = tags.title.empty() ? mpd::songFileTitle(tags.uri) : tags.title;
         song.artistName = optional(tags.artist);
         song.album.title = optional(tags.album);
         song.album.persistentID =
             mpd::albumPersistentID(tags.album, tags.musicBrainzAlbumID, tags.albumArtist, tags.uri);
         song.album.discNumber = parseTagNumber(tags.disc);
+        song.album.artistName = optional(tags.albumArtist);
         song.genre = optional(tags.genre);
         song.trackNumber = parseTagNumber(tags.track);
+        song.duration = tags.duration;
         return song;
     }
 
     void readPlaylists(std::vector<LibraryPlaylist> &playlists, const std::vector<std::string> &uris)
     {
-        std::vector<std::string> names;
-        if (!mpd_send_list_playlists(connection_.get()))
-            check("list the stored playlists");
-        while (mpd::PlaylistPtr playlist{mpd_recv_playlist(connection_.get())})
-            names.emplace_back(mpd_playlist_get_path(playlist.get()));
-        finish("list the stored playlists");
-        if (names.empty())
+        try {
+            playlistStamps_ = listPlaylists(connection_);
+        } catch (const MpdError &error) {
+            fail(error, "list the stored playlists");
+        }
+        if (playlistStamps_.empty())
             return;
 
         std::unordered_map<std::string_view, std::size_t> positions;
@@ -414,7 +455,7 @@ class LibraryReader {
         for (std::size_t i = 0; i < uris.size(); ++i)
             positions.emplace(uris[i], i);
 
-        for (auto &name : names) {
+        for (auto name : playlistStamps_ | std::views::keys) {
             // A name no command could carry names no playlist that can be read.
             if (!mpd::isValidPlaylistName(name))
                 continue;
@@ -462,7 +503,37 @@ class LibraryReader {
     std::vector<std::string> cutShort_;
     std::size_t namesTooLong_ = 0;
     std::vector<std::string> playlistsCutShort_;
+    PlaylistStamps playlistStamps_;
 };
+
+// A watch for the read about to begin; none when MPD cannot be reached or will not idle (the
+// read says what is wrong, and the next reload reads in full).
+std::optional<MpdConnection> startWatch(const mpd::MpdAddress &address)
+{
+    try {
+        auto watch = MpdConnection::open(address, watchTimeout);
+        // Idling spares it MPD's time limit for silent connections.
+        if (mpd_send_idle_mask(watch.get(), watchedEvents))
+            return watch;
+    } catch (const std::exception &) {
+    }
+    return std::nullopt;
+}
+
+// Whether the watch heard of no change, no database update is under way (it changes songs
+// before MPD tells of it) and MPD still lists `playlists`; then it idles again.
+bool isQuiet(const MpdConnection &watch, const PlaylistStamps &playlists)
+{
+    auto events = mpd_run_noidle(watch.get());
+    watch.check();
+    if (events != 0)
+        return false;
+    mpd::StatusPtr status(mpd_run_status(watch.get()));
+    watch.check();
+    if (!status || mpd_status_get_update_id(status.get()) != 0)
+        return false;
+    return listPlaylists(watch) == playlists && mpd_send_idle_mask(watch.get(), watchedEvents);
+}
 
 } // namespace
 
@@ -472,15 +543,23 @@ MpdLibrarySource::MpdLibrarySource(mpd::MpdAddress address, MpdLibraryReadOption
 
 LibraryContents MpdLibrarySource::open()
 {
+    // An MPD that quits mid-read must not take the program with it.
+    posix::SigpipeGuard sigpipe;
+    // A read that fails leaves nothing a later one could stand on.
+    lastRead_.reset();
     auto address = address_ ? *address_ : mpd::defaultMpdAddress();
     LibraryReader reader(address, options_);
     std::vector<std::string> uris;
     for (int attempt = 1;; ++attempt) {
+        // Greeted before the read begins, the watch hears of every change the read may miss.
+        auto watch = startWatch(address);
         if (auto contents = reader.readConsistently(uris)) {
             reportCutShort(reader.description(), reader.cutShort(), reader.namesTooLong(),
                            reader.playlistsCutShort());
             if (albumLocations_)
                 albumLocations_->replace(contents->songs, uris);
+            if (watch)
+                lastRead_.emplace(LastRead{address, std::move(*watch), reader.playlistStamps()});
             return std::move(*contents);
         }
         if (attempt == readAttempts)
@@ -488,6 +567,25 @@ LibraryContents MpdLibrarySource::open()
                 "The MPD database at " + describe(address) +
                 " kept changing while it was read; try again when its update has finished");
     }
+}
+
+bool MpdLibrarySource::isUnchangedSinceLastOpen() noexcept
+{
+    if (!lastRead_)
+        return false;
+    // The watch's MPD may have quit since.
+    posix::SigpipeGuard sigpipe;
+    bool unchanged = false;
+    try {
+        auto address = address_ ? *address_ : mpd::defaultMpdAddress();
+        unchanged = address == lastRead_->address && isQuiet(lastRead_->watch, lastRead_->playlists);
+    } catch (const std::exception &) {
+        // A lost watch or MPD: the full read finds out what is wrong.
+    }
+    // Once changed, changed until the next complete read.
+    if (!unchanged)
+        lastRead_.reset();
+    return unchanged;
 }
 
 void MpdLibrarySource::reportCutShort(const std::string &address, const std::vector<std::string> &songs,

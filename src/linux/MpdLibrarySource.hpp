@@ -5,12 +5,14 @@
 
 #include <chrono>
 #include <cstddef>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace wheelbox {
@@ -47,6 +49,12 @@ class MpdLibrarySource final : public LibrarySource {
     // playlist keeps the entries before one too long.
     LibraryContents open() override;
 
+    // True when the same MPD at the same address reported no database or stored-playlist change
+    // since the last complete read began, runs no database update, and lists the stored playlists
+    // with the same modification times: a few short exchanges on a connection kept from that read, each with
+    // a two-second deadline. False after any failure, which the next open() then reports.
+    bool isUnchangedSinceLastOpen() noexcept override;
+
     // Each read also records there where each album's cover is looked for.
     void recordAlbumLocations(std::shared_ptr<MpdAlbumLocations> locations)
     {
@@ -54,6 +62,16 @@ class MpdLibrarySource final : public LibrarySource {
     }
 
   private:
+    // What the last complete read rests on. The watch is a connection made before that read began
+    // and idling on MPD's database and stored-playlist events: MPD keeps, for each connection, the
+    // events since its greeting and tells them when asked, and a restarted or another MPD cannot
+    // hold it. Playlist files edited beside MPD raise no event, so their listing is compared too.
+    struct LastRead {
+        mpd::MpdAddress address;
+        mpd::MpdConnection watch;
+        std::vector<std::pair<std::string, std::time_t>> playlists;
+    };
+
     void reportCutShort(const std::string &address, const std::vector<std::string> &songs,
                         std::size_t namesTooLong, const std::vector<std::string> &playlists);
 
@@ -62,6 +80,7 @@ class MpdLibrarySource final : public LibrarySource {
     Reporter report_;
     // What was already told: a refresh does not tell it again.
     std::unordered_set<std::string> reported_;
+    std::optional<LastRead> lastRead_;
     std::shared_ptr<MpdAlbumLocations> albumLocations_;
 };
 

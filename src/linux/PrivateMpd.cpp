@@ -2,6 +2,11 @@
 
 #include "lib/mpd/MpdProbe.hpp"
 #include "lib/posix/ProcessDescriptor.hpp"
+#include "linux/GLibMainLoop.hpp"
+#include "linux/MpdServerStatus.hpp"
+#include "linux/UserFolders.hpp"
+
+#include <glib-unix.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -10,14 +15,17 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <iostream>
 #include <poll.h>
 #include <sstream>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 extern char **environ;
@@ -34,18 +42,13 @@ bool isExecutable(const std::filesystem::path &path)
     return std::filesystem::is_regular_file(path, error) && ::access(path.c_str(), X_OK) == 0;
 }
 
-// The folder for the socket: made, owned by us and closed to everyone else.
-void prepareRuntimeDirectory(const std::filesystem::path &folder)
+void makePrivateFolder(const std::filesystem::path &folder)
 {
-    std::error_code error;
-    std::filesystem::create_directories(folder.parent_path(), error);
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-        throw PrivateMpdError::failedToStart("cannot make " + folder.string() + ": " + std::strerror(errno));
-    struct stat status {};
-    if (::lstat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) || status.st_uid != ::geteuid())
-        throw PrivateMpdError::failedToStart(folder.string() + " is not a folder of yours");
-    if ((status.st_mode & 0077) != 0 && ::chmod(folder.c_str(), 0700) != 0)
-        throw PrivateMpdError::failedToStart("cannot close " + folder.string() + " to other users");
+    try {
+        userFolders::makePrivate(folder);
+    } catch (const std::runtime_error &error) {
+        throw PrivateMpdError::failedToStart(error.what());
+    }
 }
 
 void writeConfiguration(const PrivateMpdConfiguration &configuration, const std::string &text)
@@ -61,6 +64,8 @@ void writeConfiguration(const PrivateMpdConfiguration &configuration, const std:
             throw PrivateMpdError::failedToStart("cannot write " + temporary.string());
     }
     std::error_code error;
+    std::filesystem::permissions(
+        temporary, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, error);
     std::filesystem::rename(temporary, file, error);
     if (error)
         throw PrivateMpdError::failedToStart("cannot write " + file.string() + ": " + error.message());
@@ -82,6 +87,29 @@ std::string lastLine(const PrivateMpdConfiguration &configuration)
             return last.size() > 300 ? last.substr(0, 300) + "\u2026" : last;
     }
     return "MPD stopped as it started";
+}
+
+// How a child ended, in a few words.
+std::string describeEnd(int waitStatus)
+{
+    if (WIFSIGNALED(waitStatus)) {
+        int number = WTERMSIG(waitStatus);
+        const char *name = ::sigdescr_np(number);
+        return "killed by signal " + std::to_string(number) + (name ? std::string(", ") + name : "");
+    }
+    return "exit status " + std::to_string(WEXITSTATUS(waitStatus));
+}
+
+// MPD scans a missing database by itself; an existing one may miss what changed while MPD was not
+// running to watch the folder.
+void lookForChanges(const mpd::MpdAddress &address)
+{
+    try {
+        auto connection = mpd::MpdConnection::open(address, 2s);
+        mpd_run_update(connection.get(), nullptr);
+    } catch (const std::exception &) {
+        // The library then shows what the database held.
+    }
 }
 
 } // namespace
@@ -119,46 +147,98 @@ std::optional<std::filesystem::path> PrivateMpd::findExecutable(std::string_view
     return std::nullopt;
 }
 
-PrivateMpd::PrivateMpd(mpd::MpdAddress address, pid_t pid, posix::FileDescriptor ended) noexcept
-    : address_(std::move(address)), pid_(pid), ended_(std::move(ended))
+PrivateMpd::PrivateMpd(PrivateMpdConfiguration configuration, std::filesystem::path executable)
+    : configuration_(std::move(configuration)),
+      executable_(std::move(executable)), address_{configuration_.socket().string(), 0, std::nullopt}
 {}
 
 std::unique_ptr<PrivateMpd> PrivateMpd::start(const PrivateMpdConfiguration &configuration,
                                               const std::filesystem::path &executable,
                                               std::chrono::milliseconds timeout)
 {
-    std::string text;
     try {
-        text = configuration.text();
+        (void)configuration.text();
     } catch (const std::invalid_argument &error) {
         throw PrivateMpdError::failedToStart(error.what());
     }
-    std::error_code error;
-    std::filesystem::create_directories(configuration.stateDirectory / "playlists", error);
-    if (error)
-        throw PrivateMpdError::failedToStart("cannot make " + configuration.stateDirectory.string() + ": " +
-                                             error.message());
+    // The state folder and what MPD writes there (database, state, log) are the user's alone, as
+    // is the folder of its socket.
+    makePrivateFolder(configuration.stateDirectory.parent_path());
+    makePrivateFolder(configuration.stateDirectory);
+    makePrivateFolder(configuration.stateDirectory / "playlists");
+    makePrivateFolder(configuration.runtimeDirectory);
     // MPD refuses to start without its music folder; an empty one is a library with no songs.
+    std::error_code error;
     std::filesystem::create_directories(configuration.musicDirectory, error);
-    prepareRuntimeDirectory(configuration.runtimeDirectory);
-    writeConfiguration(configuration, text);
 
-    mpd::MpdAddress address{configuration.socket().string(), 0, std::nullopt};
-    if (mpd::answers(address, 500ms))
-        return std::unique_ptr<PrivateMpd>(new PrivateMpd(address, -1, {}));
-    // What a killed MPD left behind; MPD will not bind over it.
-    std::filesystem::remove(configuration.socket(), error);
-    bool hadDatabase = std::filesystem::exists(configuration.databaseFile(), error);
+    std::unique_ptr<PrivateMpd> mpd(new PrivateMpd(configuration, executable));
+    auto deadline = Clock::now() + timeout;
+    // Another copy of the program owns this folder's MPD: it is used once it answers, or taken over
+    // when that copy ends first.
+    while (!mpd->tryToOwn()) {
+        if (mpd::answers(mpd->address_, 500ms))
+            return mpd;
+        if (Clock::now() >= deadline)
+            throw PrivateMpdError::failedToStart("the Wheelbox that runs it for " +
+                                                 configuration.stateDirectory.string() + " did not start it");
+        std::this_thread::sleep_for(50ms);
+    }
+    if (mpd::answers(mpd->address_, 500ms)) {
+        // Not started by any copy of this program: used, and left alone.
+        mpd->lock_.reset();
+        return mpd;
+    }
+    mpd->spawn();
+    while (true) {
+        int status = 0;
+        if (mpd->waitForEnd(Clock::now())) {
+            mpd->reap(status);
+            throw PrivateMpdError::failedToStart(lastLine(configuration));
+        }
+        if (mpd::answers(mpd->address_, 500ms))
+            break;
+        if (Clock::now() >= deadline) {
+            mpd->stop();
+            throw PrivateMpdError::failedToStart(
+                "it did not answer within " +
+                std::to_string(std::chrono::duration_cast<std::chrono::seconds>(timeout).count()) + " s");
+        }
+        std::this_thread::sleep_for(50ms);
+    }
+    if (mpd->hadDatabase_)
+        lookForChanges(mpd->address_);
+    return mpd;
+}
+
+bool PrivateMpd::tryToOwn()
+{
+    try {
+        lock_ = posix::LockFile::tryLock(configuration_.lockFile(), std::to_string(::getpid()));
+    } catch (const std::system_error &error) {
+        throw PrivateMpdError::failedToStart(error.what());
+    }
+    return lock_.has_value();
+}
+
+void PrivateMpd::spawn()
+{
+    writeConfiguration(configuration_, configuration_.text());
+    // What a killed MPD left behind; MPD will not bind over it. The lock says no MPD of ours runs.
+    std::error_code error;
+    std::filesystem::remove(configuration_.socket(), error);
+    hadDatabase_ = std::filesystem::exists(configuration_.databaseFile(), error);
 
     posix::FileDescriptor input(::open("/dev/null", O_RDONLY | O_CLOEXEC));
     posix::FileDescriptor console(
-        ::open(configuration.consoleFile().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-    if (!input.isOpen() || !console.isOpen())
-        throw PrivateMpdError::failedToStart("cannot open " + configuration.consoleFile().string());
+        ::open(configuration_.consoleFile().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    // The child keeps the lock as descriptor 3; this copy is above anything it moves first.
+    posix::FileDescriptor lock(::fcntl(lock_->descriptor(), F_DUPFD_CLOEXEC, 10));
+    if (!input.isOpen() || !console.isOpen() || !lock.isOpen())
+        throw PrivateMpdError::failedToStart("cannot open " + configuration_.consoleFile().string());
 
     // Everything the child needs is made before fork: after it, only async-signal-safe calls.
-    std::string program = executable.string();
-    std::string configurationFile = configuration.configurationFile().string();
+    std::string program = executable_.string();
+    std::string configurationFile = configuration_.configurationFile().string();
     std::string noDaemon = "--no-daemon";
     std::vector<char *> argv{program.data(), noDaemon.data(), configurationFile.data(), nullptr};
     pid_t parent = ::getpid();
@@ -181,45 +261,21 @@ std::unique_ptr<PrivateMpd> PrivateMpd::start(const PrivateMpdConfiguration &con
         standard.sa_handler = SIG_DFL;
         for (int number = 1; number < NSIG; ++number)
             ::sigaction(number, &standard, nullptr);
+        // Its database, state, log and playlists are for this user alone.
+        ::umask(077);
         if (::dup2(input.get(), STDIN_FILENO) < 0 || ::dup2(console.get(), STDOUT_FILENO) < 0 ||
-            ::dup2(console.get(), STDERR_FILENO) < 0)
+            ::dup2(console.get(), STDERR_FILENO) < 0 || ::dup2(lock.get(), 3) < 0)
             ::_exit(127);
-        if (::syscall(SYS_close_range, 3U, ~0U, 0U) != 0) {
-            for (int descriptor = 3; descriptor < 1024; ++descriptor)
+        if (::syscall(SYS_close_range, 4U, ~0U, 0U) != 0) {
+            for (int descriptor = 4; descriptor < 1024; ++descriptor)
                 ::close(descriptor);
         }
         ::execve(program.c_str(), argv.data(), environ);
         ::_exit(127);
     }
-
-    auto owned = std::unique_ptr<PrivateMpd>(new PrivateMpd(address, pid, posix::openProcessDescriptor(pid)));
-    auto deadline = Clock::now() + timeout;
-    while (true) {
-        if (owned->waitForEnd(Clock::now())) {
-            owned->pid_ = -1;
-            throw PrivateMpdError::failedToStart(lastLine(configuration));
-        }
-        if (mpd::answers(address, 500ms))
-            break;
-        if (Clock::now() >= deadline) {
-            owned->stop();
-            throw PrivateMpdError::failedToStart(
-                "it did not answer within " +
-                std::to_string(std::chrono::duration_cast<std::chrono::seconds>(timeout).count()) + " s");
-        }
-        std::this_thread::sleep_for(50ms);
-    }
-    // MPD scans a missing database by itself; an existing one may miss what changed while MPD was
-    // not running to watch the folder.
-    if (hadDatabase) {
-        try {
-            auto connection = mpd::MpdConnection::open(address, 2s);
-            mpd_run_update(connection.get(), nullptr);
-        } catch (const std::exception &) {
-            // The library then shows what the database held.
-        }
-    }
-    return owned;
+    pid_ = pid;
+    ended_ = posix::openProcessDescriptor(pid);
+    startedAt_ = Clock::now();
 }
 
 PrivateMpd::~PrivateMpd()
@@ -234,17 +290,25 @@ std::optional<pid_t> PrivateMpd::pid() const noexcept
     return pid_;
 }
 
+void PrivateMpd::reap(int &status) noexcept
+{
+    pid_t reaped;
+    while ((reaped = ::waitpid(pid_, &status, 0)) < 0 && errno == EINTR) {
+    }
+    ended_.reset();
+    pid_ = -1;
+}
+
 bool PrivateMpd::waitForEnd(std::chrono::steady_clock::time_point deadline) noexcept
 {
     if (pid_ <= 0)
         return true;
     while (true) {
-        int status = 0;
-        pid_t reaped = ::waitpid(pid_, &status, WNOHANG);
-        if (reaped == pid_ || (reaped < 0 && errno == ECHILD)) {
-            ended_.reset();
+        // Looked at without reaping: the pid stays this child's until reap().
+        siginfo_t info{};
+        if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+            info.si_pid == pid_)
             return true;
-        }
         auto now = Clock::now();
         if (now >= deadline)
             return false;
@@ -262,15 +326,181 @@ bool PrivateMpd::waitForEnd(std::chrono::steady_clock::time_point deadline) noex
 
 void PrivateMpd::stop() noexcept
 {
-    if (pid_ <= 0)
-        return;
-    // The pid is ours until we reap it, so neither signal can reach another process.
-    ::kill(pid_, SIGTERM);
-    if (!waitForEnd(Clock::now() + stopTimeout)) {
-        ::kill(pid_, SIGKILL);
-        waitForEnd(Clock::time_point::max());
+    unwatchChild();
+    timer_.reset();
+    stopProbe();
+    loop_ = nullptr;
+    if (pid_ > 0) {
+        // The pid is ours until we reap it, so neither signal can reach another process.
+        ::kill(pid_, SIGTERM);
+        if (!waitForEnd(Clock::now() + stopTimeout)) {
+            ::kill(pid_, SIGKILL);
+            waitForEnd(Clock::time_point::max());
+        }
+        int status = 0;
+        reap(status);
     }
-    pid_ = -1;
+    lock_.reset();
+}
+
+void PrivateMpd::supervise(GLibMainLoop &loop, std::shared_ptr<MpdServerStatus> status, Restarts restarts)
+{
+    loop_ = &loop;
+    status_ = std::move(status);
+    restarts_ = restarts;
+    nextDelay_ = restarts_.firstDelay;
+    if (pid_ > 0) {
+        watchChild();
+    } else if (!lock_) {
+        timer_ =
+            loop_->schedule(restarts_.ownerCheck, MainLoop::Repeat::repeating, [this] { lookForOwner(); });
+    }
+}
+
+void PrivateMpd::watchChild()
+{
+    unwatchChild();
+    if (ended_.isOpen()) {
+        childWatch_ = g_unix_fd_source_new(ended_.get(), G_IO_IN);
+        g_source_set_callback(childWatch_, G_SOURCE_FUNC(&PrivateMpd::onProcessDescriptor), this, nullptr);
+    } else {
+        // No pidfd: a look every quarter of a second.
+        childWatch_ = g_timeout_source_new(250);
+        g_source_set_callback(childWatch_, &PrivateMpd::onChildEvent, this, nullptr);
+    }
+    g_source_attach(childWatch_, loop_->context());
+}
+
+void PrivateMpd::unwatchChild() noexcept
+{
+    if (!childWatch_)
+        return;
+    g_source_destroy(childWatch_);
+    g_source_unref(childWatch_);
+    childWatch_ = nullptr;
+}
+
+gboolean PrivateMpd::onProcessDescriptor(gint, GIOCondition, gpointer data)
+{
+    return onChildEvent(data);
+}
+
+gboolean PrivateMpd::onChildEvent(gpointer data)
+{
+    auto *self = static_cast<PrivateMpd *>(data);
+    int status = 0;
+    pid_t reaped = ::waitpid(self->pid_, &status, WNOHANG);
+    if (reaped == 0 || (reaped < 0 && errno == EINTR))
+        return G_SOURCE_CONTINUE;
+    // The source goes with the descriptor it watches.
+    g_source_unref(std::exchange(self->childWatch_, nullptr));
+    self->ended_.reset();
+    self->pid_ = -1;
+    self->childEnded(status);
+    return G_SOURCE_REMOVE;
+}
+
+void PrivateMpd::childEnded(int waitStatus)
+{
+    stopProbe();
+    std::string how = describeEnd(waitStatus);
+    if (WIFEXITED(waitStatus))
+        how += ": " + lastLine(configuration_);
+    restartLater("MPD stopped (" + how + ").");
+}
+
+void PrivateMpd::restartLater(std::string reason)
+{
+    // An MPD that ran steadily is brought back at once; one that keeps ending, less and less often.
+    if (Clock::now() - startedAt_ >= restarts_.steadyAfter)
+        nextDelay_ = restarts_.firstDelay;
+    auto delay = nextDelay_;
+    nextDelay_ = std::min(nextDelay_ * 2, restarts_.longestDelay);
+    std::cerr << "wheelbox: " << reason << " Starting it again in "
+              << std::chrono::duration<double>(delay).count() << " s.\n";
+    status_->setUnavailable(reason + " Wheelbox is starting it again\u2026", true);
+    timer_ = loop_->schedule(delay, MainLoop::Repeat::once, [this] { restart(); });
+}
+
+void PrivateMpd::restart()
+{
+    timer_.reset();
+    try {
+        spawn();
+    } catch (const PrivateMpdError &error) {
+        startedAt_ = Clock::now();
+        restartLater(error.what());
+        return;
+    }
+    watchChild();
+    probeUntilReady();
+}
+
+void PrivateMpd::probeUntilReady()
+{
+    // Off the main thread: MPD greets only once it has loaded its database. The main loop looks for
+    // the outcome, so nothing crosses threads but one atomic value and the join.
+    probeOutcome_ = ProbeOutcome::pending;
+    auto deadline = Clock::now() + restarts_.readyTimeout;
+    probe_ =
+        std::jthread([this, deadline, address = address_, hadDatabase = hadDatabase_](std::stop_token stop) {
+            bool ready = false;
+            while (!stop.stop_requested() && Clock::now() < deadline) {
+                if (mpd::answers(address, 500ms)) {
+                    ready = true;
+                    break;
+                }
+                std::this_thread::sleep_for(100ms);
+            }
+            if (ready && hadDatabase && !stop.stop_requested())
+                lookForChanges(address);
+            probeOutcome_ = ready ? ProbeOutcome::ready : ProbeOutcome::silent;
+        });
+    probeTimer_ = loop_->schedule(100ms, MainLoop::Repeat::repeating, [this] { probeEnded(); });
+}
+
+void PrivateMpd::probeEnded()
+{
+    ProbeOutcome outcome = probeOutcome_;
+    if (outcome == ProbeOutcome::pending)
+        return;
+    probeTimer_.reset();
+    probe_.join();
+    if (outcome == ProbeOutcome::ready) {
+        status_->setAvailable();
+        std::cerr << "wheelbox: MPD is back.\n";
+    } else if (pid_ > 0) {
+        // Hung: its end starts it again.
+        ::kill(pid_, SIGKILL);
+    }
+}
+
+void PrivateMpd::stopProbe() noexcept
+{
+    probeTimer_.reset();
+    if (probe_.joinable()) {
+        probe_.request_stop();
+        probe_.join();
+    }
+}
+
+void PrivateMpd::lookForOwner()
+{
+    // While an MPD answers there is nothing to take over (the socket answers at once either way).
+    if (mpd::answers(address_, 500ms))
+        return;
+    // The lock is free once the copy that owned MPD and its MPD have both ended.
+    try {
+        if (!tryToOwn())
+            return;
+    } catch (const PrivateMpdError &) {
+        return;
+    }
+    timer_.reset();
+    status_->setUnavailable("MPD stopped with the Wheelbox that ran it. Wheelbox is starting it again\u2026",
+                            true);
+    startedAt_ = Clock::now();
+    restart();
 }
 
 } // namespace wheelbox

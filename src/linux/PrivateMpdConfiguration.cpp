@@ -1,5 +1,7 @@
 #include "linux/PrivateMpdConfiguration.hpp"
 
+#include "linux/UserFolders.hpp"
+
 #include <glib.h>
 
 #include <cstdlib>
@@ -45,9 +47,8 @@ PrivateMpdConfiguration PrivateMpdConfiguration::forUser()
         configuration.musicDirectory = music;
     else
         configuration.musicDirectory = home() / "Music";
-    configuration.stateDirectory = std::filesystem::path(g_get_user_state_dir()) / "wheelbox" / "mpd";
-    // GLib falls back to the cache folder when XDG_RUNTIME_DIR is not set (root in a container).
-    configuration.runtimeDirectory = std::filesystem::path(g_get_user_runtime_dir()) / "wheelbox";
+    configuration.stateDirectory = userFolders::state() / "mpd";
+    configuration.runtimeDirectory = userFolders::runtime();
     configuration.outputs = detectOutputs();
     return configuration;
 }

@@ -16,14 +16,15 @@ struct PrivateMpdConfiguration {
     enum class Output { pulse, alsa };
 
     std::filesystem::path musicDirectory;
-    // Database, stored playlists, state, log.
+    // Database, stored playlists, state, log, and the lock of the MPD's owner; made with mode 0700,
+    // as is the folder above it.
     std::filesystem::path stateDirectory;
     // Holds the socket; made with mode 0700 (MPD's socket itself is world-writable).
     std::filesystem::path runtimeDirectory;
     std::vector<Output> outputs;
 
-    // The user's: the XDG music folder (else ~/Music), $XDG_STATE_HOME/wheelbox/mpd,
-    // $XDG_RUNTIME_DIR/wheelbox, and the outputs found on this machine.
+    // The user's: the XDG music folder (else ~/Music), $XDG_STATE_HOME/wheelbox/mpd, the program's
+    // runtime folder (userFolders::runtime()), and the outputs found on this machine.
     static PrivateMpdConfiguration forUser();
 
     // A PulseAudio (or PipeWire) server the user's programs reach, else an ALSA playback device.
@@ -35,6 +36,8 @@ struct PrivateMpdConfiguration {
     std::filesystem::path logFile() const { return stateDirectory / "log"; }
     // MPD's own standard output and error, where a failure to start is explained.
     std::filesystem::path consoleFile() const { return stateDirectory / "console.log"; }
+    // Held by the copy of the program that runs this MPD, and by the MPD.
+    std::filesystem::path lockFile() const { return stateDirectory / "owner.lock"; }
 
     // The mpd.conf text. Throws std::invalid_argument for a path MPD's configuration cannot hold
     // (a line break or NUL) or a socket path longer than a unix socket address takes.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,11 +13,18 @@ struct MediaItem {
 
     std::string id;
     std::string title;
-    std::optional<std::string> subtitle;
+    std::optional<std::string> subtitle = std::nullopt;
     Kind kind = Kind::container;
     bool hasChildren = false;
     bool playable = false;
-    std::optional<bool> checked;
+    std::optional<bool> checked = std::nullopt;
+
+    // Details the firmware shows where it can, after the fields above. Songs: their place on the
+    // album (positive numbers) and length (seconds, finite and positive). Albums: their artist.
+    std::optional<std::int32_t> trackNumber = std::nullopt;
+    std::optional<std::int32_t> discNumber = std::nullopt;
+    std::optional<double> duration = std::nullopt;
+    std::optional<std::string> artist = std::nullopt;
 
     bool operator==(const MediaItem &) const = default;
 };

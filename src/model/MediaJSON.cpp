@@ -28,7 +28,7 @@ template <typename T> json::value optionalToJSON(const std::optional<T> &value)
 json::value toJSON(const MediaItem &item)
 {
     json::object object;
-    object.reserve(7);
+    object.reserve(11);
     object.emplace("id", item.id);
     object.emplace("title", item.title);
     if (item.subtitle)
@@ -38,6 +38,15 @@ json::value toJSON(const MediaItem &item)
     object.emplace("playable", item.playable);
     if (item.checked)
         object.emplace("checked", *item.checked);
+    // Only values the firmware can show: anything else is left out, as an absent detail is.
+    if (item.trackNumber && *item.trackNumber > 0)
+        object.emplace("trackNumber", *item.trackNumber);
+    if (item.discNumber && *item.discNumber > 0)
+        object.emplace("discNumber", *item.discNumber);
+    if (item.duration && std::isfinite(*item.duration) && *item.duration > 0)
+        object.emplace("duration", *item.duration);
+    if (item.artist)
+        object.emplace("artist", *item.artist);
     return object;
 }
 
@@ -58,7 +67,7 @@ json::value toJSON(const MediaList &list)
 json::value toJSON(const NowPlayingState &state)
 {
     json::object object;
-    object.reserve(10);
+    object.reserve(11);
     object.emplace("source", state.source);
     object.emplace("persistentID", optionalToJSON(state.persistentID));
     object.emplace("title", state.title);
@@ -69,6 +78,8 @@ json::value toJSON(const NowPlayingState &state)
     object.emplace("isPlaying", state.isPlaying);
     object.emplace("queuePosition", optionalToJSON(state.queuePosition));
     object.emplace("queueCount", optionalToJSON(state.queueCount));
+    if (state.shuffle)
+        object.emplace("shuffle", *state.shuffle ? "On" : "Off");
     return object;
 }
 

@@ -19,7 +19,8 @@ class JSONCodingError : public std::runtime_error {
 };
 
 // The JSON object form of each record: keys are the field names in field order. A row leaves out
-// an absent subtitle or checked flag; a now-playing reading writes an absent optional as null.
+// an absent subtitle, checked flag or detail; a now-playing reading writes an absent optional as
+// null, except `shuffle` ("On" / "Off"), which is left out when unknown.
 boost::json::value toJSON(const MediaItem &item);
 boost::json::value toJSON(const MediaList &list);
 boost::json::value toJSON(const NowPlayingState &state); // throws JSONCodingError

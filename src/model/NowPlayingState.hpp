@@ -19,6 +19,8 @@ struct NowPlayingState {
     bool isPlaying = false;
     std::optional<std::int64_t> queuePosition;
     std::optional<std::int64_t> queueCount;
+    // Whether what plays is shuffled, when the transport knows (it shuffles the queue itself).
+    std::optional<bool> shuffle = std::nullopt;
 
     // The reading before any player has been asked: nothing plays.
     static NowPlayingState empty();

@@ -21,6 +21,8 @@ struct LibraryAlbum {
     std::uint64_t persistentID = 0;
     std::optional<std::string> title;
     int discNumber = 0;
+    // The album artist tag, when the song carries one.
+    std::optional<std::string> artistName = std::nullopt;
 };
 
 struct LibrarySong {
@@ -31,6 +33,8 @@ struct LibrarySong {
     LibraryAlbum album;
     std::optional<std::string> genre;
     int trackNumber = 0;
+    // Seconds; 0 when unknown.
+    double duration = 0;
 };
 
 struct LibraryPlaylist {
@@ -63,6 +67,15 @@ class LibrarySource {
 
     // Reads everything afresh. Throws LibrarySourceError (or another std::exception) on failure.
     virtual LibraryContents open() = 0;
+
+    // Whether the library is certainly still what the last open() returned, with that open() having
+    // succeeded: then what was built from it may stand. False whenever the source cannot tell at
+    // a small cost, and after a failed open().
+    virtual bool isUnchangedSinceLastOpen() noexcept { return false; }
+
+    // What to tell a user whose library holds no song: where music goes for this source. None
+    // when the source cannot say.
+    virtual std::optional<std::string> whereMusicGoes() const { return std::nullopt; }
 };
 
 } // namespace wheelbox

@@ -114,9 +114,10 @@ std::optional<std::string> run(std::string_view script, int timeoutSeconds)
         endProcess(process);
         throw ScriptError::timedOut();
     case Exchange::Outcome::sendFailed:
+        // Also when a cancellation killed the child as it read its script: the script never arrived
+        // whole, and that is what the caller is told.
         endProcess(process);
-        // A cancellation that kills the child while it reads its script breaks the pipe too.
-        throw registry.isStale(snapshot) ? ScriptError::cancelled() : ScriptError::couldNotSend();
+        throw ScriptError::couldNotSend();
     case Exchange::Outcome::overflowed:
         // Cut short, the answer would read as a different one.
         throw ScriptError::failed(cleanErrorMessage(""));
@@ -177,7 +178,7 @@ RunningScript start(std::string_view script, int timeoutSeconds)
 
     if (!send(child.input, input, deadline)) {
         running.stop(oneSecond);
-        throw registry.isStale(snapshot) ? ScriptError::cancelled() : ScriptError::couldNotSend();
+        throw ScriptError::couldNotSend();
     }
     return running;
 }

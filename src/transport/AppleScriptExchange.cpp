@@ -1,5 +1,7 @@
 #include "transport/AppleScriptExchange.hpp"
 
+#include "lib/posix/BrokenPipe.hpp"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -14,31 +16,14 @@ namespace {
 
 using std::chrono::steady_clock;
 
-// write(2) on a pipe whose reader has gone raises SIGPIPE, which would end the whole program unless
-// it ignores the signal. Block it for this thread around the write and swallow the one it caused.
+// write(2) on a pipe whose reader has gone raises SIGPIPE; the guard turns it into EPIPE.
 ssize_t writeWithoutSigpipe(int fd, const char *data, std::size_t size) noexcept
 {
-    sigset_t pipeSignal;
-    sigset_t previousMask;
-    ::sigemptyset(&pipeSignal);
-    ::sigaddset(&pipeSignal, SIGPIPE);
-    ::pthread_sigmask(SIG_BLOCK, &pipeSignal, &previousMask);
-    sigset_t pending;
-    ::sigpending(&pending);
-    bool wasPending = ::sigismember(&pending, SIGPIPE) == 1;
-
+    posix::SigpipeGuard guard;
     ssize_t written;
     do {
         written = ::write(fd, data, size);
     } while (written < 0 && errno == EINTR);
-    int error = errno;
-    if (written < 0 && error == EPIPE && !wasPending) {
-        timespec immediately{};
-        while (::sigtimedwait(&pipeSignal, nullptr, &immediately) < 0 && errno == EINTR) {
-        }
-    }
-    ::pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
-    errno = error;
     return written;
 }
 

@@ -6,6 +6,7 @@
 #include "transport/MusicAppScripts.hpp"
 #include "transport/ScriptRunner.hpp"
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -18,11 +19,14 @@ ManagedQueuePlaylists::ManagedQueuePlaylists(ScriptRunner &runner, UserDefaults 
     auto storedName = defaults_.string(nameKey);
     if (storedName && isManagedQueueName(*storedName)) {
         currentName_ = *storedName;
+        currentID_ = defaults_.string(idKey);
     } else {
         currentName_ = newName();
         defaults_.setString(nameKey, currentName_);
+        // An ID recorded beside a name that is not ours is no playlist of ours: paired with the new
+        // name, the next start would delete it.
+        defaults_.remove(idKey);
     }
-    currentID_ = defaults_.string(idKey);
 }
 
 std::string ManagedQueuePlaylists::newName()
@@ -33,7 +37,16 @@ std::string ManagedQueuePlaylists::newName()
 std::string ManagedQueuePlaylists::beginStart()
 {
     auto name = newName();
-    removePending();
+    auto pending = defaults_.string(pendingNameKey);
+    try {
+        removePending();
+        if (pending)
+            std::erase(leftOver_, *pending);
+    } catch (const std::exception &) {
+        // The start goes ahead; the old playlist is tried again once it has.
+        if (std::find(leftOver_.begin(), leftOver_.end(), *pending) == leftOver_.end())
+            leftOver_.push_back(*pending);
+    }
     defaults_.setString(pendingNameKey, name);
     return name;
 }
@@ -56,6 +69,22 @@ void ManagedQueuePlaylists::finishStart(std::string id, std::string name)
     defaults_.setString(nameKey, currentName_);
     defaults_.remove(pendingNameKey);
     deletePrevious(oldID, oldName);
+    retryLeftOver();
+}
+
+void ManagedQueuePlaylists::retryLeftOver()
+{
+    std::erase_if(leftOver_, [this](const std::string &name) {
+        try {
+            runner_.run(musicScripts::deletePendingPlaylistsNamed(name), deleteTimeout);
+            return true;
+        } catch (const std::exception &) {
+            return false;
+        }
+    });
+    // The one pending slot carries what is still left into the next start, or the next run.
+    if (!leftOver_.empty() && !defaults_.string(pendingNameKey))
+        defaults_.setString(pendingNameKey, leftOver_.front());
 }
 
 void ManagedQueuePlaylists::removePending()
@@ -78,6 +107,10 @@ void ManagedQueuePlaylists::removePending()
 void ManagedQueuePlaylists::deletePrevious(const std::optional<std::string> &oldID,
                                            const std::string &oldName)
 {
+    // Only a playlist recorded under a name of ours is ever deleted, by its ID as by its name: the
+    // user's playlists are never touched.
+    if (!isManagedQueueName(oldName))
+        return;
     try {
         if (oldID) {
             if (oldID == currentID_)
@@ -89,15 +122,12 @@ void ManagedQueuePlaylists::deletePrevious(const std::optional<std::string> &old
         } else if (!currentID_) {
             return;
         }
-        // Only a name of ours is ever deleted by name; the user's playlists are never touched.
-        if (isManagedQueueName(oldName))
-            runner_.run(musicScripts::deletePlaylistsNamed(oldName), deleteTimeout);
+        runner_.run(musicScripts::deletePlaylistsNamed(oldName), deleteTimeout);
     } catch (const std::exception &) {
         // The new queue plays on. The old playlist, which nothing records as current any more, is
         // recorded as pending instead, so the next start deletes it rather than leaving it behind
         // for good (a newer request cuts this script off whenever it supersedes this one).
-        if (isManagedQueueName(oldName))
-            defaults_.setString(pendingNameKey, oldName);
+        defaults_.setString(pendingNameKey, oldName);
     }
 }
 

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace wheelbox {
 
@@ -31,26 +32,31 @@ class ManagedQueuePlaylists {
     const std::optional<std::string> &currentID() const noexcept { return currentID_; }
 
     // The name for a new playlist. Deletes the playlist an earlier start left pending, then records
-    // the new name as pending until finishStart or abandonStart. Throws ScriptError when the old
-    // pending playlist cannot be deleted.
+    // the new name as pending until finishStart or abandonStart. An old playlist that cannot be
+    // deleted now never stops the start: it is tried again after it.
     std::string beginStart();
     // After a failed start: the pending playlist is deleted when it can be; else it stays recorded,
     // for the next start. Never throws.
     void abandonStart() noexcept;
     // After a start: the playlist the music app made becomes the current one and nothing is pending;
-    // the playlist that was current is deleted, or recorded as pending when it cannot be.
+    // the playlist that was current is deleted, or recorded as pending when it cannot be, and what
+    // earlier clean-ups left is tried again.
     void finishStart(std::string id, std::string name);
 
   private:
     std::string newName();
     void removePending();
     void deletePrevious(const std::optional<std::string> &oldID, const std::string &oldName);
+    void retryLeftOver();
 
     ScriptRunner &runner_;
     UserDefaults &defaults_;
     RandomSource &random_;
     std::string currentName_;
     std::optional<std::string> currentID_;
+    // Pending playlists whose deletion failed before a start, tried again after each start; the first
+    // of them is recorded as pending whenever that slot is free.
+    std::vector<std::string> leftOver_;
 };
 
 } // namespace wheelbox

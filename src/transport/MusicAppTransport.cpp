@@ -80,6 +80,9 @@ NowPlayingState MusicAppTransport::nowPlaying(QueueAdvance advance) noexcept
         state.queuePosition = static_cast<std::int64_t>(*queue_.index) + 1;
         state.queueCount = static_cast<std::int64_t>(queue_.ids.size());
     }
+    // While the transport follows its own queue, it dealt the order and knows whether it shuffled.
+    if (queue_.followed)
+        state.shuffle = logicalShuffleEnabled_;
     lastLoaded_ = state;
     return state;
 }

@@ -13,6 +13,8 @@ class WebResourceSchemeHandler;
 struct DeviceWindowSetup {
     Size contentSize;
     int level = normalWindowLevel;
+    // False: nothing of the window is seen until DeviceWindow::showContent().
+    bool contentShown = true;
 };
 
 // Makes the platform's web view and window for the controller. Main thread.

@@ -45,6 +45,10 @@ class DeviceWindow : public BridgeWindow {
     virtual void show() = 0;
     // Shows it, raises it and gives it the keyboard focus.
     virtual void makeKeyAndOrderFront() = 0;
+    // Puts what the window holds on the screen, when it was made without (DeviceWindowSetup). Until
+    // then the window is shown all the same (so its page renders and animates), but nothing of it
+    // is seen and it takes no click.
+    virtual void showContent() = 0;
     virtual void invalidateShadow() = 0;
 
     // Centred, at most 72 % of the window's width and three lines.

@@ -13,6 +13,13 @@ inline constexpr const char *resizeGo = "window.veltoFirmware?.resizeGo();";
 // Function bodies for an asynchronous call in the page; the first takes the argument "ratio".
 inline constexpr const char *resizeOutBody =
     "return window.veltoFirmware && window.veltoFirmware.resizeOut(ratio);";
+// Settles once the page has drawn two frames with its fonts: the first screen is then painted.
+inline constexpr const char *firstScreenBody = "await document.fonts?.ready;\n"
+                                               "await new Promise((resolve) => {\n"
+                                               "  requestAnimationFrame(() => requestAnimationFrame(() => "
+                                               "resolve(true)));\n"
+                                               "});\n"
+                                               "return true;";
 inline constexpr const char *twoFramesBody = "return new Promise((resolve) => {\n"
                                              "  requestAnimationFrame(() => requestAnimationFrame(() => "
                                              "resolve(true)));\n"

@@ -29,8 +29,10 @@ PlayerWindowController::PlayerWindowController(Environment environment)
 
     webView_ = environment.views.makeWebView(*resourceSchemeHandler_);
     bool onTop = defaults_.boolean(alwaysOnTopKey).value_or(false);
+    // Until the firmware has painted, the window would show an empty (or, without a compositor,
+    // black) rectangle.
     window_ = environment.views.makeWindow(
-        {windowSize(deviceSize_), onTop ? floatingWindowLevel : normalWindowLevel}, *webView_);
+        {windowSize(deviceSize_), onTop ? floatingWindowLevel : normalWindowLevel, false}, *webView_);
     if (!window_)
         throw DeviceWindowError::noContentView();
 
@@ -57,6 +59,18 @@ PlayerWindowController::~PlayerWindowController()
 void PlayerWindowController::showWindow()
 {
     window_->show();
+    if (!isContentVisible_ && !firstPaintTimer_)
+        firstPaintTimer_ =
+            mainLoop_.schedule(firstPaintDeadline, MainLoop::Repeat::once, [this] { showContent(); });
+}
+
+void PlayerWindowController::showContent()
+{
+    firstPaintTimer_.reset();
+    if (isContentVisible_)
+        return;
+    isContentVisible_ = true;
+    window_->showContent();
 }
 
 // --- placement ----------------------------------------------------------------------------------
@@ -155,6 +169,14 @@ void PlayerWindowController::didFinishNavigation()
     webView_->evaluateJavaScript(firmwareScripts::setGlare(glareAmount_));
     webView_->evaluateJavaScript(firmwareScripts::setShadow(shadowAmount_));
     window_->invalidateShadow();
+    if (!isContentVisible_) {
+        // Settles also when the page fails or goes: the window then shows what there is.
+        webView_->callAsyncJavaScript(firmwareScripts::firstScreenBody, {},
+                                      [weakSelf = std::weak_ptr<PlayerWindowController *>(self_)] {
+                                          if (auto self = weakSelf.lock())
+                                              (*self)->showContent();
+                                      });
+    }
 }
 
 void PlayerWindowController::didFailNavigation(NavigationPhase phase, const std::string &description)
@@ -164,8 +186,10 @@ void PlayerWindowController::didFailNavigation(NavigationPhase phase, const std:
                                                     : "velto navigation failed: ") +
              description);
     }
-    if (!isShuttingDown_)
+    if (!isShuttingDown_) {
         window_->showStatusText(loadFailedText);
+        showContent();
+    }
 }
 
 void PlayerWindowController::webContentProcessDidTerminate()
@@ -174,6 +198,7 @@ void PlayerWindowController::webContentProcessDidTerminate()
         return;
     bridge_->resetWebSession(SessionResetWait::no);
     window_->showStatusText(reloadingText);
+    showContent();
     webView_->load(WebResourceSchemeHandler::startURL());
 }
 

@@ -49,6 +49,9 @@ class PlayerWindowController final : public DeviceWebViewDelegate,
     static constexpr const char *reloadingText = "Reloading Wheelbox\u2026";
     // How long the window's frame waits after a change before it is saved.
     static constexpr std::chrono::milliseconds frameSaveDelay{500};
+    // The window shows its content once the firmware has painted its first screen, or this long
+    // after it was shown, whichever comes first: a page that never paints still gets a window.
+    static constexpr std::chrono::seconds firstPaintDeadline{10};
 
     // Builds everything and starts loading the firmware. Throws DeviceWindowError when there is
     // no firmware or the window cannot hold the web view.
@@ -75,6 +78,8 @@ class PlayerWindowController final : public DeviceWebViewDelegate,
     double shadowAmount() const noexcept { return shadowAmount_; }
     bool isHoldEnabled() const noexcept { return isHoldEnabled_; }
     bool isShuttingDown() const noexcept { return isShuttingDown_; }
+    // Whether the window shows its content yet (see firstPaintDeadline).
+    bool isContentVisible() const noexcept { return isContentVisible_; }
 
     // Once, at termination: saves the frame, resets the bridge's session and waits for its
     // clean-up, detaches the bridge, stops loading and removes the message handler. Afterwards no
@@ -110,6 +115,7 @@ class PlayerWindowController final : public DeviceWebViewDelegate,
     std::optional<Screen> windowScreen() const;
     void storeDeviceSize();
     void saveFrame();
+    void showContent();
 
     MainLoop &mainLoop_;
     UserDefaults &defaults_;
@@ -132,6 +138,10 @@ class PlayerWindowController final : public DeviceWebViewDelegate,
     bool isShuttingDown_ = false;
     bool frameAutosave_ = false;
     std::unique_ptr<MainLoop::Timer> frameSaveTimer_;
+    bool isContentVisible_ = false;
+    std::unique_ptr<MainLoop::Timer> firstPaintTimer_;
+    // Lets the page's answer find out whether this controller still exists.
+    std::shared_ptr<PlayerWindowController *> self_ = std::make_shared<PlayerWindowController *>(this);
 };
 
 } // namespace wheelbox

@@ -11,4 +11,12 @@ namespace wheelbox {
 // 0.22981937439439487 of its width and height. The firmware draws the same shapes.
 bool isInsideWheel(Point point, Size bounds) noexcept;
 
+// The body as the firmware draws it in a view of size `bounds`: that centred rectangle (y from the
+// top), its corners rounded with a radius of 46 / 470 of the view's width.
+struct BodyOutline {
+    Rect frame;
+    double cornerRadius = 0;
+};
+BodyOutline bodyOutline(Size bounds) noexcept;
+
 } // namespace wheelbox

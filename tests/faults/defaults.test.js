@@ -63,7 +63,11 @@ const cases = [
   { name: 'missing, with its folder', folder: 'missing', aside: false },
   { name: 'in a folder whose path runs into a file', folder: 'file', aside: false, unsaved: true },
   ...(process.getuid() !== 0 || nobody
-    ? [{ name: 'in a folder it may not write', contents: whole, folder: 'read-only', aside: false, kept: saved, unsaved: true }]
+    ? [
+        { name: 'in a folder it may not write', contents: whole, folder: 'read-only', aside: false, kept: saved, unsaved: true },
+        // Left by a run as another user: kept whole, neither moved aside nor replaced.
+        { name: 'it may not read', contents: whole, folder: 'unreadable', aside: false, unreadable: true },
+      ]
     : []),
 ];
 
@@ -83,7 +87,7 @@ describe('the user-defaults file damaged', { skip }, () => {
     await fs.rm(folder, { recursive: true, force: true });
   });
 
-  for (const { name, contents, folder: layout, aside, kept, unsaved } of cases) {
+  for (const { name, contents, folder: layout, aside, kept, unsaved, unreadable } of cases) {
     test(`a defaults file ${name}: the device starts${aside ? ', the file is kept aside' : ''} and no setting is lost unsaid`, async () => {
       const config = path.join(folder, 'config');
       const settingsFolder = path.join(config, 'wheelbox');
@@ -95,6 +99,18 @@ describe('the user-defaults file damaged', { skip }, () => {
       } else if (layout !== 'missing') {
         await fs.mkdir(settingsFolder, { recursive: true });
         await fs.writeFile(file, contents);
+      }
+      if (layout === 'unreadable') {
+        if (nobody) {
+          // Root's file, in a folder the console's user may write.
+          await fs.chmod(file, 0o600);
+          owner = nobody;
+          for (const mine of [folder, path.join(folder, 'run'), config, settingsFolder]) {
+            await fs.chown(mine, nobody.uid, nobody.gid);
+          }
+        } else {
+          await fs.chmod(file, 0o000);
+        }
       }
       if (layout === 'read-only') {
         await fs.chmod(file, 0o644);
@@ -140,7 +156,11 @@ describe('the user-defaults file damaged', { skip }, () => {
       } else {
         assert.deepEqual(corrupt, []);
       }
-      if (unsaved) {
+      if (unreadable) {
+        assert.match(effects, /defaults\.json cannot be read \(.*\); it is left as it is/);
+        await fs.chmod(file, 0o600);
+        assert.equal(await fs.readFile(file, 'utf8'), contents, 'the file is as it was');
+      } else if (unsaved) {
         assert.match(effects, /settings cannot be saved in .*changes are kept only until the program ends/);
         if (kept) assert.equal(await fs.readFile(file, 'utf8'), contents, 'the file is as it was');
       } else {

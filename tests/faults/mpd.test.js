@@ -6,12 +6,13 @@
 
 import { afterEach, before, beforeEach, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
+import { spawn } from 'node:child_process';
 import { randomUUID } from 'node:crypto';
 import { promises as fs, readFileSync } from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { setTimeout as sleep } from 'node:timers/promises';
-import { ConsoleSession, request } from '../bridge/console/console.js';
+import { ConsoleSession, answers, evaluate, request, runConsole } from '../bridge/console/console.js';
 import { childrenOf, mpd, processesMarked, services } from '../bridge/console/players.js';
 import { PrivateMpd, eventually, fixtureLibrary, queuePrefix, temporaryFiles, zombiesUnder, consoleEnvironment, stopConsole } from './support.js';
 
@@ -154,7 +155,15 @@ describe('MPD killed and started again', { skip }, () => {
     // The left-behind playlist is on disk, and recorded as pending.
     const left = (await fs.readdir(server.playlists)).filter((name) => name.startsWith(queuePrefix));
     assert.equal(left.length, 1);
-    assert.equal(`${savedDefaults().veltoPendingQueueName}.m3u`, left[0]);
+    // Settings are written a moment after they change.
+    const pending = () => {
+      try {
+        return savedDefaults().veltoPendingQueueName;
+      } catch {
+        return undefined; // not written yet
+      }
+    };
+    await eventually(() => `${pending()}.m3u` === left[0], { what: 'the left-behind playlist recorded as pending' });
 
     await recovers(songs);
     assert.ok(!(await temporaryPlaylists()).includes(left[0].slice(0, -'.m3u'.length)), 'the left-behind playlist is gone');
@@ -261,5 +270,70 @@ describe('MPD killed and started again', { skip }, () => {
     );
     assert.equal(await console.close(30_000), 0);
     assert.deepEqual(await processesMarked(marker), []);
+  });
+});
+
+describe('an MPD that hangs up mid-command', () => {
+  let folder;
+  let server;
+
+  // Greets, then stops reading: every command a client sends meets a broken pipe, which would end
+  // a program that does not ignore SIGPIPE (libmpdclient sends without MSG_NOSIGNAL).
+  const hangingUp = `
+import socket, sys
+listener = socket.socket(socket.AF_UNIX)
+listener.bind(sys.argv[1])
+listener.listen(64)
+print("ready", flush=True)
+kept = []
+while True:
+    client, _ = listener.accept()
+    client.shutdown(socket.SHUT_RD)
+    client.sendall(b"OK MPD 0.23.5\\n")
+    kept.append(client)
+`;
+
+  beforeEach(async () => {
+    folder = await fs.mkdtemp(path.join(os.tmpdir(), 'wheelbox-hangup-'));
+    await fs.mkdir(path.join(folder, 'run'), { mode: 0o700 });
+    const socket = path.join(folder, 'mpd.socket');
+    server = spawn('python3', ['-c', hangingUp, socket], { stdio: ['ignore', 'pipe', 'inherit'] });
+    await new Promise((resolve, reject) => {
+      server.stdout.once('data', resolve);
+      server.once('exit', (status) => reject(new Error(`the fake MPD ended (${status})`)));
+    });
+  });
+
+  afterEach(async () => {
+    server.kill('SIGKILL');
+    await fs.rm(folder, { recursive: true, force: true });
+  });
+
+  test('wheelbox-bridge answers every request and ends normally', async () => {
+    const env = consoleEnvironment({
+      mpdHost: path.join(folder, 'mpd.socket'),
+      busAddress: 'disabled:',
+      folder,
+      marker: `WHEELBOX_FAULT_TEST=${randomUUID()}`,
+    });
+    const { status, lines } = await runConsole(
+      CONSOLE,
+      [
+        // The library first: before anything has loaded GIO, whose sockets would ignore SIGPIPE for
+        // the whole program by the way.
+        request('getList', 'songs', { path: 'music/songs' }),
+        request('playPause', 'toggle'),
+        request('ready', 'ready'),
+        JSON.stringify({ $wait: 1.5 }),
+        request('refreshLibrary', 'refresh'),
+      ],
+      { args, env, timeoutMs: 60_000 },
+    );
+    assert.equal(status, 0, 'wheelbox-bridge ended by a signal');
+    const answered = Object.fromEntries(answers(evaluate(lines)).map(({ id, payload }) => [id, payload]));
+    assert.deepEqual(Object.keys(answered).sort(), ['ready', 'refresh', 'songs', 'toggle']);
+    // The library says why it has no songs; the player's error is its own, not a dead tool's.
+    assert.equal(answered.songs.result.items[0].title, 'Retry Music Library');
+    assert.ok(isPlayerError(answered.toggle.error), JSON.stringify(answered.toggle));
   });
 });

@@ -7,6 +7,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+#include <optional>
+
 namespace wheelbox::test {
 namespace {
 
@@ -58,8 +62,10 @@ TEST_F(LibraryLists, SongListsFollowTheirOrders)
         // A genre stored with spaces matches its trimmed name.
         {"music/genres/" + encodePathToken("Jazz"), "Jazz", {"04", "03"}},
         {"music/genres/" + encodePathToken("Gone"), "Gone", {}},
-        // A blank genre is no genre: songs without one are not a list of their own.
-        {"music/genres/" + encodePathToken(""), "", {}},
+        // The empty token lists the songs without a genre (a blank one is none), in album order;
+        // a blank token is a genre no song has.
+        {"music/genres/", "", {"08", "07"}},
+        {"music/genres/" + encodePathToken("  "), "  ", {}},
         // The padded artist name matches its trimmed token.
         {"music/artists/" + encodePathToken("Alpha") + "/all", "Alpha", {"08", "02", "01"}},
         {"music/artists/" + encodePathToken("Alpha") + "/all/ignored/too", "Alpha", {"08", "02", "01"}},
@@ -217,7 +223,7 @@ TEST(LibraryListsOfBadlyTaggedFiles, EveryArtistAndGenreRowOpensToItsSongs)
         song.title = "Song " + std::to_string(i);
         song.artistName = names[i];
         song.genre = names[i];
-        song.album = {0x200 + i, names[i], 1};
+        song.album = {.persistentID = 0x200 + i, .title = names[i], .discNumber = 1};
         contents.songs.push_back(std::move(song));
     }
     ContentsSource source(std::move(contents));
@@ -244,6 +250,62 @@ TEST_F(LibraryLists, TrackIDsAreTheSongRowsOfAPath)
     EXPECT_THAT(provider.trackIDs("music/playlist/" + hex("C1")),
                 ElementsAre(hex("01"), hex("02"), hex("01"), hex("01")));
     EXPECT_THROW(provider.trackIDs("music/nothing"), LibraryError);
+}
+
+// The details the firmware shows: a song's place on its album and its length, an album's artist.
+TEST(LibraryListDetails, SongsCarryPlaceAndLengthAlbumsTheirArtist)
+{
+    ChangingLibrarySource source(R"({"songs": [
+        {"id": "1", "title": "One", "artist": "Ann", "track": 1, "duration": 200.5,
+         "album": {"id": "A", "title": "Alpha", "disc": 1, "artist": "  Ann & Friends "}},
+        {"id": "2", "title": "Two", "artist": "Bob", "track": 3, "duration": 61,
+         "album": {"id": "A", "title": "Alpha", "disc": 2}},
+        {"id": "3", "title": "Three", "artist": "Cat", "album": {"id": "B", "title": "Beta"}},
+        {"id": "4", "title": "Four", "artist": "Cat", "track": -2, "duration": -1,
+         "album": {"id": "B", "title": "Beta", "disc": -1}},
+        {"id": "5", "title": "Five", "artist": "Dan", "track": 70000, "duration": 1e12,
+         "album": {"id": "C", "title": "Gamma", "disc": 40000}},
+        {"id": "6", "title": "Six", "artist": "Eve", "album": {"id": "C", "title": "Gamma", "artist": " "}},
+        {"id": "7", "title": "Seven", "album": {"id": "D", "title": "Delta"}}]})");
+    ManualClock clock;
+    MusicLibraryProvider provider(source, clock, "");
+
+    struct Song {
+        std::string id;
+        std::optional<std::int32_t> track, disc;
+        std::optional<double> duration;
+    };
+    // Numbers past 16 bits are clamped; nothing that is not a positive number or a length is shown.
+    const Song songs[] = {{"01", 1, 1, 200.5}, {"02", 3, 2, 61.0},       {"03", {}, {}, {}},
+                          {"04", {}, {}, {}},  {"05", 32767, 32767, {}}, {"06", {}, {}, {}}};
+    for (const auto &song : songs) {
+        SCOPED_TRACE(song.id);
+        auto rows = provider.list("music/songs").items;
+        auto row = std::find_if(rows.begin(), rows.end(),
+                                [&](const auto &item) { return item.id == "music-track:" + hex(song.id); });
+        ASSERT_NE(row, rows.end());
+        EXPECT_EQ(row->trackNumber, song.track);
+        EXPECT_EQ(row->discNumber, song.disc);
+        EXPECT_EQ(row->duration, song.duration);
+        EXPECT_FALSE(row->artist);
+    }
+
+    // The album artist (trimmed; a blank one is none), else the artist every song shares, else none.
+    std::map<std::string, std::optional<std::string>> artists{
+        {"Alpha", "Ann & Friends"}, {"Beta", "Cat"}, {"Gamma", std::nullopt}, {"Delta", std::nullopt}};
+    for (const std::string &path : std::vector<std::string>{"music/albums", "music/artists/all",
+                                                            "music/artists/" + encodePathToken("Cat")}) {
+        SCOPED_TRACE(path);
+        for (const auto &row : provider.list(path).items) {
+            if (row.title == "All") {
+                EXPECT_FALSE(row.artist);
+                continue;
+            }
+            ASSERT_TRUE(artists.contains(row.title)) << row.title;
+            EXPECT_EQ(row.artist, artists[row.title]) << row.title;
+            EXPECT_FALSE(row.trackNumber);
+        }
+    }
 }
 
 } // namespace

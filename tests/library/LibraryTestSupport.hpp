@@ -5,29 +5,45 @@
 #include "model/PersistentID.hpp"
 #include "support/ManualClock.hpp"
 
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace wheelbox::test {
 
-// A JSON library that can change between reads and counts them.
+// A JSON library that can change between reads and counts them, and says whether it changed as
+// it is told to.
 class ChangingLibrarySource final : public LibrarySource {
   public:
     explicit ChangingLibrarySource(std::string json) : json_(std::move(json)) {}
 
     // What the next open() reads, as if the library changed on disk.
     void setJSON(std::string json) { json_ = std::move(json); }
+    // What isUnchangedSinceLastOpen() answers from now on.
+    void setUnchanged(bool unchanged) { unchanged_ = unchanged; }
+    void setWhereMusicGoes(std::optional<std::string> text) { whereMusicGoes_ = std::move(text); }
     int openCount() const noexcept { return openCount_; }
+    int checkCount() const noexcept { return checkCount_; }
 
     LibraryContents open() override
     {
         ++openCount_;
         return JSONLibrarySource(json_).open();
     }
+    std::optional<std::string> whereMusicGoes() const override { return whereMusicGoes_; }
+
+    bool isUnchangedSinceLastOpen() noexcept override
+    {
+        ++checkCount_;
+        return unchanged_;
+    }
 
   private:
     std::string json_;
+    bool unchanged_ = false;
+    std::optional<std::string> whereMusicGoes_;
     int openCount_ = 0;
+    int checkCount_ = 0;
 };
 
 // "B1" -> "00000000000000B1", as the fixture's short ids appear in lists.

@@ -105,6 +105,47 @@ TEST(MusicLibraryProvider, StaleReloadThatFailsShowsTheUnavailableList)
     EXPECT_EQ(provider.loadError(), "The library is locked.");
 }
 
+// The source's word that nothing changed makes a reload cheap, whoever asks for it; the rules
+// of when to reload stay as they are.
+TEST(MusicLibraryProvider, AnUnchangedLibraryKeepsItsSnapshot)
+{
+    ManualClock clock;
+    ChangingLibrarySource source(oneSong);
+    MusicLibraryProvider provider(source, clock, "");
+    // A read now would find two songs: seeing one shows the snapshot stood.
+    source.setJSON(twoSongs);
+    source.setUnchanged(true);
+
+    provider.reload();
+    clock.advance(61s);
+    EXPECT_EQ(provider.list("music/songs").items.size(), 1U);
+    EXPECT_EQ(source.openCount(), 1);
+    EXPECT_EQ(source.checkCount(), 2);
+    // A kept snapshot counts as fresh from the check on.
+    clock.advance(60s);
+    provider.list("music/songs");
+    EXPECT_EQ(source.checkCount(), 2);
+
+    source.setUnchanged(false);
+    provider.reload();
+    EXPECT_EQ(provider.list("music/songs").items.size(), 2U);
+    EXPECT_EQ(source.openCount(), 2);
+}
+
+TEST(MusicLibraryProvider, AfterAFailedLoadOnlyAReadWillDo)
+{
+    ManualClock clock;
+    ChangingLibrarySource source(broken);
+    MusicLibraryProvider provider(source, clock, "");
+    source.setJSON(oneSong);
+    source.setUnchanged(true);
+
+    provider.reload();
+    EXPECT_EQ(source.openCount(), 2);
+    EXPECT_TRUE(provider.isLoaded());
+    EXPECT_EQ(provider.list("music/songs").items.size(), 1U);
+}
+
 TEST(MusicLibraryProvider, MalformedLibraryCountsAsAFailedLoad)
 {
     ManualClock clock;
@@ -149,16 +190,38 @@ TEST(UnavailableList, RetryRowSaysWhyNoMusicRowDoesNot)
     EXPECT_FALSE(empty.items[0].subtitle);
 }
 
-TEST(MusicLibraryProvider, EmptyLibraryListsNothing)
+// A library without a song has nothing to browse: every path says so in its one row, with where
+// music goes when the source can tell, and selecting it reads the library again.
+TEST(MusicLibraryProvider, EmptyLibrarySaysWhereMusicGoes)
 {
-    ManualClock clock;
-    ChangingLibrarySource source(
-        R"({"songs": [], "playlists": [{"id": "1", "name": "Empty", "items": []}]})");
-    MusicLibraryProvider provider(source, clock, "");
-    EXPECT_TRUE(provider.isLoaded());
-    EXPECT_THAT(provider.list("music/songs").items, ElementsAre());
-    EXPECT_THAT(provider.list("music/playlists").items, ElementsAre());
-    EXPECT_EQ(provider.list("music/artists").items.size(), 1U); // "All" only
+    const char *empty = R"({"songs": [{"id": "1", "kind": "podcast", "title": "Not music"}],
+                            "playlists": [{"id": "1", "name": "Empty", "items": [0]}]})";
+    for (std::optional<std::string> where :
+         {std::optional<std::string>("Put music in /home/ada/Music."), std::optional<std::string>()}) {
+        SCOPED_TRACE(where.value_or("(none)"));
+        ManualClock clock;
+        ChangingLibrarySource source(empty);
+        source.setWhereMusicGoes(where);
+        MusicLibraryProvider provider(source, clock, "");
+        EXPECT_TRUE(provider.isLoaded());
+        EXPECT_FALSE(provider.loadError());
+        for (const char *path : {"music", "music/songs", "music/playlists", "music/artists", "nonsense"}) {
+            auto list = provider.list(path);
+            EXPECT_EQ(list.id, path);
+            ASSERT_EQ(list.items.size(), 1U) << path;
+            EXPECT_EQ(list.items[0].id, "music-unavailable");
+            EXPECT_EQ(list.items[0].title, "No Music Found");
+            EXPECT_EQ(list.items[0].subtitle, where);
+            EXPECT_EQ(list.items[0].kind, MediaItem::Kind::action);
+        }
+        EXPECT_THAT(provider.trackIDs("music/songs"), ElementsAre());
+
+        // Music arrives; the refresh the row asks for shows it.
+        source.setJSON(oneSong);
+        provider.reload();
+        EXPECT_EQ(provider.list("music/songs").items.size(), 1U);
+        EXPECT_EQ(provider.list("music").items.size(), 5U);
+    }
 }
 
 } // namespace

@@ -16,6 +16,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace wheelbox::test {
 namespace {
@@ -99,6 +101,39 @@ TEST_F(LibraryPlayback, CollectionsPlayFromTheirTrackIDs)
         auto reply = play(ids.back());
         EXPECT_TRUE(reply.starts_with(ids.back() + unitSeparator)) << reply;
     }
+}
+
+// A file without a Title tag is listed, sorted, collected and played by its file name, and Now
+// Playing calls it by the same name.
+TEST_F(LibraryPlayback, AnUntaggedSongGoesByItsFileNameEverywhere)
+{
+    const auto id = formatPersistentID(mpd::songPersistentID("The Quotes/Greatest Hits/02 Untitled.flac"));
+    const auto row = std::string(trackIDPrefix) + id;
+    auto rowsOf = [&](const std::string &path) {
+        std::vector<std::pair<std::string, std::string>> rows;
+        for (const auto &item : provider_->list(path).items)
+            rows.emplace_back(item.id, item.title);
+        return rows;
+    };
+
+    // Digits sort before letters.
+    auto songs = rowsOf("music/songs");
+    ASSERT_FALSE(songs.empty());
+    EXPECT_EQ(songs.front(), std::pair(row, std::string("02 Untitled")));
+    auto playlists = rowsOf("music/playlists");
+    auto only = std::find_if(playlists.begin(), playlists.end(),
+                             [](const auto &playlist) { return playlist.second == "Only Untitled"; });
+    ASSERT_NE(only, playlists.end());
+    EXPECT_EQ(rowsOf(only->first), (std::vector{std::pair(row, std::string("02 Untitled"))}));
+    auto albums = rowsOf("music/albums");
+    auto hits = std::find_if(albums.begin(), albums.end(), [&](const auto &album) {
+        auto ids = provider_->trackIDs(album.first);
+        return std::find(ids.begin(), ids.end(), id) != ids.end();
+    });
+    ASSERT_NE(hits, albums.end());
+    EXPECT_EQ(provider_->trackIDs(hits->first).at(1), id) << "track 2 of its album";
+
+    EXPECT_EQ(play(id), id + unitSeparator + "02 Untitled");
 }
 
 } // namespace

@@ -32,6 +32,10 @@ INSTANTIATE_TEST_SUITE_P(
         PowerSupplyCase{"peripheral-only", std::nullopt},
         // A battery with a zero full value, and one whose energy_full is unreadable: the charge pair counts.
         PowerSupplyCase{"zero-maximum", BatteryReading{0.75, true}},
+        // Only the percentage, as many laptops' drivers give it; above 100 is full, and "Full" is
+        // not charging.
+        PowerSupplyCase{"capacity-only", BatteryReading{0.57, true}},
+        PowerSupplyCase{"capacity-above-hundred", BatteryReading{1.0, false}},
         PowerSupplyCase{"no-such-folder", std::nullopt}),
     [](const auto &testCase) {
         std::string name = testCase.param.folder;

@@ -1,11 +1,14 @@
 // The MPD the application talks to: the choice among the usual places, and the MPD it starts when
 // none answers, run for real.
 #include "lib/mpd/MpdConnection.hpp"
+#include "linux/GLibMainLoop.hpp"
 #include "linux/MpdLibraryGate.hpp"
 #include "linux/MpdLibrarySource.hpp"
 #include "linux/MpdLocator.hpp"
+#include "linux/MpdServerStatus.hpp"
 #include "linux/PrivateMpd.hpp"
 #include "linux/PrivateMpdConfiguration.hpp"
+#include "linux/UserFolders.hpp"
 #include "platform/AutomationTool.hpp"
 #include "support/FakeMpdServer.hpp"
 #include "support/ServiceEnvironment.hpp"
@@ -14,8 +17,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -191,7 +198,7 @@ TEST(PrivateMpd, StartsScansTheMusicFolderAndStops)
     ASSERT_EQ(::stat(configuration.runtimeDirectory.c_str(), &folder), 0);
     EXPECT_EQ(folder.st_mode & 0777, 0700u);
 
-    MpdLibraryGate gate(std::make_unique<MpdLibrarySource>(mpd->address()), mpd->address(), std::nullopt,
+    MpdLibraryGate gate(std::make_unique<MpdLibrarySource>(mpd->address()), mpd->address(), nullptr,
                         MpdLibraryGate::Settings{});
     auto contents = gate.open();
     // Every song of the folder: neither an empty library nor one read half-way through the scan.
@@ -266,6 +273,273 @@ TEST(PrivateMpd, SaysWhyItCouldNotStart)
     }
     EXPECT_EQ(std::string(PrivateMpdError::notInstalled().what()),
               "MPD isn\u2019t installed. Install the mpd package and open Wheelbox again.");
+}
+
+// The main loop of a supervising program: a GLib context of the test's own, run until `done` holds
+// or the deadline passes.
+class SupervisingLoop {
+  public:
+    SupervisingLoop() : context_(g_main_context_new()), loop_(context_) { g_main_context_unref(context_); }
+
+    GLibMainLoop &loop() { return loop_; }
+
+    bool runUntil(const std::function<bool()> &done, std::chrono::seconds timeout = 20s)
+    {
+        auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() >= deadline)
+                return false;
+            g_main_context_iteration(context_, FALSE);
+            std::this_thread::sleep_for(5ms);
+        }
+        return true;
+    }
+
+  private:
+    GMainContext *context_;
+    GLibMainLoop loop_;
+};
+
+bool wasReaped(pid_t pid)
+{
+    return ::waitpid(pid, nullptr, WNOHANG) < 0 && errno == ECHILD;
+}
+
+// The MPD processes running over `configuration`'s file.
+std::vector<pid_t> mpdsOf(const PrivateMpdConfiguration &configuration)
+{
+    std::vector<pid_t> found;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc")) {
+        std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::ifstream file(entry.path() / "cmdline", std::ios::binary);
+        std::string command((std::istreambuf_iterator<char>(file)), {});
+        pid_t pid = std::stoi(name);
+        if (command.find(configuration.configurationFile().string()) != std::string::npos && isRunning(pid))
+            found.push_back(pid);
+    }
+    return found;
+}
+
+pid_t parentOf(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), {});
+    int parent = 0;
+    std::sscanf(text.c_str() + text.rfind(')') + 1, " %*c %d", &parent);
+    return parent;
+}
+
+TEST(PrivateMpd, IsStartedAgainWhenItDiesAndKeepsItsFilesToTheUser)
+{
+    std::string fixtures;
+    WHEELBOX_SERVICE_VARIABLE(fixtures, "WHEELBOX_TEST_MUSIC_DIR");
+    Scratch scratch;
+    auto configuration = configurationIn(scratch.path(), fixtures);
+    auto mpd = PrivateMpd::start(configuration, "/usr/bin/mpd");
+    SupervisingLoop program;
+    auto status = std::make_shared<MpdServerStatus>();
+    mpd->supervise(program.loop(), status);
+    ASSERT_TRUE(mpd->pid());
+    pid_t first = *mpd->pid();
+
+    ::kill(first, SIGKILL);
+    ASSERT_TRUE(program.runUntil([&] { return status->read().unavailable.has_value(); }));
+    auto reading = status->read();
+    EXPECT_TRUE(reading.recovering);
+    EXPECT_TRUE(reading.unavailable->starts_with("MPD stopped (killed by signal 9")) << *reading.unavailable;
+    EXPECT_TRUE(wasReaped(first)) << "no zombie is left";
+
+    ASSERT_TRUE(program.runUntil([&] { return !status->read().unavailable; }));
+    ASSERT_TRUE(mpd->pid());
+    EXPECT_NE(*mpd->pid(), first);
+    EXPECT_NO_THROW(mpd::MpdConnection::open(mpd->address(), 2s));
+    EXPECT_EQ(mpdsOf(configuration), std::vector<pid_t>{*mpd->pid()});
+
+    // What MPD and the program keep in the state folder, and the folders themselves, are the user's
+    // alone.
+    for (const auto &folder : {configuration.stateDirectory.parent_path(), configuration.runtimeDirectory}) {
+        for (const auto &entry : std::filesystem::recursive_directory_iterator(folder)) {
+            struct stat info {};
+            ASSERT_EQ(::lstat(entry.path().c_str(), &info), 0);
+            if (!S_ISSOCK(info.st_mode)) {
+                EXPECT_EQ(info.st_mode & 0077, 0u) << entry.path();
+            }
+        }
+    }
+
+    pid_t second = *mpd->pid();
+    mpd.reset();
+    EXPECT_TRUE(wasReaped(second));
+}
+
+TEST(PrivateMpd, AnMpdThatKeepsEndingIsTriedLessOftenAndSaysWhy)
+{
+    std::string fixtures;
+    WHEELBOX_SERVICE_VARIABLE(fixtures, "WHEELBOX_TEST_MUSIC_DIR");
+    Scratch scratch;
+    // MPD, unless the test has broken it: then it fails at once, with a word on standard error.
+    auto executable = scratch.path() / "mpd";
+    auto broken = scratch.path() / "broken";
+    auto starts = scratch.path() / "starts";
+    std::ofstream(executable) << "#!/bin/sh\ndate +%s.%N >>'" << starts.string() << "'\nif [ -e '"
+                              << broken.string()
+                              << "' ]; then echo 'config error: broken on purpose' >&2; exit 1; fi\n"
+                                 "exec /usr/bin/mpd \"$@\"\n";
+    ::chmod(executable.c_str(), 0755);
+    auto startTimes = [&] {
+        std::vector<double> times;
+        std::ifstream in(starts);
+        for (double time; in >> time;)
+            times.push_back(time);
+        return times;
+    };
+
+    auto configuration = configurationIn(scratch.path(), fixtures);
+    auto mpd = PrivateMpd::start(configuration, executable);
+    SupervisingLoop program;
+    auto status = std::make_shared<MpdServerStatus>();
+    mpd->supervise(program.loop(), status,
+                   {.firstDelay = 200ms,
+                    .longestDelay = 800ms,
+                    .steadyAfter = 60s,
+                    .readyTimeout = 15s,
+                    .ownerCheck = 1s});
+    std::ofstream(broken).put('\n');
+    ::kill(*mpd->pid(), SIGKILL);
+    ASSERT_TRUE(program.runUntil([&] { return startTimes().size() >= 5; }));
+    auto times = startTimes();
+    // Each restart waits twice as long as the one before, up to the longest delay.
+    const double least[] = {0.4, 0.8, 0.8};
+    for (std::size_t i = 0; i < 3; ++i)
+        EXPECT_GE(times[i + 2] - times[i + 1], least[i] * 0.95) << "restart " << i + 2;
+    auto reading = status->read();
+    ASSERT_TRUE(reading.unavailable);
+    EXPECT_TRUE(reading.recovering);
+    EXPECT_NE(reading.unavailable->find("exit status 1: config error: broken on purpose"), std::string::npos)
+        << *reading.unavailable;
+
+    // Mended, it comes back by itself.
+    std::filesystem::remove(broken);
+    ASSERT_TRUE(program.runUntil([&] { return !status->read().unavailable; }));
+    EXPECT_NO_THROW(mpd::MpdConnection::open(mpd->address(), 2s));
+}
+
+// Two copies of the program start at once over one state folder (no session bus kept them single):
+// one MPD runs, and when the copy that runs it ends, the other takes over.
+TEST(PrivateMpd, TwoStartsAtOnceRunOneMpdAndTheOtherTakesOver)
+{
+    std::string fixtures;
+    WHEELBOX_SERVICE_VARIABLE(fixtures, "WHEELBOX_TEST_MUSIC_DIR");
+    Scratch scratch;
+    auto configuration = configurationIn(scratch.path(), fixtures);
+    int report[2];
+    ASSERT_EQ(::pipe(report), 0);
+    pid_t programs[2];
+    for (pid_t &program : programs) {
+        program = ::fork();
+        if (program == 0) {
+            ::close(report[0]);
+            auto mpd = PrivateMpd::start(configuration, "/usr/bin/mpd");
+            SupervisingLoop loop;
+            mpd->supervise(loop.loop(), std::make_shared<MpdServerStatus>());
+            pid_t child = mpd->pid().value_or(0);
+            (void)!::write(report[1], &child, sizeof child);
+            loop.runUntil([] { return false; }, 60s);
+            ::_exit(0);
+        }
+    }
+    ::close(report[1]);
+    pid_t started[2] = {};
+    ASSERT_EQ(::read(report[0], &started[0], sizeof(pid_t)), static_cast<ssize_t>(sizeof(pid_t)));
+    ASSERT_EQ(::read(report[0], &started[1], sizeof(pid_t)), static_cast<ssize_t>(sizeof(pid_t)));
+    ::close(report[0]);
+    auto endPrograms = [&] {
+        for (pid_t program : programs) {
+            ::kill(program, SIGKILL);
+            ::waitpid(program, nullptr, 0);
+        }
+    };
+    EXPECT_EQ(std::count(std::begin(started), std::end(started), 0), 1) << "one copy started MPD";
+    auto running = mpdsOf(configuration);
+    ASSERT_EQ(running.size(), 1u);
+    pid_t owner = parentOf(running[0]);
+    pid_t other = owner == programs[0] ? programs[1] : programs[0];
+
+    ::kill(owner, SIGKILL);
+    ::waitpid(owner, nullptr, 0);
+    auto deadline = std::chrono::steady_clock::now() + 20s;
+    auto runByTheOther = [&] {
+        auto found = mpdsOf(configuration);
+        return found.size() == 1 && parentOf(found[0]) == other;
+    };
+    while (!runByTheOther() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(50ms);
+    running = mpdsOf(configuration);
+    ASSERT_EQ(running.size(), 1u);
+    EXPECT_EQ(parentOf(running[0]), other) << "the remaining copy runs MPD";
+    // It answers once it has loaded its database.
+    auto answers = [&] {
+        try {
+            mpd::MpdConnection::open({configuration.socket().string(), 0, {}}, 1s);
+            return true;
+        } catch (const std::exception &) {
+            return false;
+        }
+    };
+    deadline = std::chrono::steady_clock::now() + 15s;
+    while (!answers() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(answers());
+    endPrograms();
+    deadline = std::chrono::steady_clock::now() + 10s;
+    while (!mpdsOf(configuration).empty() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_TRUE(mpdsOf(configuration).empty());
+}
+
+TEST(UserFolders, SocketsStayInFoldersOfTheUsersOwn)
+{
+    const char *saved = std::getenv("XDG_RUNTIME_DIR");
+    std::optional<std::string> restore = saved ? std::optional<std::string>(saved) : std::nullopt;
+    struct Case {
+        std::optional<std::string> runtime;
+        std::filesystem::path folder;
+    } cases[] = {
+        {"/run/user/7", "/run/user/7/wheelbox"},
+        // Not WebKit's cache folder, where GLib would fall back.
+        {std::nullopt, userFolders::state() / "run"},
+        {"relative/run", userFolders::state() / "run"},
+    };
+    for (const Case &c : cases) {
+        if (c.runtime)
+            ::setenv("XDG_RUNTIME_DIR", c.runtime->c_str(), 1);
+        else
+            ::unsetenv("XDG_RUNTIME_DIR");
+        EXPECT_EQ(userFolders::runtime(), c.folder) << c.runtime.value_or("unset");
+    }
+    if (restore)
+        ::setenv("XDG_RUNTIME_DIR", restore->c_str(), 1);
+    else
+        ::unsetenv("XDG_RUNTIME_DIR");
+
+    Scratch scratch;
+    auto open = scratch.path() / "open";
+    std::filesystem::create_directory(open);
+    ::chmod(open.c_str(), 0755);
+    userFolders::makePrivate(open);
+    userFolders::makePrivate(scratch.path() / "new" / "folder");
+    for (const auto &folder : {open, scratch.path() / "new" / "folder"}) {
+        struct stat info {};
+        ASSERT_EQ(::stat(folder.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0700u) << folder;
+    }
+    // Never through a link, nor over a file.
+    std::filesystem::create_directory_symlink(open, scratch.path() / "link");
+    std::ofstream(scratch.path() / "file") << "x";
+    EXPECT_THROW(userFolders::makePrivate(scratch.path() / "link"), std::runtime_error);
+    EXPECT_THROW(userFolders::makePrivate(scratch.path() / "file"), std::runtime_error);
 }
 
 // A library that counts its reads.
@@ -350,7 +624,7 @@ TEST(MpdLibraryGate, WaitsForAFirstScanOnly)
         mpd::MpdAddress address{mpd.socketPath(), 0, {}};
         int reads = 0;
         MpdLibraryGate gate(
-            std::make_unique<CountingLibrary>(reads), address, std::nullopt,
+            std::make_unique<CountingLibrary>(reads), address, nullptr,
             MpdLibraryGate::Settings{.scanWait = 400ms, .pollInterval = 20ms, .quitting = {}});
         if (c.reads) {
             EXPECT_NO_THROW(gate.open()) << c.what;
@@ -373,7 +647,7 @@ TEST(MpdLibraryGate, QuittingEndsTheWaitAtOnce)
     int reads = 0;
     auto quitting = std::make_shared<std::atomic<bool>>(true);
     // An hour's wait: only the quit can end it.
-    MpdLibraryGate gate(std::make_unique<CountingLibrary>(reads), {mpd.socketPath(), 0, {}}, std::nullopt,
+    MpdLibraryGate gate(std::make_unique<CountingLibrary>(reads), {mpd.socketPath(), 0, {}}, nullptr,
                         MpdLibraryGate::Settings{.scanWait = 1h, .quitting = quitting});
     EXPECT_THROW(gate.open(), LibrarySourceError);
     EXPECT_EQ(reads, 0);
@@ -382,7 +656,7 @@ TEST(MpdLibraryGate, QuittingEndsTheWaitAtOnce)
 TEST(MpdLibraryGate, AnMpdThatDoesNotAnswerIsNamed)
 {
     mpd::MpdAddress nowhere{"/nonexistent/wheelbox/socket", 0, {}};
-    MpdLibraryGate gate(std::make_unique<MpdLibrarySource>(nowhere), nowhere, std::nullopt, {});
+    MpdLibraryGate gate(std::make_unique<MpdLibrarySource>(nowhere), nowhere, nullptr, {});
     try {
         gate.open();
         FAIL() << "read a library";
@@ -393,15 +667,83 @@ TEST(MpdLibraryGate, AnMpdThatDoesNotAnswerIsNamed)
     }
 }
 
-TEST(MpdLibraryGate, WithoutAnMpdEveryReadSaysWhy)
+// The folder and the address appear as they are: the page's writer escapes them at its boundary.
+TEST(MpdLibraryGate, AnEmptyLibrarySaysWhereMusicGoes)
 {
-    MpdLibraryGate gate(std::make_unique<MpdLibrarySource>(mpd::MpdAddress{"/nonexistent/socket", 0, {}}),
-                        {"/nonexistent/socket", 0, {}}, PrivateMpdError::notInstalled().what(), {});
-    try {
-        gate.open();
-        FAIL() << "read a library";
-    } catch (const LibrarySourceError &error) {
-        EXPECT_EQ(std::string(error.what()), PrivateMpdError::notInstalled().what());
+    struct Case {
+        std::optional<std::filesystem::path> ownFolder;
+        mpd::MpdAddress address;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"/home/ada/Music",
+         {"/run/user/1000/wheelbox/mpd.socket", 0, {}},
+         "Put music in /home/ada/Music, the folder Wheelbox\u2019s own MPD reads, then select No Music "
+         "Found."},
+        {"/home/a \"b\"\n</script>",
+         {"/s", 0, {}},
+         "Put music in /home/a \"b\"\n</script>, the folder Wheelbox\u2019s own MPD reads, then select No "
+         "Music "
+         "Found."},
+        {std::nullopt,
+         {"/run/mpd/socket", 0, {}},
+         "The MPD at /run/mpd/socket has no songs: add music to its folder, then select No Music Found."},
+        {std::nullopt,
+         {"music.local", 6600, "secret"},
+         "The MPD at music.local:6600 has no songs: add music to its folder, then select No Music Found."},
+    };
+    for (const auto &c : cases) {
+        int reads = 0;
+        MpdLibraryGate gate(std::make_unique<CountingLibrary>(reads), c.address, nullptr,
+                            MpdLibraryGate::Settings{.quitting = {}, .ownMusicFolder = c.ownFolder});
+        EXPECT_EQ(gate.whereMusicGoes(), c.text);
+    }
+}
+
+// While the program's MPD is gone, a read says why; while the program brings it back, a read waits
+// a while for it first.
+TEST(MpdLibraryGate, WhileMpdIsGoneReadsSayWhyOrWaitForItsReturn)
+{
+    auto mpd = scanningMpd(0, "songs: 3\ndb_update: 1700000000\n");
+    struct Case {
+        const char *what;
+        std::string reason;
+        bool recovering;
+        // When it is back, if it comes back.
+        std::optional<std::chrono::milliseconds> backAfter;
+        bool reads;
+    } cases[] = {
+        {"not installed: at once", PrivateMpdError::notInstalled().what(), false, 100ms, false},
+        {"coming back within the wait", "MPD stopped (killed by signal 9, Killed).", true, 150ms, true},
+        {"not back within the wait", "MPD stopped (exit status 1: config error).", true, std::nullopt, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        auto status = std::make_shared<MpdServerStatus>();
+        status->setUnavailable(c.reason, c.recovering);
+        int reads = 0;
+        MpdLibraryGate gate(
+            std::make_unique<CountingLibrary>(reads), {mpd.socketPath(), 0, {}}, status,
+            MpdLibraryGate::Settings{.scanWait = 600ms, .pollInterval = 20ms, .quitting = {}});
+        std::jthread supervisor([&](std::stop_token stop) {
+            auto until = std::chrono::steady_clock::now() + c.backAfter.value_or(1h);
+            while (!stop.stop_requested() && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(5ms);
+            if (!stop.stop_requested())
+                status->setAvailable();
+        });
+        auto started = std::chrono::steady_clock::now();
+        try {
+            gate.open();
+            EXPECT_TRUE(c.reads) << "read the library";
+        } catch (const LibrarySourceError &error) {
+            EXPECT_FALSE(c.reads) << error.what();
+            EXPECT_EQ(std::string(error.what()), c.reason);
+        }
+        EXPECT_EQ(reads, c.reads ? 1 : 0);
+        if (!c.recovering) {
+            EXPECT_LT(std::chrono::steady_clock::now() - started, 100ms) << "no wait for an MPD never coming";
+        }
     }
 }
 

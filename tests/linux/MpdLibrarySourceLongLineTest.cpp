@@ -50,8 +50,8 @@ const std::vector<FixtureSong> fixtureSongs = {
     {"Z", "Huge last.flac", {{"Title", hugeTitle}, {"Album", "Last"}}},
 };
 
-// The songs as the source should deliver them: the tags that fit a line; the file name for a
-// title that does not; the song whose name does not fit left out.
+// The songs as the source should deliver them: the tags that fit a line; the file name without
+// its extension for a title that does not; the song whose name does not fit left out.
 struct Expected {
     std::string uri, title;
     std::optional<std::string> artist, album, genre;
@@ -59,16 +59,16 @@ struct Expected {
 };
 
 const std::vector<Expected> expectedSongs = {
-    {"Album/01 \"Huge\" title.flac", "01 \"Huge\" title.flac", "Band", "Album", {}, 1},
+    {"Album/01 \"Huge\" title.flac", "01 \"Huge\" title", "Band", "Album", {}, 1},
     {"Album/02 Fine.flac", "Fine", "Band", "Album", {}, 2},
     {"Album/03 Huge album.flac", "Huge album", "Band", {}, {}, 3},
     {"Album/04 Fine too.flac", "Fine too", "Band", "Album", {}, 4},
     {"Alone/Huge artist.flac", "Alone", {}, {}, "Folk", 0},
     {"Pair/01 One over.flac", "Pair one", {}, {}, {}, 1},
-    {"Pair/02 Huge.flac", "02 Huge.flac", {}, {}, {}, 2},
+    {"Pair/02 Huge.flac", "02 Huge", {}, {}, {}, 2},
     {"Pair/03 At the limit.flac", valueFor("Title", 0), {}, {}, valueFor("Genre", 0), 0},
     {"Pair/04 Fine.flac", "Pair fine", {}, {}, {}, 0},
-    {"Z/Huge last.flac", "Huge last.flac", {}, "Last", {}, 0},
+    {"Z/Huge last.flac", "Huge last", {}, "Last", {}, 0},
 };
 
 class MpdLibrarySourceLongLineTest : public ::testing::Test {

@@ -10,9 +10,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <sstream>
 
 namespace wheelbox {
@@ -28,6 +31,7 @@ using ::testing::StartsWith;
 struct ManifestTrack {
     std::string uri;
     std::map<std::string, std::string> tags;
+    double seconds = 0;
 
     std::string tag(const std::string &name) const
     {
@@ -72,6 +76,8 @@ Manifest readManifest(const std::string &path)
         for (auto &[key, value] : item.as_object()) {
             if (key == "uri")
                 track.uri = value.as_string();
+            else if (key == "duration")
+                track.seconds = value.to_number<double>();
             else if (value.is_string())
                 track.tags[std::string(key)] = value.as_string();
         }
@@ -134,8 +140,8 @@ class MpdLibrarySourceTest : public ::testing::Test {
     Manifest manifest_;
 };
 
-// Titles arrive as tagged: Unicode, a quote and a backslash, and an empty title as "" (the
-// provider drops that song, the source does not). Artists keep their padding for the same reason.
+// Titles arrive as tagged: Unicode, a quote and a backslash; a song without one goes by its file
+// name without the extension. Artists keep their padding: the provider trims them.
 TEST_F(MpdLibrarySourceTest, DeliversEveryDatabaseSongOnceWithItsTags)
 {
     auto contents = read();
@@ -146,12 +152,16 @@ TEST_F(MpdLibrarySourceTest, DeliversEveryDatabaseSongOnceWithItsTags)
         auto *found = song(contents, track.uri);
         ASSERT_NE(found, nullptr);
         EXPECT_EQ(found->mediaKind, LibraryMediaKind::song);
-        EXPECT_EQ(found->title, track.tag("title"));
+        if (!track.tag("title").empty()) {
+            EXPECT_EQ(found->title, track.tag("title"));
+        }
         EXPECT_EQ(found->artistName, track.optionalTag("artist"));
         EXPECT_EQ(found->album.title, track.optionalTag("album"));
         EXPECT_EQ(found->genre, track.optionalTag("genre"));
+        EXPECT_EQ(found->album.artistName, track.optionalTag("albumartist"));
+        EXPECT_NEAR(found->duration, track.seconds, 0.05);
     }
-    EXPECT_EQ(song(contents, "The Quotes/Greatest Hits/02 Untitled.flac")->title, "");
+    EXPECT_EQ(song(contents, "The Quotes/Greatest Hits/02 Untitled.flac")->title, "02 Untitled");
     EXPECT_EQ(song(contents, "The Quotes/Greatest Hits/01 Say Hello.flac")->title,
               "Say \"Hello\" \\ Goodbye");
 }
@@ -347,6 +357,34 @@ TEST(MpdLibrarySourceProtocolTest, TrackAndDiscTotalsAreCutOff)
     EXPECT_EQ(contents.songs[0].album.discNumber, 2);
 }
 
+TEST(MpdLibrarySourceProtocolTest, ADurationIsTakenOnlyWhenItIsALength)
+{
+    struct Case {
+        const char *line;
+        double seconds;
+    };
+    const Case cases[] = {
+        {"duration: 215.373\n", 215.373},
+        {"Time: 215\n", 0},
+        {"duration: 0\n", 0},
+        {"duration: -3\n", 0},
+        {"duration: nan\n", 0},
+        {"duration: inf\n", 0},
+        {"duration: 1e999\n", 0},
+        {"duration: 12.5 s\n", 0},
+        {"duration: \n", 0},
+        {"duration: 0x10\n", 0},
+        {"", 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.line);
+        FakeMpdServer server(ScriptedLibrary{{std::string("file: a.flac\nTitle: A\n") + c.line}});
+        auto contents = scriptedSource(server).open();
+        ASSERT_EQ(contents.songs.size(), 1u);
+        EXPECT_EQ(contents.songs[0].duration, c.seconds);
+    }
+}
+
 TEST(MpdLibrarySourceProtocolTest, ARefusedCommandIsALibrarySourceErrorWithMpdsText)
 {
     FakeMpdServer server([](const std::string &command) -> FakeMpdServer::Reply {
@@ -455,6 +493,93 @@ TEST(MpdLibrarySourceProtocolTest, TagsThatCannotBeChosenFallBackToAllTags)
                 ElementsAre("tagtypes \"clear\"", StartsWith("tagtypes enable"), "tagtypes \"all\""));
     ASSERT_EQ(contents.songs.size(), 1u);
     EXPECT_EQ(contents.songs[0].title, "A");
+}
+
+// A library of one song in one playlist whose watch answers a reload's check with `noidle`, and
+// then with `status` and `listplaylists`.
+struct WatchedLibrary {
+    std::string noidle = "OK\n";
+    std::string status = "state: stop\nOK\n";
+    std::string playlistsThen = "playlist: Mix\nLast-Modified: 2026-01-01T00:00:00Z\nOK\n";
+
+    FakeMpdServer::Reply operator()(const std::string &command)
+    {
+        ScriptedLibrary library{{"file: a.flac\nTitle: A\n"}};
+        library.other = [this](const std::string &asked) -> FakeMpdServer::Reply {
+            if (asked.starts_with("idle"))
+                return {""};
+            if (asked == "noidle")
+                return {noidle};
+            if (asked == "status")
+                return {status};
+            if (asked == "listplaylists")
+                return {++listed == 1 ? "playlist: Mix\nLast-Modified: 2026-01-01T00:00:00Z\nOK\n"
+                                      : playlistsThen};
+            if (asked.starts_with("listplaylist "))
+                return {"file: a.flac\nOK\n"};
+            return FakeMpdServer::ok();
+        };
+        return library(command);
+    }
+
+    std::atomic<int> listed = 0;
+};
+
+TEST(MpdLibrarySourceProtocolTest, OnlyAWatchThatHeardNothingKeepsTheLastRead)
+{
+    struct Case {
+        std::string what;
+        std::string noidle, status, playlistsThen;
+        bool unchanged;
+    };
+    const WatchedLibrary quiet;
+    const Case cases[] = {
+        {"nothing happened", quiet.noidle, quiet.status, quiet.playlistsThen, true},
+        {"the database changed", "changed: database\nOK\n", quiet.status, quiet.playlistsThen, false},
+        {"a playlist was saved", "changed: stored_playlist\nOK\n", quiet.status, quiet.playlistsThen, false},
+        {"an update is under way", quiet.noidle, "updating_db: 2\nstate: stop\nOK\n", quiet.playlistsThen,
+         false},
+        {"a playlist file was edited", quiet.noidle, quiet.status,
+         "playlist: Mix\nLast-Modified: 2026-01-01T00:00:01Z\nOK\n", false},
+        {"a playlist file was added", quiet.noidle, quiet.status,
+         "playlist: Mix\nLast-Modified: 2026-01-01T00:00:00Z\nplaylist: New\nLast-Modified: "
+         "2026-01-01T00:00:00Z\nOK\n",
+         false},
+        {"the watch was refused", "ACK [5@0] {noidle} no\n", quiet.status, quiet.playlistsThen, false},
+    };
+    for (const auto &[what, noidle, status, playlistsThen, unchanged] : cases) {
+        SCOPED_TRACE(what);
+        WatchedLibrary watched;
+        watched.noidle = noidle;
+        watched.status = status;
+        watched.playlistsThen = playlistsThen;
+        FakeMpdServer server(std::ref(watched));
+        auto source = scriptedSource(server);
+        ASSERT_EQ(source.open().playlists.size(), 1u);
+        EXPECT_EQ(source.isUnchangedSinceLastOpen(), unchanged);
+        // The watch idles again after a quiet check; after any other, only a new read will do.
+        EXPECT_EQ(source.isUnchangedSinceLastOpen(), unchanged);
+    }
+}
+
+// A watch whose MPD fell silent or went away costs its deadline at most, never the program:
+// writing to a server that quit raises SIGPIPE.
+TEST(MpdLibrarySourceProtocolTest, ALostWatchMeansChangedWithinItsDeadline)
+{
+    for (bool serverGone : {false, true}) {
+        SCOPED_TRACE(serverGone ? "server gone" : "server silent");
+        WatchedLibrary watched;
+        watched.noidle = "";
+        std::optional<FakeMpdServer> server(std::in_place, std::ref(watched));
+        MpdLibrarySource source(mpd::MpdAddress{server->socketPath(), 0, std::nullopt},
+                                MpdLibraryReadOptions{std::chrono::seconds(60), 4096});
+        source.open();
+        if (serverGone)
+            server.reset();
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(source.isUnchangedSinceLastOpen());
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    }
 }
 
 TEST(ParseTagNumberTest, ReadsTheLeadingNumber)

@@ -153,15 +153,30 @@ TEST_F(UpdaterTest, SaysWhyACheckFailed)
     }
 }
 
-// A feed server on the loopback interface: the feed, an error status, and one that never answers.
+// A feed server on the loopback interface: the feed, an error status, one that never answers, and
+// redirects to the feed at another address ("/to?ADDRESS"). Over https it uses the fixture's
+// certificate, which the test trusts in place of the system's.
 class FeedServer {
   public:
-    FeedServer()
+    enum class Scheme { http, https };
+
+    explicit FeedServer(Scheme scheme = Scheme::http)
     {
-        server_ = soup_server_new(nullptr, nullptr);
-        soup_server_add_handler(server_, nullptr, &FeedServer::handle, this, nullptr);
         GError *error = nullptr;
-        soup_server_listen_local(server_, 0, SOUP_SERVER_LISTEN_IPV4_ONLY, &error);
+        GTlsCertificate *certificate = nullptr;
+        if (scheme == Scheme::https) {
+            certificate = g_tls_certificate_new_from_files("fixtures/tls/loopback-certificate.pem",
+                                                           "fixtures/tls/loopback-key.pem", &error);
+            if (error)
+                throw std::runtime_error(error->message);
+        }
+        server_ = soup_server_new("tls-certificate", certificate, nullptr);
+        if (certificate)
+            g_object_unref(certificate);
+        soup_server_add_handler(server_, nullptr, &FeedServer::handle, this, nullptr);
+        auto options = static_cast<SoupServerListenOptions>(
+            SOUP_SERVER_LISTEN_IPV4_ONLY | (scheme == Scheme::https ? SOUP_SERVER_LISTEN_HTTPS : 0));
+        soup_server_listen_local(server_, 0, options, &error);
         if (error)
             throw std::runtime_error(error->message);
         GSList *uris = soup_server_get_uris(server_);
@@ -177,14 +192,19 @@ class FeedServer {
         g_object_unref(server_);
     }
     std::string url(const std::string &path) const { return std::string(base_) + path; }
+    int requests() const { return requests_; }
 
   private:
     static void handle(SoupServer *, SoupServerMessage *message, const char *path, GHashTable *,
                        gpointer data)
     {
         auto *self = static_cast<FeedServer *>(data);
+        ++self->requests_;
         std::string_view requested = path;
-        if (requested == "/appcast.xml") {
+        if (requested == "/to") {
+            const char *query = g_uri_get_query(soup_server_message_get_uri(message));
+            soup_server_message_set_redirect(message, 302, query ? query : "");
+        } else if (requested == "/appcast.xml") {
             soup_server_message_set_status(message, 200, nullptr);
             soup_server_message_set_response(message, "application/rss+xml", SOUP_MEMORY_STATIC, feed,
                                              std::strlen(feed));
@@ -199,6 +219,7 @@ class FeedServer {
     SoupServer *server_;
     std::string base_;
     std::vector<SoupServerMessage *> stalled_;
+    int requests_ = 0;
 };
 
 TEST_F(UpdaterTest, ReadsAFeedServedOverHttpWithinItsDeadline)
@@ -220,6 +241,48 @@ TEST_F(UpdaterTest, ReadsAFeedServedOverHttpWithinItsDeadline)
     EXPECT_EQ(outcome.kind, Kind::failed);
     EXPECT_EQ(outcome.reason, "The update feed did not answer in time.");
     EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+}
+
+TEST_F(UpdaterTest, AFeedReadOverHttpsIsNeverReadOverHttp)
+{
+    GError *error = nullptr;
+    auto anchors = std::filesystem::absolute("fixtures/tls/loopback-certificate.pem");
+    GTlsDatabase *trusted = g_tls_file_database_new(anchors.c_str(), &error);
+    ASSERT_EQ(error, nullptr) << error->message;
+    GTlsBackend *backend = g_tls_backend_get_default();
+    g_tls_backend_set_default_database(backend, trusted);
+    g_object_unref(trusted);
+
+    FeedServer secure(FeedServer::Scheme::https);
+    FeedServer plain;
+    struct Case {
+        const char *what;
+        std::string feed;
+        bool read;
+    } cases[] = {
+        {"over https", secure.url("appcast.xml"), true},
+        {"moved to another https address", secure.url("to?" + secure.url("appcast.xml")), true},
+        {"moved to http", secure.url("to?" + plain.url("appcast.xml")), false},
+        {"moved to https, then to http", secure.url("to?" + secure.url("to?" + plain.url("appcast.xml"))),
+         false},
+        // Plain http was asked for: its redirects are followed as before.
+        {"http moved to http", plain.url("to?" + plain.url("appcast.xml")), true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        int plainBefore = plain.requests();
+        LinuxUpdater updater({"0.1.0", c.feed}, nullptr);
+        auto outcome = check(updater);
+        if (c.read) {
+            EXPECT_EQ(outcome.kind, Kind::newerAvailable) << outcome.reason;
+            continue;
+        }
+        EXPECT_EQ(outcome.kind, Kind::failed);
+        EXPECT_EQ(outcome.reason, "The update feed\u2019s address moved to one that is not secure: " +
+                                      plain.url("appcast.xml"));
+        EXPECT_EQ(plain.requests(), plainBefore) << "the plain address was asked";
+    }
+    g_tls_backend_set_default_database(backend, nullptr);
 }
 
 TEST_F(UpdaterTest, ReadsTheInstalledConfiguration)

@@ -5,6 +5,8 @@
 #include <boost/json.hpp>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <limits>
 
@@ -29,12 +31,15 @@ TEST(MediaJSON, RowWritesOptionalKeysOnlyWhenPresent)
         Keys keys;
     };
     const Case cases[] = {
-        {{"music/albums", "Albums", std::nullopt, MediaItem::Kind::container, true, false, std::nullopt},
+        {{.id = "music/albums", .title = "Albums", .kind = MediaItem::Kind::container, .hasChildren = true},
          Keys{"id", "title", "kind", "hasChildren", "playable"}},
-        {{"music-track:0000000000000001", "Song", "Artist", MediaItem::Kind::track, false, true,
-          std::nullopt},
+        {{.id = "music-track:0000000000000001",
+          .title = "Song",
+          .subtitle = "Artist",
+          .kind = MediaItem::Kind::track,
+          .playable = true},
          Keys{"id", "title", "subtitle", "kind", "hasChildren", "playable"}},
-        {{"shuffle", "Shuffle", std::nullopt, MediaItem::Kind::toggle, false, false, false},
+        {{.id = "shuffle", .title = "Shuffle", .kind = MediaItem::Kind::toggle, .checked = false},
          Keys{"id", "title", "kind", "hasChildren", "playable", "checked"}},
     };
     for (const auto &[item, keys] : cases) {
@@ -46,6 +51,51 @@ TEST(MediaJSON, RowWritesOptionalKeysOnlyWhenPresent)
     EXPECT_EQ(toJSON(cases[2].item).at("checked"), json::value(false));
 }
 
+// Song and album rows may carry details after the record's own keys; a firmware that reads only
+// those keys sees the same row.
+TEST(MediaJSON, RowDetailsFollowTheRecordsKeysAndOnlyShowableValuesAreWritten)
+{
+    MediaItem song{.id = "music-track:0000000000000001",
+                   .title = "Song",
+                   .subtitle = "Artist",
+                   .kind = MediaItem::Kind::track,
+                   .playable = true,
+                   .trackNumber = 7,
+                   .discNumber = 2,
+                   .duration = 215.373};
+    auto value = toJSON(song);
+    EXPECT_EQ(keysOf(value), (std::vector<std::string>{"id", "title", "subtitle", "kind", "hasChildren",
+                                                       "playable", "trackNumber", "discNumber", "duration"}));
+    EXPECT_EQ(value.at("duration"), json::value(215.373));
+    EXPECT_EQ(test::mediaItemFromJSON(value), song);
+
+    MediaItem album{.id = "music/albums/00000000000000B1",
+                    .title = "Album",
+                    .kind = MediaItem::Kind::container,
+                    .hasChildren = true,
+                    .artist = "Ada \"Q\" Lovelace\n"};
+    value = toJSON(album);
+    EXPECT_EQ(keysOf(value),
+              (std::vector<std::string>{"id", "title", "kind", "hasChildren", "playable", "artist"}));
+    EXPECT_EQ(test::mediaItemFromJSON(value), album);
+
+    // Nothing the firmware could not show, and nothing that would fail the encoding.
+    for (int number : {0, -1, INT32_MIN}) {
+        MediaItem row = song;
+        row.trackNumber = number;
+        row.discNumber = number;
+        auto keys = keysOf(toJSON(row));
+        EXPECT_EQ(std::count(keys.begin(), keys.end(), "trackNumber"), 0) << number;
+        EXPECT_EQ(std::count(keys.begin(), keys.end(), "discNumber"), 0) << number;
+    }
+    for (double seconds : {0.0, -0.0, -3.0, std::nan(""), std::numeric_limits<double>::infinity()}) {
+        MediaItem row = song;
+        row.duration = seconds;
+        auto keys = keysOf(toJSON(row));
+        EXPECT_EQ(std::count(keys.begin(), keys.end(), "duration"), 0) << seconds;
+    }
+}
+
 TEST(MediaJSON, ListKeepsRowOrderAndWritesEmptyItems)
 {
     MediaList empty{"music/genres", "Genres", {}};
@@ -53,8 +103,8 @@ TEST(MediaJSON, ListKeepsRowOrderAndWritesEmptyItems)
 
     MediaList list{"music",
                    "Music",
-                   {{"b", "B", std::nullopt, MediaItem::Kind::container, true, false, std::nullopt},
-                    {"a", "A", "sub", MediaItem::Kind::action, false, false, std::nullopt}}};
+                   {{.id = "b", .title = "B", .kind = MediaItem::Kind::container, .hasChildren = true},
+                    {.id = "a", .title = "A", .subtitle = "sub", .kind = MediaItem::Kind::action}}};
     auto value = toJSON(list);
     EXPECT_EQ(value.at("items").as_array().at(0).at("id"), json::value("b"));
     EXPECT_EQ(test::mediaListFromJSON(value), list);
@@ -83,6 +133,22 @@ TEST(MediaJSON, NowPlayingRoundTripsAndReadsMissingOptionalsAsAbsent)
     EXPECT_FALSE(decoded.persistentID);
     EXPECT_FALSE(decoded.queueCount);
     EXPECT_EQ(decoded.elapsed, 1.0);
+}
+
+TEST(MediaJSON, NowPlayingShuffleIsWrittenOnlyWhenKnown)
+{
+    NowPlayingState state{"music", "00000000000000AF", "Title", "Artist", "Album", 12.5, 200, true, 3, 20};
+    EXPECT_EQ(keysOf(toJSON(state)).size(), 10U);
+    for (bool shuffle : {true, false}) {
+        state.shuffle = shuffle;
+        auto value = toJSON(state);
+        EXPECT_EQ(keysOf(value).back(), "shuffle");
+        EXPECT_EQ(value.at("shuffle"), json::value(shuffle ? "On" : "Off"));
+        EXPECT_EQ(test::nowPlayingStateFromJSON(value), state);
+    }
+    auto unshuffled = state;
+    unshuffled.shuffle.reset();
+    EXPECT_NE(state, unshuffled) << "a change of shuffle is a change to push";
 }
 
 TEST(MediaJSON, NonFiniteTimesFailTheWholeEncoding)

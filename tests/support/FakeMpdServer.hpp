@@ -8,16 +8,20 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace wheelbox::test {
 
 // A scripted MPD on a unix socket, for what a real one will not do on request: refuse a command,
 // break off a reply, send tag forms its own parsers tidy up. Greets each client and answers each
 // command line with the Reply `answer` returns: its whole text (ending in "OK\n" or an ACK line,
-// unless it means to break off), then the connection closes when asked. One client at a time.
+// unless it means to break off; none at all for a command that waits, as "idle" does), then the
+// connection closes when asked. Clients are served at once, each on a thread of its own, as MPD
+// serves them, so `answer` may be called from several threads.
 class FakeMpdServer {
   public:
     struct Reply {
@@ -50,6 +54,13 @@ class FakeMpdServer {
     {
         shutdown(listener_, SHUT_RDWR);
         thread_.join();
+        {
+            std::lock_guard lock(mutex_);
+            for (int client : clients_)
+                shutdown(client, SHUT_RDWR);
+        }
+        for (auto &talker : talkers_)
+            talker.join();
         close(listener_);
         std::filesystem::remove_all(folder_);
     }
@@ -69,8 +80,15 @@ class FakeMpdServer {
             int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
             if (client < 0)
                 return;
-            talk(client);
-            close(client);
+            std::lock_guard lock(mutex_);
+            clients_.push_back(client);
+            talkers_.emplace_back([this, client] {
+                talk(client);
+                std::lock_guard ended(mutex_);
+                // Closed here only while no shutdown can reach a reused descriptor.
+                std::erase(clients_, client);
+                close(client);
+            });
         }
     }
 
@@ -117,6 +135,9 @@ class FakeMpdServer {
     std::filesystem::path path_;
     int listener_ = -1;
     std::thread thread_;
+    std::mutex mutex_;
+    std::vector<int> clients_;
+    std::vector<std::thread> talkers_;
 };
 
 } // namespace wheelbox::test

@@ -1,5 +1,5 @@
 // An MPD of a test's own serving a database file written by the test, so that songs need no audio
-// file to carry their tags: no update ever runs.
+// file to carry their tags: no update runs unless the test asks for one.
 #pragma once
 
 #include "lib/mpd/MpdConnection.hpp"
@@ -73,8 +73,9 @@ inline std::string databaseText(const std::vector<FixtureSong> &songs)
 }
 
 // An MPD that serves a database file written from `songs` as it is, in a folder of its own, with stored
-// playlists of the given entries: no update ever runs, so songs without files stay. Stopped and reaped when
-// destroyed.
+// playlists of the given entries: no update runs unless asked for, so songs without files stay. A ".wav"
+// song has a file, three seconds of silence that carries its Title, Artist, Album, Genre and Track, so an
+// update reads it back as it was written. Stopped and reaped when destroyed.
 class FixtureMpd {
   public:
     explicit FixtureMpd(const std::vector<FixtureSong> &songs,
@@ -91,7 +92,7 @@ class FixtureMpd {
         std::ofstream(folder / "database") << databaseText(songs);
         for (const auto &song : songs) {
             if (song.name.ends_with(".wav"))
-                writeSilence(folder / "music" / song.directory / song.name);
+                writeSong(song);
         }
         for (const auto &[name, entries] : playlists)
             std::ofstream(folder / "playlists" / (name + ".m3u")) << entries;
@@ -103,10 +104,67 @@ class FixtureMpd {
                                      << "bind_to_address \"" << socket_ << "\"\n"
                                      << "auto_update \"no\"\nzeroconf_enabled \"no\"\n"
                                      << "audio_output {\n type \"null\"\n name \"null\"\n}\n";
+        start();
+    }
+
+    ~FixtureMpd()
+    {
+        stop();
+        if (!folder_.empty())
+            std::filesystem::remove_all(folder_);
+    }
+
+    FixtureMpd(const FixtureMpd &) = delete;
+    FixtureMpd &operator=(const FixtureMpd &) = delete;
+
+    bool ready() const noexcept { return ready_; }
+    mpd::MpdAddress address() const { return mpd::MpdAddress{socket_, 0, std::nullopt}; }
+    std::filesystem::path musicFolder() const { return folder_ / "music"; }
+    std::filesystem::path playlistFolder() const { return folder_ / "playlists"; }
+
+    // Writes a ".wav" song's file, tags in it. Each file written gets a modification time of its
+    // own, so an update sees it changed however soon after the last.
+    void writeSong(const FixtureSong &song)
+    {
+        auto path = musicFolder() / song.directory / song.name;
+        writeSilence(path, song.tags);
+        static int written = 0;
+        std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() -
+                                                   std::chrono::hours(24) + std::chrono::seconds(++written));
+    }
+
+    // Runs a database update and waits, up to 15 seconds, until MPD tells its clients that the
+    // database changed. False when it did not.
+    bool update()
+    {
+        try {
+            auto watch = mpd::MpdConnection::open(address(), std::chrono::seconds(15));
+            auto control = mpd::MpdConnection::open(address(), std::chrono::seconds(15));
+            if (!mpd_send_idle_mask(watch.get(), MPD_IDLE_DATABASE) ||
+                mpd_run_update(control.get(), nullptr) == 0)
+                return false;
+            return mpd_recv_idle(watch.get(), false) == MPD_IDLE_DATABASE;
+        } catch (const mpd::MpdError &) {
+            return false;
+        }
+    }
+
+    // Stops MPD and starts it again over the same folder, database and socket.
+    void restart()
+    {
+        stop();
+        start();
+    }
+
+  private:
+    void start()
+    {
+        ready_ = false;
         auto executable = PrivateMpd::findExecutable(std::getenv("PATH") ? std::getenv("PATH") : "");
         if (!executable)
             return;
-        std::string program = executable->string(), flag = "--no-daemon", file = configuration.string();
+        std::string program = executable->string(), flag = "--no-daemon",
+                    file = (folder_ / "mpd.conf").string();
         char *arguments[] = {program.data(), flag.data(), file.data(), nullptr};
         if (posix_spawn(&pid_, program.c_str(), nullptr, nullptr, arguments, environ) != 0) {
             pid_ = -1;
@@ -124,20 +182,6 @@ class FixtureMpd {
         }
     }
 
-    ~FixtureMpd()
-    {
-        stop();
-        if (!folder_.empty())
-            std::filesystem::remove_all(folder_);
-    }
-
-    FixtureMpd(const FixtureMpd &) = delete;
-    FixtureMpd &operator=(const FixtureMpd &) = delete;
-
-    bool ready() const noexcept { return ready_; }
-    mpd::MpdAddress address() const { return mpd::MpdAddress{socket_, 0, std::nullopt}; }
-
-  private:
     void stop()
     {
         if (pid_ <= 0)
@@ -148,24 +192,45 @@ class FixtureMpd {
             if (std::chrono::steady_clock::now() > deadline) {
                 kill(pid_, SIGKILL);
                 waitpid(pid_, nullptr, 0);
+                pid_ = -1;
                 return;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
+        pid_ = -1;
     }
 
-    // Three seconds of 8 kHz 8-bit mono silence, so that a ".wav" song plays.
-    static void writeSilence(const std::filesystem::path &path)
+    // Three seconds of 8 kHz 8-bit mono silence, so that a ".wav" song plays, with the tags MPD reads
+    // from a RIFF INFO list.
+    static void writeSilence(const std::filesystem::path &path,
+                             const std::vector<std::pair<std::string, std::string>> &tags)
     {
         constexpr std::uint32_t rate = 8000, bytes = rate * 3;
-        auto word = [](std::ofstream &out, std::uint32_t value, int size) {
+        auto word = [](std::ostream &out, std::uint32_t value, int size) {
             for (int i = 0; i < size; ++i)
                 out.put(static_cast<char>((value >> (8 * i)) & 0xff));
         };
+        const std::map<std::string, std::string> infoIDs = {
+            {"Title", "INAM"}, {"Artist", "IART"}, {"Album", "IPRD"}, {"Genre", "IGNR"}, {"Track", "ITRK"}};
+        std::ostringstream info;
+        for (const auto &[name, value] : tags) {
+            auto id = infoIDs.find(name);
+            if (id == infoIDs.end())
+                continue;
+            // Zero-terminated, padded to an even length.
+            auto text = value + '\0';
+            if (text.size() % 2)
+                text += '\0';
+            info << id->second;
+            word(info, static_cast<std::uint32_t>(text.size()), 4);
+            info << text;
+        }
+        auto list = info.str();
+        auto listBytes = list.empty() ? 0 : static_cast<std::uint32_t>(12 + list.size());
         std::filesystem::create_directories(path.parent_path());
         std::ofstream out(path, std::ios::binary);
         out << "RIFF";
-        word(out, 36 + bytes, 4);
+        word(out, 36 + listBytes + bytes, 4);
         out << "WAVEfmt ";
         word(out, 16, 4);
         word(out, 1, 2); // PCM
@@ -174,6 +239,11 @@ class FixtureMpd {
         word(out, rate, 4);
         word(out, 1, 2);
         word(out, 8, 2);
+        if (!list.empty()) {
+            out << "LIST";
+            word(out, static_cast<std::uint32_t>(4 + list.size()), 4);
+            out << "INFO" << list;
+        }
         out << "data";
         word(out, bytes, 4);
         out << std::string(bytes, static_cast<char>(0x80));

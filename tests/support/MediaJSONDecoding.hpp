@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 // Reads the records back from their JSON form, strictly: the program only writes them, so only the
 // tests need this to check what it wrote.
@@ -101,6 +102,20 @@ inline MediaItem mediaItemFromJSON(const json::value &value)
             invalid(what);
         item.checked = checked->get_bool();
     }
+    for (auto [key, field] :
+         {std::pair{"trackNumber", &MediaItem::trackNumber}, {"discNumber", &MediaItem::discNumber}}) {
+        if (auto number = optionalInteger(object, key, what)) {
+            if (*number <= 0 || *number > INT32_MAX)
+                invalid(what);
+            item.*field = static_cast<std::int32_t>(*number);
+        }
+    }
+    if (const auto *duration = optionalValue(object, "duration")) {
+        if (!duration->is_number() || !(duration->to_number<double>() > 0))
+            invalid(what);
+        item.duration = duration->to_number<double>();
+    }
+    item.artist = optionalString(object, "artist", what);
     return item;
 }
 
@@ -135,6 +150,11 @@ inline NowPlayingState nowPlayingStateFromJSON(const json::value &value)
     state.isPlaying = requiredBool(object, "isPlaying", what);
     state.queuePosition = optionalInteger(object, "queuePosition", what);
     state.queueCount = optionalInteger(object, "queueCount", what);
+    if (auto shuffle = optionalString(object, "shuffle", what)) {
+        if (*shuffle != "On" && *shuffle != "Off")
+            invalid(what);
+        state.shuffle = *shuffle == "On";
+    }
     return state;
 }
 

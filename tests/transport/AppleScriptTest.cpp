@@ -473,6 +473,34 @@ TEST_F(ScriptRunnerTest, ToolThatEndsWithoutReadingItsScript)
                 testing::AnyOf("Couldn’t send macOS automation.", "The music player ended the request."));
 }
 
+// A tool that stops reading its script is cancelled while the runner still writes: the script
+// never arrived, and the caller hears that, not that the run was cancelled.
+TEST_F(ScriptRunnerTest, AScriptCutOffWhileItIsSentCouldNotBeSent)
+{
+    auto tool = folder_ / "stops-reading";
+    std::ofstream(tool) << "#!/bin/sh\ntouch " << path("running") << "\nexec sleep 60\n";
+    std::filesystem::permissions(tool, std::filesystem::perms::owner_all);
+    overrideAutomationToolPath(tool.string());
+    // More than a pipe holds, so the write waits for a reader that never comes.
+    std::string script(1 << 20, 'x');
+    for (bool started : {false, true}) {
+        SCOPED_TRACE(started ? "start" : "run");
+        std::filesystem::remove(path("running"));
+        auto result = onAnotherThread([&] {
+            if (started)
+                start(script, 30);
+            else
+                run(script, 30);
+        });
+        // Registered, so the cancellation kills it rather than refusing it before it runs.
+        ASSERT_TRUE(eventually([&] { return exists("running") && registeredScriptCount() == 1; }));
+        cancelRequestScripts();
+        std::string details;
+        EXPECT_EQ(kindOf([&] { result.get(); }, &details), Kind::failed);
+        EXPECT_EQ(details, "Couldn’t send macOS automation.");
+    }
+}
+
 TEST_F(ScriptRunnerTest, AnswerLargerThanAPipeHolds)
 {
     std::optional<std::string> output = run("big-out 1048576", 5);

@@ -203,6 +203,7 @@ TEST_F(MusicAppLogicalQueueTest, TheFirstReadAfterAStartKeepsTheQueue)
     EXPECT_TRUE(transport->usesLogicalQueue());
     EXPECT_EQ(state.queuePosition, 3);
     EXPECT_EQ(state.queueCount, 3);
+    EXPECT_EQ(state.shuffle, false) << "the transport dealt the order, so it knows";
 }
 
 TEST_F(MusicAppLogicalQueueTest, AnotherTrackPickedInTheAppLeavesTheQueue)
@@ -213,6 +214,7 @@ TEST_F(MusicAppLogicalQueueTest, AnotherTrackPickedInTheAppLeavesTheQueue)
     EXPECT_FALSE(transport->usesLogicalQueue());
     EXPECT_EQ(state.queuePosition, std::nullopt);
     EXPECT_EQ(state.queueCount, std::nullopt);
+    EXPECT_EQ(state.shuffle, std::nullopt) << "the app's own order is not known";
     EXPECT_TRUE(transport->logicalQueue().ids.empty());
 }
 
@@ -406,6 +408,7 @@ TEST_F(MusicAppLogicalQueueTest, ShuffleOnAndOffRebuildAroundThePlayingTrack)
     EXPECT_THAT(start, HasSubstr("set sound volume to 30.0"));
     EXPECT_THAT(start, HasSubstr("set player position to 42.5"));
     EXPECT_THAT(start, HasSubstr("              pause\n"));
+    EXPECT_EQ(transport->nowPlaying().shuffle, true);
 
     transport->setShuffle(false);
     EXPECT_EQ(transport->logicalQueue().ids, album);

@@ -415,14 +415,64 @@ TEST_F(MusicAppManagedQueueTest, APendingPlaylistIsDeletedBeforeTheNextStart)
     }
 }
 
-TEST_F(MusicAppManagedQueueTest, AFailedPendingCleanUpStopsTheStart)
+// The user's playlists are never deleted, also not by an ID recorded beside a name that is not ours
+// (a hand-edited settings file, or a player that named the new playlist otherwise).
+TEST_F(MusicAppManagedQueueTest, NoPlaylistIsDeletedByIDUnlessItsRecordedNameIsOneOfOurs)
 {
-    defaults.setString(MusicAppTransport::pendingQueueNameKey, "Wheelbox Queue • 0000DEAD");
-    runner.fail(pendingDeleteScript, ScriptError::timedOut());
+    // An ID stored beside the user's playlist's name.
+    defaults.setString(MusicAppTransport::managedQueueNameKey, "Road Trip");
+    defaults.setString(MusicAppTransport::managedQueueIDKey, "USER-ID");
+    makeTransport();
     queueStartsSucceed();
-    EXPECT_THROW(transport->playQueue(startOfB()), ScriptError);
-    EXPECT_EQ(runner.count(queueStartScript), 0u);
-    EXPECT_EQ(defaults.string(MusicAppTransport::pendingQueueNameKey), "Wheelbox Queue • 0000DEAD");
+    transport->playQueue(startOfB());
+    EXPECT_EQ(runner.count("USER-ID"), 0u);
+    EXPECT_NE(defaults.string(MusicAppTransport::managedQueueIDKey), "USER-ID");
+
+    // The player answered a start with a playlist under a name that is not ours.
+    runner.clearCalls();
+    runner.answer(queueStartScript, joined({"PL-ROAD", "Road Trip", "direct", "0", ""}, recordSeparator),
+                  FakeScriptRunner::Uses::once);
+    transport->playQueue(startOfB());
+    transport->playQueue(startOfB());
+    EXPECT_EQ(runner.count("PL-ROAD"), 0u);
+    EXPECT_EQ(runner.count("Road Trip"), 0u);
+}
+
+// A pending playlist that cannot be deleted never stops a start: it is tried again once the start
+// has played, and stays recorded until it goes.
+TEST_F(MusicAppManagedQueueTest, AFailedPendingCleanUpIsRetriedAfterTheStart)
+{
+    const std::string stuck = "Wheelbox Queue • 0000DEAD";
+    const std::string removeStuck = fill(loadScript("music-remove-pending"), {{"pending", stuck}});
+    struct Case {
+        const char *what;
+        int failures;
+        bool goneAfterFirstStart;
+    } cases[] = {{"fails once", 1, true}, {"fails until the next start", 2, false}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        makeTransport();
+        defaults.setString(MusicAppTransport::pendingQueueNameKey, stuck);
+        runner.clearCalls();
+        for (int i = 0; i < c.failures; ++i)
+            runner.fail(removeStuck, ScriptError::timedOut(), FakeScriptRunner::Uses::once);
+        queueStartsSucceed();
+        EXPECT_NO_THROW(transport->playQueue(startOfB()));
+        EXPECT_EQ(runner.count(queueStartScript), 1u);
+        EXPECT_TRUE(transport->usesLogicalQueue());
+        EXPECT_EQ(runner.count(removeStuck), 2u) << "tried before the start and after it";
+        if (c.goneAfterFirstStart) {
+            EXPECT_EQ(defaults.string(MusicAppTransport::pendingQueueNameKey), std::nullopt);
+            continue;
+        }
+        EXPECT_EQ(defaults.string(MusicAppTransport::pendingQueueNameKey), stuck);
+        // Recorded, it goes at the next start, or at the next run of the program.
+        runner.clearCalls();
+        transport->playQueue(startOfB());
+        EXPECT_EQ(runner.scripts().front(), removeStuck);
+        EXPECT_EQ(runner.count(removeStuck), 1u);
+        EXPECT_EQ(defaults.string(MusicAppTransport::pendingQueueNameKey), std::nullopt);
+    }
 }
 
 TEST_F(MusicAppManagedQueueTest, AFailedStartKeepsTheQueueAndRemovesThePendingPlaylist)

@@ -59,6 +59,8 @@ class DeviceWindowDisplayTest : public testing::Test {
         gdk_set_allowed_backends("x11");
         ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "cannot open display " << display;
 
+        showDesktop();
+
         std::string pattern = (std::filesystem::temp_directory_path() / "wheelbox-window.XXXXXX").string();
         storage_ = ::mkdtemp(pattern.data());
         loop_ = std::make_unique<GLibMainLoop>();
@@ -80,6 +82,16 @@ class DeviceWindowDisplayTest : public testing::Test {
             [this](const std::string &line) { log_.push_back(line); },
         });
         controller_->showWindow();
+        // Until the firmware has painted, the window shows nothing of itself: the desktop stays.
+        Point middle{controller_->window().frame().size.width / 2,
+                     controller_->window().frame().size.height / 2};
+        ASSERT_TRUE(runUntil(
+            [&] {
+                if (!controller_->isContentVisible() && !isDesktop(middle.x, middle.y))
+                    coveredBeforeContent_ = true;
+                return controller_->isContentVisible();
+            },
+            60s));
         ASSERT_TRUE(runUntil([this] { return count("ready") == 1; }, 60s)) << "the firmware never said ready";
         // The page is idle once it has rendered two frames, and on the screen once the wheel shows.
         settle();
@@ -96,9 +108,67 @@ class DeviceWindowDisplayTest : public testing::Test {
         }
         views_.reset();
         screens_.reset();
+        desktop_.reset();
         loop_.reset();
         if (!storage_.empty())
             std::filesystem::remove_all(storage_);
+    }
+
+    // A desktop of one colour under every window: the display has no window manager to draw one,
+    // and its own background is black, as a window that shows transparent pixels without a
+    // compositor would be.
+    static constexpr guchar desktopColour[3] = {0x4a, 0x7f, 0xb0};
+
+    void showDesktop()
+    {
+        desktop_ = gtk::adoptWidget(gtk_window_new(GTK_WINDOW_TOPLEVEL));
+        GtkWindow *desktop = GTK_WINDOW(desktop_.get());
+        gtk_window_set_decorated(desktop, FALSE);
+        GdkWindow *root = gdk_get_default_root_window();
+        gtk_window_move(desktop, 0, 0);
+        gtk_window_set_default_size(desktop, gdk_window_get_width(root), gdk_window_get_height(root));
+        gtk_widget_set_app_paintable(desktop_.get(), TRUE);
+        g_signal_connect(desktop_.get(), "draw", G_CALLBACK(+[](GtkWidget *, cairo_t *cairo, gpointer) {
+                             cairo_set_source_rgb(cairo, desktopColour[0] / 255.0, desktopColour[1] / 255.0,
+                                                  desktopColour[2] / 255.0);
+                             cairo_paint(cairo);
+                             return TRUE;
+                         }),
+                         nullptr);
+        gtk_widget_add_events(desktop_.get(), GDK_BUTTON_PRESS_MASK);
+        g_signal_connect(desktop_.get(), "button-press-event",
+                         G_CALLBACK(+[](GtkWidget *, GdkEventButton *, gpointer presses) {
+                             ++*static_cast<int *>(presses);
+                             return TRUE;
+                         }),
+                         &desktopPresses_);
+        gtk_widget_show(desktop_.get());
+        ASSERT_TRUE(runUntil([&] { return gtk_widget_get_mapped(desktop_.get()) && screenIsDesktop(5, 5); }))
+            << "the desktop never showed";
+    }
+
+    // Whether the screen shows the desktop at a point of the screen, or of the device window.
+    bool screenIsDesktop(int x, int y)
+    {
+        GdkPixbuf *pixel = gdk_pixbuf_get_from_window(gdk_get_default_root_window(), x, y, 1, 1);
+        if (!pixel)
+            return false;
+        const guchar *rgb = gdk_pixbuf_get_pixels(pixel);
+        bool desktop = rgb[0] == desktopColour[0] && rgb[1] == desktopColour[1] && rgb[2] == desktopColour[2];
+        g_object_unref(pixel);
+        return desktop;
+    }
+    bool isDesktop(double x, double y)
+    {
+        auto [screenX, screenY] = onScreen(x, y);
+        return screenIsDesktop(screenX, screenY);
+    }
+
+    // A point of the body above the screen, where a press moves the window: the body's top edge
+    // plus a few pixels (the body is 0.8363428571428572 of the window's height, centred).
+    static Point bodyTop(Size size)
+    {
+        return {size.width / 2, size.height * (1 - 0.8363428571428572) / 2 + 12};
     }
 
     WebKitDeviceWebView &webView() { return dynamic_cast<WebKitDeviceWebView &>(controller_->webView()); }
@@ -269,6 +339,9 @@ class DeviceWindowDisplayTest : public testing::Test {
     }
 
     std::filesystem::path storage_;
+    gtk::WidgetPtr desktop_;
+    int desktopPresses_ = 0;
+    bool coveredBeforeContent_ = false;
     std::unique_ptr<GLibMainLoop> loop_;
     InMemoryUserDefaults defaults_;
     std::unique_ptr<GdkScreens> screens_;
@@ -309,7 +382,7 @@ TEST_F(DeviceWindowDisplayTest, ADragOnTheBodyMovesTheWindowAndAClickIsOneChassi
     evaluate("window.__chassis = 0; { const f = window.veltoChassisClick;"
              " window.veltoChassisClick = () => { window.__chassis++; f?.(); }; } true");
     Rect before = controller_->window().frame();
-    auto [x, y] = onScreen(before.size.width / 2, 40); // the body above the screen
+    auto [x, y] = onScreen(bodyTop(before.size).x, bodyTop(before.size).y); // the body above the screen
     run({"xdotool",
          "mousemove",
          "--sync",
@@ -340,7 +413,7 @@ TEST_F(DeviceWindowDisplayTest, ADragOnTheBodyMovesTheWindowAndAClickIsOneChassi
     EXPECT_EQ(evaluate("window.__chassis"), "0") << "a drag is no click";
 
     // Elsewhere on the body: xdotool's --sync waits for a pointer that actually moves.
-    auto [cx, cy] = onScreen(moved.size.width / 2 - 30, 40);
+    auto [cx, cy] = onScreen(bodyTop(moved.size).x - 30, bodyTop(moved.size).y);
     run({"xdotool", "mousemove", "--sync", std::to_string(cx), std::to_string(cy), "click", "1"});
     ASSERT_TRUE(runUntil([&] { return evaluate("window.__chassis") != "0"; }));
     pump(300ms);
@@ -434,7 +507,8 @@ TEST_F(DeviceWindowDisplayTest, ASecondaryClickShowsNoMenu)
     guint windows = g_list_length(toplevels);
     g_list_free(toplevels);
     Size size = controller_->window().frame().size;
-    for (auto [x, y] : {std::pair{size.width / 2, 150.0}, {size.width / 2, 40.0}}) { // the screen, the body
+    for (auto [x, y] :
+         {std::pair{size.width / 2, 150.0}, {bodyTop(size).x, bodyTop(size).y}}) { // screen, body
         auto [screenX, screenY] = onScreen(x, y);
         run({"xdotool", "mousemove", "--sync", std::to_string(screenX), std::to_string(screenY), "click",
              "3"});
@@ -444,12 +518,12 @@ TEST_F(DeviceWindowDisplayTest, ASecondaryClickShowsNoMenu)
     guint shown = 0;
     // A tooltip may come and go under the pointer; a menu would be a window of its own.
     for (GList *each = toplevels; each; each = each->next) {
-        if (gtk_widget_get_visible(GTK_WIDGET(each->data)) &&
+        if (gtk_widget_get_visible(GTK_WIDGET(each->data)) && GTK_WIDGET(each->data) != desktop_.get() &&
             std::string_view(G_OBJECT_TYPE_NAME(each->data)) != "GtkTooltipWindow")
             ++shown;
     }
     EXPECT_EQ(g_list_length(toplevels), windows);
-    EXPECT_EQ(shown, 1u) << "only the device window is on screen";
+    EXPECT_EQ(shown, 1u) << "only the device window is on screen, over the desktop";
 
     g_list_free(toplevels);
 }
@@ -504,19 +578,20 @@ TEST_F(DeviceWindowDisplayTest, EachSizeEndsAtItsSizeAroundTheSameCentreFullyVis
             5s));
         settle();
         EXPECT_TRUE(runUntil([&] { return pictures() == 0; }, 2s)) << "the old picture faded out and went";
-        // The corners around the body are the page's transparent margin: nothing of an old picture
-        // may linger there (the display has no compositor, so transparent shows black).
+        // The corners around the body are the page's transparent margin: the display has no
+        // compositor, so the window is shaped to the body and the desktop shows there, not black and
+        // nothing of an old picture.
         auto cornersClear = [&] {
             for (auto [x, y] : {std::pair{3.0, 3.0},
                                 {expected.width - 4, 3.0},
                                 {3.0, expected.height - 4},
                                 {expected.width - 4, expected.height - 4}}) {
-                if (brightness(x, y) >= 16)
+                if (!isDesktop(x, y))
                     return false;
             }
             return true;
         };
-        EXPECT_TRUE(runUntil(cornersClear, 3s)) << "the margin around the body shows nothing";
+        EXPECT_TRUE(runUntil(cornersClear, 3s)) << "the margin around the body shows the desktop";
         Rect frame = controller_->window().frame();
         EXPECT_EQ(frame.size, expected);
         EXPECT_NEAR(frame.midX(), start.midX(), 0.5);
@@ -535,6 +610,39 @@ TEST_F(DeviceWindowDisplayTest, EachSizeEndsAtItsSizeAroundTheSameCentreFullyVis
         screenshot(std::string("size-") + std::string(rawValue(size)));
     }
     EXPECT_EQ(controller_->window().frame(), start) << "back where it began";
+}
+
+// Without a compositor a transparent pixel is black: the window is then the body's shape, so the
+// desktop shows all around the body, where presses reach the desktop, not the device.
+TEST_F(DeviceWindowDisplayTest, WithoutACompositorTheDesktopShowsAroundTheBody)
+{
+    ASSERT_FALSE(gdk_screen_is_composited(gdk_screen_get_default())) << "the test display has no compositor";
+    EXPECT_FALSE(coveredBeforeContent_) << "nothing of the window showed before the firmware painted";
+    Size size = controller_->window().frame().size;
+    double bodyLeft = size.width * (1 - 0.8297872340425532) / 2;
+    double bodyTopEdge = size.height * (1 - 0.8363428571428572) / 2;
+    // Around the body: the margin, the rounded corners' outside, the shadow's place below it.
+    const Point around[] = {{2, 2},
+                            {size.width - 3, size.height / 2},
+                            {bodyLeft - 3, size.height / 2},
+                            {bodyLeft + 3, bodyTopEdge + 3},
+                            {size.width - bodyLeft - 4, size.height - bodyTopEdge - 4},
+                            {size.width / 2, size.height - bodyTopEdge + 6}};
+    for (Point point : around)
+        EXPECT_TRUE(isDesktop(point.x, point.y)) << point.x << ", " << point.y;
+    // On it: the body's edge, its rounded corner's inside, the wheel, the screen.
+    const Point on[] = {{bodyLeft + 2, size.height / 2},
+                        {bodyLeft + 16, bodyTopEdge + 16},
+                        wheelCentre(size),
+                        {size.width / 2, 150}};
+    for (Point point : on)
+        EXPECT_FALSE(isDesktop(point.x, point.y)) << point.x << ", " << point.y;
+    screenshot("no-compositor");
+
+    auto [x, y] = onScreen(3, 3);
+    run({"xdotool", "mousemove", "--sync", std::to_string(x), std::to_string(y), "click", "1"});
+    EXPECT_TRUE(runUntil([&] { return desktopPresses_ == 1; }))
+        << "a press beside the body reaches the desktop";
 }
 
 // Texts handed to the page as arguments arrive as exactly those texts, whatever they hold; a text

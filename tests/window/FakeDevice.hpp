@@ -146,7 +146,8 @@ class FakeWindow final : public DeviceWindow {
     };
 
     FakeWindow(Journal &journal, const DeviceWindowSetup &setup)
-        : journal_(journal), currentFrame{{0, 0}, setup.contentSize}, currentLevel(setup.level)
+        : journal_(journal), currentFrame{{0, 0}, setup.contentSize}, currentLevel(setup.level),
+          contentShown(setup.contentShown)
     {}
 
     int level() const override { return currentLevel; }
@@ -167,6 +168,7 @@ class FakeWindow final : public DeviceWindow {
         journal_.push_back("made key");
     }
     void invalidateShadow() override { journal_.push_back("shadow invalidated"); }
+    void showContent() override { contentShown = true; }
     void showStatusText(const std::string &text) override
     {
         statusText = text;
@@ -193,6 +195,7 @@ class FakeWindow final : public DeviceWindow {
     Rect currentFrame;
     int currentLevel;
     bool shown = false;
+    bool contentShown;
     bool refuseOverlays = false;
     std::vector<Rect> frames;
     std::optional<std::string> statusText;

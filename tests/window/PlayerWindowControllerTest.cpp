@@ -251,7 +251,69 @@ TEST_F(PlayerWindowControllerTest, NavigationResetsTheSessionAndRestoresTheDevic
     EXPECT_THAT(journal_, ElementsAre("session reset", "status hidden", "made key",
                                       "script window.veltoFirmware?.setHold(true);",
                                       "script window.veltoFirmware?.setGlare(0.5);",
-                                      "script window.veltoFirmware?.setShadow(1.0);", "shadow invalidated"));
+                                      "script window.veltoFirmware?.setShadow(1.0);", "shadow invalidated",
+                                      "async call"));
+}
+
+// The window is shown as it is built, but what it holds only once the firmware has painted its
+// first screen: until then it would be an empty (or black) rectangle.
+TEST_F(PlayerWindowControllerTest, TheContentShowsOnceTheFirstScreenIsPainted)
+{
+    enum class Event { painted, deadline, loadFailed, crashed, destroyed };
+    struct Case {
+        const char *what;
+        Event event;
+    };
+    const Case cases[] = {
+        {"the page painted", Event::painted},
+        {"the page never painted", Event::deadline},
+        {"the page failed to load", Event::loadFailed},
+        {"the web process died", Event::crashed},
+        {"the controller went before the page answered", Event::destroyed},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        auto controller = make();
+        EXPECT_EQ(window().contentShown, false);
+        controller->showWindow();
+        EXPECT_TRUE(window().shown) << "shown at once, so its page renders";
+        controller->didStartProvisionalNavigation();
+        controller->didFinishNavigation();
+        loop_.advance(PlayerWindowController::firstPaintDeadline - std::chrono::milliseconds(1));
+        EXPECT_EQ(window().contentShown, false);
+        EXPECT_FALSE(controller->isContentVisible());
+        switch (c.event) {
+        case Event::painted:
+            EXPECT_TRUE(webView().completeAsync(firmwareScripts::firstScreenBody));
+            break;
+        case Event::deadline:
+            loop_.advance(std::chrono::milliseconds(1));
+            break;
+        case Event::loadFailed:
+            controller->didFailNavigation(NavigationPhase::committed, "Interrupted");
+            break;
+        case Event::crashed:
+            controller->webContentProcessDidTerminate();
+            break;
+        case Event::destroyed: {
+            // WebKit settles a call of a view that is gone after the view, and the controller, went.
+            ASSERT_EQ(webView().asyncCalls.size(), 1u);
+            auto completion = std::move(webView().asyncCalls.back().completion);
+            controller.reset();
+            completion();
+            continue;
+        }
+        }
+        EXPECT_EQ(window().contentShown, true);
+        EXPECT_TRUE(controller->isContentVisible());
+
+        // Later pages (a reload after a crash) show at once: the script is not sent again.
+        webView().asyncCalls.clear();
+        controller->didFinishNavigation();
+        EXPECT_TRUE(webView().asyncCalls.empty());
+        loop_.advance(PlayerWindowController::firstPaintDeadline);
+        EXPECT_EQ(window().contentShown, true);
+    }
 }
 
 TEST_F(PlayerWindowControllerTest, FailuresAreLoggedAndShownWithoutAReload)

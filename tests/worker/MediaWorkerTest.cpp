@@ -53,10 +53,13 @@ Outcome status(const std::string &transport, const NowPlayingState &reading,
     return {std::move(result), toJSON(reading), std::nullopt};
 }
 
-NowPlayingState queued(NowPlayingState state, std::int64_t position, std::int64_t count)
+// A reading inside the device's queue; `shuffle` when the transport dealt that queue itself.
+NowPlayingState queued(NowPlayingState state, std::int64_t position, std::int64_t count,
+                       std::optional<bool> shuffle = std::nullopt)
 {
     state.queuePosition = position;
     state.queueCount = count;
+    state.shuffle = shuffle;
     return state;
 }
 
@@ -142,11 +145,11 @@ TEST(MediaWorker, AnswersEveryMethodAsItsTableSays)
         {"select", play({{"id", itemA1}, {"repeat", "all"}}), fails("Invalid parameter: repeat")},
         {"select", play({{"id", "spotify:track:1"}}), fails("This transport cannot play spotify:track:1.")},
 
-        {"playCollection", fromA1, status("music", queued(music, 2, 4)), {"make new user playlist"}},
+        {"playCollection", fromA1, status("music", queued(music, 2, 4, false)), {"make new user playlist"}},
         {"playCollection", play({{"path", "music/songs"}, {"id", itemA1}, {"index", 1}}),
-         status("music", queued(music, 2, 4))},
+         status("music", queued(music, 2, 4, false))},
         {"playCollection", play({{"path", "music/songs"}, {"id", itemA1}, {"index", 2.5}}),
-         status("music", queued(music, 2, 4))},
+         status("music", queued(music, 2, 4, false))},
         {"playCollection", withoutKey(fromA1, "path"), fails("Missing parameter: path")},
         {"playCollection", play({{"path", 3}, {"id", itemA1}}), fails("Missing parameter: path")},
         {"playCollection", withoutKey(fromA1, "id"), fails("Missing parameter: id")},

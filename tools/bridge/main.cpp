@@ -1,6 +1,7 @@
 // wheelbox-bridge: talk to Wheelbox's back end by hand, or from a test, without a window. See
 // BridgeConsole.hpp for what goes in and what comes out.
 #include "BridgeConsole.hpp"
+#include "lib/posix/BrokenPipe.hpp"
 #include "platform/AutomationTool.hpp"
 #include "platform/Clock.hpp"
 
@@ -10,6 +11,7 @@
 
 int main(int argc, char **argv)
 {
+    wheelbox::posix::ignoreBrokenPipes();
     // The script tool's environment is taken while this is the only thread.
     wheelbox::captureAutomationToolEnvironment();
     std::filesystem::path powerSupply = "/sys/class/power_supply";

@@ -13,6 +13,7 @@
 #include "ObservedBridge.hpp"
 #include "bridge/NativeBridge.hpp"
 #include "lib/glib/GLibPointers.hpp"
+#include "lib/posix/BrokenPipe.hpp"
 #include "linux/ApplicationBackEnd.hpp"
 #include "linux/FileUserDefaults.hpp"
 #include "linux/GLibMainLoop.hpp"
@@ -260,10 +261,12 @@ int run(int argc, char **argv)
 
     auto makeBridge = [&]() -> std::unique_ptr<DeviceBridge> {
         auto bridge = std::make_unique<NativeBridge>(
+            // The MPD every client finds is never the application's own.
             makeApplicationBackEnd({.defaults = defaults,
                                     .mpdAddress = mpdAddress,
-                                    .mpdUnavailable = std::nullopt,
+                                    .mpdStatus = nullptr,
                                     .quitting = quitting,
+                                    .ownMusicFolder = std::nullopt,
                                     .artwork = &artwork,
                                     .albumLocations = albums}),
             BridgeServices{loop, Clock::system(), defaults, haptics, powerSource, [&loop, quit] {
@@ -319,6 +322,7 @@ int run(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    posix::ignoreBrokenPipes();
     try {
         return run(argc, argv);
     } catch (const std::exception &error) {

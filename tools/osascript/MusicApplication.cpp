@@ -6,6 +6,7 @@
 #include "lib/mpd/MpdArgument.hpp"
 #include "lib/mpd/MpdCommandList.hpp"
 #include "lib/mpd/MpdIdentity.hpp"
+#include "lib/mpd/MpdSongTitle.hpp"
 #include "lib/mpd/MpdTagByTag.hpp"
 #include "model/PersistentID.hpp"
 
@@ -160,14 +161,9 @@ MusicApplication::SongTags tagsOf(const mpd_song &song)
     };
     MusicApplication::SongTags tags{tag(MPD_TAG_TITLE), tag(MPD_TAG_ARTIST), tag(MPD_TAG_ALBUM),
                                     mpd_song_get_duration_ms(&song) / 1000.0};
-    if (tags.title.empty()) {
-        // Music names an untagged file after the file.
-        std::string_view uri = mpd_song_get_uri(&song);
-        auto slash = uri.rfind('/');
-        auto file = slash == std::string_view::npos ? uri : uri.substr(slash + 1);
-        auto dot = file.rfind('.');
-        tags.title = wellFormedText(dot == std::string_view::npos || dot == 0 ? file : file.substr(0, dot));
-    }
+    // An untagged file goes by its file name, as the library lists it.
+    if (tags.title.empty())
+        tags.title = wellFormedText(mpd::songFileTitle(mpd_song_get_uri(&song)));
     return tags;
 }
 

@@ -7,6 +7,7 @@
 #include "Parser.hpp"
 #include "SpotifyApplication.hpp"
 #include "ValueOperations.hpp"
+#include "lib/posix/BrokenPipe.hpp"
 
 #include <iostream>
 #include <iterator>
@@ -40,6 +41,9 @@ void report(std::string_view source, SourceRange range, std::string_view kind, s
 
 int main(int argc, char **argv)
 {
+    // The scanner and a run talk to MPD, which may hang up at any time; a caller that stops
+    // reading the answer makes the last write fail, and the run ends with status 1 below.
+    wheelbox::posix::ignoreBrokenPipes();
     std::ios::sync_with_stdio(false);
     if (argc >= 2 && std::string_view(argv[1]) == scanModeArgument)
         return runScanner(std::span<const char *const>(argv + 2, static_cast<std::size_t>(argc - 2)));
@@ -80,5 +84,5 @@ int main(int argc, char **argv)
         return 1;
     }
     std::cout.flush();
-    return 0;
+    return std::cout ? 0 : 1;
 }

@@ -13,6 +13,11 @@ struct CairoSurfaceDeleter {
 };
 using CairoSurfacePtr = std::unique_ptr<cairo_surface_t, CairoSurfaceDeleter>;
 
+struct CairoRegionDeleter {
+    void operator()(cairo_region_t *region) const noexcept { cairo_region_destroy(region); }
+};
+using CairoRegionPtr = std::unique_ptr<cairo_region_t, CairoRegionDeleter>;
+
 // A widget kept alive by a reference of ours, whoever else holds it (a container, GTK's list of
 // toplevels). Destroying the owner destroys the widget.
 struct WidgetDeleter {

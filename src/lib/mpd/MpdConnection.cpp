@@ -84,6 +84,11 @@ MpdAddress parseMpdAddress(std::string_view host, std::string_view port)
     return address;
 }
 
+std::string describe(const MpdAddress &address)
+{
+    return address.port == 0 ? address.host : address.host + ":" + std::to_string(address.port);
+}
+
 MpdAddress defaultMpdAddress()
 {
     auto host = environment("MPD_HOST");

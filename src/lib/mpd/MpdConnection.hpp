@@ -42,6 +42,9 @@ struct MpdAddress {
     bool operator==(const MpdAddress &) const = default;
 };
 
+// The address as a user reads it: "host:port" or the socket's path, never the password.
+std::string describe(const MpdAddress &address);
+
 // The address every MPD client uses: MPD_HOST / MPD_PORT when set; else the per-user socket
 // $XDG_RUNTIME_DIR/mpd/socket when it exists; else localhost:6600.
 MpdAddress defaultMpdAddress();

@@ -1,5 +1,7 @@
 #include "lib/mpd/MpdTagByTag.hpp"
 
+#include "lib/mpd/MpdSongTitle.hpp"
+
 #include <string_view>
 
 namespace wheelbox::mpd {
@@ -67,12 +69,6 @@ bool chooseTags(const MpdConnection &connection, std::span<const mpd_tag_type> t
 
 } // namespace
 
-std::string songFileName(std::string_view uri)
-{
-    auto slash = uri.rfind('/');
-    return std::string(slash == std::string_view::npos ? uri : uri.substr(slash + 1));
-}
-
 SongPtr readSongTagByTag(MpdConnection &connection, const std::function<MpdConnection()> &reopen,
                          std::span<const mpd_tag_type> tags, const SongRequest &request)
 {
@@ -102,7 +98,7 @@ SongPtr readSongTagByTag(MpdConnection &connection, const std::function<MpdConne
         }
     }
     if (titleTooLong) {
-        auto name = songFileName(mpd_song_get_uri(song.get()));
+        auto name = songFileTitle(mpd_song_get_uri(song.get()));
         mpd_pair title{mpd_tag_name(MPD_TAG_TITLE), name.c_str()};
         mpd_song_feed(song.get(), &title);
     }
