@@ -27,6 +27,18 @@ def device_origin(width=470, height=770):
     return (screen.get_width() - width) // 2, (screen.get_height() - height) // 2
 
 
+def save_device_picture(name):
+    """The device's window as it is on the screen, as NAME.png in WHEELBOX_BENCH_SHOTS when set."""
+    folder = os.environ.get("WHEELBOX_BENCH_SHOTS")
+    if not folder:
+        return
+    os.makedirs(folder, exist_ok=True)
+    x, y = device_origin()
+    picture = Gdk.pixbuf_get_from_window(Gdk.get_default_root_window(), x, y, 470, 770)
+    if picture is not None:
+        picture.savev(f"{folder}/{name}.png", "png", [], [])
+
+
 def row_is_drawn():
     x, y = device_origin()
     picture = Gdk.pixbuf_get_from_window(Gdk.get_default_root_window(), x + ROW[0], y + ROW[1], 1, 1)
@@ -52,8 +64,8 @@ def wait_until(condition, timeout, step=0.01):
     return False
 
 
-def start(command):
-    return subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+def start(command, env=None):
+    return subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True, env=env)
 
 
 def stop(process):
@@ -63,6 +75,11 @@ def stop(process):
     except subprocess.TimeoutExpired:
         os.killpg(process.pid, signal.SIGKILL)
         process.wait()
+    # Whatever it left in its group (a helper that outlived it) goes too.
+    try:
+        os.killpg(process.pid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
 
 
 def children(pid):
@@ -111,9 +128,51 @@ def resident_mb(pid):
     return 0.0
 
 
-def device_window():
-    out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Wheelbox$"], capture_output=True, text=True)
+def window_named(pattern):
+    out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", pattern], capture_output=True, text=True,
+                         timeout=10)
     return out.stdout.split()[0] if out.stdout.split() else None
+
+
+def device_window():
+    return window_named("^Wheelbox$")
+
+
+def x_server_seconds():
+    """CPU time of the X server the benchmark started (WHEELBOX_BENCH_X_PID), or 0 without one."""
+    pid = os.environ.get("WHEELBOX_BENCH_X_PID")
+    return sum(cpu_seconds(int(pid))) if pid else 0.0
+
+
+def thread_seconds(pid):
+    """CPU time of each thread of a process, by thread name (threads of one name added up)."""
+    used = {}
+    try:
+        tasks = os.listdir(f"/proc/{pid}/task")
+    except OSError:
+        return used
+    for task in tasks:
+        try:
+            with open(f"/proc/{pid}/task/{task}/stat") as stat:
+                text = stat.read()
+        except OSError:
+            continue
+        label = text[text.index("(") + 1:text.rindex(")")]
+        fields = text.rsplit(")", 1)[1].split()
+        used[label] = used.get(label, 0.0) + (int(fields[11]) + int(fields[12])) / TICKS
+    return used
+
+
+def proportional_mb(pid):
+    """PSS of one process in MB (shared pages split between the processes that map them)."""
+    try:
+        with open(f"/proc/{pid}/smaps_rollup") as rollup:
+            for line in rollup:
+                if line.startswith("Pss:"):
+                    return int(line.split()[1]) / 1024
+    except OSError:
+        pass
+    return 0.0
 
 
 def keys(*names):

@@ -1,71 +1,97 @@
-"""CPU of the app's whole process tree over SECONDS while a song plays, by process.
-usage: idle.py MPD_SOCKET SECONDS -- APP COMMAND...
-With WHEELBOX_IDLE_BASELINE naming another build's installed wheelbox, that one is measured too,
-in the same run and the same environment, and the ratios printed."""
+"""Idle CPU while a song plays, as the user meets it: the app on Now Playing, against the floor (a
+bare WebKitGTK window changing one word a second) and the MPD clients, in rounds of the same run.
+Each figure is the whole process tree plus the X server's own CPU over the spell, in percent of
+one core; the ratios are to the floor of the same round.
+usage: idle.py MPD_SOCKET MPD_PORT MUSIC_DIR SECONDS ROUNDS HOME -- APP COMMAND...
+WHEELBOX_BENCH_BASELINE_APP names another build's installed wheelbox, measured the same way in each
+round; WHEELBOX_BENCH_PEERS lists the clients to measure (all of them by default, "none" for none)."""
 import collections
-import os
+import statistics
 import sys
 import time
 
 import common
+import subjects
 
-socket, seconds = sys.argv[1], float(sys.argv[2])
+socket, port, music, seconds, rounds, home = sys.argv[1:7]
+seconds, rounds = float(seconds), int(rounds)
 command = sys.argv[sys.argv.index("--") + 1:]
+mpd = subjects.Mpd(socket, port, music)
 
 
-def measure(command):
-    """Percent of one core by process name (and the script tool runs the app reaped), and the span."""
-    app = common.start(command)
+def measure(subject):
+    """Shares of one core by process name, the X server's, and the busiest threads of the tree."""
+    subject.start()
     try:
-        if not common.wait_until(common.row_is_drawn, 60):
-            sys.exit("idle: the device never showed")
-        time.sleep(2)
-        common.keys("Return", "Down", "Down", "Down", "Return")
-        time.sleep(1.5)
-        common.keys("Return")
-        if not common.wait_until(lambda: common.mpd_playing(socket), 20):
-            sys.exit("idle: nothing plays")
+        if not subject.play(mpd):
+            print(f"app/idle: {subject.name} never showed the song playing; left out of this round", flush=True)
+            return None
         time.sleep(5)
+        root = subject.process.pid
 
         def sample():
-            values = {}
-            for pid in common.tree(app.pid):
+            processes, threads = collections.Counter(), collections.Counter()
+            for pid in common.tree(root):
                 try:
                     own, reaped = common.cpu_seconds(pid)
                 except OSError:
                     continue
-                values[(pid, common.name(pid))] = own
-                if pid == app.pid:
-                    values[(pid, "script tool runs")] = reaped
-            return values
+                label = common.name(pid)
+                processes[(pid, label)] = own
+                if pid == root:
+                    processes[(pid, "reaped children")] = reaped
+                for thread, used in common.thread_seconds(pid).items():
+                    threads[(pid, f"{label}/{thread}")] += used
+            return processes, threads, common.x_server_seconds()
 
-        before, started = sample(), time.monotonic()
+        (processes, threads, x), started = sample(), time.monotonic()
         time.sleep(seconds)
-        after, elapsed = sample(), time.monotonic() - started
-        used = collections.Counter()
-        for key, value in after.items():
-            used[key[1]] += value - before.get(key, 0.0)
-        return {label: 100 * value / elapsed for label, value in used.items()}, elapsed
+        (processes_after, threads_after, x_after), elapsed = sample(), time.monotonic() - started
+        share = lambda used: 100 * used / elapsed  # noqa: E731
+        by_process, by_thread = collections.Counter(), collections.Counter()
+        for key, value in processes_after.items():
+            by_process[key[1]] += share(value - processes.get(key, 0.0))
+        for key, value in threads_after.items():
+            by_thread[key[1]] += share(value - threads.get(key, 0.0))
+        return {"tree": sum(by_process.values()), "x": share(x_after - x), "processes": by_process,
+                "threads": by_thread}
     finally:
-        common.stop(app)
+        subject.stop()
 
 
-def line(title, shares, elapsed):
-    total = sum(shares.values())
-    parts = ", ".join(f"{label} {share:.2f} %" for label, share in sorted(shares.items(), key=lambda p: -p[1]))
-    return f"{title}: {total:.2f} % of one core over {elapsed:.0f} s (target under 1 %): {parts}"
+def describe(result):
+    parts = ", ".join(f"{label} {value:.2f}" for label, value in result["processes"].most_common() if value >= 0.005)
+    return f"{result['tree'] + result['x']:.2f} % (tree {result['tree']:.2f}: {parts}; X server {result['x']:.2f})"
 
 
-now, elapsed = measure(command)
-print(line("app/idle while a song plays", now, elapsed))
-baseline = os.environ.get("WHEELBOX_IDLE_BASELINE")
-if baseline:
-    # The same environment (everything before the app's own path), another build's app.
-    base, base_elapsed = measure(command[:-1] + [baseline])
-    print(line("app/  baseline", base, base_elapsed))
+roster = subjects.roster(command, home, mpd, "idle")
 
-    def ratio(a, b):
-        return f"{a / b:.2f}x" if b > 0 else "n/a"
+figures = collections.defaultdict(list)  # name -> [(total, ratio to the floor)]
+for round_number in range(1, rounds + 1):
+    results = {}
+    for subject in roster:
+        result = measure(subject)
+        if result:
+            results[subject.name] = result
+            print(f"app/idle round {round_number}, {subject.name}: {describe(result)}", flush=True)
+            if subject.name == "Wheelbox":
+                busy = ", ".join(f"{label} {value:.2f}" for label, value in result["threads"].most_common(6))
+                print(f"app/idle round {round_number}, Wheelbox's busiest threads: {busy}", flush=True)
+    mpd.stop()
+    floor_total = results["floor"]["tree"] + results["floor"]["x"] if "floor" in results else None
+    for name, result in results.items():
+        total = result["tree"] + result["x"]
+        figures[name].append((total, total / floor_total if floor_total else float("nan")))
 
-    parts = ", ".join(f"{label} {ratio(now.get(label, 0.0), share)}" for label, share in sorted(base.items(), key=lambda p: -p[1]))
-    print(f"app/  against the baseline: whole tree {ratio(sum(now.values()), sum(base.values()))}: {parts}")
+print(f"app/idle while a song plays, whole process tree + X server, % of one core, medians of {rounds} rounds of "
+      f"{seconds:.0f} s (ratios to the floor of the same round):")
+for subject in roster:
+    runs = figures.get(subject.name)
+    if not runs:
+        continue
+    total = statistics.median(t for t, _ in runs)
+    ratio = statistics.median(r for _, r in runs)
+    print(f"app/idle   {subject.name:<10} {total:6.2f} %   {ratio:5.2f}x the floor")
+if figures.get("Wheelbox") and figures.get("floor"):
+    ratio = statistics.median(r for _, r in figures["Wheelbox"])
+    print(f"app/idle goal, Wheelbox at most 1.3x the floor: {ratio:.2f}x, {'met' if ratio <= 1.3 else 'missed'}")

@@ -1,66 +1,89 @@
-"""Memory of the app's processes with a large library browsed to its Songs list; MPD is not one of
-them. Each process is read twice in the same run, at the first screen and once the Songs list has
-settled, as RSS, PSS (shared pages split between the processes that map them) and private memory
-(pages no other process maps). usage: memory.py MPD_SOCKET -- APP COMMAND..."""
+"""Memory with a 100,000-song library: PSS of each subject's whole process tree (shared pages split
+between the processes that map them; MPD and the X server are not part of it), in rounds of the
+same run, with ratios to the floor (a bare WebKitGTK window changing one word a second). The app is
+read at its first screen and once its Songs list has settled; the clients at the screen they open
+on, connected to the same MPD; the floor as it is.
+usage: memory.py MPD_SOCKET MPD_PORT MUSIC_DIR ROUNDS HOME -- APP COMMAND...
+WHEELBOX_BENCH_BASELINE_APP names another build's installed wheelbox, measured the same way;
+WHEELBOX_BENCH_PEERS as for idle.py."""
+import collections
+import statistics
 import sys
 import time
 
 import common
+import subjects
 
-FIELDS = ("Rss", "Pss", "Private")
-
-
-def reading(pid):
-    """RSS, PSS and private memory of one process in MB, from /proc/PID/smaps_rollup."""
-    kb = dict.fromkeys(FIELDS, 0)
-    try:
-        with open(f"/proc/{pid}/smaps_rollup") as rollup:
-            for line in rollup:
-                key, _, rest = line.partition(":")
-                if key in ("Rss", "Pss"):
-                    kb[key] = int(rest.split()[0])
-                elif key in ("Private_Clean", "Private_Dirty"):
-                    kb["Private"] += int(rest.split()[0])
-    except OSError:
-        pass
-    return {field: value / 1024 for field, value in kb.items()}
+socket, port, music, rounds, home = sys.argv[1:6]
+rounds = int(rounds)
+command = sys.argv[sys.argv.index("--") + 1:]
+mpd = subjects.Mpd(socket, port, music)
 
 
 def readings(root):
-    return {pid: (common.name(pid), reading(pid)) for pid in common.tree(root)}
+    return {pid: (common.name(pid), common.proportional_mb(pid)) for pid in common.tree(root)}
 
 
 def settled(root, timeout):
-    """Readings once the tree's PSS has moved less than 1 MB in a second."""
-    last = -1.0
-    for _ in range(timeout):
-        time.sleep(1)
+    """Readings once the tree's PSS has moved less than 1 MB in two seconds."""
+    last, now = -1.0, {}
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        time.sleep(2)
         now = readings(root)
-        total = sum(r["Pss"] for _, r in now.values())
+        total = sum(mb for _, mb in now.values())
         if abs(total - last) < 1:
-            return now
+            break
         last = total
     return now
 
 
-def report(label, parts):
-    total = {field: sum(r[field] for _, r in parts.values()) for field in FIELDS}
-    print(f"app/memory, {label}: " + ", ".join(f"{field} {total[field]:.0f} MB" for field in FIELDS))
-    for name, r in sorted(parts.values(), key=lambda part: -part[1]["Pss"]):
-        print(f"app/memory,   {name:<16} " + ", ".join(f"{field} {r[field]:6.1f} MB" for field in FIELDS))
-    return total
+def measure(subject):
+    subject.start()
+    try:
+        if not subject.browse(mpd):
+            print(f"app/memory: {subject.name} never showed; left out of this round", flush=True)
+            return None
+        return settled(subject.process.pid, 90)
+    finally:
+        subject.stop()
 
 
-app = common.start(sys.argv[sys.argv.index("--") + 1:])
-try:
-    if not common.wait_until(common.row_is_drawn, 60):
-        sys.exit("memory: the device never showed")
-    first = report("first screen", settled(app.pid, 30))
-    common.keys("Return", "Down", "Down", "Down", "Return")
-    # The list arrives within seconds; memory is read once it has settled.
-    shown = report("100,000 songs, Songs list shown", settled(app.pid, 60))
-    print(f"app/resident memory with 100,000 songs, Songs list shown: RSS {shown['Rss']:.0f} MB, "
-          f"PSS {shown['Pss']:.0f} MB in all (target under 150 MB); PSS {shown['Pss'] / first['Pss']:.2f}x "
-          f"the first screen's")
-finally:
-    common.stop(app)
+def describe(parts):
+    by_name = collections.Counter()
+    for name, mb in parts.values():
+        by_name[name] += mb
+    return f"{sum(by_name.values()):.0f} MB (" + ", ".join(f"{n} {mb:.0f}" for n, mb in by_name.most_common()) + ")"
+
+
+roster = subjects.roster(command, home, mpd, "memory")
+
+figures = collections.defaultdict(list)  # name -> [(tree PSS, ratio to the floor, app process alone)]
+for round_number in range(1, rounds + 1):
+    results = {}
+    for subject in roster:
+        parts = measure(subject)
+        if parts:
+            results[subject.name] = parts
+            print(f"app/memory round {round_number}, {subject.name}: PSS {describe(parts)}", flush=True)
+    floor_total = sum(mb for _, mb in results["floor"].values()) if "floor" in results else None
+    for name, parts in results.items():
+        total = sum(mb for _, mb in parts.values())
+        alone = max((mb for pid, (n, mb) in parts.items() if n.startswith("wheelbox")), default=0.0)
+        figures[name].append((total, total / floor_total if floor_total else float("nan"), alone))
+
+print(f"app/memory with 100,000 songs (the app on its Songs list), PSS of the process tree, medians of {rounds} "
+      f"rounds (ratios to the floor of the same round):")
+for subject in roster:
+    runs = figures.get(subject.name)
+    if not runs:
+        continue
+    total, ratio = statistics.median(t for t, _, _ in runs), statistics.median(r for _, r, _ in runs)
+    alone = statistics.median(a for _, _, a in runs)
+    extra = f", the app process alone {alone:.0f} MB" if isinstance(subject, subjects.App) else ""
+    print(f"app/memory   {subject.name:<10} {total:6.0f} MB   {ratio:5.2f}x the floor{extra}")
+if figures.get("Wheelbox") and figures.get("floor"):
+    ratio = statistics.median(r for _, r, _ in figures["Wheelbox"])
+    alone = statistics.median(a for _, _, a in figures["Wheelbox"])
+    print(f"app/memory goals, Wheelbox at most the floor: {ratio:.2f}x, {'met' if ratio <= 1 else 'missed'}; "
+          f"the app process at most 60 MB: {alone:.0f} MB, {'met' if alone <= 60 else 'missed'}")

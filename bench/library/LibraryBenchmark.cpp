@@ -1,7 +1,7 @@
 // Library provider timings on a 100,000-song library: a whole reload, each kind of list, and the
 // songs list as the firmware receives it (list plus JSON text) against serialising the same
 // already-sorted rows alone; and the heap the snapshot keeps per song, against the contents it is
-// built from.
+// built from, and what the lists' orders add once every kind of list has been opened.
 #include "SyntheticLibrary.hpp"
 
 #include "lib/posix/HeapMemory.hpp"
@@ -99,6 +99,27 @@ void snapshotBytes(benchmark::State &state)
     state.counters["contentsBytesPerSong"] = contents / static_cast<double>(songs);
 }
 BENCHMARK(snapshotBytes)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// Heap bytes per song of the lists' orders besides the Songs order (which the snapshot above holds):
+// what a provider keeps once every kind of list has been opened.
+void orderBytes(benchmark::State &state)
+{
+    auto &library = fixture();
+    double bytes = 0;
+    double songs = 0;
+    for (auto _ : state) {
+        MusicLibraryProvider provider(library.source, Clock::system(), "");
+        songs = static_cast<double>(provider.window("music/songs", 0, 0).count);
+        auto before = posix::heapBytesInUse();
+        for (const auto &path : {std::string("music/artists/all/all"), std::string("music/artists/all"),
+                                 std::string("music/albums"), std::string("music/artists"),
+                                 std::string("music/genres"), library.album, library.genre})
+            benchmark::DoNotOptimize(provider.window(path, 0, 1));
+        bytes = static_cast<double>(posix::heapBytesInUse() - before);
+    }
+    state.counters["orderBytesPerSong"] = bytes / songs;
+}
+BENCHMARK(orderBytes)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // What the firmware waits for when it opens Songs: the list and its JSON text.
 void songsListAsJSON(benchmark::State &state)

@@ -1,6 +1,8 @@
 // What the firmware waits for from the media worker, each against a floor measured in the same run:
 // - "getList" of the 100,000-song list, reply turned into JSON text, against serialising the same
 //   rows alone;
+// - "getList" of a window of 50 rows of the songs list at 100,000 and 300,000 songs (median of
+//   single calls, reply as JSON text), against the whole list's answer at the same size;
 // - "ready" followed by one now-playing poll, against one `mpc status`. These need the players:
 //   MPD at MPD_HOST, a session bus at DBUS_SESSION_BUS_ADDRESS (scripts/bench starts both).
 #include "../library/SyntheticLibrary.hpp"
@@ -24,7 +26,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <map>
+#include <memory>
+#include <vector>
 
 extern char **environ;
 
@@ -55,8 +62,20 @@ class NothingRuns final : public RunningApplications {
     bool isRunning(std::string_view) override { return false; }
 };
 
-struct SongsFixture {
-    LibraryContents contents = makeSyntheticLibrary();
+// A worker over a synthetic library of `songs` songs (at 100,000 the library's usual shape) that has
+// read it once, as the program has after its first list.
+struct SizedFixture {
+    explicit SizedFixture(int songs)
+        : contents(makeSyntheticLibrary({.songs = songs,
+                                         .albums = songs / 25 * 2,
+                                         .artists = songs / 100 * 3,
+                                         .genres = 300,
+                                         .playlists = 500}))
+    {
+        worker.handle({"getList", {{"path", "music"}}});
+    }
+
+    LibraryContents contents;
     ToolScriptRunner runner;
     NothingRuns applications;
     InMemoryUserDefaults defaults;
@@ -70,13 +89,24 @@ struct SongsFixture {
         .host = host,
         .makeLibrarySource = [this] { return std::make_unique<InMemoryLibrarySource>(contents); },
         .collationLocale = ""}};
+};
+
+SizedFixture &sized(int songs)
+{
+    static std::map<int, std::unique_ptr<SizedFixture>> fixtures;
+    auto &fixture = fixtures[songs];
+    if (!fixture)
+        fixture = std::make_unique<SizedFixture>(songs);
+    return *fixture;
+}
+
+struct SongsFixture {
+    SizedFixture &library = sized(100'000);
     MediaList rows;
 
     SongsFixture()
     {
-        // The library is read once, as in the program after the first list.
-        worker.handle({"getList", {{"path", "music"}}});
-        InMemoryLibrarySource source(contents);
+        InMemoryLibrarySource source(library.contents);
         rows = MusicLibraryProvider(source, Clock::system(), "").list("music/songs");
     }
 };
@@ -91,7 +121,7 @@ void workerSongsList(benchmark::State &state)
 {
     auto &fixture = songs();
     for (auto _ : state) {
-        auto reply = fixture.worker.handle({"getList", {{"path", "music/songs"}}});
+        auto reply = fixture.library.worker.handle({"getList", {{"path", "music/songs"}}});
         auto text = boost::json::serialize(*reply.result);
         benchmark::DoNotOptimize(text);
     }
@@ -108,6 +138,42 @@ void songRowsAsJSON(benchmark::State &state)
     state.counters["rows"] = static_cast<double>(rows.items.size());
 }
 BENCHMARK(songRowsAsJSON)->Unit(benchmark::kMillisecond);
+
+// One window of 50 rows of the songs list per call, walking through the list, timed call by call:
+// the median is what a wheel step waits for.
+void workerSongsWindow(benchmark::State &state)
+{
+    auto &fixture = sized(static_cast<int>(state.range(0)));
+    const std::int64_t songs = state.range(0);
+    std::vector<double> calls;
+    std::int64_t offset = 0;
+    for (auto _ : state) {
+        auto start = std::chrono::steady_clock::now();
+        auto reply =
+            fixture.worker.handle({"getList", {{"path", "music/songs"}, {"offset", offset}, {"limit", 50}}});
+        auto text = boost::json::serialize(*reply.result);
+        calls.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        benchmark::DoNotOptimize(text);
+        offset = (offset + 7919) % songs;
+    }
+    std::sort(calls.begin(), calls.end());
+    state.counters["medianMs"] = calls[calls.size() / 2];
+    state.counters["maxMs"] = calls.back();
+}
+BENCHMARK(workerSongsWindow)->Arg(100'000)->Arg(300'000)->Unit(benchmark::kMillisecond);
+
+// The same list whole, as the firmware used to ask for it.
+void workerSongsWhole(benchmark::State &state)
+{
+    auto &fixture = sized(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        auto reply = fixture.worker.handle({"getList", {{"path", "music/songs"}}});
+        auto text = boost::json::serialize(*reply.result);
+        benchmark::DoNotOptimize(text);
+    }
+}
+BENCHMARK(workerSongsWhole)->Arg(100'000)->Arg(300'000)->Unit(benchmark::kMillisecond);
 
 bool playersAreThere(benchmark::State &state)
 {

@@ -1,6 +1,7 @@
 // The device's behaviour: screens, navigation and what each input does. No DOM here: the view and
 // the sounds are handed in, so every decision stays in one place and reads without the page.
 
+import { CHUNK_ROWS, ListRows } from './listrows.js';
 import { ListWindow } from './listwindow.js';
 import { ACCELERATION_MIN_ROWS, Accelerator } from './wheel.js';
 import {
@@ -12,7 +13,6 @@ import {
   libraryAction,
   libraryNote,
   mainMenuItems,
-  pickShuffleStart,
   settingChange,
   settingsItems,
   sharedSubtitle,
@@ -23,7 +23,8 @@ import { PlayerModel, clampVolume } from './player.js';
 import { LatestValueSender } from './bridge.js';
 import { errorText } from './errors.js';
 import { initialOf } from './format.js';
-import { TypeAhead, jumpIndex, sectionsOf } from './typeahead.js';
+import { TypeAhead, jumpIndex, narrowIndex, searchKey, sectionAt, sectionRange, sectionsOf } from './typeahead.js';
+import { SEARCH_ROW_ID, SearchController, withSearchRow } from './search.js';
 
 export const VISIBLE_ROWS = 6; // at the larger sizes; the view sets the count for each size
 // Without input the backlight goes off after this, unless the setting says otherwise.
@@ -93,6 +94,18 @@ export class App {
       (error) => this.#fail(error),
     );
     this.stack = [this.#menuScreen('menu', 'Wheelbox', mainMenuItems(this.player.state))];
+    this.searchController = new SearchController({
+      request: (method, params) => this.#call(method, params, { quiet: true }),
+      fail: (error) => this.#fail(error),
+      tick: () => {
+        this.sound.tick();
+        this.bridge.notify('haptic');
+      },
+      press: () => this.sound.press(),
+      changed: (screen) => this.view.screenUpdated(screen),
+      open: (row) => this.#openList(row.id, row.title),
+      play: (row) => this.#play({ id: row.id, ...this.#playback() }, 'select'),
+    });
   }
 
   #menuScreen(kind, title, items, extra = {}) {
@@ -109,7 +122,15 @@ export class App {
   /** The view's layout for the device size: rows a list shows, and whether rows have subtitles. */
   setLayout({ rows, subtitles }) {
     this.layout = { rows: Math.max(1, Math.trunc(rows) || VISIBLE_ROWS), subtitles: subtitles !== false };
-    for (const screen of this.stack) screen.window?.setVisibleRows(this.#rowsFor(screen));
+    for (const screen of this.stack) {
+      screen.window?.setVisibleRows(this.#rowsFor(screen));
+      screen.search?.setVisibleRows(this.layout.rows);
+    }
+  }
+
+  /** Whether typed keys are text for the screen (a search) rather than jumps. */
+  get typing() {
+    return this.screen.kind === 'search';
   }
 
   get screen() {
@@ -216,6 +237,7 @@ export class App {
     }
     this.#wake();
     this.#restartIdle();
+    if (this.screen.kind === 'search' && this.searchController.input(this.screen, action, argument)) return true;
     switch (action) {
       case 'rotate':
         this.#rotate(argument);
@@ -289,6 +311,7 @@ export class App {
     if (!count) return;
     const direction = Math.sign(count);
     const screen = this.screen;
+    if (screen.narrowing) screen.narrowing = null;
     for (let i = 0; i < Math.abs(count); i++) {
       this.sound.tick();
       this.bridge.notify('haptic');
@@ -299,11 +322,19 @@ export class App {
     }
     if (screen.kind === 'nowPlaying') return;
     this.view.selectionChanged(screen);
+    this.#fetchRows(screen, direction);
     const { window: win, items } = screen;
     if (items && win.count >= ACCELERATION_MIN_ROWS && this.accelerator.fastSteps >= FAST_LETTER_STEPS) {
-      const letter = initialOf(items[win.selected]?.title);
+      const letter = this.#initialAt(screen, win.selected);
       if (letter) this.view.letterShown(letter);
     }
+  }
+
+  // A list that comes in windows files its rows under the native side's sections, which need no
+  // rows at hand; a whole list under its rows' own initials.
+  #initialAt(screen, index) {
+    if (screen.rows?.sections) return sectionAt(screen.rows.sections, index);
+    return initialOf(screen.items.at(index)?.title);
   }
 
   // A jump (a page, an end, a typed letter) moves the selection at once, with one click.
@@ -314,19 +345,48 @@ export class App {
     this.sound.tick();
     this.bridge.notify('haptic');
     this.view.selectionChanged(screen);
+    this.#fetchRows(screen);
   }
 
   #typeJump(character) {
     const screen = this.screen;
     if (!screen.window || screen.loading || !screen.items?.length || typeof character !== 'string') return;
     const query = this.typeAhead.type(character, this.now());
-    const titleAt = (index) => screen.items[index]?.title;
-    if (screen.sectionsFor !== screen.items) {
-      screen.sections = sectionsOf(screen.items.length, titleAt);
-      screen.sectionsFor = screen.items;
+    const titleAt = (index) => screen.items.at(index)?.title;
+    let sections = screen.rows?.sections;
+    if (!sections) {
+      // Without the native side's table, only a list whose every title is at hand can jump.
+      if (screen.rows && !screen.rows.complete) return;
+      if (screen.sectionsFor !== screen.items) {
+        screen.sections = sectionsOf(screen.items.length, titleAt);
+        screen.sectionsFor = screen.items;
+      }
+      sections = screen.sections;
     }
-    const index = jumpIndex(query, { sections: screen.sections, count: screen.items.length, titleAt });
+    const index = jumpIndex(query, { sections, count: screen.items.length, titleAt });
     if (index >= 0) this.#moveTo(screen, index);
+    const found = index >= 0 && searchKey(titleAt(index) ?? '').startsWith(searchKey(query));
+    // Otherwise the rows of its section were not at hand: find the row by halving the section.
+    const range = !found && screen.rows && !screen.rows.complete && sectionRange(sections, screen.items.length, initialOf(query));
+    screen.narrowing = range ? { query, range } : null;
+    this.#narrow(screen);
+  }
+
+  // One more step of a narrowing jump: fetches the row that decides it, or moves there once found.
+  // It ends with a new letter, a turn of the wheel, another screen, or a failed fetch.
+  #narrow(screen) {
+    const narrowing = screen.narrowing;
+    if (!narrowing || this.screen !== screen || this.typeAhead.query !== narrowing.query) {
+      screen.narrowing = null;
+      return;
+    }
+    const found = narrowIndex(narrowing.query, narrowing.range, (index) => screen.items.at(index)?.title);
+    if (found.need === undefined) {
+      screen.narrowing = null;
+      if (found.index >= 0) this.#moveTo(screen, found.index);
+      return;
+    }
+    this.#send(screen, screen.rows.requestsFor([Math.floor(found.need / CHUNK_ROWS)]));
   }
 
   #turnNowPlaying(screen, direction) {
@@ -383,7 +443,7 @@ export class App {
     }
     if (screen.loading || !screen.items) return;
     const index = screen.window.selected;
-    const row = screen.items[index];
+    const row = screen.items.at(index);
     if (!row) return;
     if (screen.kind === 'menu') this.#selectMain(row);
     else if (screen.kind === 'settings') this.#selectSetting(row);
@@ -469,23 +529,85 @@ export class App {
 
   #openList(path, title) {
     const screen = this.#push(this.#menuScreen('list', title, [], { loading: true, path, list: null }));
-    this.#call('getList', { path }).then(
-      (list) => this.#showList(screen, list),
-      () => this.#abandon(screen),
-    );
+    this.#loadList(screen, 'getList').catch(() => this.#abandon(screen));
   }
 
-  #showList(screen, list) {
-    if (!this.stack.includes(screen)) return;
-    const items = Array.isArray(list?.items) ? list.items : [];
-    screen.list = { id: typeof list?.id === 'string' ? list.id : screen.path, title: list?.title, items };
-    if (typeof list?.title === 'string' && list.title) screen.title = list.title;
-    screen.caption = sharedSubtitle(items);
-    screen.note = libraryNote(items);
-    screen.album = isAlbumList(screen.list.id);
-    screen.discs = screen.album && spansDiscs(items);
-    this.#fill(screen, items);
-    globalThis.performance?.mark?.('wheelbox:list-shown');
+  /**
+   * Asks for a list's first rows, with its length and sections, and shows them; the rest come in
+   * windows as the selection moves (#fetchRows). Rejects when the list could not be fetched (the
+   * error is shown).
+   */
+  #loadList(screen, method) {
+    const rows = new ListRows();
+    const request = rows.firstRequest();
+    return this.#call(method, { path: screen.path, offset: request.offset, limit: request.limit }).then((answer) => {
+      if (!this.stack.includes(screen)) return;
+      if (answer?.id === 'music' && !libraryNote(answer.items)) answer = withSearchRow(answer);
+      rows.accept(answer, request.chunks);
+      screen.rows = rows;
+      screen.list = { id: typeof answer?.id === 'string' ? answer.id : screen.path, title: answer?.title };
+      if (typeof answer?.title === 'string' && answer.title) screen.title = answer.title;
+      // What needs every row is decided only for a list that came whole in its first window.
+      const first = rows.complete ? rows.rowsFrom(0) : [];
+      screen.caption = sharedSubtitle(first);
+      screen.note = libraryNote(first);
+      screen.album = isAlbumList(screen.list.id);
+      screen.discs = screen.album && spansDiscs(first);
+      this.#fill(screen, rows);
+      globalThis.performance?.mark?.('wheelbox:list-shown');
+      this.#fetchRows(screen);
+    });
+  }
+
+  /**
+   * Asks for the windows of rows the screen shows now or will soon, moving in `direction` (0 at
+   * rest), that are neither at hand nor on their way. These requests are not the user's: they
+   * keep the status bar quiet, and only the failure of rows on screen is shown.
+   */
+  #fetchRows(screen, direction = 0) {
+    const rows = screen.rows;
+    if (!rows || screen.loading) return;
+    const win = screen.window;
+    rows.trim(win.selected);
+    const fastSteps = direction ? this.accelerator.fastSteps : 0;
+    const wanted = rows.wantedChunks({ top: win.top, visible: win.visibleRows, selected: win.selected, direction, fastSteps });
+    this.#send(screen, rows.requestsFor(wanted));
+  }
+
+  #send(screen, requests) {
+    const rows = screen.rows;
+    for (const request of requests) {
+      this.bridge.request('getList', { path: screen.path, offset: request.offset, limit: request.limit }).then(
+        (answer) => this.#rowsArrived(screen, rows, answer, request),
+        (error) => {
+          rows.failed(request.chunks);
+          screen.narrowing = null;
+          if (this.screen === screen && screen.rows === rows && this.#onScreen(screen, request)) this.#fail(error);
+        },
+      );
+    }
+  }
+
+  #onScreen(screen, { offset, limit }) {
+    const { start, end } = screen.window.range;
+    return offset < end && offset + limit > start;
+  }
+
+  #rowsArrived(screen, rows, answer, request) {
+    if (!this.stack.includes(screen) || screen.rows !== rows) return;
+    const count = rows.count;
+    const outcome = rows.accept(answer, request.chunks);
+    if (outcome === 'stale') {
+      if (screen.narrowing) this.#narrow(screen);
+      return;
+    }
+    if (rows.count !== count) screen.window.setCount(rows.count);
+    // The library was read again: what was at hand is gone, so the screen needs its rows anew.
+    if (outcome === 'reset') this.#fetchRows(screen);
+    if (this.screen === screen && (outcome === 'reset' || rows.count !== count || this.#onScreen(screen, request))) {
+      this.view.selectionChanged(screen);
+    }
+    if (screen.narrowing) this.#narrow(screen);
   }
 
   #fill(screen, items) {
@@ -511,6 +633,10 @@ export class App {
   }
 
   #selectLibraryRow(screen, row, index) {
+    if (row.id === SEARCH_ROW_ID && screen.list?.id === 'music') {
+      this.#push(this.searchController.screen(this.layout.rows));
+      return;
+    }
     const action = libraryAction(screen.list, row, index, this.#playback());
     if (!action) return;
     if (action.kind === 'open') {
@@ -518,37 +644,49 @@ export class App {
     } else if (action.kind === 'refresh') {
       screen.loading = true;
       this.view.screenUpdated(screen);
-      this.#call(action.method, action.params).then(
-        (list) => this.#showList(screen, list),
-        () => {
-          screen.loading = false;
-          if (this.screen === screen) this.view.screenUpdated(screen);
-        },
-      );
+      this.#loadList(screen, action.method).catch(() => {
+        screen.loading = false;
+        if (this.screen === screen) this.view.screenUpdated(screen);
+      });
     } else if (action.kind === 'play') {
       this.#play(action.params);
     }
   }
 
   // The shuffle sent is the order of this collection only: the Shuffle setting stays the user's.
-  #play(params) {
-    return this.#call('playCollection', params).then((result) => {
+  #play(params, method = 'playCollection') {
+    return this.#call(method, params).then((result) => {
       this.queueShuffled = params.shuffle === 'On';
       this.#applyStatus(result);
       this.#showNowPlaying();
     }, () => {});
   }
 
+  // The songs list's length first, then the one row drawn from it: two small answers, whatever
+  // the library's size. An answer without "count" is the whole list.
   #shuffleSongs() {
-    this.#call('getList', { path: 'music/songs' }).then((list) => {
-      const start = pickShuffleStart(list, this.random);
-      if (!start) {
-        this.view.message(libraryNote(list?.items) ?? 'No songs to shuffle');
-        return;
-      }
-      const path = typeof list.id === 'string' ? list.id : 'music/songs';
-      this.#play({ path, id: start.row.id, index: start.index, ...this.#playback(), shuffle: 'On' });
-    }, () => {});
+    const path = 'music/songs';
+    const isSong = (row) => row?.playable === true && typeof row.id === 'string' && row.id.startsWith('music-track:');
+    this.#call('getList', { path, offset: 0, limit: 1 })
+      .then(async (first) => {
+        const items = Array.isArray(first?.items) ? first.items : [];
+        const windowed = Number.isInteger(first?.count);
+        const count = windowed ? first.count : items.length;
+        const note = libraryNote(items);
+        if (note || count === 0) {
+          this.view.message(note ?? 'No songs to shuffle');
+          return;
+        }
+        const index = Math.min(count - 1, Math.floor(this.random() * count));
+        let row = items[index];
+        if (windowed && index > 0) row = (await this.#call('getList', { path, offset: index, limit: 1 }))?.items?.[0];
+        if (!isSong(row)) {
+          this.view.message('No songs to shuffle');
+          return;
+        }
+        this.#play({ path, id: row.id, index, ...this.#playback(), shuffle: 'On' });
+      })
+      .catch(() => {});
   }
 
   #applyStatus(result) {

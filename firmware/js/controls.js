@@ -35,19 +35,30 @@ export function isTyped(key) {
   return typeof key === 'string' && /^[\p{L}\p{N}]$/u.test(key);
 }
 
+/** A key that writes one character (a letter, a digit, a space, punctuation): text for a search. */
+export function isText(key) {
+  return typeof key === 'string' && key !== '' && [...key].length === 1 && !/\p{C}/u.test(key);
+}
+
 /**
  * Turns key presses and releases into App inputs. `input(action, argument)` is App.input: it
- * returns false when it refused the input (hold). `timers` has setTimeout/clearTimeout.
+ * returns false when it refused the input (hold). `timers` has setTimeout/clearTimeout. `typing()`
+ * tells whether the screen takes text (a search): every character key then types, the space too.
  */
 export class KeyboardControl {
-  constructor(input, timers = globalThis) {
+  constructor(input, timers = globalThis, typing = () => false) {
     this.input = input;
     this.timers = timers;
+    this.typing = typing;
     this.held = new Map(); // key -> { timer, scanning } of a button or scan key that is down
   }
 
   /** A keydown. Returns whether the key is one of the device's (the page should not act on it). */
   down(key, repeat = false) {
+    if (isText(key) && this.typing()) {
+      if (!repeat) this.input('type', key);
+      return true;
+    }
     const rule = KEYS[key];
     if (!rule) {
       if (!isTyped(key)) return false;

@@ -30,19 +30,26 @@ export function batteryPercent(level) {
   return Math.round(Math.min(1, Math.max(0, level)) * 100);
 }
 
+// Letters the library's collation files under another letter though they do not decompose into
+// it ("Ø" is an "O", "Æ" sorts as "AE"), and marked letters it counts as letters of their own.
+const FILED_UNDER = { Æ: 'A', Ð: 'D', Đ: 'D', Ħ: 'H', Ĳ: 'I', Ŀ: 'L', Ł: 'L', Ø: 'O', Œ: 'O', Ǆ: 'D', Ǉ: 'L', Ǌ: 'N', Ǳ: 'D' };
+const OWN_LETTERS = new Set(['Й']);
+
 /**
- * The letter a title files under, shown large while a long list spins: its first letter or digit
- * (leading punctuation skipped), upper-cased and without accents; "#" for a digit; empty when
- * the title has neither.
+ * The letter a title files under, shown large while a long list spins, as the native side files
+ * the rows of a sorted list in the root locale: the letter its first character sorts as,
+ * upper-cased ("É" under "E", "Ø" under "O", a Hangul syllable under its leading consonant); "#"
+ * when it begins with anything but a letter (a digit, punctuation, a space), all of which the
+ * library sorts before the letters; empty for no title.
  */
 export function initialOf(title) {
-  if (typeof title !== 'string') return '';
-  const match = /[\p{L}\p{N}]/u.exec(title);
-  if (!match) return '';
-  const character = match[0];
-  if (/\p{N}/u.test(character)) return '#';
-  const upper = character.normalize('NFD').replace(/\p{M}+/gu, '').toLocaleUpperCase().normalize('NFC');
-  return [...upper][0] ?? character;
+  if (typeof title !== 'string' || title === '') return '';
+  const first = String.fromCodePoint(title.codePointAt(0));
+  if (!/^\p{L}$/u.test(first)) return '#';
+  const upper = String.fromCodePoint(first.toUpperCase().codePointAt(0));
+  if (FILED_UNDER[upper]) return FILED_UNDER[upper];
+  if (OWN_LETTERS.has(upper)) return upper;
+  return String.fromCodePoint(upper.normalize('NFD').codePointAt(0));
 }
 
 /**

@@ -107,7 +107,7 @@ export function attachInput({ app, view, wheel, win = window, timers = win }) {
     { passive: false },
   );
 
-  const keyboard = new KeyboardControl((action, argument) => app.input(action, argument), timers);
+  const keyboard = new KeyboardControl((action, argument) => app.input(action, argument), timers, () => app.typing);
   win.addEventListener('keydown', (event) => {
     if (event.ctrlKey || event.altKey || event.metaKey) return;
     if (keyboard.down(event.key, event.repeat)) event.preventDefault();

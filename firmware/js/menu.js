@@ -136,17 +136,6 @@ export function libraryAction(list, row, index, playback) {
   return null;
 }
 
-/** A random song row of a list, for Shuffle Songs; null when the list holds no songs. */
-export function pickShuffleStart(list, random = Math.random) {
-  const songs = [];
-  (list?.items ?? []).forEach((row, index) => {
-    if (row?.playable && typeof row.id === 'string' && row.id.startsWith('music-track:')) songs.push(index);
-  });
-  if (songs.length === 0) return null;
-  const index = songs[Math.min(songs.length - 1, Math.floor(random() * songs.length))];
-  return { index, row: list.items[index] };
-}
-
 /**
  * A row's second line: its subtitle, else the artist an album row may carry; '' for none.
  */
@@ -171,19 +160,21 @@ export function sharedSubtitle(items) {
  * What tells a row from its neighbours when they bear the same title (four songs called "Intro"):
  * its second line when that is not on screen and differs from theirs, else its place among them,
  * "(2)"; '' for a row whose title is its own. Only a run of equal titles next to each other counts,
- * as a sorted list puts them.
+ * as a sorted list puts them. `items` is an array or anything with `length` and `at()` (rows that
+ * come in windows: a row not at hand tells nothing).
  */
 export function disambiguator(items, index, secondLineShown) {
-  const title = items[index]?.title;
-  const same = (i) => i >= 0 && i < items.length && items[i]?.title === title;
+  const title = items.at(index)?.title;
+  if (typeof title !== 'string') return '';
+  const same = (i) => i >= 0 && i < items.length && items.at(i)?.title === title;
   if (!same(index - 1) && !same(index + 1)) return '';
   let start = index;
   while (same(start - 1)) start--;
   let end = index;
   while (same(end + 1)) end++;
-  const line = secondLine(items[index]);
+  const line = secondLine(items.at(index));
   let unique = line !== '';
-  for (let i = start; i <= end && unique; i++) if (i !== index && secondLine(items[i]) === line) unique = false;
+  for (let i = start; i <= end && unique; i++) if (i !== index && secondLine(items.at(i)) === line) unique = false;
   if (unique) return secondLineShown ? '' : line;
   return `(${index - start + 1})`;
 }

@@ -18,6 +18,7 @@ import { batteryPercent, formatQueuePosition, formatRemaining, formatTime, forma
 import { disambiguator, secondLine } from './menu.js';
 import { TICKER_PAUSE_MS, Ticker } from './ticker.js';
 import { COVER_LATE_MS, ROW_ART_REST_MS, RowArtwork, artworkPath, listHasArtwork } from './artwork.js';
+import { renderSearch } from './searchview.js';
 
 const SCREEN_HEIGHT = 216; // design px inside the bezel
 // The four device sizes, by window width (midway between them), and what a screen holds at each:
@@ -36,9 +37,8 @@ const BUSY_SHOWN_AFTER_MS = 300;
 const PAGE_SLIDE_MS = 200;
 const LETTER_SHOWN_MS = 650;
 const MARQUEE_SPEED = 30; // design px a second
-const CLOCK_MIN_MS = 250; // the Now Playing clock redraws at most four times a second
+const CLOCK_SCAN_MS = 250; // how often the Now Playing clock redraws while a scan moves it
 const PROGRESS_WIDTH = 306; // design px of the Now Playing bar
-const BAR_JUMP_PX = 3; // screen px the bar may move in one redraw before it redraws more often
 const SLIDES = ['enter-forward', 'enter-back', 'leave-forward', 'leave-back'];
 
 const PLAY_ICON = '<svg viewBox="0 0 10 10"><path d="M1 0 L9 5 L1 10 Z"/></svg>';
@@ -46,7 +46,7 @@ const PAUSE_ICON = '<svg viewBox="0 0 10 10"><rect x="1" y="0" width="3" height=
 
 const pct = (fraction) => `${fraction * 100}%`;
 
-function element(tag, className, parent) {
+export function element(tag, className, parent) {
   const el = document.createElement(tag);
   if (className) el.className = className;
   if (parent) parent.appendChild(el);
@@ -55,7 +55,7 @@ function element(tag, className, parent) {
 
 // Sets text, attributes and styles only when they change: a write of the same value still costs
 // a style pass and a paint, and most redraws change nothing but one line.
-function setText(el, text) {
+export function setText(el, text) {
   if (el.textContent !== text) el.textContent = text;
 }
 
@@ -305,6 +305,7 @@ export class DeviceView {
       this.tickers.delete(ticker);
     }
     if (screen.kind === 'nowPlaying') this.#renderNowPlaying(page, screen);
+    else if (screen.kind === 'search') renderSearch(page, screen, this.size);
     else this.#renderList(page, screen);
     this.#scheduleClock();
   }
@@ -373,7 +374,7 @@ export class DeviceView {
         slot.row.hidden = true;
         continue;
       }
-      const item = screen.items[index] ?? {};
+      const item = screen.items.at(index) ?? {};
       slot.row.hidden = false;
       this.#rowArt(slot, withArt ? artworkPath(item.artwork) : null);
       const top = `${(i + offset) * rowHeight}px`;
@@ -533,7 +534,7 @@ export class DeviceView {
       const ticker = Object.assign(new Ticker([title, artist, album]), { page });
       parts = page.npParts = {
         root, queue, art, cover, coverPath: null, artChangedAt: 0, title, artist, album, ticker, fill, knobTrack, elapsed, scan, remaining,
-        volume, volumeFill, playState, shuffle, repeat, artKey: null, size: null, progress: null,
+        volume, volumeFill, playState, shuffle, repeat, artKey: null, size: null, filled: null, barPixels: null,
       };
     }
     const state = this.app.player.state;
@@ -572,19 +573,24 @@ export class DeviceView {
     const state = this.app.player.state;
     const elapsed = screen.mode === 'scrub' ? screen.scrubPosition : this.app.player.elapsed();
     const progress = state.duration > 0 ? Math.min(1, elapsed / state.duration) : 0;
-    // The bar moves by transform alone: no layout for it.
-    if (parts.progress !== progress) {
-      parts.progress = progress;
-      parts.fill.style.transform = `translateX(${(progress - 1) * 100}%)`;
-      parts.knobTrack.style.transform = `translateX(${progress * 100}%)`;
+    // The bar moves by transform alone (no layout), and only when its filled part gains or loses a
+    // whole screen pixel: a move of a fraction repaints the strip and changes nothing one can see.
+    const barPixels = PROGRESS_WIDTH * this.scale;
+    const filled = Math.round(progress * barPixels);
+    if (parts.filled !== filled || parts.barPixels !== barPixels) {
+      parts.filled = filled;
+      parts.barPixels = barPixels;
+      const shown = barPixels > 0 ? filled / barPixels : progress;
+      parts.fill.style.transform = `translateX(${(shown - 1) * 100}%)`;
+      parts.knobTrack.style.transform = `translateX(${shown * 100}%)`;
     }
     setText(parts.elapsed, formatTime(elapsed));
     setText(parts.remaining, state.duration > 0 ? formatRemaining(elapsed, state.duration) : '');
   }
 
   // The clock runs only while it moves on an awake screen: once a second, at the next whole second
-  // (the bar moves in the same redraw); more often only while scanning or when the bar would jump
-  // more than a few pixels a second, and never more often than CLOCK_MIN_MS.
+  // of the position (the bar moves in the same redraw), and never while paused; a scan, which
+  // the user is holding, redraws every CLOCK_SCAN_MS.
   #scheduleClock() {
     clearTimeout(this.timers.clock);
     this.timers.clock = null;
@@ -592,15 +598,11 @@ export class DeviceView {
     const screen = app.screen;
     const parts = this.currentPage?.npParts;
     if (screen.kind !== 'nowPlaying' || !parts || !app.awake || screen.mode === 'scrub') return;
-    const { isPlaying, duration } = app.player.state;
-    if (!isPlaying && !app.player.scan) return;
-    let delay = CLOCK_MIN_MS;
+    if (!app.player.state.isPlaying && !app.player.scan) return;
+    let delay = CLOCK_SCAN_MS;
     if (!app.player.scan) {
       const elapsed = app.player.elapsed();
-      const toNextSecond = (Math.floor(elapsed) + 1 - elapsed) * 1000 + 5;
-      const pixelsPerSecond = duration > 0 ? (PROGRESS_WIDTH * this.scale) / duration : 0;
-      const jumpy = pixelsPerSecond > BAR_JUMP_PX;
-      delay = Math.max(CLOCK_MIN_MS, Math.min(toNextSecond, jumpy ? (1000 * BAR_JUMP_PX) / pixelsPerSecond : Infinity));
+      delay = (Math.floor(elapsed) + 1 - elapsed) * 1000 + 5;
     }
     this.timers.clock = setTimeout(() => {
       this.timers.clock = null;

@@ -16,7 +16,8 @@ constexpr std::array<std::string_view, 6> playbackAffectingOnly{"playPause", "pa
                                                                 "seek",      "beginSeek", "setTransport"};
 
 constexpr std::array<std::string_view, 2> longestWait{"playCollection", "setPlaybackSetting"};
-constexpr std::array<std::string_view, 3> libraryWait{"getList", "refreshLibrary", "getAbout"};
+// A search reads the library as a list does.
+constexpr std::array<std::string_view, 4> libraryWait{"getList", "refreshLibrary", "getAbout", "search"};
 constexpr std::array<std::string_view, 10> commandWait{"ready",   "select",   "setTransport", "playPause",
                                                        "pause",   "skip",     "seek",         "beginSeek",
                                                        "endSeek", "setVolume"};

@@ -5,14 +5,12 @@
 #include "model/PersistentID.hpp"
 
 #include <algorithm>
+#include <functional>
+#include <span>
 #include <tuple>
 #include <unordered_map>
-#include <unordered_set>
 
 namespace wheelbox {
-namespace {
-
-using SongPointers = std::vector<const SnapshotSong *>;
 
 MediaItem containerRow(std::string id, std::string title)
 {
@@ -22,6 +20,8 @@ MediaItem containerRow(std::string id, std::string title)
                      .hasChildren = true};
 }
 
+namespace {
+
 // An absent artist, album title or genre is the empty text.
 std::optional<std::string> optionalText(const LibrarySnapshot &snapshot, TextID id)
 {
@@ -29,6 +29,8 @@ std::optional<std::string> optionalText(const LibrarySnapshot &snapshot, TextID 
         return std::nullopt;
     return std::string(snapshot.text(id));
 }
+
+} // namespace
 
 MediaItem songRow(const LibrarySnapshot &snapshot, const SnapshotSong &song)
 {
@@ -49,7 +51,6 @@ MediaItem songRow(const LibrarySnapshot &snapshot, const SnapshotSong &song)
     return row;
 }
 
-// An album's row, under its first song's title, naming its artist when it has one to name.
 MediaItem albumRow(const LibrarySnapshot &snapshot, std::string id, const SnapshotSong &leader)
 {
     auto row = containerRow(std::move(id), std::string(snapshot.text(leader.albumTitle)));
@@ -57,96 +58,121 @@ MediaItem albumRow(const LibrarySnapshot &snapshot, std::string id, const Snapsh
     return row;
 }
 
-MediaList songList(const LibrarySnapshot &snapshot, std::string_view path, std::string title,
-                   const SongPointers &songs)
-{
-    MediaList list{std::string(path), std::move(title), {}};
-    list.items.reserve(songs.size());
-    for (const auto *song : songs)
-        list.items.push_back(songRow(snapshot, *song));
-    return list;
-}
+namespace {
 
-// The orders. Ranks stand for the collation order of texts, so comparing them is comparing the texts.
-auto titleKey(const SnapshotSong &song)
-{
-    return std::tie(song.titleRank, song.persistentID);
-}
+using Positions = std::span<const std::uint32_t>;
 
-auto albumKey(const SnapshotSong &song)
-{
-    return std::tie(song.albumTitleRank, song.albumID, song.discNumber, song.trackNumber, song.titleRank,
-                    song.persistentID);
-}
+// What the referenced rows of a list are: each kind writes its row from one snapshot position.
+enum class RowKind { song, album, artist, genre, playlist };
 
-auto artistKey(const SnapshotSong &song)
-{
-    return std::tuple_cat(std::tie(song.artistRank), albumKey(song));
-}
+// A list resolved to references into the snapshot, so that any stretch of its rows can be written
+// without the others. Move-only: `positions` may point into its own copy of them.
+class ListRows {
+  public:
+    ListRows() = default;
+    ListRows(ListRows &&) = default;
+    ListRows &operator=(ListRows &&) = default;
 
-template <typename Key> void sortSongs(SongPointers &songs, Key key)
-{
-    std::stable_sort(songs.begin(), songs.end(),
-                     [&](const auto *left, const auto *right) { return key(*left) < key(*right); });
-}
+    std::string title;
+    // Rows before the referenced ones: the root's, or an "All" row.
+    std::vector<MediaItem> leading;
+    RowKind kind = RowKind::song;
+    // An album row's id is this followed by the album's hex id.
+    std::string albumPrefix;
+    // Positions for LibrarySnapshot::entrySong, or into its playlists.
+    Positions positions;
 
-SongPointers allSongs(const LibrarySnapshot &snapshot)
-{
-    SongPointers songs;
-    songs.reserve(snapshot.tracks().size());
-    for (const auto &song : snapshot.tracks())
-        songs.push_back(&song);
-    return songs;
-}
+    std::size_t count() const noexcept { return leading.size() + positions.size(); }
 
-template <typename Predicate> SongPointers songsWhere(const SongPointers &from, Predicate predicate)
-{
-    SongPointers songs;
-    std::copy_if(from.begin(), from.end(), std::back_inserter(songs),
-                 [&](const auto *song) { return predicate(*song); });
-    return songs;
-}
-
-// The first song of each album, in order of first appearance; untitled albums are left out.
-SongPointers albumLeaders(const SongPointers &songs)
-{
-    std::unordered_set<std::uint64_t> seen;
-    SongPointers leaders;
-    for (const auto *song : songs) {
-        if (seen.insert(song->albumID).second && song->albumTitle != 0)
-            leaders.push_back(song);
+    // Rows that no kept order holds in one run.
+    void keep(std::vector<std::uint32_t> own)
+    {
+        own_ = std::move(own);
+        positions = own_;
     }
-    return leaders;
-}
 
-// The first song of each distinct non-blank name (artist or genre), sorted by that name.
-template <typename Rank, typename Name>
-SongPointers distinctNames(const SongPointers &songs, Rank rank, Name name)
-{
-    std::unordered_set<TextRank> seen;
-    SongPointers firsts;
-    for (const auto *song : songs) {
-        if (name(*song) != 0 && seen.insert(rank(*song)).second)
-            firsts.push_back(song);
+    void setSections(const std::vector<ListSection> &kept) noexcept { keptSections_ = &kept; }
+    void keepSections(std::vector<ListSection> own) { ownSections_ = std::move(own); }
+    // Where the initials of `positions` begin; null for a list not sorted by its rows' titles.
+    const std::vector<ListSection> *sections() const noexcept
+    {
+        return ownSections_ ? &*ownSections_ : keptSections_;
     }
-    std::sort(firsts.begin(), firsts.end(),
-              [&](const auto *left, const auto *right) { return rank(*left) < rank(*right); });
-    return firsts;
+
+  private:
+    std::vector<std::uint32_t> own_;
+    const std::vector<ListSection> *keptSections_ = nullptr;
+    std::optional<std::vector<ListSection>> ownSections_;
+};
+
+MediaItem rowAt(const LibrarySnapshot &snapshot, const ListRows &rows, std::size_t index)
+{
+    if (index < rows.leading.size())
+        return rows.leading[index];
+    auto position = rows.positions[index - rows.leading.size()];
+    switch (rows.kind) {
+    case RowKind::song:
+        return songRow(snapshot, snapshot.entrySong(position));
+    case RowKind::album: {
+        const auto &song = snapshot.tracks()[position];
+        return albumRow(snapshot, rows.albumPrefix + formatPersistentID(song.albumID), song);
+    }
+    case RowKind::artist: {
+        auto name = snapshot.text(snapshot.tracks()[position].artistName);
+        return containerRow("music/artists/" + encodePathToken(name), std::string(name));
+    }
+    case RowKind::genre: {
+        auto name = snapshot.text(snapshot.tracks()[position].genre);
+        return containerRow("music/genres/" + encodePathToken(name), std::string(name));
+    }
+    case RowKind::playlist: {
+        const auto &playlist = snapshot.playlists()[position];
+        return containerRow("music/playlist/" + formatPersistentID(playlist.persistentID), playlist.name);
+    }
+    }
+    return {};
 }
 
-// Songs of one album, in album order; the album's title comes from its first song.
-MediaList albumSongs(const LibrarySnapshot &snapshot, std::string_view path, const SongPointers &from,
-                     std::string_view albumHex)
+// The run of `order` whose songs have `value` in the field the order is sorted by first.
+template <typename Field, typename Value>
+Positions runOf(const LibrarySnapshot &snapshot, const std::vector<std::uint32_t> &order, Field field,
+                Value value)
+{
+    const auto &songs = snapshot.tracks();
+    auto run = std::ranges::equal_range(order, value, std::less{},
+                                        [&](std::uint32_t position) { return field(songs[position]); });
+    return {run.begin(), run.end()};
+}
+
+// The title of an album list: the album's title as its first song in library order has it. An album
+// without songs, or whose first song has no album title, is no list.
+std::string albumListTitle(const LibrarySnapshot &snapshot, std::string_view path, Positions album)
+{
+    if (album.empty())
+        throw LibraryError::unknownPath(std::string(path));
+    const auto &first = snapshot.tracks()[*std::min_element(album.begin(), album.end())];
+    if (first.albumTitle == 0)
+        throw LibraryError::unknownPath(std::string(path));
+    return std::string(snapshot.text(first.albumTitle));
+}
+
+std::uint64_t albumIDOf(std::string_view path, std::string_view albumHex)
 {
     auto albumID = parsePersistentID(albumHex);
     if (!albumID)
         throw LibraryError::unknownPath(std::string(path));
-    auto songs = songsWhere(from, [&](const auto &song) { return song.albumID == *albumID; });
-    if (songs.empty() || songs.front()->albumTitle == 0)
-        throw LibraryError::unknownPath(std::string(path));
-    std::string title(snapshot.text(songs.front()->albumTitle));
-    sortSongs(songs, albumKey);
-    return songList(snapshot, path, std::move(title), songs);
+    return *albumID;
+}
+
+ListRows albumSongs(LibraryIndex &index, std::string_view path, std::string_view albumHex)
+{
+    const auto &snapshot = index.snapshot();
+    ListRows rows;
+    rows.positions = runOf(
+        snapshot, index.songsByAlbum().positions, [](const SnapshotSong &song) { return song.albumID; },
+        albumIDOf(path, albumHex));
+    rows.title = albumListTitle(snapshot, path, rows.positions);
+    return rows;
 }
 
 std::vector<std::string_view> pathComponents(std::string_view path)
@@ -163,145 +189,151 @@ std::vector<std::string_view> pathComponents(std::string_view path)
     return components;
 }
 
-MediaList artistList(const LibrarySnapshot &snapshot, std::string_view path)
+ListRows artistList(LibraryIndex &index, std::string_view path)
 {
+    const auto &snapshot = index.snapshot();
+    const auto &tracks = snapshot.tracks();
     auto components = pathComponents(path);
     if (components.size() < 3)
         throw LibraryError::unknownPath(std::string(path));
     auto artist = decodePathToken(components[2]);
     if (!artist)
         throw LibraryError::unknownPath(std::string(path));
-    auto rank = snapshot.nameRank(*artist);
-    auto songs = songsWhere(allSongs(snapshot), [&](const auto &song) {
-        return song.artistName != 0 && rank && song.artistRank == *rank;
-    });
+    // A name's rank is never the rank of the empty text, so songs without an artist stay out.
+    Positions songs;
+    if (auto rank = snapshot.nameRank(*artist))
+        songs = runOf(
+            snapshot, index.songsByArtist().positions,
+            [](const SnapshotSong &song) { return song.artistRank; }, *rank);
 
+    ListRows rows;
     if (components.size() == 3) {
-        MediaList list{std::string(path), *artist, {}};
-        auto albums = albumLeaders(songs);
-        std::stable_sort(albums.begin(), albums.end(), [](const auto *left, const auto *right) {
-            return left->albumTitleRank < right->albumTitleRank;
+        rows.title = *artist;
+        rows.leading.push_back(containerRow(std::string(path) + "/all", "All"));
+        rows.kind = RowKind::album;
+        rows.albumPrefix = std::string(path) + "/";
+        // Each album once, by its first song in library order; titles that compare equal keep the
+        // order in which their albums first appear.
+        std::unordered_map<std::uint64_t, std::uint32_t> firsts;
+        for (auto position : songs) {
+            auto [entry, added] = firsts.try_emplace(tracks[position].albumID, position);
+            if (!added)
+                entry->second = std::min(entry->second, position);
+        }
+        std::vector<std::uint32_t> albums;
+        for (auto [album, position] : firsts) {
+            if (tracks[position].albumTitle != 0)
+                albums.push_back(position);
+        }
+        std::sort(albums.begin(), albums.end(), [&](auto left, auto right) {
+            return std::tie(tracks[left].albumTitleRank, left) <
+                   std::tie(tracks[right].albumTitleRank, right);
         });
-        list.items.reserve(albums.size() + 1);
-        list.items.push_back(containerRow(std::string(path) + "/all", "All"));
-        for (const auto *album : albums)
-            list.items.push_back(
-                albumRow(snapshot, std::string(path) + "/" + formatPersistentID(album->albumID), *album));
-        return list;
+        rows.keepSections(index.sectionsOf(
+            albums.size(), [&](std::size_t i) { return snapshot.text(tracks[albums[i]].albumTitle); }));
+        rows.keep(std::move(albums));
+        return rows;
     }
     if (components[3] == "all") {
-        sortSongs(songs, albumKey);
-        return songList(snapshot, path, *artist, songs);
+        rows.title = *artist;
+        rows.positions = songs;
+        return rows;
     }
-    return albumSongs(snapshot, path, songs, components[3]);
+    auto albumID = albumIDOf(path, components[3]);
+    std::vector<std::uint32_t> album;
+    std::copy_if(songs.begin(), songs.end(), std::back_inserter(album),
+                 [&](std::uint32_t position) { return tracks[position].albumID == albumID; });
+    rows.title = albumListTitle(snapshot, path, album);
+    rows.keep(std::move(album));
+    return rows;
 }
 
-MediaList albumList(const LibrarySnapshot &snapshot, std::string_view path, std::string title,
-                    std::string_view rowPrefix, SongPointers albums, bool withAllRow)
+// Rows over one of the index's orders.
+ListRows orderRows(std::string title, RowKind kind, const LibraryIndex::Order &order, bool sorted)
 {
-    MediaList list{std::string(path), std::move(title), {}};
-    list.items.reserve(albums.size() + 1);
-    if (withAllRow)
-        list.items.push_back(containerRow(std::string(rowPrefix) + "all", "All"));
-    for (const auto *album : albums)
-        list.items.push_back(
-            albumRow(snapshot, std::string(rowPrefix) + formatPersistentID(album->albumID), *album));
-    return list;
+    ListRows rows;
+    rows.title = std::move(title);
+    rows.kind = kind;
+    rows.positions = order.positions;
+    if (sorted)
+        rows.setSections(order.sections);
+    return rows;
 }
 
-} // namespace
-
-MediaList libraryList(const LibrarySnapshot &snapshot, std::string_view path)
+ListRows resolve(LibraryIndex &index, std::string_view path)
 {
     using namespace std::string_view_literals;
+    const auto &snapshot = index.snapshot();
 
     if (path == "music"sv) {
-        MediaList list{std::string(path), "Music", {}};
+        ListRows rows;
+        rows.title = "Music";
         for (auto [id, title] : {std::pair{"music/playlists", "Playlists"},
                                  {"music/artists", "Artists"},
                                  {"music/albums", "Albums"},
                                  {"music/songs", "Songs"},
                                  {"music/genres", "Genres"}})
-            list.items.push_back(containerRow(id, title));
-        return list;
+            rows.leading.push_back(containerRow(id, title));
+        return rows;
     }
-    if (path == "music/songs"sv) {
-        auto songs = allSongs(snapshot);
-        sortSongs(songs, titleKey);
-        return songList(snapshot, path, "Songs", songs);
-    }
+    if (path == "music/songs"sv)
+        return orderRows("Songs", RowKind::song, index.songsByTitle(), true);
     if (path == "music/artists"sv) {
-        MediaList list{std::string(path), "Artists", {}};
-        auto artists = distinctNames(
-            allSongs(snapshot), [](const auto &song) { return song.artistRank; },
-            [](const auto &song) { return song.artistName; });
-        list.items.reserve(artists.size() + 1);
-        list.items.push_back(containerRow("music/artists/all", "All"));
-        for (const auto *song : artists) {
-            auto name = snapshot.text(song->artistName);
-            list.items.push_back(containerRow("music/artists/" + encodePathToken(name), std::string(name)));
-        }
-        return list;
+        auto rows = orderRows("Artists", RowKind::artist, index.artists(), true);
+        rows.leading.push_back(containerRow("music/artists/all", "All"));
+        return rows;
     }
     if (path == "music/albums"sv) {
-        auto albums = albumLeaders(allSongs(snapshot));
-        std::sort(albums.begin(), albums.end(), [](const auto *left, const auto *right) {
-            return std::tie(left->albumTitleRank, left->albumID) <
-                   std::tie(right->albumTitleRank, right->albumID);
-        });
-        return albumList(snapshot, path, "Albums", "music/albums/", std::move(albums), false);
+        auto rows = orderRows("Albums", RowKind::album, index.albumsByTitle(), true);
+        rows.albumPrefix = "music/albums/";
+        return rows;
     }
-    if (path == "music/genres"sv) {
-        MediaList list{std::string(path), "Genres", {}};
-        auto genres = distinctNames(
-            allSongs(snapshot), [](const auto &song) { return song.genreRank; },
-            [](const auto &song) { return song.genre; });
-        list.items.reserve(genres.size());
-        for (const auto *song : genres) {
-            auto name = snapshot.text(song->genre);
-            list.items.push_back(containerRow("music/genres/" + encodePathToken(name), std::string(name)));
-        }
-        return list;
-    }
+    if (path == "music/genres"sv)
+        return orderRows("Genres", RowKind::genre, index.genres(), true);
     if (path == "music/playlists"sv) {
-        MediaList list{std::string(path), "Playlists", {}};
-        list.items.reserve(snapshot.playlists().size());
-        for (const auto &playlist : snapshot.playlists())
-            list.items.push_back(
-                containerRow("music/playlist/" + formatPersistentID(playlist.persistentID), playlist.name));
-        return list;
+        ListRows rows;
+        rows.title = "Playlists";
+        rows.kind = RowKind::playlist;
+        std::vector<std::uint32_t> all(snapshot.playlists().size());
+        for (std::uint32_t i = 0; i < all.size(); ++i)
+            all[i] = i;
+        rows.keep(std::move(all));
+        rows.setSections(index.playlistSections());
+        return rows;
     }
     if (path == "music/artists/all"sv) {
-        auto albums = albumLeaders(allSongs(snapshot));
-        std::sort(albums.begin(), albums.end(), [](const auto *left, const auto *right) {
-            return std::tie(left->artistRank, left->albumTitleRank, left->albumID) <
-                   std::tie(right->artistRank, right->albumTitleRank, right->albumID);
-        });
-        return albumList(snapshot, path, "Albums", "music/artists/all/", std::move(albums), true);
+        auto rows = orderRows("Albums", RowKind::album, index.albumsByArtist(), false);
+        rows.leading.push_back(containerRow("music/artists/all/all", "All"));
+        rows.albumPrefix = "music/artists/all/";
+        return rows;
     }
-    if (path == "music/artists/all/all"sv) {
-        auto songs = allSongs(snapshot);
-        sortSongs(songs, artistKey);
-        return songList(snapshot, path, "Songs", songs);
-    }
+    if (path == "music/artists/all/all"sv)
+        return orderRows("Songs", RowKind::song, index.songsByArtist(), false);
     if (path.starts_with("music/artists/all/"sv))
-        return albumSongs(snapshot, path, allSongs(snapshot), path.substr("music/artists/all/"sv.size()));
+        return albumSongs(index, path, path.substr("music/artists/all/"sv.size()));
     if (path.starts_with("music/artists/"sv))
-        return artistList(snapshot, path);
+        return artistList(index, path);
     if (path.starts_with("music/albums/"sv))
-        return albumSongs(snapshot, path, allSongs(snapshot), path.substr("music/albums/"sv.size()));
+        return albumSongs(index, path, path.substr("music/albums/"sv.size()));
     if (path.starts_with("music/genres/"sv)) {
         auto genre = decodePathToken(path.substr("music/genres/"sv.size()));
         if (!genre)
             throw LibraryError::unknownPath(std::string(path));
-        // The empty token stands for the songs without a genre; no other text finds them, and the
-        // empty text that also stands for an absent artist or album title finds nothing here.
-        auto rank = genre->empty() ? std::nullopt : snapshot.nameRank(*genre);
-        auto songs = songsWhere(allSongs(snapshot), [&](const auto &song) {
-            return genre->empty() ? song.genre == 0 : rank && song.genre != 0 && song.genreRank == *rank;
-        });
-        sortSongs(songs, albumKey);
-        return songList(snapshot, path, std::move(*genre), songs);
+        ListRows rows;
+        const auto &order = index.songsByGenre().positions;
+        if (genre->empty()) {
+            // The empty token stands for the songs without a genre; no other text finds them. The
+            // empty text sorts before every other, so they are the order's first run.
+            const auto &songs = snapshot.tracks();
+            auto end = std::ranges::partition_point(
+                order, [&](std::uint32_t position) { return songs[position].genre == 0; });
+            rows.positions = {order.begin(), end};
+        } else if (auto rank = snapshot.nameRank(*genre)) {
+            rows.positions = runOf(
+                snapshot, order, [](const SnapshotSong &song) { return song.genreRank; }, *rank);
+        }
+        rows.title = std::move(*genre);
+        return rows;
     }
     if (path.starts_with("music/playlist/"sv)) {
         auto id = parsePersistentID(path.substr("music/playlist/"sv.size()));
@@ -311,13 +343,68 @@ MediaList libraryList(const LibrarySnapshot &snapshot, std::string_view path)
         });
         if (playlist == playlists.end())
             throw LibraryError::unknownPath(std::string(path));
-        SongPointers songs;
-        songs.reserve(playlist->entries.size());
-        for (auto entry : playlist->entries)
-            songs.push_back(&snapshot.entrySong(entry));
-        return songList(snapshot, path, playlist->name, songs);
+        ListRows rows;
+        rows.title = playlist->name;
+        rows.positions = playlist->entries;
+        return rows;
     }
     throw LibraryError::unknownPath(std::string(path));
+}
+
+// Rows offset … offset+limit-1 of `count`, cut at the end.
+std::pair<std::size_t, std::size_t> windowBounds(std::size_t count, std::size_t offset, std::size_t limit)
+{
+    auto start = std::min(offset, count);
+    return {start, start + std::min(limit, count - start)};
+}
+
+MediaList rowsOf(const LibrarySnapshot &snapshot, std::string_view path, const ListRows &rows,
+                 std::size_t start, std::size_t end)
+{
+    MediaList list{std::string(path), rows.title, {}};
+    list.items.reserve(end - start);
+    for (auto index = start; index < end; ++index)
+        list.items.push_back(rowAt(snapshot, rows, index));
+    return list;
+}
+
+} // namespace
+
+MediaList libraryList(LibraryIndex &index, std::string_view path)
+{
+    auto rows = resolve(index, path);
+    return rowsOf(index.snapshot(), path, rows, 0, rows.count());
+}
+
+MediaListWindow libraryWindow(LibraryIndex &index, std::string_view path, std::size_t offset,
+                              std::size_t limit)
+{
+    auto rows = resolve(index, path);
+    MediaListWindow window;
+    window.count = rows.count();
+    auto [start, end] = windowBounds(rows.count(), offset, limit);
+    window.offset = start;
+    window.list = rowsOf(index.snapshot(), path, rows, start, end);
+    if (const auto *sections = rows.sections()) {
+        // The sections count the referenced rows; the list's own rows ("All") come first.
+        window.sections.emplace();
+        window.sections->reserve(sections->size());
+        for (const auto &section : *sections)
+            window.sections->push_back({section.initial, section.index + rows.leading.size()});
+    }
+    return window;
+}
+
+std::vector<std::string> libraryTrackIDs(LibraryIndex &index, std::string_view path)
+{
+    auto rows = resolve(index, path);
+    std::vector<std::string> ids;
+    if (rows.kind != RowKind::song)
+        return ids;
+    ids.reserve(rows.positions.size());
+    for (auto position : rows.positions)
+        ids.push_back(formatPersistentID(index.snapshot().entrySong(position).persistentID));
+    return ids;
 }
 
 MediaList unavailableLibraryList(std::string_view path, const std::optional<std::string> &loadError,
@@ -340,6 +427,21 @@ MediaList unavailableLibraryList(std::string_view path, const std::optional<std:
                   .subtitle = loadError ? loadError : whereMusicGoes,
                   .kind = MediaItem::Kind::action};
     return MediaList{std::string(path), title, {std::move(row)}};
+}
+
+MediaListWindow unavailableLibraryWindow(std::string_view path, const std::optional<std::string> &loadError,
+                                         const std::optional<std::string> &whereMusicGoes, std::size_t offset,
+                                         std::size_t limit)
+{
+    auto whole = unavailableLibraryList(path, loadError, whereMusicGoes);
+    MediaListWindow window;
+    window.count = whole.items.size();
+    auto [start, end] = windowBounds(whole.items.size(), offset, limit);
+    window.offset = start;
+    window.list = {std::move(whole.id), std::move(whole.title), {}};
+    for (auto index = start; index < end; ++index)
+        window.list.items.push_back(std::move(whole.items[index]));
+    return window;
 }
 
 } // namespace wheelbox

@@ -1,7 +1,8 @@
 #include "library/MusicLibraryProvider.hpp"
 
+#include "lib/icu/Unicode.hpp"
 #include "library/LibraryLists.hpp"
-#include "model/PersistentID.hpp"
+#include "library/LibrarySearch.hpp"
 #include "platform/Clock.hpp"
 #include "platform/LibrarySource.hpp"
 
@@ -9,7 +10,7 @@ namespace wheelbox {
 
 MusicLibraryProvider::MusicLibraryProvider(LibrarySource &source, const Clock &clock,
                                            const std::string &collationLocale)
-    : source_(source), clock_(clock), collator_(collationLocale)
+    : source_(source), clock_(clock), collator_(collationLocale), initials_(collationLocale)
 {
     reload();
 }
@@ -23,42 +24,82 @@ void MusicLibraryProvider::reload()
         return;
     }
     // The old snapshot goes first, so two libraries never sit in memory at once.
+    searchIndex_.reset();
+    index_.reset();
     library_.reset();
+    ++revision_;
     whereMusicGoes_.reset();
     try {
         library_.emplace(source_.open(), collator_);
+        index_.emplace(*library_, initials_);
+        // The Songs list is the one every library has and the longest: its order is ready before
+        // anyone asks, so that opening it costs the same at any size.
+        index_->songsByTitle();
+        searchIndex_.emplace(*index_);
         loadError_.reset();
         if (library_->tracks().empty())
             whereMusicGoes_ = source_.whereMusicGoes();
     } catch (const std::exception &error) {
+        searchIndex_.reset();
+        index_.reset();
         library_.reset();
         loadError_ = error.what();
     }
     lastRefresh_ = clock_.uptime();
 }
 
-MediaList MusicLibraryProvider::list(std::string_view path)
+void MusicLibraryProvider::reloadIfStale()
 {
     if (library_ && lastRefresh_ && clock_.uptime() - *lastRefresh_ > staleAfter)
         reload();
-    if (!library_)
+}
+
+MediaList MusicLibraryProvider::list(std::string_view path)
+{
+    reloadIfStale();
+    if (!index_)
         return unavailableLibraryList(path, loadError_);
     // Nothing to browse: every list would be empty, or hold an "All" with nothing in it.
     if (library_->tracks().empty())
         return unavailableLibraryList(path, std::nullopt, whereMusicGoes_);
-    return libraryList(*library_, path);
+    return libraryList(*index_, path);
+}
+
+MediaListWindow MusicLibraryProvider::window(std::string_view path, std::size_t offset, std::size_t limit)
+{
+    reloadIfStale();
+    MediaListWindow window;
+    if (!index_)
+        window = unavailableLibraryWindow(path, loadError_, std::nullopt, offset, limit);
+    else if (library_->tracks().empty())
+        window = unavailableLibraryWindow(path, std::nullopt, whereMusicGoes_, offset, limit);
+    else
+        window = libraryWindow(*index_, path, offset, limit);
+    window.revision = revision_;
+    return window;
+}
+
+MediaList MusicLibraryProvider::search(std::string_view query)
+{
+    auto text = searchQuery(query);
+    if (icu::trimWhitespace(text).empty())
+        return MediaList{std::string(searchListID), std::move(text), {}};
+    reloadIfStale();
+    if (!searchIndex_) {
+        auto list = unavailableLibraryList(searchListID, loadError_);
+        list.title = std::move(text);
+        return list;
+    }
+    return searchList(*library_, *searchIndex_, text);
 }
 
 std::vector<std::string> MusicLibraryProvider::trackIDs(std::string_view path)
 {
-    auto rows = list(path);
-    std::vector<std::string> ids;
-    ids.reserve(rows.items.size());
-    for (auto &row : rows.items) {
-        if (row.id.starts_with(trackIDPrefix))
-            ids.push_back(row.id.substr(trackIDPrefix.size()));
-    }
-    return ids;
+    reloadIfStale();
+    // The unavailable list has no song rows.
+    if (!index_)
+        return {};
+    return libraryTrackIDs(*index_, path);
 }
 
 } // namespace wheelbox

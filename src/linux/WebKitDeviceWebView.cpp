@@ -23,6 +23,10 @@ WebKitDeviceWebView::WebKitDeviceWebView(WebKitWebContext *context)
     WebKitSettings *settings = webkit_web_view_get_settings(this->view());
     webkit_settings_set_media_playback_requires_user_gesture(settings, FALSE);
     webkit_settings_set_enable_back_forward_navigation_gestures(settings, FALSE);
+    // At rest the page changes a line a second: painted without compositing, WebKit draws that
+    // line alone, where composited (in software, without a GPU) it would redraw and hand over the
+    // whole window each time.
+    webkit_settings_set_hardware_acceleration_policy(settings, WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
     GdkRGBA transparent{0, 0, 0, 0};
     webkit_web_view_set_background_color(this->view(), &transparent);
 

@@ -64,6 +64,25 @@ json::value toJSON(const MediaList &list)
     return object;
 }
 
+json::value toJSON(const MediaListWindow &window)
+{
+    auto value = toJSON(window.list);
+    auto &object = value.as_object();
+    object.reserve(7);
+    object.emplace("count", static_cast<std::int64_t>(window.count));
+    object.emplace("offset", static_cast<std::int64_t>(window.offset));
+    if (window.sections) {
+        json::array sections;
+        sections.reserve(window.sections->size());
+        for (const auto &section : *window.sections)
+            sections.push_back(json::object{{"initial", section.initial},
+                                            {"index", static_cast<std::int64_t>(section.index)}});
+        object.emplace("sections", std::move(sections));
+    }
+    object.emplace("revision", static_cast<std::int64_t>(window.revision));
+    return value;
+}
+
 json::value toJSON(const NowPlayingState &state)
 {
     json::object object;

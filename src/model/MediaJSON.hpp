@@ -23,6 +23,9 @@ class JSONCodingError : public std::runtime_error {
 // null, except `shuffle` ("On" / "Off"), which is left out when unknown.
 boost::json::value toJSON(const MediaItem &item);
 boost::json::value toJSON(const MediaList &list);
+// The list's keys plus "count", "offset", "revision" and, for a sorted list, "sections" as
+// [{"initial": "A", "index": 0}, ...].
+boost::json::value toJSON(const MediaListWindow &window);
 boost::json::value toJSON(const NowPlayingState &state); // throws JSONCodingError
 
 } // namespace wheelbox

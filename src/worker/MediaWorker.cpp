@@ -71,12 +71,54 @@ std::optional<std::uint64_t> albumOfRow(std::string_view id)
     return parsePersistentID(rest);
 }
 
+// A window's bound: absent, or an integer. Anything else is refused rather than read as absent,
+// which would answer with the whole list.
+std::optional<std::int64_t> windowBound(const boost::json::object &params, std::string_view key)
+{
+    if (!params.contains(key))
+        return std::nullopt;
+    auto value = parameters::integer(params, key);
+    if (!value)
+        throw WorkerError::invalidParameter(std::string(key));
+    return value;
+}
+
+// Rows offset … offset+limit-1 of a list, as "getList" and "refreshLibrary" take them.
+struct WindowRequest {
+    std::size_t offset = 0;
+    std::size_t limit = 0;
+};
+
+// The window a request asks for; none when it carries neither bound, for the whole list. A
+// negative offset starts at the first row, a limit past the largest window is that window, and a
+// limit of 0 asks only for the list's length and sections.
+std::optional<WindowRequest> windowRequest(const boost::json::object &params)
+{
+    auto offset = windowBound(params, "offset");
+    auto limit = windowBound(params, "limit");
+    if (!offset && !limit)
+        return std::nullopt;
+    constexpr auto largest = MediaWorker::listWindowLimit;
+    return WindowRequest{
+        static_cast<std::size_t>(std::max<std::int64_t>(offset.value_or(0), 0)),
+        static_cast<std::size_t>(std::clamp<std::int64_t>(limit.value_or(largest), 0, largest))};
+}
+
+boost::json::value listAnswer(MusicLibraryProvider &library, std::string_view path,
+                              const std::optional<WindowRequest> &window)
+{
+    if (!window)
+        return toJSON(library.list(path));
+    return toJSON(library.window(path, window->offset, window->limit));
+}
+
 } // namespace
 
 const MediaWorker::MethodEntry MediaWorker::methods[] = {
     {"ready", &MediaWorker::ready},
     {"getList", &MediaWorker::getList},
     {"refreshLibrary", &MediaWorker::refreshLibrary},
+    {"search", &MediaWorker::search},
     {"select", &MediaWorker::select},
     {"playCollection", &MediaWorker::playCollection},
     {"playPause", &MediaWorker::playPause},
@@ -181,9 +223,8 @@ boost::json::object MediaWorker::report(NowPlayingState reading)
     return object;
 }
 
-boost::json::value MediaWorker::listJSON(const MediaList &list)
+boost::json::value MediaWorker::withArtwork(boost::json::value json)
 {
-    auto json = toJSON(list);
     if (!artwork_)
         return json;
     for (auto &row : json.as_object()["items"].as_array()) {
@@ -241,19 +282,29 @@ Reply MediaWorker::ready(const boost::json::object &)
 Reply MediaWorker::getList(const boost::json::object &params)
 {
     auto path = parameters::string(params, "path").value_or("music");
-    return {listJSON(musicLibrary().list(path)), std::nullopt};
+    auto window = windowRequest(params);
+    return {withArtwork(listAnswer(musicLibrary(), path, window)), std::nullopt};
 }
 
 Reply MediaWorker::refreshLibrary(const boost::json::object &params)
 {
     auto path = parameters::string(params, "path").value_or("music");
+    auto window = windowRequest(params);
     // A provider made by this request has just read the library; reading it twice in a row would
     // only double the wait.
     const bool existed = musicLibrary_ != nullptr;
     auto &library = musicLibrary();
     if (existed)
         library.reload();
-    return {listJSON(library.list(path)), std::nullopt};
+    return {withArtwork(listAnswer(library, path, window)), std::nullopt};
+}
+
+Reply MediaWorker::search(const boost::json::object &params)
+{
+    auto query = parameters::string(params, "query");
+    if (!query)
+        throw WorkerError::invalidParameter("query");
+    return {withArtwork(toJSON(musicLibrary().search(*query))), std::nullopt};
 }
 
 Reply MediaWorker::select(const boost::json::object &params)

@@ -59,6 +59,8 @@ class MediaWorker final : public MediaBackend {
     static constexpr std::string_view activeTransportKey = "activeTransport";
     // The temporary playlist of a collection holds at most this many tracks.
     static constexpr std::int64_t queueWindowLimit = 200;
+    // A window of a list ("offset", "limit") holds at most this many rows.
+    static constexpr std::int64_t listWindowLimit = 500;
     // The volume reported when the active player tells none.
     static constexpr double fallbackVolume = 50.0;
 
@@ -132,12 +134,14 @@ class MediaWorker final : public MediaBackend {
     // Takes `reading` as the one reported now, with its cover, and writes it.
     boost::json::object report(NowPlayingState reading);
     std::optional<std::string> artworkFor(const NowPlayingState &reading);
-    // The list's JSON, its album rows with their pictures.
-    boost::json::value listJSON(const MediaList &list);
+    // A list's JSON (whole, a window or search's matches), its album rows with their pictures.
+    boost::json::value withArtwork(boost::json::value json);
 
     Reply ready(const boost::json::object &params);
     Reply getList(const boost::json::object &params);
     Reply refreshLibrary(const boost::json::object &params);
+    // "query" (a string): the library's search list (MusicLibraryProvider::search).
+    Reply search(const boost::json::object &params);
     Reply select(const boost::json::object &params);
     Reply playCollection(const boost::json::object &params);
     Reply playPause(const boost::json::object &params);

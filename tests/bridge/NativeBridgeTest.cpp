@@ -186,13 +186,13 @@ INSTANTIATE_TEST_SUITE_P(
     Methods, RequestTimeLimits,
     ::testing::Values(TimeLimitCase{"playCollection", 65s}, TimeLimitCase{"setPlaybackSetting", 65s},
                       TimeLimitCase{"getList", 35s}, TimeLimitCase{"refreshLibrary", 35s},
-                      TimeLimitCase{"getAbout", 35s}, TimeLimitCase{"ready", 25s},
-                      TimeLimitCase{"select", 25s}, TimeLimitCase{"setTransport", 25s},
-                      TimeLimitCase{"playPause", 25s}, TimeLimitCase{"pause", 25s},
-                      TimeLimitCase{"skip", 25s}, TimeLimitCase{"seek", 25s}, TimeLimitCase{"beginSeek", 25s},
-                      TimeLimitCase{"endSeek", 25s}, TimeLimitCase{"setVolume", 25s},
-                      TimeLimitCase{"getSettings", 18s}, TimeLimitCase{"getNowPlaying", 18s},
-                      TimeLimitCase{"noSuchMethod", 18s}),
+                      TimeLimitCase{"getAbout", 35s}, TimeLimitCase{"search", 35s},
+                      TimeLimitCase{"ready", 25s}, TimeLimitCase{"select", 25s},
+                      TimeLimitCase{"setTransport", 25s}, TimeLimitCase{"playPause", 25s},
+                      TimeLimitCase{"pause", 25s}, TimeLimitCase{"skip", 25s}, TimeLimitCase{"seek", 25s},
+                      TimeLimitCase{"beginSeek", 25s}, TimeLimitCase{"endSeek", 25s},
+                      TimeLimitCase{"setVolume", 25s}, TimeLimitCase{"getSettings", 18s},
+                      TimeLimitCase{"getNowPlaying", 18s}, TimeLimitCase{"noSuchMethod", 18s}),
     [](const auto &testCase) { return std::string(testCase.param.method); });
 
 TEST(NativeBridgeRequests, AListQueuedBehindALongPlaybackStartExpiresWithoutRunning)
@@ -337,6 +337,8 @@ INSTANTIATE_TEST_SUITE_P(
         SupersedingCase{"playCollectionThenPause", {"playCollection", "pause"}, {0}},
         // Lists neither overtake nor are overtaken.
         SupersedingCase{"listsAroundAPlaybackStart", {"getList", "playCollection", "getList", "select"}, {1}},
+        // Searches are reads: every one runs, and none overtakes a start.
+        SupersedingCase{"searchesAroundAPlaybackStart", {"search", "search", "select", "search"}, {}},
         SupersedingCase{"twoSelects", {"select", "select"}, {0}},
         SupersedingCase{"everyAffectingMethodOvertakes",
                         {"select", "playPause", "playCollection", "skip", "setPlaybackSetting", "seek",

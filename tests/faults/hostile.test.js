@@ -180,6 +180,27 @@ describe('hostile names', { skip }, () => {
     assert.ok(rows > 0);
   });
 
+  test('search finds every song by its own title, and its rows open as the lists do', async () => {
+    const rows = (await ask('getList', { path: 'music/songs' })).result.items;
+    for (const row of rows) {
+      const found = await ask('search', { query: row.title });
+      assert.ok(found.result, `${JSON.stringify(row.title).slice(0, 80)}: ${JSON.stringify(found).slice(0, 300)}`);
+      assert.equal(found.result.id, 'search');
+      assert.ok(found.result.items.some((item) => item.id === row.id), `${JSON.stringify(row.title).slice(0, 80)} not found`);
+      for (const item of found.result.items.filter((item) => item.hasChildren)) {
+        const list = await ask('getList', { path: item.id });
+        assert.ok(list.result, `${JSON.stringify(item.id)}: ${JSON.stringify(list).slice(0, 300)}`);
+      }
+    }
+    // Queries that are script, quotes, line breaks or huge are text like any other.
+    for (const query of ['"', '\\', '\n', '\u2028', '"); alert(1); //', 'end tell', long('x y ', 20_000), '\u0000']) {
+      const found = await ask('search', { query });
+      assert.equal(found.result?.id, 'search', `${JSON.stringify(query).slice(0, 80)}: ${JSON.stringify(found).slice(0, 300)}`);
+      assert.ok([...found.result.title].length <= 200);
+    }
+    assert.equal((await ask('search', { query: 7 })).error, 'Invalid parameter: query');
+  });
+
   test('every song plays, alone and from each playlist, and no user playlist is deleted', async () => {
     const uris = new Map(
       (await mpd(server.socket, 'listall'))

@@ -4,6 +4,9 @@
 #include "library/LibraryError.hpp"
 #include "library/PathToken.hpp"
 
+#include <algorithm>
+#include <cstdint>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -17,6 +20,16 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using Strings = std::vector<std::string>;
+
+// A library read straight from memory, for names no JSON file can hold.
+class ContentsSource final : public LibrarySource {
+  public:
+    explicit ContentsSource(LibraryContents contents) : contents_(std::move(contents)) {}
+    LibraryContents open() override { return contents_; }
+
+  private:
+    LibraryContents contents_;
+};
 
 class LibraryLists : public ::testing::Test {
   protected:
@@ -200,16 +213,6 @@ TEST_F(LibraryLists, UnknownPathsFail)
     }
 }
 
-// A library read straight from memory, for names no JSON file can hold.
-class ContentsSource final : public LibrarySource {
-  public:
-    explicit ContentsSource(LibraryContents contents) : contents_(std::move(contents)) {}
-    LibraryContents open() override { return contents_; }
-
-  private:
-    LibraryContents contents_;
-};
-
 TEST(LibraryListsOfBadlyTaggedFiles, EveryArtistAndGenreRowOpensToItsSongs)
 {
     // Names as a badly tagged file gives them: a lone continuation byte, a cut sequence, an
@@ -240,6 +243,129 @@ TEST(LibraryListsOfBadlyTaggedFiles, EveryArtistAndGenreRowOpensToItsSongs)
             EXPECT_FALSE(opened.items.empty());
         }
     }
+}
+
+// Every list of the fixture, found by opening every container row from the root.
+std::vector<std::string> everyPath(MusicLibraryProvider &provider)
+{
+    std::vector<std::string> paths{"music"};
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        for (const auto &row : provider.list(paths[i]).items) {
+            if (row.hasChildren && std::find(paths.begin(), paths.end(), row.id) == paths.end())
+                paths.push_back(row.id);
+        }
+    }
+    return paths;
+}
+
+TEST_F(LibraryLists, AWindowIsAStretchOfTheWholeList)
+{
+    auto paths = everyPath(library.provider);
+    ASSERT_GT(paths.size(), 25U);
+    for (const auto &path : paths) {
+        SCOPED_TRACE(path);
+        auto whole = list(path);
+        const auto count = whole.items.size();
+        // At the start, in the middle, at the end, and past it.
+        for (std::size_t offset :
+             {std::size_t{0}, count / 2, count - std::min<std::size_t>(count, 1), count, count + 7}) {
+            for (std::size_t limit : {std::size_t{0}, std::size_t{1}, std::size_t{2}, count, SIZE_MAX}) {
+                SCOPED_TRACE(std::to_string(offset) + "+" + std::to_string(limit));
+                auto window = library.provider.window(path, offset, limit);
+                auto start = std::min(offset, count);
+                auto end = start + std::min(limit, count - start);
+                EXPECT_EQ(window.count, count);
+                EXPECT_EQ(window.offset, start);
+                EXPECT_EQ(window.list.id, whole.id);
+                EXPECT_EQ(window.list.title, whole.title);
+                EXPECT_EQ(window.list.items,
+                          std::vector<MediaItem>(whole.items.begin() + static_cast<std::ptrdiff_t>(start),
+                                                 whole.items.begin() + static_cast<std::ptrdiff_t>(end)));
+            }
+        }
+    }
+}
+
+TEST_F(LibraryLists, ListsSortedByTheirTitlesCarrySections)
+{
+    using Sections = std::vector<ListSection>;
+    const std::string alpha = "music/artists/" + encodePathToken("Alpha");
+    struct Case {
+        std::string path;
+        std::optional<Sections> sections;
+    };
+    const Case cases[] = {
+        // apple, Échelle, Echo, No Artist Song, Song 2, Song 2, Song 10, Untitled Album Song, Zebra
+        {"music/songs", Sections{{"A", 0}, {"E", 1}, {"N", 3}, {"S", 4}, {"U", 7}, {"Z", 8}}},
+        // The "All" row is no name: sections begin after it.
+        {"music/artists", Sections{{"A", 1}, {"B", 2}, {"C", 4}, {"G", 5}}},
+        {"music/albums", Sections{{"C", 0}, {"F", 1}, {"S", 2}, {"Z", 5}}},
+        {"music/genres", Sections{{"J", 0}, {"P", 1}, {"R", 2}}},
+        {"music/playlists", Sections{{"A", 0}, {"R", 2}}},
+        {alpha, Sections{{"F", 1}}},
+        // Lists in another order than their titles' have none.
+        {"music", std::nullopt},
+        {"music/artists/all", std::nullopt},
+        {"music/artists/all/all", std::nullopt},
+        {alpha + "/all", std::nullopt},
+        {"music/albums/" + hex("B2"), std::nullopt},
+        {"music/genres/" + encodePathToken("Rock"), std::nullopt},
+        {"music/playlist/" + hex("C1"), std::nullopt},
+    };
+    for (const auto &[path, sections] : cases) {
+        SCOPED_TRACE(path);
+        // Any window carries the sections of the whole list.
+        EXPECT_EQ(library.provider.window(path, 0, 1).sections, sections);
+        EXPECT_EQ(library.provider.window(path, 3, 0).sections, sections);
+    }
+}
+
+// Songs titled in several scripts, for the sections of the songs list under a locale's collation.
+std::vector<ListSection> songSections(const std::vector<std::string> &titles, const std::string &locale)
+{
+    LibraryContents contents;
+    for (std::size_t i = 0; i < titles.size(); ++i) {
+        LibrarySong song;
+        song.persistentID = 0x100 + i;
+        song.title = titles[i];
+        song.album = {0x200, "Album", 1};
+        contents.songs.push_back(std::move(song));
+    }
+    ContentsSource source(std::move(contents));
+    ManualClock clock;
+    MusicLibraryProvider provider(source, clock, locale);
+    auto window = provider.window("music/songs", 0, 0);
+    EXPECT_TRUE(window.sections);
+    return window.sections.value_or(std::vector<ListSection>{});
+}
+
+std::vector<std::string> initialsOf(const std::vector<ListSection> &sections)
+{
+    std::vector<std::string> initials;
+    for (const auto &section : sections)
+        initials.push_back(section.initial);
+    return initials;
+}
+
+TEST(LibraryListSections, FollowTheCollationOfTheList)
+{
+    // Accents file under their letter, symbols and digits (sorted before every letter) under "#",
+    // other scripts under their own letters; each initial is one run.
+    const std::vector<std::string> titles = {"Zebra",    "apple",  "Äpfel",   "Banana", "éclair",   "Eagle",
+                                             "10 Years", "2 Fast", "(Don't)", "¡Hola!", " Leading", "Ωmega",
+                                             "Ёlka",     "Еlena",  "Жuk",     "한국",   "하늘",     "가방",
+                                             "さくら",   "ざる",   "Straße",  "ßx",     "été",      "中国"};
+    auto root = songSections(titles, "");
+    EXPECT_THAT(initialsOf(root),
+                ElementsAre("#", "A", "B", "E", "S", "Z", "Ω", "Е", "Ж", "ᄀ", "ᄒ", "さ", "中"));
+    ASSERT_FALSE(root.empty());
+    EXPECT_EQ(root[0].index, 0U);
+    EXPECT_EQ(root[1].index, 5U) << "five titles before the letters";
+
+    // Swedish sorts Å, Ä and Ö after Z, as letters of their own.
+    const std::vector<std::string> swedish = {"Ålborg", "Örebro", "Zebra", "Apple", "Äpple", "Oslo"};
+    EXPECT_THAT(initialsOf(songSections(swedish, "")), ElementsAre("A", "O", "Z"));
+    EXPECT_THAT(initialsOf(songSections(swedish, "sv_SE")), ElementsAre("A", "O", "Z", "Å", "Ä", "Ö"));
 }
 
 TEST_F(LibraryLists, TrackIDsAreTheSongRowsOfAPath)

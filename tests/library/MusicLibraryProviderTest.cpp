@@ -3,6 +3,9 @@
 #include "library/LibraryError.hpp"
 #include "library/LibraryLists.hpp"
 
+#include <functional>
+#include <tuple>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -144,6 +147,68 @@ TEST(MusicLibraryProvider, AfterAFailedLoadOnlyAReadWillDo)
     EXPECT_EQ(source.openCount(), 2);
     EXPECT_TRUE(provider.isLoaded());
     EXPECT_EQ(provider.list("music/songs").items.size(), 1U);
+}
+
+// The device shows rows 0 and 1 of the songs list when the library is read again: the next window
+// comes from the new read, and its revision says that rows fetched before it belong to another. A
+// library kept as it was keeps its revision: the rows at hand still fit.
+TEST(MusicLibraryProvider, AWindowAfterAReadComesFromTheNewLibraryUnderANewRevision)
+{
+    ManualClock clock;
+    ChangingLibrarySource source(twoSongs);
+    MusicLibraryProvider provider(source, clock, "");
+    auto shown = provider.window("music/songs", 0, 2);
+    ASSERT_EQ(shown.count, 2U);
+
+    struct Case {
+        const char *name;
+        const char *json;
+        bool unchanged;
+        std::function<void()> read;
+        std::uint64_t count;
+        std::vector<std::string> titles;
+    };
+    const Case cases[] = {
+        {"refresh", oneSong, false, [&] { provider.reload(); }, 1, {"One"}},
+        {"stale", twoSongs, false, [&] { clock.advance(61s); }, 2, {"One", "Two"}},
+        {"unchanged", oneSong, true, [&] { provider.reload(); }, 2, {"One", "Two"}},
+        {"unchanged and stale", oneSong, true, [&] { clock.advance(61s); }, 2, {"One", "Two"}},
+        {"failed", broken, false, [&] { provider.reload(); }, 1, {"Retry Music Library"}},
+        {"back", twoSongs, false, [&] { provider.reload(); }, 2, {"One", "Two"}},
+    };
+    auto revision = shown.revision;
+    for (const auto &[name, json, unchanged, read, count, titles] : cases) {
+        SCOPED_TRACE(name);
+        source.setJSON(json);
+        source.setUnchanged(unchanged);
+        read();
+        auto next = provider.window("music/songs", 0, 5);
+        EXPECT_EQ(next.revision != revision, !unchanged);
+        EXPECT_EQ(next.revision, provider.revision());
+        EXPECT_EQ(next.count, count);
+        EXPECT_EQ(titlesOf(next.list), titles);
+        revision = next.revision;
+        EXPECT_EQ(provider.window("music/songs", 1, 1).revision, revision) << "no read, same revision";
+    }
+}
+
+TEST(MusicLibraryProvider, TheUnavailableListComesInWindowsToo)
+{
+    ManualClock clock;
+    ChangingLibrarySource source(broken);
+    MusicLibraryProvider provider(source, clock, "");
+    using Bounds = std::tuple<std::size_t, std::size_t, std::size_t>;
+    for (auto [offset, limit, rows] :
+         {Bounds{0, 500, 1}, Bounds{0, 0, 0}, Bounds{1, 5, 0}, Bounds{9, 1, 0}}) {
+        auto window = provider.window("music/songs", offset, limit);
+        EXPECT_EQ(window.count, 1U);
+        EXPECT_EQ(window.offset, std::min<std::size_t>(offset, 1));
+        EXPECT_FALSE(window.sections);
+        ASSERT_EQ(window.list.items.size(), rows);
+        if (rows) {
+            EXPECT_EQ(window.list.items[0].id, "music-unavailable");
+        }
+    }
 }
 
 TEST(MusicLibraryProvider, MalformedLibraryCountsAsAFailedLoad)

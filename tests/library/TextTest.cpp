@@ -1,3 +1,4 @@
+#include "lib/icu/InitialLetters.hpp"
 #include "lib/icu/TextCollator.hpp"
 #include "lib/icu/Unicode.hpp"
 
@@ -5,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -99,6 +101,51 @@ TEST(TextCollator, ReadsTheLocaleFromTheEnvironment)
     }
     for (const auto &[name, value] : saved)
         set(name, value ? value->c_str() : nullptr);
+}
+
+TEST(InitialLetters, FileATextUnderItsFirstCharactersLetter)
+{
+    struct Case {
+        const char *locale;
+        const char *text;
+        const char *initial;
+    };
+    const Case cases[] = {
+        {"", "apple", "A"},
+        {"", "Zebra", "Z"},
+        {"", "\u00e9clair", "E"},  // composed
+        {"", "e\u0301clair", "E"}, // decomposed
+        {"", "\u00c5lborg", "A"},
+        {"sv_SE", "\u00c5lborg", "\u00c5"}, // a letter of its own in Swedish
+        {"sv_SE", "\u00e5lborg", "\u00c5"},
+        {"sv_SE", "\u00e9clair", "E"},
+        {"", "\u00dfx", "S"},            // full upper case: "SS"
+        {"", "\u01c6emal", "D"},         // a digraph sorts as its letters
+        {"", "\u00f8st", "O"},           // no decomposition, but an "o" to the collation
+        {"da_DK", "\u00f8st", "\u00d8"}, // and a letter of its own in Danish
+        {"", "\u00c6r\u00f8", "A"},      // "ae"
+        {"", "\u0141\u00f3d\u017a", "L"},
+        {"", "\u00fe\u00f3r", "\u00de"}, // a letter of its own everywhere
+        {"", "\u03c9mega", "\u03a9"},    // Greek
+        {"", "\u0451lka", "\u0415"},     // Cyrillic yo files under ye
+        {"", "\ud55c\uad6d", "\u1112"},  // a Hangul syllable under its leading consonant
+        {"", "\u3056\u308b", "\u3055"},  // a voiced kana under its plain one
+        {"", "\u4e2d\u56fd", "\u4e2d"},  // a Han character is its own
+        {"", "10 Years", "#"},
+        {"", "\u0663", "#"}, // an Arabic-Indic digit
+        {"", "(Don't)", "#"},
+        {"", " Leading", "#"},
+        {"", "\u00a1Hola!", "#"},
+        {"", "\U0001F3B5 Notes", "#"},
+        {"", "", "#"},
+        {"", "\xff\xfe", "#"}, // not UTF-8
+        {"", "\xc3", "#"},     // cut short
+    };
+    std::map<std::string, InitialLetters, std::less<>> byLocale;
+    for (auto [locale, text, initial] : cases) {
+        auto &letters = byLocale.try_emplace(locale, locale).first->second;
+        EXPECT_EQ(letters.initialOf(text), initial) << locale << " " << text;
+    }
 }
 
 } // namespace

@@ -331,7 +331,9 @@ TEST_F(FileUserDefaultsTest, AFileThatCannotBeReadIsKeptAndNeverReplaced)
         EXPECT_EQ(readFile(file()), saved);
     });
 
-    // No descriptor left (EMFILE) while the store opens.
+    // No descriptor left (EMFILE) while the store opens. The sanitizers probe memory through a pipe
+    // of their own; with no descriptor left they take a sound object for a broken one.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
     fs::remove_all(folder_);
     writeFile(saved);
     check([&] {
@@ -350,6 +352,7 @@ TEST_F(FileUserDefaultsTest, AFileThatCannotBeReadIsKeptAndNeverReplaced)
         return defaults;
     });
     EXPECT_EQ(readFile(file()), saved);
+#endif
 }
 
 // Settings that change many times a second (the glare and shadow sliders) are written once, a

@@ -51,6 +51,16 @@ TEST(MediaJSON, RowWritesOptionalKeysOnlyWhenPresent)
     EXPECT_EQ(toJSON(cases[2].item).at("checked"), json::value(false));
 }
 
+TEST(MediaJSON, WindowAddsItsPlaceAndSectionsOnlyWhenSorted)
+{
+    MediaListWindow window{{"music/songs", "Songs", {}}, 300000, 120, std::nullopt, 7};
+    EXPECT_EQ(json::serialize(toJSON(window)),
+              R"({"id":"music/songs","title":"Songs","items":[],"count":300000,"offset":120,"revision":7})");
+    window.sections = {{"#", 0}, {"\u00c5", 9}};
+    EXPECT_EQ(toJSON(window).at("sections"),
+              json::parse(R"([{"initial":"#","index":0},{"initial":"\u00c5","index":9}])"));
+}
+
 // Song and album rows may carry details after the record's own keys; a firmware that reads only
 // those keys sees the same row.
 TEST(MediaJSON, RowDetailsFollowTheRecordsKeysAndOnlyShowableValuesAreWritten)

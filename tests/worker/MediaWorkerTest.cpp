@@ -6,7 +6,9 @@
 #include "transport/ScriptError.hpp"
 #include "transport/TransportError.hpp"
 #include "worker/AboutRecord.hpp"
+#include "worker/WorkerError.hpp"
 
+#include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
 #include <gmock/gmock.h>
 
@@ -61,6 +63,13 @@ NowPlayingState queued(NowPlayingState state, std::int64_t position, std::int64_
     state.queueCount = count;
     state.shuffle = shuffle;
     return state;
+}
+
+json::value search(const std::string &query)
+{
+    ManualClock clock;
+    JSONLibrarySource source(smallLibrary);
+    return toJSON(MusicLibraryProvider(source, clock, "").search(query));
 }
 
 json::value list(const std::string &path)
@@ -122,6 +131,12 @@ TEST(MediaWorker, AnswersEveryMethodAsItsTableSays)
         {"getList", {{"path", "music/nope"}}, fails("Unknown library path: music/nope")},
         {"refreshLibrary", {}, answers(list("music"))},
         {"refreshLibrary", {{"path", "music/songs"}}, answers(list("music/songs"))},
+        {"search", {{"query", "t"}}, answers(search("t"))},
+        {"search", {{"query", " "}}, answers({{"id", "search"}, {"title", " "}, {"items", json::array()}})},
+        {"search", {}, fails("Invalid parameter: query")},
+        {"search", {{"query", 5}}, fails("Invalid parameter: query")},
+        {"search", {{"query", nullptr}}, fails("Invalid parameter: query")},
+        {"search", {{"query", json::array{"t"}}}, fails("Invalid parameter: query")},
 
         {"select",
          play({{"id", itemA1}, {"volume", 150}, {"shuffle", "On"}, {"repeat", "All"}}),
@@ -409,6 +424,130 @@ TEST(MediaWorker, TheLibraryIsMadeOnFirstUseAndAFreshOneIsNotReadTwice)
     WorkerRig playing;
     playing.handle("playCollection", play({{"path", "music/songs"}, {"id", itemA1}}));
     EXPECT_EQ(playing.librarySourcesMade, 1);
+}
+
+// The titles of a list answer's rows.
+std::vector<std::string> titles(const json::value &list)
+{
+    std::vector<std::string> found;
+    for (const auto &row : list.at("items").as_array())
+        found.emplace_back(row.at("title").as_string());
+    return found;
+}
+
+TEST(MediaWorker, GetListAnswersAWindowWhenAskedForOne)
+{
+    using Titles = std::vector<std::string>;
+    struct Case {
+        json::object bounds;
+        std::int64_t offset;
+        Titles rows; // of Four, One, Three, Two
+    };
+    const Case cases[] = {
+        {{{"offset", 1}, {"limit", 2}}, 1, {"One", "Three"}},
+        {{{"offset", 0}, {"limit", 2}}, 0, {"Four", "One"}},
+        {{{"offset", 2}, {"limit", 2}}, 2, {"Three", "Two"}},
+        {{{"offset", 3}, {"limit", 2}}, 3, {"Two"}},
+        {{{"offset", -3}, {"limit", 2}}, 0, {"Four", "One"}},
+        {{{"offset", std::numeric_limits<std::int64_t>::min()}, {"limit", 1}}, 0, {"Four"}},
+        {{{"offset", 2.0}, {"limit", 1.0}}, 2, {"Three"}},
+        {{{"offset", -0.0}, {"limit", 1}}, 0, {"Four"}},
+        // Only one bound: the other is the first row, or the largest window.
+        {{{"limit", 1}}, 0, {"Four"}},
+        {{{"offset", 1}}, 1, {"One", "Three", "Two"}},
+        // Past the end: no rows, from the end.
+        {{{"offset", 4}, {"limit", 2}}, 4, {}},
+        {{{"offset", std::numeric_limits<std::int64_t>::max()}, {"limit", 2}}, 4, {}},
+        // No rows asked for, or fewer than none: the length and the sections alone.
+        {{{"offset", 1}, {"limit", 0}}, 1, {}},
+        {{{"offset", 1}, {"limit", -5}}, 1, {}},
+    };
+    WorkerRig rig;
+    for (const auto &[bounds, offset, rows] : cases) {
+        SCOPED_TRACE(json::serialize(bounds));
+        for (const char *method : {"getList", "refreshLibrary"}) {
+            auto params = bounds;
+            params["path"] = "music/songs";
+            auto result = *rig.handle(method, params).result;
+            EXPECT_EQ(result.at("id"), json::value("music/songs"));
+            EXPECT_EQ(result.at("title"), json::value("Songs"));
+            EXPECT_EQ(result.at("count"), json::value(4));
+            EXPECT_EQ(result.at("offset"), json::value(offset));
+            EXPECT_EQ(titles(result), rows);
+            EXPECT_EQ(result.at("sections"),
+                      json::parse(R"([{"initial":"F","index":0},{"initial":"O","index":1},)"
+                                  R"({"initial":"T","index":2}])"));
+            EXPECT_TRUE(result.at("revision").is_int64());
+        }
+    }
+}
+
+TEST(MediaWorker, AWindowHoldsAtMostFiveHundredRows)
+{
+    std::string songs;
+    for (int i = 0; i < 600; ++i) {
+        songs += (i ? "," : "") + std::string(R"({"id": ")") + std::to_string(1000 + i) +
+                 R"(", "title": "Song", "album": {"id": "B1", "title": "Record"}})";
+    }
+    WorkerRig rig;
+    rig.handle("getList");
+    rig.librarySource->setJSON(R"({"songs": [)" + songs + "]}");
+    for (auto [limit, rows] : {std::pair<std::int64_t, std::size_t>{500, 500},
+                               {501, 500},
+                               {std::numeric_limits<std::int64_t>::max(), 500},
+                               {499, 499}}) {
+        auto result =
+            *rig.handle("refreshLibrary", {{"path", "music/songs"}, {"offset", 50}, {"limit", limit}}).result;
+        EXPECT_EQ(result.at("items").as_array().size(), rows) << limit;
+        EXPECT_EQ(result.at("count"), json::value(600));
+    }
+    auto rest = *rig.handle("getList", {{"path", "music/songs"}, {"offset", 550}}).result;
+    EXPECT_EQ(rest.at("items").as_array().size(), 50U);
+}
+
+TEST(MediaWorker, AWindowBoundThatIsNoIntegerIsRefused)
+{
+    const json::value notIntegers[] = {2.5,
+                                       "1",
+                                       true,
+                                       nullptr,
+                                       json::array{1},
+                                       1e300,
+                                       -1e300,
+                                       nan,
+                                       std::numeric_limits<std::uint64_t>::max()};
+    WorkerRig rig;
+    rig.handle("getList");
+    for (const auto &value : notIntegers) {
+        SCOPED_TRACE(json::serialize(value));
+        for (const char *key : {"offset", "limit"}) {
+            for (const char *method : {"getList", "refreshLibrary"}) {
+                json::object params{{"path", "music/songs"}, {"offset", 0}, {"limit", 10}};
+                params[key] = value;
+                try {
+                    rig.handle(method, params);
+                    ADD_FAILURE() << method << " answered";
+                } catch (const WorkerError &error) {
+                    EXPECT_EQ(error, WorkerError::invalidParameter(key));
+                    EXPECT_EQ(std::string(error.what()), std::string("Invalid parameter: ") + key);
+                }
+            }
+        }
+    }
+    EXPECT_EQ(rig.librarySource->openCount(), 1) << "a refused refresh reads nothing";
+}
+
+TEST(MediaWorker, WithoutBoundsTheWholeListComesAsBefore)
+{
+    WorkerRig rig;
+    for (const char *method : {"getList", "refreshLibrary"}) {
+        auto result = *rig.handle(method, {{"path", "music/songs"}}).result;
+        std::vector<std::string> keys;
+        for (const auto &entry : result.as_object())
+            keys.emplace_back(entry.key());
+        EXPECT_THAT(keys, ElementsAre("id", "title", "items")) << method;
+        EXPECT_EQ(titles(result), (std::vector<std::string>{"Four", "One", "Three", "Two"})) << method;
+    }
 }
 
 TEST(MediaWorker, AboutKeepsItsSerialAndTellsTheVersion)

@@ -24,14 +24,20 @@ std::string TextCollator::localeFromEnvironment()
     return "";
 }
 
-TextCollator::TextCollator(const std::string &locale)
+std::unique_ptr<::icu::Collator> TextCollator::createCollator(const std::string &locale)
 {
     UErrorCode status = U_ZERO_ERROR;
     auto icuLocale =
         locale.empty() ? ::icu::Locale::getRoot() : ::icu::Locale::createCanonical(locale.c_str());
-    collator_.reset(::icu::Collator::createInstance(icuLocale, status));
-    if (U_FAILURE(status) || !collator_)
+    std::unique_ptr<::icu::Collator> collator(::icu::Collator::createInstance(icuLocale, status));
+    if (U_FAILURE(status) || !collator)
         throw std::runtime_error(std::string("Cannot create a collator: ") + u_errorName(status));
+    return collator;
+}
+
+TextCollator::TextCollator(const std::string &locale) : collator_(createCollator(locale))
+{
+    UErrorCode status = U_ZERO_ERROR;
     // Identical strength breaks every remaining tie by code points (of the NFD form), so only
     // canonically equivalent texts compare the same; case still only decides on the tertiary level.
     collator_->setStrength(::icu::Collator::IDENTICAL);

@@ -21,6 +21,10 @@ class TextCollator {
     // "C", "POSIX" or nothing give the root locale.
     static std::string localeFromEnvironment();
 
+    // ICU's collator for a locale as this class names it ("" is the root locale), as ICU makes it.
+    // Throws std::runtime_error when ICU has no collation data at all.
+    static std::unique_ptr<::icu::Collator> createCollator(const std::string &locale);
+
     // Throws std::runtime_error when ICU has no collation data at all.
     explicit TextCollator(const std::string &locale = localeFromEnvironment());
     ~TextCollator();

@@ -92,13 +92,16 @@ describe('wheelbox-bridge on the real back end', { skip }, () => {
   };
   const savedDefaults = () => JSON.parse(readFileSync(path.join(folder, 'config', 'wheelbox', 'defaults.json'), 'utf8'));
 
-  /** The playable songs of the fixture, as the songs list should show them: id -> title. */
+  /** The playable songs of the fixture, as the songs list should show them: id -> title. An untitled
+   * song goes by its file name without the extension. */
   function librarySongs() {
     const { tracks } = JSON.parse(readFileSync(players.manifest, 'utf8'));
+    const fileTitle = (uri) => path.basename(uri).replace(/\.[^.]*$/, '');
     return new Map(
-      tracks
-        .filter((track) => track.title?.trim())
-        .map((track) => [`music-track:${songPersistentID(track.uri)}`, { title: track.title.trim(), uri: track.uri }]),
+      tracks.map((track) => [
+        `music-track:${songPersistentID(track.uri)}`,
+        { title: track.title?.trim() || fileTitle(track.uri), uri: track.uri },
+      ]),
     );
   }
 

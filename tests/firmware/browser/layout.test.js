@@ -140,6 +140,16 @@ describe('layout', () => {
       await page.keyboard.press('Enter');
       await waitForScreen(page, 'Music');
       await check('music');
+      await choose(page, 'Search');
+      await waitForScreen(page, 'Search');
+      await check('search');
+      for (const letter of 'la') await page.keyboard.press(letter);
+      await page.waitForFunction(() => window.__standIn.sent.filter((m) => m.method === 'search').every((m) => m.id in window.__standIn.resolvedAt) && document.querySelector('.search-query').textContent === 'la');
+      await check('search matches');
+      for (let i = 0; i < 3; i++) await page.keyboard.press('Escape');
+      await waitForScreen(page, 'Music');
+      // Search is the last row: back to the first, where the other rows are in view.
+      await page.keyboard.press('Home');
       await choose(page, 'Songs');
       const songs = await waitForScreen(page, 'Songs');
       assert.equal(songs.rows.length, ROWS[sizeName], 'rows shown');

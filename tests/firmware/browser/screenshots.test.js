@@ -38,6 +38,20 @@ describe('screenshots', () => {
       await key(page, 'Enter');
       await waitForScreen(page, 'Music');
       await shoot(page, `${sizeName}-music`);
+      await choose(page, 'Search');
+      await waitForScreen(page, 'Search');
+      await key(page, 'ArrowDown', 11);
+      await shoot(page, `${sizeName}-search`);
+      await key(page, 'l');
+      await key(page, 'a');
+      await page.waitForFunction(() => window.__standIn.sent.filter((m) => m.method === 'search').every((m) => m.id in window.__standIn.resolvedAt) && document.querySelector('.search-query').textContent === 'la');
+      await shoot(page, `${sizeName}-search-matches`);
+      await key(page, 'ArrowUp');
+      await shoot(page, `${sizeName}-search-strip`);
+      await key(page, 'Escape', 3);
+      await waitForScreen(page, 'Music');
+      // Search is the last row: back to the first, where the other rows are in view.
+      await key(page, 'Home');
       await choose(page, 'Songs');
       await waitForScreen(page, 'Songs');
       await key(page, 'ArrowDown', 8);

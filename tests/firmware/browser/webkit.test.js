@@ -77,11 +77,11 @@ test('WebKitGTK loads the firmware over the velto scheme and talks to the native
   assert.equal(ready.version, 1);
   assert.deepEqual(ready.params, {});
   assert.ok(typeof ready.id === 'string' && ready.id.length > 0 && ready.id.length <= 128);
-  assert.deepEqual([getList.method, getList.params], ['getList', { path: 'music' }]);
+  assert.deepEqual([getList.method, getList.params], ['getList', { path: 'music', offset: 0, limit: 100 }]);
   assert.notEqual(getList.id, ready.id);
   assert.deepEqual(
     [seen.checks.title, seen.checks.rows, seen.checks.resizeOutSettled, seen.checks.audio, seen.checks.snapshot],
-    ['Music', ['Songs'], true, 'function', true],
+    ['Music', ['Songs', 'Search'], true, 'function', true],
   );
   assert.deepEqual(seen.checks.errors, [], 'no uncaught error in the page');
   // Left alone on a list the page asks for no animation frame.

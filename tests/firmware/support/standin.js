@@ -4,12 +4,19 @@
 // artists and albums, two playlists (one of songs that share a title) and a 100,000-song
 // "music/songs" list.
 //
+// "search" finds names by the starts of their words (folded for case and accents) among the
+// artists, albums, album songs, playlists and genres; "select" plays one album song.
+//
 // Songs of an album carry the optional "trackNumber" and "duration" (seconds), album rows the
 // optional "artist"; the 100,000 songs carry neither, as a native side without them would send.
 //
 // With `covers`, album rows carry the optional "artwork" (a cover's address under
 // velto://app/artwork/, which the page loads from the test server) and so does a song played from an
 // album; `albumCount` makes "music/albums" that many albums long.
+// "getList" and "refreshLibrary" with "offset" or "limit" answer a window of at most 500 rows with
+// "count", "offset", "revision" and, for the lists sorted by title, "sections", as the native side
+// does; the songs list's rows are made as they are asked for, so it can hold 300,000. A refresh, or
+// window.__standIn.revision changed by a test, starts a new revision.
 //
 // Options: { songCount, libraryAvailable, noMusic (unavailable as an empty library, not a failed
 // one), unavailableReason (the unavailable row's subtitle), nowPlaying, covers, albumCount,
@@ -45,6 +52,7 @@ function standIn(options) {
       queueCount: null,
     },
     resolvedAt: {},
+    revision: 1,
     held: [],
     answer: (body) => answer(body),
     list: (path) => list(path),
@@ -84,16 +92,62 @@ function standIn(options) {
     return albumsList;
   };
 
+  const songAt = (i) => song(0x100000 + i, `Song ${String(i + 1).padStart(6, '0')}`, artists[i % artists.length].name);
   let songsList = null;
   const allSongs = () => {
     if (!songsList) {
       const items = new Array(state.options.songCount);
-      for (let i = 0; i < items.length; i++) {
-        items[i] = song(0x100000 + i, `Song ${String(i + 1).padStart(6, '0')}`, artists[i % artists.length].name);
-      }
+      for (let i = 0; i < items.length; i++) items[i] = songAt(i);
       songsList = { id: 'music/songs', title: 'Songs', items };
     }
     return songsList;
+  };
+
+  // The initial a title files under, as the native side files it (close enough for these titles).
+  const initialOf = (title) => (/^\p{L}/u.test(title) ? title.normalize('NFD')[0].toUpperCase() : '#');
+  const sectionsOf = (titles, first = 0) => {
+    const sections = [];
+    titles.forEach((title, i) => {
+      const initial = initialOf(title);
+      if (sections.at(-1)?.initial !== initial) sections.push({ initial, index: first + i });
+    });
+    return sections;
+  };
+  const SORTED = ['music/songs', 'music/artists', 'music/albums', 'music/genres', 'music/playlists'];
+
+  function window_(path, params) {
+    for (const key of ['offset', 'limit']) {
+      if (key in params && !Number.isInteger(params[key])) throw new Error(`Invalid parameter: ${key}`);
+    }
+    const limit = Math.min(500, Math.max(0, params.limit ?? 500));
+    let id = path;
+    let title;
+    let count;
+    let rowAt;
+    let sections;
+    if (state.options.libraryAvailable && path === 'music/songs') {
+      title = 'Songs';
+      count = state.options.songCount;
+      rowAt = songAt;
+      sections = count ? [{ initial: 'S', index: 0 }] : [];
+    } else {
+      const whole = list(path);
+      ({ id, title } = whole);
+      count = whole.items.length;
+      rowAt = (i) => whole.items[i];
+      if (state.options.libraryAvailable && SORTED.includes(path)) {
+        const all = path === 'music/artists' ? 1 : 0;
+        sections = sectionsOf(whole.items.slice(all).map((row) => row.title), all);
+      }
+    }
+    const offset = Math.min(count, Math.max(0, params.offset ?? 0));
+    const items = [];
+    for (let i = offset; i < Math.min(count, offset + limit); i++) items.push(rowAt(i));
+    return { id, title, items, count, offset, ...(sections ? { sections } : {}), revision: state.revision };
+  }
+  const listAnswer = (p) => {
+    const path = typeof p.path === 'string' ? p.path : 'music';
+    return 'offset' in p || 'limit' in p ? window_(path, p) : list(path);
   };
 
   function unavailable(path) {
@@ -161,12 +215,50 @@ function standIn(options) {
     return status(false);
   }
 
+  // The native search in small: words folded for case and accents, each query word the start of
+  // a word of the name; artists, albums, songs, playlists, genres; at most 50 of each.
+  const fold = (text) => text.normalize('NFKD').replace(/\p{Mn}+/gu, '').toLowerCase().split(/[^\p{L}\p{N}]+/u).filter(Boolean);
+  const matches = (name, words) => {
+    const own = fold(name);
+    return words.every((word) => own.some((w) => w.startsWith(word)));
+  };
+  function search(params) {
+    const query = typeof params.query === 'string' ? [...params.query].slice(0, 200).join('') : null;
+    if (query === null) throw new Error('Invalid parameter: query');
+    const words = fold(query);
+    if (query.trim() === '') return { id: 'search', title: query, items: [] };
+    if (!state.options.libraryAvailable) return { ...unavailable('search'), title: query };
+    const found = (rows) => (words.length ? rows.filter((row) => matches(row.title, words)).slice(0, 50) : []);
+    const byTitle = (a, b) => a.title.localeCompare(b.title);
+    return {
+      id: 'search',
+      title: query,
+      items: [
+        ...found(list('music/artists').items.slice(1)),
+        ...found(list('music/albums').items.map(({ artist, ...row }) => row)),
+        ...found(albums.flatMap((a) => a.rows).sort(byTitle)),
+        ...found(list('music/playlists').items),
+        ...found(list('music/genres').items),
+      ],
+    };
+  }
+
+  function selectOne(params) {
+    const row = albums.flatMap((a) => a.rows).find((r) => r.id === params.id);
+    if (!row) throw new Error(`Invalid item: ${params.id}`);
+    state.nowPlaying = { source: 'music', persistentID: row.id.slice('music-track:'.length), title: row.title, artist: row.subtitle ?? '', album: null, elapsed: 0, duration: 200, isPlaying: true, queuePosition: null, queueCount: null };
+    return status(false);
+  }
+
   const methods = {
+    search,
+    select: selectOne,
     ready: () => ({ bridgeVersion: 1, transport: state.transport, volume: state.volume, nowPlaying: { ...state.nowPlaying } }),
-    getList: (p) => list(typeof p.path === 'string' ? p.path : 'music'),
+    getList: listAnswer,
     refreshLibrary: (p) => {
       state.options.libraryAvailable = true;
-      return list(typeof p.path === 'string' ? p.path : 'music');
+      state.revision++;
+      return listAnswer(p);
     },
     playCollection: play,
     playPause: () => {

@@ -3,6 +3,7 @@ import assert from 'node:assert/strict';
 import { App, FAST_LETTER_STEPS, IDLE_MS, READY_RETRY_MS, SEEK_DEBOUNCE_MS, WAKE_DEADLINE_MS } from '../../../firmware/js/app.js';
 import { BridgeClient } from '../../../firmware/js/bridge.js';
 import { pageStorage } from '../../../firmware/js/storage.js';
+import { FIRST_ROWS } from '../../../firmware/js/listrows.js';
 import { NO_MUSIC_HINT } from '../../../firmware/js/menu.js';
 import { fakeClock } from '../support/clock.js';
 
@@ -180,11 +181,11 @@ test('the retry row refreshes the library and shows the new list in place', asyn
   app.input('select');
   await answer('getList', { result: { id: 'music', title: 'Music', items: [{ id: 'music-unavailable', title: 'Retry Music Library', kind: 'action', hasChildren: false, playable: false }] } });
   app.input('select');
-  assert.deepEqual(last('refreshLibrary').params, { path: 'music' });
+  assert.deepEqual(last('refreshLibrary').params, { path: 'music', offset: 0, limit: FIRST_ROWS });
   assert.equal(app.screen.loading, true);
-  await answer('refreshLibrary', { result: { id: 'music', title: 'Music', items: [{ id: 'music/songs', title: 'Songs', kind: 'container', hasChildren: true, playable: false }] } });
+  await answer('refreshLibrary', { result: { id: 'music', title: 'Music', items: [{ id: 'music/songs', title: 'Songs', kind: 'container', hasChildren: true, playable: false }], count: 1, offset: 0, revision: 2 } });
   assert.equal(app.stack.length, 2);
-  assert.equal(app.screen.items[0].title, 'Songs');
+  assert.equal(app.screen.items.at(0).title, 'Songs');
 });
 
 test('a failed "ready" is sent again with growing waits, and shown only once', async () => {
@@ -429,7 +430,7 @@ test('Home, End and pages jump; typed letters find the first row that starts wit
   app.input('select'); // Music
   const titles = ['Angie', 'Halo', 'Harbour Lights', 'Harvest Moon', 'Help!', 'Hey Jude', 'Imagine', 'Jolene', 'Karma Police', 'Let It Be'];
   await answer('getList', { result: { id: 'music/songs', title: 'Songs', items: titles.map((title, n) => ({ ...song(n), title })) } });
-  const selected = () => app.screen.items[app.screen.window.selected].title;
+  const selected = () => app.screen.items.at(app.screen.window.selected).title;
   const haptics = () => sent.filter((m) => m.method === 'haptic').length;
   const steps = [
     // [input, argument, selected after, ms before it]
@@ -591,4 +592,154 @@ test('the first start shows where the menu is until the first input, which still
     assert.equal(rig({ prefs: pageStorage(win) }).app.menuHint, again, `${name}: the next start`);
   }
   assert.equal(rig().app.menuHint, false, 'no storage of its own: no first start to tell');
+});
+
+// --- lists that come in windows -------------------------------------------------------------------
+
+// The native side's window of a songs list of `count` rows.
+const window = (count, offset, limit, extra = {}) => ({
+  id: 'music/songs',
+  title: 'Songs',
+  items: Array.from({ length: Math.max(0, Math.min(limit, count - offset)) }, (_, i) => song(offset + i)),
+  count,
+  offset,
+  revision: 1,
+  ...extra,
+});
+
+// Answers every waiting getList the way `respond(params)` says, until none waits.
+async function answerLists(sent, bridge, respond) {
+  for (;;) {
+    const waiting = sent.filter((m) => m.method === 'getList' && !m.answered);
+    if (!waiting.length) return;
+    for (const message of waiting) {
+      message.answered = true;
+      bridge.resolve(message.id, { result: respond(message.params) });
+    }
+    await settle();
+  }
+}
+
+function listRig() {
+  const r = rig();
+  r.bridge = r.app.bridge;
+  r.openSongs = async (respond) => {
+    r.app.setLayout({ rows: 6, subtitles: true });
+    r.app.input('select'); // Music: stands for any list
+    assert.deepEqual(r.last('getList').params, { path: 'music', offset: 0, limit: FIRST_ROWS });
+    await answerLists(r.sent, r.bridge, respond);
+  };
+  r.windows = () => r.sent.filter((m) => m.method === 'getList').map((m) => [m.params.offset, m.params.limit]);
+  return r;
+}
+
+test('a long list opens with its first rows, and the rows ahead come as the selection moves', async () => {
+  const { app, sent, bridge, openSongs, windows, calls } = listRig();
+  await openSongs((p) => window(300000, p.offset, p.limit));
+  assert.equal(app.screen.items.length, 300000);
+  assert.equal(app.screen.items.at(0).title, 'S0');
+  assert.deepEqual(windows(), [[0, FIRST_ROWS]], 'the first rows are enough at the top');
+  // Row by row to the end of what is at hand: the next chunk is asked for before it is reached.
+  for (let i = 0; i < 60; i++) app.input('rotate', 1);
+  await answerLists(sent, bridge, (p) => window(300000, p.offset, p.limit));
+  assert.ok(windows().some(([offset]) => offset === FIRST_ROWS), JSON.stringify(windows()));
+  for (let index = app.screen.window.top; index < app.screen.window.range.end; index++) assert.ok(app.screen.items.at(index), `row ${index}`);
+  // The end of the list, a jump: its rows are fetched, and fetching never shows as busy.
+  app.input('end', 1);
+  await answerLists(sent, bridge, (p) => window(300000, p.offset, p.limit));
+  assert.equal(app.screen.items.at(299999).title, 'S299999');
+  assert.ok(!calls.some(([name]) => name === 'message'));
+  assert.equal(app.busy, 0);
+});
+
+test('rows from another read of the library replace those at hand, and the screen is fetched again', async () => {
+  const { app, sent, bridge, openSongs, last } = listRig();
+  await openSongs((p) => window(300000, p.offset, p.limit));
+  app.input('end', 1);
+  await answerLists(sent, bridge, (p) => window(300000, p.offset, p.limit));
+  assert.equal(app.screen.window.selected, 299999);
+  // The library was read again meanwhile and shrank: the next window says so.
+  for (let i = 0; i < 10; i++) app.input('page', -1);
+  const shrunk = (p) => window(1000, p.offset, p.limit, { revision: 2, items: window(1000, p.offset, p.limit).items.map((r) => ({ ...r, title: `New ${r.title}` })) });
+  await answerLists(sent, bridge, shrunk);
+  assert.equal(app.screen.items.length, 1000);
+  assert.equal(app.screen.window.selected, 999, 'the selection stays in the shorter list');
+  assert.equal(app.screen.items.at(999).title, 'New S999');
+  assert.equal(app.screen.items.at(0), undefined, 'nothing of the old read is kept');
+  // An answer of the old read that comes late is dropped.
+  app.input('end', -1);
+  const late = last('getList');
+  late.answered = true;
+  bridge.resolve(late.id, { result: window(300000, late.params.offset, late.params.limit) });
+  await settle();
+  assert.equal(app.screen.items.length, 1000);
+  assert.equal(app.screen.items.at(0), undefined);
+});
+
+test('Shuffle Songs asks for the length, then for the one row it draws', async () => {
+  const { app, sent, last } = rig();
+  const { bridge } = app;
+  const answered = [];
+  app.random = () => 0.5;
+  app.input('rotate', 1);
+  app.input('select'); // Shuffle Songs
+  await answerLists(sent, bridge, (p) => {
+    answered.push([p.offset, p.limit]);
+    return window(300000, p.offset, p.limit);
+  });
+  assert.deepEqual(answered, [
+    [0, 1],
+    [150000, 1],
+  ]);
+  assert.deepEqual(last('playCollection').params, { path: 'music/songs', id: song(150000).id, index: 150000, volume: 50, shuffle: 'On', repeat: 'Off' });
+});
+
+test('a fast spin shows the initial of its section, and typed letters jump by the sections, without the rows', async () => {
+  const { app, sent, bridge, clock, calls, openSongs } = listRig();
+  const sections = [
+    { initial: '#', index: 0 },
+    { initial: 'A', index: 120 },
+    { initial: 'M', index: 150000 },
+    { initial: 'Я', index: 290000 },
+  ];
+  await openSongs((p) => window(300000, p.offset, p.limit, { sections }));
+  const letters = () => calls.filter(([name]) => name === 'letterShown').map(([, letter]) => letter);
+  for (let i = 0; i < 200; i++) {
+    app.input('rotate', 1);
+    clock.advance(15);
+  }
+  assert.ok(app.screen.window.selected > 150000);
+  assert.deepEqual([...new Set(letters())], ['#', 'A', 'M'], 'the letters passed, though most rows never came');
+  clock.advance(2000);
+  app.input('type', 'я');
+  assert.equal(app.screen.window.selected, 290000);
+  clock.advance(2000);
+  app.input('type', 'a');
+  assert.equal(app.screen.window.selected, 120);
+  await answerLists(sent, bridge, (p) => window(300000, p.offset, p.limit, { sections }));
+});
+
+test('more letters find their row in a long section by fetching the rows that halve it', async () => {
+  const { app, sent, bridge, clock, openSongs } = listRig();
+  // Titles "S000000" … "S299999" under one section: "s002999" is row 2999.
+  const sections = [{ initial: 'S', index: 0 }];
+  const padded = (p) => {
+    const answer = window(300000, p.offset, p.limit, { sections });
+    answer.items = answer.items.map((row, i) => ({ ...row, title: `S${String(p.offset + i).padStart(6, '0')}` }));
+    return answer;
+  };
+  await openSongs(padded);
+  const before = sent.length;
+  clock.advance(2000);
+  for (const letter of 's002999') app.input('type', letter);
+  await answerLists(sent, bridge, padded);
+  assert.equal(app.screen.items.at(app.screen.window.selected).title, 'S002999');
+  assert.ok(sent.length - before < 60, `${sent.length - before} messages`);
+  // A turn of the wheel ends a search still under way.
+  clock.advance(2000);
+  for (const letter of 's1') app.input('type', letter);
+  app.input('rotate', 1);
+  const selected = app.screen.window.selected;
+  await answerLists(sent, bridge, padded);
+  assert.equal(app.screen.window.selected, selected);
 });

@@ -6,7 +6,6 @@ import {
   isAlbumList,
   libraryAction,
   mainMenuItems,
-  pickShuffleStart,
   secondLine,
   settingChange,
   settingsItems,
@@ -59,14 +58,6 @@ test('library rows ask for the right request', () => {
   assert.equal(libraryAction(list, { id: 'other', kind: 'action' }, 0, playback), null);
   assert.equal(libraryAction(list, { id: 'x', playable: true }, 0, playback), null);
   assert.equal(libraryAction(list, undefined, 0, playback), null);
-});
-
-test('Shuffle Songs starts on a song row, never on another kind of row', () => {
-  const list = { id: 'music/songs', items: [{ id: 'music/x', hasChildren: true }, song(1), { id: 'music-unavailable', kind: 'action' }, song(2)] };
-  assert.deepEqual(pickShuffleStart(list, () => 0), { index: 1, row: list.items[1] });
-  assert.deepEqual(pickShuffleStart(list, () => 0.999999), { index: 3, row: list.items[3] });
-  assert.equal(pickShuffleStart({ id: 'music/songs', items: [list.items[2]] }), null);
-  assert.equal(pickShuffleStart(null), null);
 });
 
 test('about rows fall back to a dash for missing fields', () => {

@@ -1,9 +1,9 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { TYPE_AHEAD_MS, TypeAhead, jumpIndex, searchKey, sectionsOf } from '../../../firmware/js/typeahead.js';
+import { TYPE_AHEAD_MS, TypeAhead, jumpIndex, narrowIndex, searchKey, sectionAt, sectionRange, sectionsOf } from '../../../firmware/js/typeahead.js';
 
-// A sorted list as the library sorts one: digits first, accents beside their letters.
-const SORTED = ['99 Luftballons', '(Don’t Fear) The Reaper', 'Dreams', 'Émile', 'Harbour Lights', 'Harbour Lights', 'Harvest Moon', 'Hey Jude', 'Zombie'];
+// A sorted list as the library sorts one: punctuation and digits first, accents beside their letters.
+const SORTED = ['(Don’t Fear) The Reaper', '99 Luftballons', 'Dreams', 'Émile', 'Harbour Lights', 'Harbour Lights', 'Harvest Moon', 'Hey Jude', 'Zombie'];
 // A list in its own order (a playlist): the same initial in runs apart from each other.
 const PLAYLIST = ['Hey Jude', 'Angie', 'Help!', 'Halo'];
 
@@ -26,7 +26,7 @@ test('a search key keeps letters and digits, drops accents, case and everything 
 test('sections are runs of one initial, each with the row it starts at', () => {
   assert.deepEqual(sectionsOf(SORTED.length, (i) => SORTED[i]), [
     { initial: '#', index: 0 },
-    { initial: 'D', index: 1 },
+    { initial: 'D', index: 2 },
     { initial: 'E', index: 3 },
     { initial: 'H', index: 4 },
     { initial: 'Z', index: 8 },
@@ -43,9 +43,10 @@ test('typed letters jump to the first row that starts with them', () => {
     [SORTED, 'harv', 6],
     [SORTED, 'hey', 7],
     [SORTED, 'harbourl', 4], // spaces are not typed
-    [SORTED, 'dont', 1], // leading punctuation and apostrophes count for nothing
+    [SORTED, 'd', 2], // the D section, not the title that starts with a parenthesis
+    [SORTED, 'dont', 0], // but punctuation and apostrophes count for nothing
     [SORTED, 'e', 3], // "É" files under E
-    [SORTED, '9', 0],
+    [SORTED, '9', 1],
     [SORTED, '1', -1], // no row starts with 1, though there is a "#" section
     [SORTED, 'q', -1],
     [SORTED, 'hx', -1],
@@ -70,6 +71,56 @@ test('with only the sections at hand a jump lands on its section start', () => {
   assert.equal(jumpIndex('bar', { sections, count: 10000, titleAt: (i) => rows[i] }), 5001);
   assert.equal(jumpIndex('bee', { sections, count: 10000, titleAt: (i) => rows[i] }), 5000);
   assert.equal(jumpIndex('d', { sections, count: 10000 }), -1);
+});
+
+test('the section of a row is the last one that starts at or before it', () => {
+  const sections = [
+    { initial: '#', index: 0 },
+    { initial: 'A', index: 3 },
+    { initial: 'B', index: 5000 },
+  ];
+  const cases = [
+    [0, '#'],
+    [2, '#'],
+    [3, 'A'],
+    [4999, 'A'],
+    [5000, 'B'],
+    [299999, 'B'],
+  ];
+  for (const [index, initial] of cases) assert.equal(sectionAt(sections, index), initial, String(index));
+  assert.equal(sectionAt([{ initial: 'A', index: 1 }], 0), '', 'the "All" row before the first section');
+  assert.equal(sectionAt([], 5), '');
+  assert.equal(sectionAt(null, 5), '');
+});
+
+test('a section too long to be at hand is halved, one row fetched at a time, to the first row typed', () => {
+  // 100,000 sorted titles "Song 000001" …, of which the test fetches only the rows asked for.
+  const title = (index) => `Song ${String(index + 1).padStart(6, '0')}`;
+  const range = sectionRange([{ initial: '#', index: 0 }, { initial: 'S', index: 10 }, { initial: 'T', index: 100010 }], 100020, 'S');
+  assert.deepEqual(range, { start: 10, end: 100010 });
+  const find = (query) => {
+    const atHand = new Map();
+    for (let asked = 0; asked < 40; asked++) {
+      const found = narrowIndex(query, range, (index) => atHand.get(index));
+      if (found.need === undefined) return { index: found.index, asked };
+      atHand.set(found.need, title(found.need - range.start));
+    }
+    throw new Error('no end');
+  };
+  const cases = [
+    // [query, index, rows fetched at most]
+    ['s', 10, 1],
+    ['song 05', 10 + 49999, 20],
+    ['song100000', 10 + 99999, 20],
+    ['song2', -1, 20],
+    ['sx', -1, 20],
+  ];
+  for (const [query, index, asked] of cases) {
+    const found = find(query);
+    assert.equal(found.index, index, query);
+    assert.ok(found.asked <= asked, `${query}: ${found.asked} rows fetched`);
+  }
+  assert.equal(sectionRange([{ initial: 'S', index: 0 }], 5, 'Q'), null);
 });
 
 test('letters typed quickly refine one search; a pause starts a new one', () => {
