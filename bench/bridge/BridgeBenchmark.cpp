@@ -46,6 +46,8 @@ class LibraryBackend final : public MediaBackend {
     void cancelPolls() noexcept override {}
     void cancelRequests() noexcept override {}
     void cancelAllScripts() noexcept override {}
+    std::optional<boost::json::value> artworkChange() noexcept override { return std::nullopt; }
+    void setArtworkArrivalHandler(std::function<void()>) override {}
 
   private:
     MusicLibraryProvider &provider_;

@@ -1,5 +1,7 @@
 // What is playing, as last reported, with the position moved on between reports.
 
+import { artworkPath } from './artwork.js';
+
 export const EMPTY_NOW_PLAYING = Object.freeze({
   source: 'none',
   persistentID: null,
@@ -11,6 +13,7 @@ export const EMPTY_NOW_PLAYING = Object.freeze({
   isPlaying: false,
   queuePosition: null,
   queueCount: null,
+  artwork: null, // where the page loads the cover from, once the native side has one
 });
 
 const finiteOr = (value, fallback) => (typeof value === 'number' && Number.isFinite(value) ? value : fallback);
@@ -32,6 +35,7 @@ export function normalizeNowPlaying(raw) {
     isPlaying: raw.isPlaying === true,
     queuePosition: integerOrNull(raw.queuePosition),
     queueCount: integerOrNull(raw.queueCount),
+    artwork: artworkPath(raw.artwork),
   };
 }
 

@@ -17,6 +17,7 @@ import {
 import { batteryPercent, formatQueuePosition, formatRemaining, formatTime, formatTrackNumber } from './format.js';
 import { disambiguator, secondLine } from './menu.js';
 import { TICKER_PAUSE_MS, Ticker } from './ticker.js';
+import { COVER_LATE_MS, ROW_ART_REST_MS, RowArtwork, artworkPath, listHasArtwork } from './artwork.js';
 import { renderSearch } from './searchview.js';
 
 const SCREEN_HEIGHT = 216; // design px inside the bezel
@@ -156,6 +157,8 @@ export class DeviceView {
     this.size = SIZES[0];
     this.metrics = this.#metricsFor(this.size);
     this.tickers = new Set(); // those that may be running now
+    this.rowArtwork = new RowArtwork();
+    this.artLists = new WeakMap(); // a list's items -> whether its rows show covers
     this.#placeParts();
     this.layout();
   }
@@ -326,13 +329,14 @@ export class DeviceView {
       const pool = [];
       for (let i = 0; i <= Math.max(...SIZES.map((size) => size.rows)); i++) {
         const row = element('div', 'row', rows);
+        const art = element('div', 'row-art', row);
         const number = element('div', 'row-number', row);
         const text = element('div', 'row-text', row);
         const title = new Marquee(element('div', 'row-title', text));
         const subtitle = element('div', 'row-subtitle', text);
         const value = element('div', 'row-value', row);
         element('div', 'row-chevron', row);
-        pool.push({ row, number, title, subtitle, value, top: '' });
+        pool.push({ row, art, artPath: null, number, title, subtitle, value, top: '' });
       }
       const ticker = Object.assign(new Ticker(), { page });
       parts = page.listParts = { caption, rows, note, scrollbar, thumb, status, pool, ticker };
@@ -359,6 +363,8 @@ export class DeviceView {
     const { start, end } = win.range;
     const offset = captionShown ? 1 : 0;
     const subtitles = this.size.subtitles && !captionShown && !screen.note;
+    const withArt = this.#listShowsArt(screen.items);
+    page.classList.toggle('with-art', withArt);
     let selectedTitle = null;
     let selectedChanged = false;
     for (let i = 0; i < pool.length; i++) {
@@ -370,6 +376,7 @@ export class DeviceView {
       }
       const item = screen.items.at(index) ?? {};
       slot.row.hidden = false;
+      this.#rowArt(slot, withArt ? artworkPath(item.artwork) : null);
       const top = `${(i + offset) * rowHeight}px`;
       if (slot.top !== top) slot.row.style.top = slot.top = top;
       const changed = slot.title.setText(typeof item.title === 'string' ? item.title : '');
@@ -418,6 +425,69 @@ export class DeviceView {
     }
   }
 
+  // --- covers -----------------------------------------------------------------------------------
+
+  #listShowsArt(items) {
+    let shows = this.artLists.get(items);
+    if (shows === undefined) this.artLists.set(items, (shows = listHasArtwork(items)));
+    return shows;
+  }
+
+  // A row shows its cover at once when it has loaded before; the others are asked for once the
+  // list rests, so a step never waits on a picture.
+  #rowArt(slot, path) {
+    if (slot.artPath === path) return;
+    slot.artPath = path;
+    const shown = path !== null && this.rowArtwork.isLoaded(path);
+    setStyle(slot.art, 'backgroundImage', shown ? `url("${path}")` : '');
+    slot.art.classList.toggle('loaded', shown);
+    if (path !== null && !shown) {
+      clearTimeout(this.timers.rowArt);
+      this.timers.rowArt = setTimeout(() => this.#loadRowArt(), ROW_ART_REST_MS);
+    }
+  }
+
+  #loadRowArt() {
+    const pool = this.currentPage?.listParts?.pool ?? [];
+    const wanted = pool.filter((slot) => !slot.row.hidden && slot.artPath !== null).map((slot) => slot.artPath);
+    this.rowArtwork.load(wanted, (path) => {
+      for (const slot of this.currentPage?.listParts?.pool ?? []) {
+        if (slot.artPath !== path) continue;
+        slot.artPath = null;
+        this.#rowArt(slot, path);
+      }
+    });
+  }
+
+  // Now Playing's cover takes the placeholder's place once the picture has loaded: at once when it
+  // comes with the song's text, with a short fade when it comes after (a picture MPD was still
+  // reading). One cover gives way to the next without the placeholder between them.
+  #showCover(parts, path) {
+    if (parts.coverPath === path) return;
+    parts.coverPath = path;
+    const { art, cover } = parts;
+    if (path === null) {
+      art.classList.remove('has-cover');
+      cover.classList.remove('shown');
+      cover.removeAttribute('src');
+      return;
+    }
+    const next = new Image();
+    next.onload = () => {
+      if (parts.coverPath !== path) return;
+      cover.src = path;
+      cover.classList.toggle('fade', performance.now() - parts.artChangedAt > COVER_LATE_MS);
+      art.classList.add('has-cover');
+      cover.classList.add('shown');
+    };
+    next.onerror = () => {
+      if (parts.coverPath !== path) return;
+      art.classList.remove('has-cover');
+      cover.classList.remove('shown');
+    };
+    next.src = path;
+  }
+
   /** A long list spins fast: its current initial letter, large, until the spin slows. */
   letterShown(letter) {
     setText(this.letter, letter);
@@ -434,6 +504,9 @@ export class DeviceView {
       const root = element('div', 'np', page);
       const queue = element('div', 'np-queue', root);
       const art = element('div', 'np-art', root);
+      const cover = element('img', 'np-cover', art);
+      cover.alt = '';
+      cover.draggable = false;
       const text = element('div', 'np-text', root);
       const title = new Marquee(element('div', 'np-title', text));
       const artist = new Marquee(element('div', 'np-artist', text));
@@ -460,8 +533,8 @@ export class DeviceView {
       // Title, artist and album take turns to scroll.
       const ticker = Object.assign(new Ticker([title, artist, album]), { page });
       parts = page.npParts = {
-        root, queue, art, title, artist, album, ticker, fill, knobTrack, elapsed, scan, remaining, volume, volumeFill,
-        playState, shuffle, repeat, artKey: null, size: null, filled: null, barPixels: null,
+        root, queue, art, cover, coverPath: null, artChangedAt: 0, title, artist, album, ticker, fill, knobTrack, elapsed, scan, remaining,
+        volume, volumeFill, playState, shuffle, repeat, artKey: null, size: null, filled: null, barPixels: null,
       };
     }
     const state = this.app.player.state;
@@ -477,9 +550,11 @@ export class DeviceView {
     const artKey = state.album || state.title;
     if (parts.artKey !== artKey) {
       parts.artKey = artKey;
+      parts.artChangedAt = performance.now();
       const hue = hueOf(artKey);
       parts.art.style.background = `linear-gradient(145deg, hsl(${hue} 62% 62%), hsl(${(hue + 48) % 360} 58% 34%))`;
     }
+    this.#showCover(parts, state.artwork);
     setStyle(parts.volumeFill, 'transform', `translateX(${this.app.volume - 100}%)`);
     const scan = this.app.player.scan;
     const playing = state.isPlaying ? 'Playing' : this.app.hasTrack ? 'Paused' : '';

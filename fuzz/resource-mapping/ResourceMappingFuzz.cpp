@@ -1,5 +1,6 @@
 // Request URLs against the URL-to-file mapping of the resource scheme, over a firmware folder with
-// links that stay inside and links that lead out, beside a folder whose name extends the root's.
+// links that stay inside and links that lead out, beside a folder whose name extends the root's; and
+// against the naming of cover entries, which only their exact names reach.
 #include "FuzzCheck.hpp"
 #include "web/ResourceMapping.hpp"
 #include "web/ResourceURL.hpp"
@@ -7,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -85,6 +87,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     WHEELBOX_FUZZ_CHECK(mapped.index() == withoutMethod.index());
     auto posted = mapResourceRequest(folder.root, url, std::string("POST"));
     WHEELBOX_FUZZ_CHECK(std::holds_alternative<WebResourceError>(posted));
+
+    // A cover entry is named by a firmware address whose decoded path is exactly artwork/ and the
+    // name, written back the same; nothing else is, and a POST never is.
+    if (auto name = artworkRequestName(url, std::string("GET"))) {
+        WHEELBOX_FUZZ_CHECK(isFirmwareURL(url));
+        auto decoded = percentDecode(parseResourceURL(url)->path);
+        WHEELBOX_FUZZ_CHECK(decoded);
+        std::string_view path = *decoded;
+        path.remove_prefix(std::min(path.find_first_not_of('/'), path.size()));
+        WHEELBOX_FUZZ_CHECK(path == std::string(artworkPathFolder) + formatArtworkName(*name));
+        WHEELBOX_FUZZ_CHECK(artworkRequestName(url, std::nullopt) == name);
+    }
+    WHEELBOX_FUZZ_CHECK(!artworkRequestName(url, std::string("POST")));
 
     const auto *file = std::get_if<ResourceFile>(&mapped);
     if (!file) {

@@ -81,17 +81,29 @@ void AppDelegate::applicationDidFinishLaunching()
     screens_ = std::make_unique<GdkScreens>(gdk_display_get_default());
     views_ = std::make_unique<GtkDeviceViews>(*screens_, GtkDeviceViews::userStorage());
     mpd::MpdAddress address = privateMpd_ ? privateMpd_->address() : mpd_.address;
+    artwork_ =
+        std::make_unique<LinuxArtwork>(LinuxArtworkSettings{.cacheFolder = LinuxArtwork::userCacheFolder(),
+                                                            .mpdAddress = address,
+                                                            .musicFolder = ownMusicFolder_,
+                                                            .albums = albumLocations_});
     auto makeBridge = [this, address]() -> std::unique_ptr<DeviceBridge> {
         return std::make_unique<NativeBridge>(
-            makeApplicationBackEnd({defaults_, address, mpdStatus_, quitting_, ownMusicFolder_}),
+            makeApplicationBackEnd({.defaults = defaults_,
+                                    .mpdAddress = address,
+                                    .mpdStatus = mpdStatus_,
+                                    .quitting = quitting_,
+                                    .ownMusicFolder = ownMusicFolder_,
+                                    .artwork = artwork_.get(),
+                                    .albumLocations = albumLocations_}),
             BridgeServices{mainLoop_, Clock::system(), defaults_, haptics_, powerSource_, [this] {
                                requestTermination();
                            }});
     };
     try {
-        playerWindowController_ = std::make_unique<PlayerWindowController>(
-            PlayerWindowController::Environment{mainLoop_, defaults_, *screens_, *views_, makeBridge,
-                                                WebResourceSchemeHandler::firmwareRoot(), logLine});
+        playerWindowController_ =
+            std::make_unique<PlayerWindowController>(PlayerWindowController::Environment{
+                mainLoop_, defaults_, *screens_, *views_, makeBridge,
+                WebResourceSchemeHandler::firmwareRoot(), logLine, artwork_.get()});
     } catch (const DeviceWindowError &error) {
         // A broken installation: nothing to show.
         std::cerr << "wheelbox: " << error.what() << "\n";
@@ -232,6 +244,8 @@ void AppDelegate::applicationWillTerminate()
     playerWindowController_.reset();
     views_.reset();
     screens_.reset();
+    // After the bridge and the scheme that ask it, before the MPD it reads from.
+    artwork_.reset();
     privateMpd_.reset();
     if (launched_)
         g_application_release(G_APPLICATION(application_));

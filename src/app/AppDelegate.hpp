@@ -5,8 +5,10 @@
 #include "linux/GLibMainLoop.hpp"
 #include "linux/GdkScreens.hpp"
 #include "linux/GtkDeviceViews.hpp"
+#include "linux/LinuxArtwork.hpp"
 #include "linux/LinuxPowerSource.hpp"
 #include "linux/LinuxUpdater.hpp"
+#include "linux/MpdAlbumLocations.hpp"
 #include "linux/MpdLocator.hpp"
 #include "linux/MpdServerStatus.hpp"
 #include "linux/PrivateMpd.hpp"
@@ -82,8 +84,11 @@ class AppDelegate {
     // Whether the program's own MPD is there, and why not.
     std::shared_ptr<MpdServerStatus> mpdStatus_ = std::make_shared<MpdServerStatus>();
     std::unique_ptr<PrivateMpd> privateMpd_;
-    // The folder the program's own MPD reads, while it has one.
+    // The folder the program's own MPD reads, while it has one; its folder pictures are read from disk.
     std::optional<std::filesystem::path> ownMusicFolder_;
+    // Covers outlive the device that shows them: the bridge and the scheme both use them.
+    std::shared_ptr<MpdAlbumLocations> albumLocations_ = std::make_shared<MpdAlbumLocations>();
+    std::unique_ptr<LinuxArtwork> artwork_;
     std::unique_ptr<GdkScreens> screens_;
     std::unique_ptr<GtkDeviceViews> views_;
     std::unique_ptr<PlayerWindowController> playerWindowController_;

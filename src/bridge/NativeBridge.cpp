@@ -80,10 +80,18 @@ NativeBridge::NativeBridge(std::unique_ptr<MediaBackend> backend, BridgeServices
     : backend_(std::move(backend)), mediaQueue_(std::string(mediaQueueLabel)),
       lastHapticTime_(services.clock.uptime()), services_(std::move(services)),
       life_(std::make_shared<Life>(Life{this}))
-{}
+{
+    backend_->setArtworkArrivalHandler([life = life_, &mainLoop = services_.mainLoop] {
+        mainLoop.post([life] {
+            if (life->bridge)
+                life->bridge->artworkArrived();
+        });
+    });
+}
 
 NativeBridge::~NativeBridge()
 {
+    backend_->setArtworkArrivalHandler({});
     life_->bridge = nullptr;
     nowPlayingTimer_.reset();
     batteryTimer_.reset();
@@ -367,6 +375,38 @@ void NativeBridge::schedulePoll()
     });
 }
 
+void NativeBridge::artworkArrived()
+{
+    if (pollQueuedOrRunning_)
+        artworkPending_ = true;
+    else
+        scheduleArtworkPoll();
+}
+
+void NativeBridge::scheduleArtworkPoll()
+{
+    artworkPending_ = false;
+    // Asleep or hidden, nothing is pushed; the poll after waking reads the cover with the rest.
+    if (!firmwareAwake_ || !window_ || !window_->isVisibleOnScreen())
+        return;
+    pollQueuedOrRunning_ = true;
+    auto generation = ++pollRequestGeneration_;
+    mediaQueue_.submit([session = webSessionToken_, generation, &backend = *backend_,
+                        &mainLoop = services_.mainLoop, life = life_] {
+        if (session->isCancelled())
+            return;
+        std::optional<std::string> line;
+        if (auto reading = backend.artworkChange())
+            line = PageScript::nowPlaying(*reading);
+        if (session->isCancelled())
+            return;
+        mainLoop.post([life, generation, line = std::move(line)] {
+            if (life->bridge)
+                life->bridge->completePoll(generation, PollDepth::artwork, line);
+        });
+    });
+}
+
 void NativeBridge::completePoll(std::int64_t generation, PollDepth depth,
                                 const std::optional<std::string> &nowPlayingLine)
 {
@@ -374,8 +414,10 @@ void NativeBridge::completePoll(std::int64_t generation, PollDepth depth,
     if (generation != pollRequestGeneration_)
         return;
     pollQueuedOrRunning_ = false;
-    if (depth == PollDepth::full && firmwareAwake_ && nowPlayingLine)
+    if (depth != PollDepth::light && firmwareAwake_ && nowPlayingLine)
         evaluate(*nowPlayingLine);
+    if (artworkPending_)
+        scheduleArtworkPoll();
 }
 
 void NativeBridge::pushBattery()

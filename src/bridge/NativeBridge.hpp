@@ -84,7 +84,9 @@ class NativeBridge final : public DeviceBridge {
     struct Life;
     struct QueuedRequest;
     struct RequestOutcome;
-    enum class PollDepth { light, full };
+    // A light poll keeps the music transport's queue moving, a full one reads and pushes, an
+    // artwork poll pushes the last reading with the cover that arrived for it.
+    enum class PollDepth { light, full, artwork };
 
     void tapHaptic();
     void answerLocally(const BridgeMessage &message);
@@ -98,6 +100,9 @@ class NativeBridge final : public DeviceBridge {
 
     void startTimers();
     void schedulePoll();
+    // A cover arrived: the reading with it is pushed without asking the player again.
+    void artworkArrived();
+    void scheduleArtworkPoll();
     void completePoll(std::int64_t generation, PollDepth depth,
                       const std::optional<std::string> &nowPlayingLine);
     void pushBattery();
@@ -111,6 +116,8 @@ class NativeBridge final : public DeviceBridge {
     std::unique_ptr<MainLoop::Timer> nowPlayingTimer_;
     std::unique_ptr<MainLoop::Timer> batteryTimer_;
     bool pollQueuedOrRunning_ = false;
+    // A cover arrived while a poll was queued or running; it is asked for once that poll ends.
+    bool artworkPending_ = false;
     std::int64_t pollRequestGeneration_ = 0;
     std::int64_t webSessionGeneration_ = 0;
     std::shared_ptr<WebSessionToken> webSessionToken_ = std::make_shared<WebSessionToken>();

@@ -9,14 +9,19 @@ namespace wheelbox {
 std::unique_ptr<MediaBackend> makeApplicationBackEnd(ApplicationBackEndParts parts)
 {
     auto makeLibrarySource = [address = parts.mpdAddress, status = parts.mpdStatus, quitting = parts.quitting,
-                              folder = parts.ownMusicFolder]() -> std::unique_ptr<LibrarySource> {
+                              folder = parts.ownMusicFolder,
+                              albums = parts.albumLocations]() -> std::unique_ptr<LibrarySource> {
+        auto source = std::make_unique<MpdLibrarySource>(address);
+        if (albums)
+            source->recordAlbumLocations(albums);
         return std::make_unique<MpdLibraryGate>(
-            std::make_unique<MpdLibrarySource>(address), address, status,
+            std::move(source), address, status,
             MpdLibraryGate::Settings{.quitting = quitting, .ownMusicFolder = folder});
     };
     return makeLinuxMediaBackend({.defaults = parts.defaults,
                                   .mpdAddress = std::move(parts.mpdAddress),
-                                  .makeLibrarySource = std::move(makeLibrarySource)});
+                                  .makeLibrarySource = std::move(makeLibrarySource),
+                                  .artwork = parts.artwork});
 }
 
 } // namespace wheelbox

@@ -12,6 +12,8 @@
 
 namespace wheelbox {
 
+class ArtworkSource;
+class MpdAlbumLocations;
 class UserDefaults;
 
 // What the application's back end is made from: the shared user defaults and the MPD the program
@@ -27,6 +29,9 @@ struct ApplicationBackEndParts {
     std::shared_ptr<const std::atomic<bool>> quitting;
     // The music folder, when the MPD is the program's own: an empty library then says to fill it.
     std::optional<std::filesystem::path> ownMusicFolder = std::nullopt;
+    // Covers, and where each library read records how to find an album's; none without.
+    ArtworkSource *artwork = nullptr;
+    std::shared_ptr<MpdAlbumLocations> albumLocations = nullptr;
 };
 
 // The back end behind the device's bridge: the Linux media worker over that MPD, with the library

@@ -61,7 +61,8 @@ class LinuxMediaBackend final : public MediaBackend {
                                       .random = RandomSource::system(),
                                       .host = host_,
                                       .makeLibrarySource = librarySourceFactory(settings),
-                                      .collationLocale = std::nullopt})
+                                      .collationLocale = std::nullopt,
+                                      .artwork = settings.artwork})
     {}
 
     Reply handle(const Request &request) override { return worker_.handle(request); }
@@ -76,6 +77,11 @@ class LinuxMediaBackend final : public MediaBackend {
     void cancelPolls() noexcept override { worker_.cancelPolls(); }
     void cancelRequests() noexcept override { worker_.cancelRequests(); }
     void cancelAllScripts() noexcept override { worker_.cancelAllScripts(); }
+    std::optional<boost::json::value> artworkChange() noexcept override { return worker_.artworkChange(); }
+    void setArtworkArrivalHandler(std::function<void()> handler) override
+    {
+        worker_.setArtworkArrivalHandler(std::move(handler));
+    }
 
   private:
     ToolScriptRunner runner_;

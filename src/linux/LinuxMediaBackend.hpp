@@ -10,6 +10,7 @@
 
 namespace wheelbox {
 
+class ArtworkSource;
 class UserDefaults;
 
 // What the Linux back end is built from; only the defaults must be given. Everything else it needs
@@ -33,6 +34,8 @@ struct LinuxMediaBackendSettings {
     // Spotify's MPRIS name. Absent: the name the script tool talks to, WHEELBOX_SPOTIFY_BUS_NAME in
     // the tool's environment (a test's stub player), else "org.mpris.MediaPlayer2.spotify".
     std::optional<std::string> spotifyBusName = std::nullopt;
+    // Where covers come from; none without. The caller owns it; it must outlive the back end.
+    ArtworkSource *artwork = nullptr;
 };
 
 // The whole back end of the bridge on Linux: the media worker, driving the players through the

@@ -5,6 +5,7 @@
 #include "lib/mpd/MpdSongTitle.hpp"
 #include "lib/mpd/MpdTagByTag.hpp"
 #include "lib/posix/BrokenPipe.hpp"
+#include "linux/MpdAlbumLocations.hpp"
 
 #include <strings.h>
 
@@ -149,7 +150,8 @@ class LibraryReader {
         limitTags();
     }
 
-    std::optional<LibraryContents> readConsistently()
+    // The songs' URIs, in the order of the songs, come out in `uris`.
+    std::optional<LibraryContents> readConsistently(std::vector<std::string> &uris)
     {
         cutShort_.clear();
         namesTooLong_ = 0;
@@ -157,7 +159,7 @@ class LibraryReader {
         playlistStamps_.clear();
         auto before = databaseUpdateTime();
         LibraryContents contents;
-        std::vector<std::string> uris;
+        uris.clear();
         readSongs(contents.songs, uris);
         readPlaylists(contents.playlists, uris);
         if (databaseUpdateTime() != before)
@@ -547,12 +549,15 @@ LibraryContents MpdLibrarySource::open()
     lastRead_.reset();
     auto address = address_ ? *address_ : mpd::defaultMpdAddress();
     LibraryReader reader(address, options_);
+    std::vector<std::string> uris;
     for (int attempt = 1;; ++attempt) {
         // Greeted before the read begins, the watch hears of every change the read may miss.
         auto watch = startWatch(address);
-        if (auto contents = reader.readConsistently()) {
+        if (auto contents = reader.readConsistently(uris)) {
             reportCutShort(reader.description(), reader.cutShort(), reader.namesTooLong(),
                            reader.playlistsCutShort());
+            if (albumLocations_)
+                albumLocations_->replace(contents->songs, uris);
             if (watch)
                 lastRead_.emplace(LastRead{address, std::move(*watch), reader.playlistStamps()});
             return std::move(*contents);

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +16,8 @@
 #include <vector>
 
 namespace wheelbox {
+
+class MpdAlbumLocations;
 
 struct MpdLibraryReadOptions {
     // How long to wait for each reply. Whole seconds: libmpdclient reads the rest as microseconds.
@@ -52,6 +55,12 @@ class MpdLibrarySource final : public LibrarySource {
     // a two-second deadline. False after any failure, which the next open() then reports.
     bool isUnchangedSinceLastOpen() noexcept override;
 
+    // Each read also records there where each album's cover is looked for.
+    void recordAlbumLocations(std::shared_ptr<MpdAlbumLocations> locations)
+    {
+        albumLocations_ = std::move(locations);
+    }
+
   private:
     // What the last complete read rests on. The watch is a connection made before that read began
     // and idling on MPD's database and stored-playlist events: MPD keeps, for each connection, the
@@ -72,6 +81,7 @@ class MpdLibrarySource final : public LibrarySource {
     // What was already told: a refresh does not tell it again.
     std::unordered_set<std::string> reported_;
     std::optional<LastRead> lastRead_;
+    std::shared_ptr<MpdAlbumLocations> albumLocations_;
 };
 
 // The number a track or disc tag starts with: "3", "03" and "3/12" are 3; a tag that does not

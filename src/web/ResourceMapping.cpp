@@ -2,6 +2,7 @@
 
 #include "web/ResourceURL.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <sys/stat.h>
@@ -25,7 +26,42 @@ WebResourceError urlError(WebResourceError::URLCode code)
     return WebResourceError::url(code);
 }
 
+// The path below velto://app/, decoded, without its leading slashes; nothing when the URL is not
+// one of the firmware's or the path does not decode.
+std::variant<std::string, WebResourceError> relativePath(const std::optional<std::string> &url,
+                                                         const std::optional<std::string> &method)
+{
+    if (!url)
+        return urlError(WebResourceError::badURL);
+    if (method && *method != "GET")
+        return urlError(WebResourceError::unsupportedURL);
+    auto parsed = parseResourceURL(*url);
+    if (!parsed)
+        return urlError(WebResourceError::badURL);
+    if (parsed->scheme != "velto" || !parsed->host || *parsed->host != "app")
+        return urlError(WebResourceError::unsupportedURL);
+
+    auto decoded = percentDecode(parsed->path);
+    // A NUL would end the name early at the system call: refuse it rather than serve another file.
+    if (!decoded || decoded->find('\0') != std::string::npos)
+        return urlError(WebResourceError::badURL);
+    decoded->erase(0, std::min(decoded->find_first_not_of('/'), decoded->size()));
+    if (decoded->empty())
+        return urlError(WebResourceError::badURL);
+    return std::move(*decoded);
+}
+
 } // namespace
+
+std::optional<ArtworkName> artworkRequestName(const std::optional<std::string> &url,
+                                              const std::optional<std::string> &method)
+{
+    auto relative = relativePath(url, method);
+    auto *path = std::get_if<std::string>(&relative);
+    if (!path || !path->starts_with(artworkPathFolder))
+        return std::nullopt;
+    return parseArtworkName(std::string_view(*path).substr(artworkPathFolder.size()));
+}
 
 std::string_view mimeTypeForExtension(std::string_view extension) noexcept
 {
@@ -62,29 +98,16 @@ std::variant<ResourceFile, WebResourceError> mapResourceRequest(const std::files
                                                                 const std::optional<std::string> &url,
                                                                 const std::optional<std::string> &method)
 {
-    if (!url)
-        return urlError(WebResourceError::badURL);
-    if (method && *method != "GET")
-        return urlError(WebResourceError::unsupportedURL);
-    auto parsed = parseResourceURL(*url);
-    if (!parsed)
-        return urlError(WebResourceError::badURL);
-    if (parsed->scheme != "velto" || !parsed->host || *parsed->host != "app")
-        return urlError(WebResourceError::unsupportedURL);
-
-    auto decoded = percentDecode(parsed->path);
-    // A NUL would end the name early at the system call: refuse it rather than serve another file.
-    if (!decoded || decoded->find('\0') != std::string::npos)
-        return urlError(WebResourceError::badURL);
-    std::string_view relative = *decoded;
-    relative.remove_prefix(std::min(relative.find_first_not_of('/'), relative.size()));
-    if (relative.empty())
-        return urlError(WebResourceError::badURL);
+    auto relativeOrError = relativePath(url, method);
+    if (auto *error = std::get_if<WebResourceError>(&relativeOrError))
+        return *error;
+    const std::string &relative = std::get<std::string>(relativeOrError);
 
     // Links are resolved as far as the path exists, the rest is normalised by its text; so a ".."
     // after a link climbs from where the link leads, as the system would.
     std::error_code error;
-    std::filesystem::path candidate = std::filesystem::weakly_canonical(root / relative, error).lexically_normal();
+    std::filesystem::path candidate =
+        std::filesystem::weakly_canonical(root / relative, error).lexically_normal();
     if (error)
         return WebResourceError::fileSystem(error.value());
     // "css/.." normalises to "css/../" -> "<root>/": that names the root itself.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Artwork.hpp"
 #include "web/WebResourceError.hpp"
 
 #include <cstdint>
@@ -27,6 +28,13 @@ struct ResourceFile {
 std::variant<ResourceFile, WebResourceError> mapResourceRequest(const std::filesystem::path &root,
                                                                 const std::optional<std::string> &url,
                                                                 const std::optional<std::string> &method);
+
+// The cache entry a request names: a GET of velto://app/artwork/ and an entry's exact name (after
+// percent-decoding, leading slashes dropped). Every other request, hostile names under artwork/
+// included, is nothing here and goes to mapResourceRequest like any other path, so it meets the
+// firmware folder's guard and never the cache's folder.
+std::optional<ArtworkName> artworkRequestName(const std::optional<std::string> &url,
+                                              const std::optional<std::string> &method);
 
 // By the lower-cased extension (without the dot): "html" text/html, "css" text/css, "js"
 // text/javascript, "json" application/json, "svg" image/svg+xml, "png" image/png, "webp"

@@ -1,14 +1,12 @@
 #include "web/WebResourceSchemeHandler.hpp"
 
-#include "lib/posix/FileDescriptor.hpp"
+#include "lib/posix/RegularFile.hpp"
 #include "web/ResourceMapping.hpp"
 
 #include <atomic>
 #include <cerrno>
-#include <fcntl.h>
+#include <limits>
 #include <map>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace wheelbox {
 
@@ -39,34 +37,15 @@ struct Loaded {
 
 std::variant<std::vector<std::byte>, WebResourceError> readWholeFile(const std::filesystem::path &path)
 {
-    // O_NONBLOCK: a FIFO swapped in after the check must not hang the queue. O_NOFOLLOW: the path is
-    // resolved, so a link appearing there now is refused.
-    posix::FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (!file.isOpen())
-        return WebResourceError::fileSystem(errno);
-    int descriptor = file.get();
-    struct stat status {};
-    if (::fstat(descriptor, &status) != 0)
-        return WebResourceError::fileSystem(errno);
-    if (!S_ISREG(status.st_mode))
+    // Without waiting: a FIFO swapped in after the check must not hang the queue. Without following
+    // links: the path is resolved, so a link appearing there now is refused.
+    auto read = posix::readRegularFile(path, std::numeric_limits<std::size_t>::max(), posix::FollowLinks::no);
+    if (auto *data = std::get_if<std::vector<std::byte>>(&read))
+        return std::move(*data);
+    const int error = std::get<posix::ReadFailure>(read).error;
+    if (error == ENODEV)
         return WebResourceError::url(WebResourceError::fileDoesNotExist);
-    std::vector<std::byte> data(static_cast<std::size_t>(status.st_size));
-    std::size_t filled = 0;
-    for (;;) {
-        if (filled == data.size())
-            data.resize(data.size() + 64 * 1024); // the file grew since the stat
-        ssize_t count = ::read(descriptor, data.data() + filled, data.size() - filled);
-        if (count < 0) {
-            if (errno == EINTR)
-                continue;
-            return WebResourceError::fileSystem(errno);
-        }
-        if (count == 0)
-            break;
-        filled += static_cast<std::size_t>(count);
-    }
-    data.resize(filled);
-    return data;
+    return WebResourceError::fileSystem(error);
 }
 
 std::variant<Loaded, WebResourceError> load(const std::filesystem::path &root, const SchemeTaskBox &box)
@@ -94,6 +73,26 @@ struct WebResourceSchemeHandler::State {
 };
 
 namespace {
+
+void deliver(const std::weak_ptr<WebResourceSchemeHandler::State> &weakState, SchemeTaskBox &box,
+             std::variant<Loaded, WebResourceError> outcome)
+{
+    auto state = weakState.lock();
+    if (!state)
+        return;
+    auto found = state->activeTasks.find(box.task.get());
+    if (found == state->activeTasks.end() || found->second.get() != &box)
+        return;
+    state->activeTasks.erase(found);
+    if (auto *error = std::get_if<WebResourceError>(&outcome)) {
+        box.task->didFailWithError(*error);
+        return;
+    }
+    auto &loaded = std::get<Loaded>(outcome);
+    box.task->didReceiveResponse(loaded.response);
+    box.task->didReceiveData(std::move(loaded.data));
+    box.task->didFinish();
+}
 
 void stopIn(WebResourceSchemeHandler::State &state, const SchemeTask &task)
 {
@@ -129,7 +128,8 @@ std::optional<std::filesystem::path> WebResourceSchemeHandler::firmwareRoot()
 }
 
 std::unique_ptr<WebResourceSchemeHandler>
-WebResourceSchemeHandler::make(const std::optional<std::filesystem::path> &root, MainLoop &mainLoop)
+WebResourceSchemeHandler::make(const std::optional<std::filesystem::path> &root, MainLoop &mainLoop,
+                               ArtworkEntries *artwork)
 {
     if (!root)
         return nullptr;
@@ -142,11 +142,12 @@ WebResourceSchemeHandler::make(const std::optional<std::filesystem::path> &root,
     if (resolved.has_relative_path() && !resolved.has_filename())
         resolved = resolved.parent_path();
     return std::unique_ptr<WebResourceSchemeHandler>(
-        new WebResourceSchemeHandler(std::move(resolved), mainLoop));
+        new WebResourceSchemeHandler(std::move(resolved), mainLoop, artwork));
 }
 
-WebResourceSchemeHandler::WebResourceSchemeHandler(std::filesystem::path root, MainLoop &mainLoop)
-    : root_(std::move(root)), mainLoop_(mainLoop), worker_("com.velto.app.web-resources"),
+WebResourceSchemeHandler::WebResourceSchemeHandler(std::filesystem::path root, MainLoop &mainLoop,
+                                                   ArtworkEntries *artwork)
+    : root_(std::move(root)), mainLoop_(mainLoop), artwork_(artwork), worker_("com.velto.app.web-resources"),
       state_(std::make_shared<State>())
 {}
 
@@ -160,28 +161,30 @@ void WebResourceSchemeHandler::start(std::shared_ptr<SchemeTask> task)
     box->task = std::move(task);
     state_->activeTasks.insert_or_assign(box->task.get(), box);
 
-    worker_.submit([weakState = std::weak_ptr<State>(state_), root = root_, box, &mainLoop = mainLoop_] {
+    worker_.submit([weakState = std::weak_ptr<State>(state_), root = root_, box, &mainLoop = mainLoop_,
+                    artwork = artwork_] {
         // The handler may be gone, but its main loop outlives it (the handler is the loop's user).
         if (weakState.expired() || box->stopped)
             return;
-        auto outcome = load(root, *box);
-        mainLoop.post([weakState, box, outcome = std::move(outcome)]() mutable {
-            auto state = weakState.lock();
-            if (!state)
-                return;
-            auto found = state->activeTasks.find(box->task.get());
-            if (found == state->activeTasks.end() || found->second != box)
-                return;
-            state->activeTasks.erase(found);
-            if (auto *error = std::get_if<WebResourceError>(&outcome)) {
-                box->task->didFailWithError(*error);
-                return;
-            }
-            auto &loaded = std::get<Loaded>(outcome);
-            box->task->didReceiveResponse(loaded.response);
-            box->task->didReceiveData(std::move(loaded.data));
-            box->task->didFinish();
-        });
+        auto answer = [weakState, box, &mainLoop](std::variant<Loaded, WebResourceError> outcome) {
+            mainLoop.post([weakState, box, outcome = std::move(outcome)]() mutable {
+                deliver(weakState, *box, std::move(outcome));
+            });
+        };
+        if (auto name = artwork ? artworkRequestName(box->requestURL, box->requestMethod) : std::nullopt) {
+            // The entry may have to be read first: that happens off this queue, so firmware files
+            // never wait behind a cover.
+            artwork->open(*name, [answer, url = *box->requestURL](std::optional<ArtworkEntry> entry) {
+                if (!entry)
+                    return answer(WebResourceError::url(WebResourceError::fileDoesNotExist));
+                Loaded loaded;
+                loaded.response = {url, std::move(entry->mimeType), entry->data.size(), std::nullopt};
+                loaded.data = std::move(entry->data);
+                answer(std::move(loaded));
+            });
+            return;
+        }
+        answer(load(root, *box));
     });
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Artwork.hpp"
 #include "platform/MainLoop.hpp"
 #include "platform/SerialQueue.hpp"
 #include "web/SchemeTask.hpp"
@@ -12,10 +13,12 @@
 
 namespace wheelbox {
 
-// Serves the firmware folder under velto://app/. File checks and reads run one request at a time
-// on the queue "com.velto.app.web-resources"; the task bookkeeping and every call on a task run on
-// the main thread, the only thread on which WebKitGTK lets a request be answered. There is no
-// cache: each request reads its file from disk.
+// Serves the firmware folder under velto://app/, and the covers' cache entries under
+// velto://app/artwork/ when given them. File checks and reads run one request at a time on the
+// queue "com.velto.app.web-resources" (a cover still to be read is read elsewhere); the task
+// bookkeeping and every call on a task run on the main thread, the only thread on which WebKitGTK
+// lets a request be answered. There is no cache of firmware files: each request reads its file
+// from disk.
 class WebResourceSchemeHandler {
   public:
     // "velto://app/index.html", the page the device loads.
@@ -26,9 +29,11 @@ class WebResourceSchemeHandler {
     // tree; nothing when neither exists.
     static std::optional<std::filesystem::path> firmwareRoot();
 
-    // Nothing without a root. The root's links are resolved and its "." and ".." removed.
+    // Nothing without a root. The root's links are resolved and its "." and ".." removed. Without
+    // `artwork` every entry name is a missing file; with it, it must outlive the handler.
     static std::unique_ptr<WebResourceSchemeHandler> make(const std::optional<std::filesystem::path> &root,
-                                                          MainLoop &mainLoop);
+                                                          MainLoop &mainLoop,
+                                                          ArtworkEntries *artwork = nullptr);
 
     // Waits for the file work under way; queued work and answers not yet given are dropped.
     ~WebResourceSchemeHandler();
@@ -49,10 +54,11 @@ class WebResourceSchemeHandler {
     struct State;
 
   private:
-    WebResourceSchemeHandler(std::filesystem::path root, MainLoop &mainLoop);
+    WebResourceSchemeHandler(std::filesystem::path root, MainLoop &mainLoop, ArtworkEntries *artwork);
 
     std::filesystem::path root_;
     MainLoop &mainLoop_;
+    ArtworkEntries *artwork_;
     SerialQueue worker_;
     // Declared after the queue, so it goes first: work still queued then finds it gone.
     std::shared_ptr<State> state_;

@@ -16,7 +16,8 @@ PlayerWindowController::PlayerWindowController(Environment environment)
       log_(std::move(environment.log))
 {
     bridge_ = environment.makeBridge();
-    resourceSchemeHandler_ = WebResourceSchemeHandler::make(environment.firmwareRoot, mainLoop_);
+    resourceSchemeHandler_ =
+        WebResourceSchemeHandler::make(environment.firmwareRoot, mainLoop_, environment.artwork);
     if (!resourceSchemeHandler_)
         throw DeviceWindowError::missingWebInterface();
 

@@ -37,6 +37,8 @@ class PlayerWindowController final : public DeviceWebViewDelegate,
         std::optional<std::filesystem::path> firmwareRoot;
         // The two navigation-failure lines go here.
         std::function<void(const std::string &line)> log;
+        // The covers the scheme serves under velto://app/artwork/; none without.
+        ArtworkEntries *artwork = nullptr;
     };
 
     static constexpr const char *deviceSizeKey = "deviceSize";

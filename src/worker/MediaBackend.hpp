@@ -4,6 +4,7 @@
 #include <boost/json/value.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -50,6 +51,11 @@ class MediaBackend {
     virtual bool musicUsesLogicalQueue() noexcept = 0;
     virtual void readMusicNowPlaying(PollTicket poll) noexcept = 0;
 
+    // Covers arrive after the reading they belong to. The last reported reading with its cover,
+    // when only the cover changed since it was reported; nothing otherwise. Runs no script, so it
+    // is as cheap as a cover deserves. Never throws.
+    virtual std::optional<boost::json::value> artworkChange() noexcept = 0;
+
     // The session clean-up: ends any fast-forward or rewind of the system transport, then of the
     // music transport, ignoring their errors.
     virtual void endScans() noexcept = 0;
@@ -65,6 +71,11 @@ class MediaBackend {
     virtual void cancelRequests() noexcept = 0;
     // Both.
     virtual void cancelAllScripts() noexcept = 0;
+
+    // Called on any thread when a cover the last reading lacked may have arrived; the bridge then
+    // asks artworkChange(). Thread-safe; once this returns, an earlier handler is no longer called.
+    // An empty function stops the calls. A back end without covers never calls it.
+    virtual void setArtworkArrivalHandler(std::function<void()> handler) = 0;
 };
 
 } // namespace wheelbox

@@ -3,6 +3,8 @@
 #include "library/MusicLibraryProvider.hpp"
 #include "model/MediaJSON.hpp"
 #include "model/PersistentID.hpp"
+#include "platform/Artwork.hpp"
+#include "platform/Clock.hpp"
 #include "platform/LibrarySource.hpp"
 #include "platform/UserDefaults.hpp"
 #include "transport/ScriptRunner.hpp"
@@ -47,6 +49,28 @@ int direction(const boost::json::object &params)
     return parameters::integer(params, "direction").value_or(1) < 0 ? -1 : 1;
 }
 
+// The album a row of an album list opens: "music/albums/<album>", "music/artists/all/<album>" and
+// "music/artists/<artist>/<album>". An artist row ("music/artists/<token>") is never one, even when
+// its token happens to read as an identifier.
+std::optional<std::uint64_t> albumOfRow(std::string_view id)
+{
+    constexpr std::string_view albums = "music/albums/";
+    constexpr std::string_view artists = "music/artists/";
+    std::string_view rest;
+    if (id.starts_with(albums)) {
+        rest = id.substr(albums.size());
+    } else if (id.starts_with(artists)) {
+        rest = id.substr(artists.size());
+        auto slash = rest.find('/');
+        if (slash == std::string_view::npos || slash == 0)
+            return std::nullopt;
+        rest.remove_prefix(slash + 1);
+    } else {
+        return std::nullopt;
+    }
+    return parsePersistentID(rest);
+}
+
 // A window's bound: absent, or an integer. Anything else is refused rather than read as absent,
 // which would answer with the whole list.
 std::optional<std::int64_t> windowBound(const boost::json::object &params, std::string_view key)
@@ -80,12 +104,12 @@ std::optional<WindowRequest> windowRequest(const boost::json::object &params)
         static_cast<std::size_t>(std::clamp<std::int64_t>(limit.value_or(largest), 0, largest))};
 }
 
-Reply listAnswer(MusicLibraryProvider &library, std::string_view path,
-                 const std::optional<WindowRequest> &window)
+boost::json::value listAnswer(MusicLibraryProvider &library, std::string_view path,
+                              const std::optional<WindowRequest> &window)
 {
     if (!window)
-        return {toJSON(library.list(path)), std::nullopt};
-    return {toJSON(library.window(path, window->offset, window->limit)), std::nullopt};
+        return toJSON(library.list(path));
+    return toJSON(library.window(path, window->offset, window->limit));
 }
 
 } // namespace
@@ -119,7 +143,9 @@ MediaWorker::MediaWorker(MediaWorkerServices services)
       musicTransport_(services.runner, services.applications, services.defaults, services.clock,
                       services.random),
       systemTransport_(musicTransport_, services.runner, services.applications, services.clock),
-      activeTransport_(defaults_.string(activeTransportKey) == "music" ? Transport::music : Transport::system)
+      activeTransport_(defaults_.string(activeTransportKey) == "music" ? Transport::music
+                                                                       : Transport::system),
+      artwork_(services.artwork)
 {}
 
 MediaWorker::~MediaWorker() = default;
@@ -172,11 +198,49 @@ double MediaWorker::activeVolume() noexcept
     return active().volume().value_or(fallbackVolume);
 }
 
+std::optional<std::string> MediaWorker::artworkFor(const NowPlayingState &reading)
+{
+    if (!artwork_)
+        return std::nullopt;
+    const bool spotify = activeTransport_ == Transport::system &&
+                         systemTransport_.preferredPlayer() == SystemNowPlayingTransport::Player::spotify;
+    return artwork_->nowPlayingArtwork(reading, spotify ? ArtworkPlayer::spotify : ArtworkPlayer::music);
+}
+
+boost::json::object MediaWorker::report(NowPlayingState reading)
+{
+    // Encoded first: a reading JSON cannot hold is not taken as reported.
+    auto object = toJSON(reading).as_object();
+    previousArtwork_ = artworkFor(reading);
+    previousNowPlaying_ = std::move(reading);
+    previousReadAt_ = clock_.uptime();
+    if (artwork_) {
+        if (previousArtwork_)
+            object["artwork"] = *previousArtwork_;
+        else
+            object["artwork"] = nullptr;
+    }
+    return object;
+}
+
+boost::json::value MediaWorker::withArtwork(boost::json::value json)
+{
+    if (!artwork_)
+        return json;
+    for (auto &row : json.as_object()["items"].as_array()) {
+        auto &object = row.as_object();
+        if (auto album = albumOfRow(object["id"].as_string())) {
+            if (auto address = artwork_->albumArtwork(*album))
+                object["artwork"] = *address;
+        }
+    }
+    return json;
+}
+
 Reply MediaWorker::status(WithVolume withVolume)
 {
-    previousNowPlaying_ = active().nowPlaying();
+    boost::json::value reading = report(active().nowPlaying());
     previousPlaybackBackendID_ = currentPlaybackBackendID();
-    auto reading = toJSON(previousNowPlaying_);
     boost::json::object result;
     result["transport"] = transportID(activeTransport_);
     result["nowPlaying"] = reading;
@@ -205,13 +269,13 @@ MediaWorker::PlaybackSettings MediaWorker::readPlaybackSettings(const boost::jso
 
 Reply MediaWorker::ready(const boost::json::object &)
 {
-    previousNowPlaying_ = active().nowPlaying();
+    auto reading = report(active().nowPlaying());
     previousPlaybackBackendID_ = currentPlaybackBackendID();
     boost::json::object result;
     result["bridgeVersion"] = bridgeVersion;
     result["transport"] = transportID(activeTransport_);
     result["volume"] = activeVolume();
-    result["nowPlaying"] = toJSON(previousNowPlaying_);
+    result["nowPlaying"] = std::move(reading);
     return {std::move(result), std::nullopt};
 }
 
@@ -219,7 +283,7 @@ Reply MediaWorker::getList(const boost::json::object &params)
 {
     auto path = parameters::string(params, "path").value_or("music");
     auto window = windowRequest(params);
-    return listAnswer(musicLibrary(), path, window);
+    return {withArtwork(listAnswer(musicLibrary(), path, window)), std::nullopt};
 }
 
 Reply MediaWorker::refreshLibrary(const boost::json::object &params)
@@ -232,7 +296,7 @@ Reply MediaWorker::refreshLibrary(const boost::json::object &params)
     auto &library = musicLibrary();
     if (existed)
         library.reload();
-    return listAnswer(library, path, window);
+    return {withArtwork(listAnswer(library, path, window)), std::nullopt};
 }
 
 Reply MediaWorker::search(const boost::json::object &params)
@@ -240,7 +304,7 @@ Reply MediaWorker::search(const boost::json::object &params)
     auto query = parameters::string(params, "query");
     if (!query)
         throw WorkerError::invalidParameter("query");
-    return {toJSON(musicLibrary().search(*query)), std::nullopt};
+    return {withArtwork(toJSON(musicLibrary().search(*query))), std::nullopt};
 }
 
 Reply MediaWorker::select(const boost::json::object &params)
@@ -353,8 +417,7 @@ Reply MediaWorker::setPlaybackSetting(const boost::json::object &params)
 
 Reply MediaWorker::getNowPlaying(const boost::json::object &)
 {
-    previousNowPlaying_ = active().nowPlaying();
-    return {toJSON(previousNowPlaying_), std::nullopt};
+    return {report(active().nowPlaying()), std::nullopt};
 }
 
 Reply MediaWorker::setTransport(const boost::json::object &params)
@@ -393,10 +456,9 @@ std::optional<boost::json::value> MediaWorker::nowPlayingChange()
     auto reading = active().nowPlaying();
     const auto backend = currentPlaybackBackendID();
     const bool sameBackend = previousPlaybackBackendID_ == backend;
-    if (reading == previousNowPlaying_ && sameBackend)
+    if (reading == previousNowPlaying_ && sameBackend && artworkFor(reading) == previousArtwork_)
         return std::nullopt;
-    previousNowPlaying_ = std::move(reading);
-    auto payload = toJSON(previousNowPlaying_).as_object();
+    auto payload = report(std::move(reading));
     if (sameBackend)
         return payload;
 
@@ -423,6 +485,35 @@ std::optional<boost::json::value> MediaWorker::nowPlayingChange()
     if (!retryLater)
         previousPlaybackBackendID_ = backend;
     return payload;
+}
+
+std::optional<boost::json::value> MediaWorker::artworkChange() noexcept
+{
+    try {
+        if (!artwork_ || artworkFor(previousNowPlaying_) == previousArtwork_)
+            return std::nullopt;
+        // The reading is as old as its read: while it plays, its position has moved on since.
+        const auto readAt = previousReadAt_;
+        const auto reading = previousNowPlaying_;
+        auto payload = report(reading);
+        previousReadAt_ = readAt;
+        if (reading.isPlaying) {
+            const auto moved = std::chrono::duration<double>(clock_.uptime() - readAt).count();
+            double elapsed = reading.elapsed + std::max(moved, 0.0);
+            if (reading.duration > 0)
+                elapsed = std::min(elapsed, reading.duration);
+            payload["elapsed"] = elapsed;
+        }
+        return payload;
+    } catch (const std::exception &) {
+        return std::nullopt;
+    }
+}
+
+void MediaWorker::setArtworkArrivalHandler(std::function<void()> handler)
+{
+    if (artwork_)
+        artwork_->setArrivalHandler(std::move(handler));
 }
 
 bool MediaWorker::musicUsesLogicalQueue() noexcept

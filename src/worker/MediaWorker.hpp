@@ -7,6 +7,7 @@
 
 #include <boost/json/object.hpp>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -15,6 +16,7 @@
 
 namespace wheelbox {
 
+class ArtworkSource;
 class Clock;
 class HostFacts;
 class LibrarySource;
@@ -23,6 +25,7 @@ class RandomSource;
 class RunningApplications;
 class ScriptRunner;
 class UserDefaults;
+struct MediaList;
 
 // Makes the source the music library is read from (MPD's database in the program).
 using LibrarySourceFactory = std::function<std::unique_ptr<LibrarySource>()>;
@@ -39,12 +42,16 @@ struct MediaWorkerServices {
     LibrarySourceFactory makeLibrarySource;
     // The locale the library's names sort in; nothing for the user's own.
     std::optional<std::string> collationLocale;
+    // Where covers come from. Without it no reading and no row carries "artwork".
+    ArtworkSource *artwork = nullptr;
 };
 
 // The back end of the bridge: runs each firmware method against the music library and the two
 // transports, keeps the user's transport choice ("activeTransport") and remembers the last
-// now-playing reading and playback back end it reported, so that the poll pushes only changes and
-// carries the user's shuffle and repeat over to a player that takes over.
+// now-playing reading, its cover and the playback back end it reported, so that the poll pushes
+// only changes and carries the user's shuffle and repeat over to a player that takes over. With an
+// artwork source, every now-playing object it writes gains "artwork" (the cover's address, or
+// null while none is known) and every album row of a list its row picture's address.
 // Used on the bridge's media queue only, one call at a time: no locks. The cancellations alone
 // come from the main thread; they reach only the script runner, which is thread-safe.
 class MediaWorker final : public MediaBackend {
@@ -68,6 +75,8 @@ class MediaWorker final : public MediaBackend {
     // the text the firmware shows.
     Reply handle(const Request &request) override;
     std::optional<boost::json::value> pollNowPlaying(PollTicket poll) override;
+    std::optional<boost::json::value> artworkChange() noexcept override;
+    void setArtworkArrivalHandler(std::function<void()> handler) override;
     bool musicUsesLogicalQueue() noexcept override;
     void readMusicNowPlaying(PollTicket poll) noexcept override;
     void endScans() noexcept override;
@@ -84,6 +93,7 @@ class MediaWorker final : public MediaBackend {
     Transport activeTransport() const noexcept { return activeTransport_; }
     static std::string_view transportID(Transport transport) noexcept;
     const NowPlayingState &previousNowPlaying() const noexcept { return previousNowPlaying_; }
+    const std::optional<std::string> &previousArtwork() const noexcept { return previousArtwork_; }
     const std::optional<std::string> &previousPlaybackBackendID() const noexcept
     {
         return previousPlaybackBackendID_;
@@ -121,6 +131,11 @@ class MediaWorker final : public MediaBackend {
     Reply status(WithVolume withVolume);
     // The active player's reading when it differs from the one reported last.
     std::optional<boost::json::value> nowPlayingChange();
+    // Takes `reading` as the one reported now, with its cover, and writes it.
+    boost::json::object report(NowPlayingState reading);
+    std::optional<std::string> artworkFor(const NowPlayingState &reading);
+    // A list's JSON (whole, a window or search's matches), its album rows with their pictures.
+    boost::json::value withArtwork(boost::json::value json);
 
     Reply ready(const boost::json::object &params);
     Reply getList(const boost::json::object &params);
@@ -155,7 +170,11 @@ class MediaWorker final : public MediaBackend {
     MusicAppTransport musicTransport_;
     SystemNowPlayingTransport systemTransport_;
     Transport activeTransport_;
+    ArtworkSource *artwork_;
     NowPlayingState previousNowPlaying_ = NowPlayingState::empty();
+    std::optional<std::string> previousArtwork_;
+    // When previousNowPlaying_ was read, so a cover pushed later moves its position on.
+    std::chrono::nanoseconds previousReadAt_{};
     std::optional<std::string> previousPlaybackBackendID_;
     bool desiredShuffleEnabled_ = false;
     std::string desiredRepeatMode_ = "Off";

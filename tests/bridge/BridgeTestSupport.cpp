@@ -1,5 +1,7 @@
 #include "BridgeTestSupport.hpp"
 
+#include <thread>
+
 #include <gtest/gtest.h>
 
 namespace wheelbox::test {
@@ -86,6 +88,32 @@ void ScriptedBackend::cancelAllScripts() noexcept
     std::lock_guard guard(script_->lock);
     ++script_->pollGeneration;
     ++script_->requestGeneration;
+}
+
+std::optional<json::value> ScriptedBackend::artworkChange() noexcept
+{
+    std::lock_guard guard(script_->lock);
+    ++script_->artworkPolls;
+    if (script_->artworkReadings.empty())
+        return std::nullopt;
+    auto reading = std::move(script_->artworkReadings.front());
+    script_->artworkReadings.pop_front();
+    return reading;
+}
+
+void ScriptedBackend::setArtworkArrivalHandler(std::function<void()> handler)
+{
+    std::lock_guard guard(script_->lock);
+    script_->artworkArrival = std::move(handler);
+}
+
+void BackendScript::artworkArrived()
+{
+    std::thread([this] {
+        std::lock_guard guard(lock);
+        if (artworkArrival)
+            artworkArrival();
+    }).join();
 }
 
 BridgeHarness::BridgeHarness()

@@ -77,6 +77,14 @@ struct BackendScript {
     int lightReads = 0;
     int endScans = 0;
     bool logicalQueue = false;
+    // Covers: what artworkChange() answers, one per call (empty: nothing changed), how often it was
+    // asked, and the handler the bridge gave.
+    std::deque<std::optional<boost::json::value>> artworkReadings;
+    int artworkPolls = 0;
+    std::function<void()> artworkArrival;
+
+    // Calls the bridge's arrival handler, from a thread of the covers' own as the program does.
+    void artworkArrived();
 
     std::shared_ptr<Gate> hold(const std::string &method)
     {
@@ -104,6 +112,8 @@ class ScriptedBackend final : public MediaBackend {
     void cancelPolls() noexcept override;
     void cancelRequests() noexcept override;
     void cancelAllScripts() noexcept override;
+    std::optional<boost::json::value> artworkChange() noexcept override;
+    void setArtworkArrivalHandler(std::function<void()> handler) override;
 
   private:
     std::shared_ptr<BackendScript> script_;

@@ -615,5 +615,67 @@ TEST(NativeBridgePushes, SleepMakesPollsLightAndDropsTheRunningOneAndWakingPolls
     EXPECT_EQ(harness.callsTo("nowPlaying")[0].payload, (json::value{{"title", "Awake"}}));
 }
 
+// --- Covers
+
+TEST(NativeBridgeArtwork, ACoverThatArrivesIsPushedWithoutAPollOfThePlayer)
+{
+    BridgeHarness harness;
+    harness.send("ready", "ready");
+    harness.settle();
+    ASSERT_TRUE(harness.backend->artworkArrival) << "the bridge listens for covers";
+    harness.backend->artworkReadings = {json::value{{"title", "A"}, {"artwork", "velto://app/artwork/X"}}};
+    harness.backend->artworkArrived();
+    finishPoll(harness);
+    EXPECT_EQ(harness.backend->artworkPolls, 1);
+    EXPECT_EQ(harness.backend->fullPolls, 0) << "the player is not asked again";
+    ASSERT_EQ(harness.callsTo("nowPlaying").size(), 1u);
+    EXPECT_EQ(harness.callsTo("nowPlaying")[0].payload.at("artwork"), "velto://app/artwork/X");
+
+    // Nothing new (the reading that carries it was pushed already): nothing is pushed.
+    harness.backend->artworkArrived();
+    finishPoll(harness);
+    EXPECT_EQ(harness.backend->artworkPolls, 2);
+    EXPECT_EQ(harness.callsTo("nowPlaying").size(), 1u);
+}
+
+TEST(NativeBridgeArtwork, ACoverArrivingDuringAPollIsAskedForWhenThePollEnds)
+{
+    BridgeHarness harness;
+    harness.send("ready", "ready");
+    harness.settle();
+    harness.backend->pollGate = std::make_shared<Gate>();
+    auto gate = harness.backend->pollGate;
+    harness.loop.advance(1s);
+    ASSERT_TRUE(gate->awaitArrival());
+    harness.backend->artworkArrived();
+    harness.loop.runPosted();
+    EXPECT_EQ(harness.backend->artworkPolls, 0) << "one poll at a time";
+    harness.backend->artworkReadings = {json::value{{"artwork", "velto://app/artwork/Y"}}};
+    gate->release();
+    ASSERT_TRUE(harness.loop.runUntil([&] { return harness.callsTo("nowPlaying").size() == 1; }));
+    EXPECT_EQ(harness.backend->artworkPolls, 1);
+}
+
+TEST(NativeBridgeArtwork, AsleepOrHiddenNothingIsPushedAndAGoneBridgeHearsNothing)
+{
+    BridgeHarness harness;
+    harness.send("ready", "ready");
+    harness.settle();
+    harness.backend->artworkReadings = {json::value{{"artwork", "velto://app/artwork/Z"}}};
+    harness.send("setFirmwareAwake", "sleep", {{"awake", false}});
+    harness.backend->artworkArrived();
+    harness.loop.runPosted();
+    harness.send("setFirmwareAwake", "wake", {{"awake", true}});
+    harness.window.visible = false;
+    harness.backend->artworkArrived();
+    harness.loop.runPosted();
+    harness.settle();
+    EXPECT_EQ(harness.backend->artworkPolls, 0);
+    EXPECT_TRUE(harness.callsTo("nowPlaying").empty());
+
+    harness.bridge.reset();
+    EXPECT_FALSE(harness.backend->artworkArrival) << "the handler goes with the bridge";
+}
+
 } // namespace
 } // namespace wheelbox::test

@@ -30,8 +30,10 @@ class FakeMpdServer {
     };
     using Answer = std::function<Reply(const std::string &command)>;
 
-    explicit FakeMpdServer(Answer answer, std::chrono::milliseconds greetingDelay = {})
-        : answer_(std::move(answer)), greetingDelay_(greetingDelay)
+    // `version` is the protocol version the greeting claims.
+    explicit FakeMpdServer(Answer answer, std::chrono::milliseconds greetingDelay = {},
+                           std::string version = "0.23.5")
+        : answer_(std::move(answer)), greetingDelay_(greetingDelay), version_(std::move(version))
     {
         char folder[] = "/tmp/wheelbox-fake-mpd.XXXXXX";
         if (!mkdtemp(folder))
@@ -93,7 +95,7 @@ class FakeMpdServer {
     void talk(int client)
     {
         std::this_thread::sleep_for(greetingDelay_);
-        if (!send("OK MPD 0.23.5\n", client))
+        if (!send("OK MPD " + version_ + "\n", client))
             return;
         std::string buffer;
         char chunk[4096];
@@ -128,6 +130,7 @@ class FakeMpdServer {
 
     Answer answer_;
     std::chrono::milliseconds greetingDelay_;
+    std::string version_;
     std::filesystem::path folder_;
     std::filesystem::path path_;
     int listener_ = -1;

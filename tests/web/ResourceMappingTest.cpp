@@ -142,3 +142,70 @@ TEST(ResourceTypes, MimeTableAndTextEncodings)
 
 } // namespace
 } // namespace wheelbox
+
+namespace wheelbox {
+namespace {
+
+// Cache entries are named only in their exact form; everything else under artwork/ is an ordinary
+// path of the firmware folder, refused by its guard as before, and never reaches the cache.
+TEST_F(ResourceMappingTest, OnlyExactEntryNamesReachTheCovers)
+{
+    const ArtworkName cover{0x00FF12AB34CD56EF, ArtworkSize::cover};
+    const ArtworkName row{0x00FF12AB34CD56EF, ArtworkSize::row};
+    struct Named {
+        const char *url;
+        ArtworkName name;
+    } named[] = {
+        {"velto://app/artwork/00FF12AB34CD56EF-168", cover},
+        {"velto://app/artwork/00FF12AB34CD56EF-64", row},
+        {"velto://app///artwork/00FF12AB34CD56EF-168", cover},
+        {"velto://app/artwork%2F00FF12AB34CD56EF-168", cover},
+        {"velto://app/artwork/00FF12AB34CD56EF-168?size=large#top", cover},
+    };
+    for (const auto &c : named)
+        EXPECT_EQ(artworkRequestName(c.url, "GET"), c.name) << c.url;
+
+    std::string overlong = "velto://app/artwork/" + std::string(70'000, 'A');
+    struct Refused {
+        std::optional<std::string> url;
+        std::optional<std::string> method;
+        std::optional<Code> code; // what the firmware folder's mapping says; nothing: a system error
+    } refused[] = {
+        {"velto://app/artwork/00FF12AB34CD56EF-168", "POST", Code::unsupportedURL},
+        {"velto://other/artwork/00FF12AB34CD56EF-168", "GET", Code::unsupportedURL},
+        {"velto://app/artwork/00ff12ab34cd56ef-168", "GET", Code::fileDoesNotExist},
+        {"velto://app/artwork/00FF12AB34CD56EF-169", "GET", Code::fileDoesNotExist},
+        {"velto://app/artwork/00FF12AB34CD56EF-0168", "GET", Code::fileDoesNotExist},
+        {"velto://app/artwork/00FF12AB34CD56EF", "GET", Code::fileDoesNotExist},
+        {"velto://app/artwork/-168", "GET", Code::fileDoesNotExist},
+        {"velto://app/artwork/00FF12AB34CD56EF-168.png", "GET", Code::fileDoesNotExist},
+        {"velto://app/artwork/00FF12AB34CD56EF-168/", "GET", Code::fileDoesNotExist},
+        {"velto://app/artwork/sub/00FF12AB34CD56EF-168", "GET", Code::fileDoesNotExist},
+        {"velto://app/artwork/", "GET", Code::fileDoesNotExist},
+        {"velto://app/artwork/..", "GET", Code::noPermissionsToReadFile},
+        {"velto://app/artwork/%2e%2e", "GET", Code::noPermissionsToReadFile},
+        {"velto://app/artwork/%2E%2E/%2e%2e/secret.txt", "GET", Code::noPermissionsToReadFile},
+        {"velto://app/artwork/..%2F..%2Fsecret.txt", "GET", Code::noPermissionsToReadFile},
+        {"velto://app/artwork/00FF12AB34CD56EF-168%00", "GET", Code::badURL},
+        {"velto://app/artwork/%0000FF12AB34CD56EF-168", "GET", Code::badURL},
+        {"velto://app/artwork/00FF12AB34CD56EF-168\n", "GET", Code::badURL},
+        {"velto://app/artwork/00FF12AB34CD56EF-168%", "GET", Code::badURL},
+        {overlong, "GET", std::nullopt},
+    };
+    for (const auto &c : refused) {
+        const std::string shown = c.url.value_or("(none)").substr(0, 60);
+        EXPECT_EQ(artworkRequestName(c.url, c.method), std::nullopt) << shown;
+        auto mapped = map(c.url, c.method);
+        ASSERT_TRUE(std::holds_alternative<WebResourceError>(mapped)) << shown;
+        const auto &error = std::get<WebResourceError>(mapped);
+        if (c.code) {
+            EXPECT_EQ(error.domain(), WebResourceError::Domain::url) << shown;
+            EXPECT_EQ(error.code(), *c.code) << shown;
+        } else {
+            EXPECT_EQ(error.domain(), WebResourceError::Domain::fileSystem) << shown;
+        }
+    }
+}
+
+} // namespace
+} // namespace wheelbox

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <mutex>
+#include <thread>
 
 namespace wheelbox {
 namespace {
@@ -178,6 +180,65 @@ TEST_F(WebResourceSchemeHandlerTest, RootsWithAndWithoutTrailingSlashAreOne)
     auto task = std::make_shared<RecordingTask>("velto://app/index.html");
     slashed->start(task);
     ASSERT_TRUE(loop_.runUntil([&] { return task->calls.size() == 3; }));
+}
+
+// Covers that answer on a thread of their own, later, as a cover still to be read does.
+class FakeArtworkEntries final : public ArtworkEntries {
+  public:
+    void open(const ArtworkName &name, std::function<void(std::optional<ArtworkEntry>)> done) override
+    {
+        {
+            std::lock_guard guard(lock_);
+            opened.push_back(formatArtworkName(name));
+        }
+        std::optional<ArtworkEntry> entry;
+        if (name.key == 0x00FF12AB34CD56EF)
+            entry = ArtworkEntry{{std::byte{0xFF}, std::byte{0xD8}, std::byte{0xFF}}, "image/jpeg"};
+        threads_.emplace_back([done = std::move(done), entry = std::move(entry)] { done(entry); });
+    }
+    ~FakeArtworkEntries() override
+    {
+        for (auto &thread : threads_)
+            thread.join();
+    }
+
+    std::vector<std::string> opened;
+
+  private:
+    std::mutex lock_;
+    std::vector<std::thread> threads_;
+};
+
+TEST_F(WebResourceSchemeHandlerTest, ServesCoversByTheirEntryNamesOnly)
+{
+    FakeArtworkEntries entries;
+    auto handler = WebResourceSchemeHandler::make(fixture_.root(), loop_, &entries);
+    auto cover = std::make_shared<RecordingTask>("velto://app/artwork/00FF12AB34CD56EF-168");
+    auto missing = std::make_shared<RecordingTask>("velto://app/artwork/0000000000000001-64");
+    auto climbing = std::make_shared<RecordingTask>("velto://app/artwork/%2e%2e/%2e%2e/secret.txt");
+    auto firmware = std::make_shared<RecordingTask>("velto://app/index.html");
+    for (const auto &task : {cover, missing, climbing, firmware})
+        handler->start(task);
+    ASSERT_TRUE(loop_.runUntil([&] {
+        return cover->calls.size() == 3 && missing->calls.size() == 1 && climbing->calls.size() == 1 &&
+               firmware->calls.size() == 3;
+    }));
+
+    EXPECT_THAT(cover->calls, ElementsAre("response", "data", "finish"));
+    EXPECT_EQ(cover->response.mimeType, "image/jpeg");
+    EXPECT_EQ(cover->response.textEncodingName, std::nullopt);
+    EXPECT_EQ(cover->response.expectedContentLength, 3u);
+    EXPECT_EQ(cover->data, "\xFF\xD8\xFF");
+    EXPECT_EQ(missing->error->code(), WebResourceError::fileDoesNotExist);
+    EXPECT_EQ(climbing->error->code(), WebResourceError::noPermissionsToReadFile);
+    EXPECT_THAT(entries.opened, ElementsAre("00FF12AB34CD56EF-168", "0000000000000001-64"));
+
+    // Without covers an entry name is a file the firmware does not have.
+    auto plain = make();
+    auto unserved = std::make_shared<RecordingTask>("velto://app/artwork/00FF12AB34CD56EF-168");
+    plain->start(unserved);
+    ASSERT_TRUE(loop_.runUntil([&] { return !unserved->calls.empty(); }));
+    EXPECT_EQ(unserved->error->code(), WebResourceError::fileDoesNotExist);
 }
 
 TEST(WebResourceSchemeHandlerStatics, StartURLAndTheBuiltFirmware)

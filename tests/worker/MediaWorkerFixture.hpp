@@ -2,6 +2,7 @@
 
 #include "library/LibraryTestSupport.hpp"
 #include "model/MediaJSON.hpp"
+#include "platform/Artwork.hpp"
 #include "platform/RandomSource.hpp"
 #include "platform/UserDefaults.hpp"
 #include "support/FakeHostFacts.hpp"
@@ -48,7 +49,8 @@ using StoredDefaults = std::map<std::string, DefaultsValue, std::less<>>;
 
 // The music app plays A1 at 30 s of 100 s, at volume 64; queue starts succeed; Spotify does not run.
 struct WorkerRig {
-    explicit WorkerRig(StoredDefaults stored = {}) : defaults(std::move(stored))
+    explicit WorkerRig(StoredDefaults stored = {}, ArtworkSource *artwork = nullptr)
+        : defaults(std::move(stored))
     {
         runner.answer(musicReadingScript, nowPlayingReply(trackA1, 30, 100, "playing"));
         runner.answer(musicVolumeScript, "64");
@@ -72,7 +74,8 @@ struct WorkerRig {
                                         librarySource = source.get();
                                         return source;
                                     },
-                                .collationLocale = ""});
+                                .collationLocale = "",
+                                .artwork = artwork});
     }
 
     Reply handle(const std::string &method, boost::json::object params = {})

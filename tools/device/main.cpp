@@ -19,7 +19,9 @@
 #include "linux/GLibMainLoop.hpp"
 #include "linux/GdkScreens.hpp"
 #include "linux/GtkDeviceViews.hpp"
+#include "linux/LinuxArtwork.hpp"
 #include "linux/LinuxPowerSource.hpp"
+#include "linux/MpdAlbumLocations.hpp"
 #include "linux/MpdLocator.hpp"
 #include "linux/WebKitDeviceWebView.hpp"
 #include "platform/AutomationTool.hpp"
@@ -208,16 +210,21 @@ int run(int argc, char **argv)
     gdk_set_allowed_backends("x11");
     std::optional<std::filesystem::path> firmware = WebResourceSchemeHandler::firmwareRoot();
     std::optional<std::filesystem::path> data;
+    std::optional<std::filesystem::path> music;
     for (int index = 1; index < argc; ++index) {
         std::string argument = argv[index];
         if (argument == "--firmware" && index + 1 < argc) {
             firmware = argv[++index];
         } else if (argument == "--data" && index + 1 < argc) {
             data = argv[++index];
+        } else if (argument == "--music" && index + 1 < argc) {
+            music = argv[++index];
         } else {
-            std::cerr << "usage: wheelbox-device [--firmware DIR] [--data DIR]\n"
-                         "  --data DIR  keep the settings, the page's storage and WebKit's cache in DIR\n"
-                         "              rather than the application's own\n";
+            std::cerr << "usage: wheelbox-device [--firmware DIR] [--data DIR] [--music DIR]\n"
+                         "  --data DIR   keep the settings, the page's storage, WebKit's cache and the\n"
+                         "               covers in DIR rather than the application's own\n"
+                         "  --music DIR  MPD's music folder: read folder.*, front.* and cover.* pictures\n"
+                         "               from it, as the application does for the MPD it runs itself\n";
             return argument == "--help" || argument == "-h" ? 0 : 2;
         }
     }
@@ -246,10 +253,22 @@ int run(int argc, char **argv)
         loop.quit();
     };
 
+    auto albums = std::make_shared<MpdAlbumLocations>();
+    LinuxArtwork artwork({.cacheFolder = data ? *data / "cache" / "artwork" : LinuxArtwork::userCacheFolder(),
+                          .mpdAddress = mpdAddress,
+                          .musicFolder = music,
+                          .albums = albums});
+
     auto makeBridge = [&]() -> std::unique_ptr<DeviceBridge> {
         auto bridge = std::make_unique<NativeBridge>(
             // The MPD every client finds is never the application's own.
-            makeApplicationBackEnd({defaults, mpdAddress, nullptr, quitting, std::nullopt}),
+            makeApplicationBackEnd({.defaults = defaults,
+                                    .mpdAddress = mpdAddress,
+                                    .mpdStatus = nullptr,
+                                    .quitting = quitting,
+                                    .ownMusicFolder = std::nullopt,
+                                    .artwork = &artwork,
+                                    .albumLocations = albums}),
             BridgeServices{loop, Clock::system(), defaults, haptics, powerSource, [&loop, quit] {
                                // After the answer to "quit" is on its way.
                                loop.post(quit);
@@ -269,6 +288,7 @@ int run(int argc, char **argv)
             makeBridge,
             firmware,
             [](const std::string &line) { g_log("velto", G_LOG_LEVEL_WARNING, "%s", line.c_str()); },
+            &artwork,
         });
     } catch (const DeviceWindowError &error) {
         std::cerr << "wheelbox-device: " << error.what() << "\n";

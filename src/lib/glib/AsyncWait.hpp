@@ -18,6 +18,8 @@ namespace wheelbox::glib {
 //
 // At the deadline the call is cancelled and its completion still awaited, so no callback can reach
 // a finished caller; its finish function then reports G_IO_ERROR_CANCELLED and timedOut() is true.
+// Calls made one after another share the deadline: after each wait(), next() makes the object
+// ready for the next call on the same context (one past the deadline fails at once, cancelled).
 class AsyncWait {
   public:
     explicit AsyncWait(std::chrono::steady_clock::time_point deadline);
@@ -28,8 +30,9 @@ class AsyncWait {
     GCancellable *cancellable() const noexcept { return cancellable_.get(); }
     static void ready(GObject *source, GAsyncResult *result, gpointer self) noexcept;
 
-    // The call's result, valid while this object lives.
+    // The call's result, valid until next() or the end of this object.
     GAsyncResult *wait();
+    void next() noexcept { result_.reset(); }
     bool timedOut() const noexcept { return timedOut_; }
 
   private:

@@ -78,6 +78,8 @@ class FakeBackend final : public MediaBackend {
     void cancelPolls() noexcept override {}
     void cancelRequests() noexcept override {}
     void cancelAllScripts() noexcept override {}
+    std::optional<boost::json::value> artworkChange() noexcept override { return std::nullopt; }
+    void setArtworkArrivalHandler(std::function<void()>) override {}
 
     void endScans() noexcept override
     {

@@ -74,6 +74,56 @@ describe('performance', () => {
     await page.close();
   });
 
+  test('each wheel step in a 30,000-album list with covers', async (t) => {
+    const page = await browser.open({ standIn: { covers: true, albumCount: 30000 } });
+    await page.keyboard.press('Enter');
+    await waitForScreen(page, 'Music');
+    await choose(page, 'Albums');
+    await waitForScreen(page, 'Albums');
+    const figures = await page.evaluate(async () => {
+      const rest = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+      const loaded = () => document.querySelectorAll('#pages .page:last-child .row-art.loaded').length;
+      const time = async (keys) => {
+        const steps = [];
+        for (let i = 0; i < keys.length; i++) {
+          const s0 = performance.now();
+          window.dispatchEvent(new KeyboardEvent('keydown', { key: keys[i] }));
+          document.querySelector('#pages .page:last-child .row.selected')?.getBoundingClientRect();
+          steps.push(performance.now() - s0);
+          if (i % 10 === 9) await rest(0);
+        }
+        steps.sort((a, b) => a - b);
+        return { median: steps[Math.floor(steps.length / 2)], p95: steps[Math.floor(steps.length * 0.95)], max: steps.at(-1) };
+      };
+      // Down through 60 rows, resting at each so their covers load: rows whose covers are known.
+      for (let i = 0; i < 60; i++) {
+        window.dispatchEvent(new KeyboardEvent('keydown', { key: 'ArrowDown' }));
+        await rest(200);
+      }
+      const known = await time(Array.from({ length: 300 }, (_, i) => (Math.floor(i / 60) % 2 ? 'ArrowDown' : 'ArrowUp')));
+      // A spin through rows never shown: placeholders, nothing asked for until it rests.
+      const unknown = await time(Array.from({ length: 300 }, () => 'ArrowDown'));
+      await rest(400);
+      return {
+        knownCoversStepMedianMs: known.median,
+        knownCoversStepP95Ms: known.p95,
+        knownCoversStepMaxMs: known.max,
+        newRowsStepMedianMs: unknown.median,
+        newRowsStepP95Ms: unknown.p95,
+        newRowsStepMaxMs: unknown.max,
+        coversShownAfterRest: loaded(),
+      };
+    });
+    const rounded = Object.fromEntries(Object.entries(figures).map(([k, v]) => [k, Math.round(v * 100) / 100]));
+    t.diagnostic(JSON.stringify(rounded));
+    fs.mkdirSync(OUT, { recursive: true });
+    fs.writeFileSync(new URL('perf-covers.json', OUT), `${JSON.stringify(rounded, null, 2)}\n`);
+    assert.ok(figures.coversShownAfterRest >= 5, `${figures.coversShownAfterRest} covers shown after a rest`);
+    assert.ok(figures.knownCoversStepP95Ms < 100, `wheel step p95 ${figures.knownCoversStepP95Ms} ms`);
+    assert.ok(figures.newRowsStepP95Ms < 100, `wheel step p95 ${figures.newRowsStepP95Ms} ms`);
+    await page.close();
+  });
+
   // The wheel turned once a frame, the fastest input arrives, down 300,000 rows whose windows the
   // stand-in answers 40 ms (two and a half frames) after they are asked for: what each frame paints
   // is checked right after its step, before anything else can arrive.

@@ -10,13 +10,16 @@
 // Songs of an album carry the optional "trackNumber" and "duration" (seconds), album rows the
 // optional "artist"; the 100,000 songs carry neither, as a native side without them would send.
 //
+// With `covers`, album rows carry the optional "artwork" (a cover's address under
+// velto://app/artwork/, which the page loads from the test server) and so does a song played from an
+// album; `albumCount` makes "music/albums" that many albums long.
 // "getList" and "refreshLibrary" with "offset" or "limit" answer a window of at most 500 rows with
 // "count", "offset", "revision" and, for the lists sorted by title, "sections", as the native side
 // does; the songs list's rows are made as they are asked for, so it can hold 300,000. A refresh, or
 // window.__standIn.revision changed by a test, starts a new revision.
 //
 // Options: { songCount, libraryAvailable, noMusic (unavailable as an empty library, not a failed
-// one), unavailableReason (the unavailable row's subtitle), nowPlaying,
+// one), unavailableReason (the unavailable row's subtitle), nowPlaying, covers, albumCount,
 // about (fields that replace the about record's), failures: {method: text}, delays: {method: ms},
 // held: [method] (kept unanswered in window.__standIn.held for the test to answer) }.
 // Tests reach the state as window.__standIn (sent messages, current now-playing, options).
@@ -53,6 +56,7 @@ function standIn(options) {
     held: [],
     answer: (body) => answer(body),
     list: (path) => list(path),
+    push: () => push(),
   };
   window.__standIn = state;
 
@@ -74,6 +78,19 @@ function standIn(options) {
     }
   }
   const albums = artists.flatMap((artist) => artist.albums);
+  const artwork = (id, pixels) => (state.options.covers ? { artwork: `velto://app/artwork/${id}-${pixels}` } : {});
+  const albumRow = (base, album, extra = {}) => ({ ...container(`${base}/${album.id}`, album.title), ...extra, ...artwork(album.id, 64) });
+  let albumsList = null;
+  const allAlbums = () => {
+    if (!albumsList) {
+      const many = [];
+      for (let i = 0; i < (state.options.albumCount ?? 0); i++) {
+        many.push({ id: hex(0x200000 + i), title: `Album ${String(i + 1).padStart(5, '0')}`, artist: artists[i % artists.length].name });
+      }
+      albumsList = { id: 'music/albums', title: 'Albums', items: [...albums, ...many].map((a) => albumRow('music/albums', a, { artist: a.artist })) };
+    }
+    return albumsList;
+  };
 
   const songAt = (i) => song(0x100000 + i, `Song ${String(i + 1).padStart(6, '0')}`, artists[i % artists.length].name);
   let songsList = null;
@@ -147,7 +164,7 @@ function standIn(options) {
     }
     if (path === 'music/songs') return allSongs();
     if (path === 'music/artists') return { id: path, title: 'Artists', items: [container('music/artists/all', 'All'), ...artists.map((a) => container(`music/artists/${token(a.name)}`, a.name))] };
-    if (path === 'music/albums') return { id: path, title: 'Albums', items: albums.map((a) => ({ ...container(`music/albums/${a.id}`, a.title), artist: a.artist })) };
+    if (path === 'music/albums') return allAlbums();
     if (path === 'music/genres') return { id: path, title: 'Genres', items: [container(`music/genres/${token('Ambient')}`, 'Ambient')] };
     if (path === 'music/playlists') return { id: path, title: 'Playlists', items: [container(`music/playlist/${hex(0xc0de)}`, 'Covers'), container(`music/playlist/${hex(0xbeef)}`, 'Road Trip')] };
     if (path === `music/playlist/${hex(0xbeef)}`) return { id: path, title: 'Road Trip', items: [albums[0].rows[1], albums[3].rows[0], albums[1].rows[2]] };
@@ -161,7 +178,7 @@ function standIn(options) {
     if (album) return { id: path, title: album.title, items: album.rows };
     for (const artist of artists) {
       const base = `music/artists/${token(artist.name)}`;
-      if (path === base) return { id: path, title: artist.name, items: [container(`${base}/all`, 'All'), ...artist.albums.map((a) => container(`${base}/${a.id}`, a.title))] };
+      if (path === base) return { id: path, title: artist.name, items: [container(`${base}/all`, 'All'), ...artist.albums.map((a) => albumRow(base, a))] };
       if (path === `${base}/all`) return { id: path, title: artist.name, items: artist.albums.flatMap((a) => a.rows) };
       const own = artist.albums.find((a) => path === `${base}/${a.id}`);
       if (own) return { id: path, title: own.title, items: own.rows };
@@ -193,6 +210,7 @@ function standIn(options) {
       isPlaying: true,
       queuePosition: Math.min(index, 100) + 1,
       queueCount: Math.min(rows.length, 200),
+      ...artwork(albums[0].id, 168),
     };
     return status(false);
   }

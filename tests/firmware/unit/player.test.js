@@ -15,6 +15,7 @@ test('a malformed reading becomes a safe one field by field', () => {
     queuePosition: 2.5,
     queueCount: 12,
     volume: 30,
+    artwork: 'file:///etc/passwd',
   });
   assert.deepEqual(state, {
     source: 'music',
@@ -27,7 +28,9 @@ test('a malformed reading becomes a safe one field by field', () => {
     isPlaying: false,
     queuePosition: null,
     queueCount: 12,
+    artwork: null,
   });
+  assert.equal(normalizeNowPlaying({ artwork: 'velto://app/artwork/00000000000000A1-168' }).artwork, 'artwork/00000000000000A1-168');
 });
 
 test('the clock runs between readings only while playing, and stops at the end', () => {

@@ -3,7 +3,9 @@
 time over a spell on Now Playing (a song playing, pushed every second as the native side does), on
 the main menu, and asleep; and the animation frames the page asked for in each spell.
 
-    idle.py FIRMWARE_DIR [SECONDS]      prints one JSON object; run under X (Xvfb)
+    idle.py FIRMWARE_DIR [SECONDS] [--cover]    prints one JSON object; run under X (Xvfb)
+
+With --cover the song carries its cover's address, as the native side's readings do.
 
 The screen's 30-second sleep timer is held back during the two awake spells (an awake screen is
 what they measure); the asleep spell lets it run out first."""
@@ -16,7 +18,8 @@ import time
 from velto import GLib, VeltoView, cpu_seconds
 
 ROOT = sys.argv[1]
-SECONDS = float(sys.argv[2]) if len(sys.argv) > 2 else 60.0
+SECONDS = float(sys.argv[2]) if len(sys.argv) > 2 and sys.argv[2] != "--cover" else 60.0
+COVER = "--cover" in sys.argv[2:]
 SLEEP_TIMER_MS = 30000
 
 # Holds back the screen's sleep timer while window.__holdSleep is set.
@@ -32,6 +35,8 @@ playing = {
     "source": "music", "persistentID": "00000000000000C3", "title": "Harbour Lights", "artist": "Mira Sol",
     "album": "Salt & Static", "elapsed": 12.0, "duration": 247.0, "isPlaying": True, "queuePosition": 4, "queueCount": 12,
 }
+if COVER:
+    playing["artwork"] = "velto://app/artwork/00000000000000C3-168"
 state = {"awake": True, "ready": False}
 figures = {"seconds": SECONDS}
 loop = GLib.MainLoop()

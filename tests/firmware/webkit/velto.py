@@ -3,13 +3,15 @@
 
 import json
 import os
+import re
 
 import gi
 
 gi.require_version("Gdk", "3.0")
+gi.require_version("GdkPixbuf", "2.0")
 gi.require_version("Gtk", "3.0")
 gi.require_version("WebKit2", "4.1")
-from gi.repository import Gdk, Gio, GLib, Gtk, WebKit2  # noqa: E402
+from gi.repository import Gdk, GdkPixbuf, Gio, GLib, Gtk, WebKit2  # noqa: E402
 
 TYPES = {
     ".html": "text/html",
@@ -20,6 +22,10 @@ TYPES = {
     ".woff2": "font/woff2",
     ".woff": "font/woff",
 }
+
+# The native side's cover entries, velto://app/artwork/<16 hex digits>-<pixels>: a picture made here,
+# of that many pixels, in colours drawn from the key; a key whose last digit is 0 has none.
+COVER = re.compile(r"^artwork/([0-9A-F]{16})-([0-9]{1,4})$")
 
 # Collects every uncaught error and rejection of the page, to be read back at the end.
 ERROR_TRAP = (
@@ -75,6 +81,10 @@ class VeltoView:
         relative = request.get_path().lstrip("/")
         path = os.path.realpath(os.path.join(self.root, relative))
         self.requests.append(relative)
+        cover = COVER.match(relative)
+        if cover:
+            self._serve_cover(request, cover.group(1), int(cover.group(2)))
+            return
         if not relative or not path.startswith(self.root + os.sep) or not os.path.isfile(path):
             request.finish_error(GLib.Error.new_literal(Gio.io_error_quark(), "not found", Gio.IOErrorEnum.NOT_FOUND))
             return
@@ -84,6 +94,21 @@ class VeltoView:
         response = WebKit2.URISchemeResponse.new(stream, len(data))
         mime = TYPES.get(os.path.splitext(path)[1], "application/octet-stream")
         response.set_content_type(mime + ("; charset=utf-8" if mime.startswith("text/") else ""))
+        request.finish_with_response(response)
+
+    def _serve_cover(self, request, key, pixels):
+        if key.endswith("0") or pixels > 512:
+            request.finish_error(GLib.Error.new_literal(Gio.io_error_quark(), "no cover", Gio.IOErrorEnum.NOT_FOUND))
+            return
+        colour = int(key[-6:], 16)
+        picture = GdkPixbuf.Pixbuf.new(GdkPixbuf.Colorspace.RGB, False, 8, pixels, pixels)
+        picture.fill((colour << 8) | 0xFF)
+        corner = picture.new_subpixbuf(0, 0, pixels // 2, pixels // 2)
+        corner.fill(((0xFFFFFF - colour) << 8) | 0xFF)
+        ok, data = picture.save_to_bufferv("jpeg", ["quality"], ["90"])
+        stream = Gio.MemoryInputStream.new_from_bytes(GLib.Bytes.new(data))
+        response = WebKit2.URISchemeResponse.new(stream, len(data))
+        response.set_content_type("image/jpeg")
         request.finish_with_response(response)
 
     def _received(self, _manager, result):
