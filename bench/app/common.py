@@ -175,6 +175,35 @@ def proportional_mb(pid):
     return 0.0
 
 
+def proportional_parts(pid):
+    """PSS of one process in MB by kind of mapping: the heap (glibc's main arena), other private
+    memory (the threads' arenas, large blocks, thread stacks, JIT code), shared memory, the code and
+    data of libraries, and other files (fonts, caches, the locale archive)."""
+    parts = {}
+    kind = None
+    try:
+        with open(f"/proc/{pid}/smaps") as smaps:
+            for line in smaps:
+                fields = line.split()
+                if not line[0].isupper() or not fields[0].endswith(":"):
+                    path = fields[5] if len(fields) > 5 else ""
+                    if path == "[heap]":
+                        kind = "heap"
+                    elif path == "" or path.startswith("[anon") or path == "[stack]":
+                        kind = "private"
+                    elif path.startswith(("/memfd:", "/dev/shm", "/SYSV")):
+                        kind = "shared"
+                    elif ".so" in path:
+                        kind = "libraries"
+                    else:
+                        kind = "files"
+                elif fields[0] == "Pss:":
+                    parts[kind] = parts.get(kind, 0.0) + int(fields[1]) / 1024
+    except OSError:
+        pass
+    return parts
+
+
 def keys(*names):
     window = device_window()
     subprocess.run(["xdotool", "windowfocus", "--sync", window], check=False)

@@ -7,6 +7,8 @@ usage: memory.py MPD_SOCKET MPD_PORT MUSIC_DIR ROUNDS HOME -- APP COMMAND...
 WHEELBOX_BENCH_BASELINE_APP names another build's installed wheelbox, measured the same way;
 WHEELBOX_BENCH_PEERS as for idle.py."""
 import collections
+import os
+import shutil
 import statistics
 import sys
 import time
@@ -38,13 +40,29 @@ def settled(root, timeout):
     return now
 
 
+def app_parts(name, parts):
+    """Where the app process's own PSS lies; its smaps kept beside the screenshots, to be read."""
+    for pid, (process, _) in parts.items():
+        if not process.startswith("wheelbox"):
+            continue
+        folder = os.environ.get("WHEELBOX_BENCH_SHOTS")
+        if folder:
+            os.makedirs(folder, exist_ok=True)
+            shutil.copyfile(f"/proc/{pid}/smaps", f"{folder}/{name}-{process}-smaps.txt")
+        kinds = sorted(common.proportional_parts(pid).items(), key=lambda item: -item[1])
+        print(f"app/memory   {name}, {process} by mapping: " + ", ".join(f"{k} {mb:.1f}" for k, mb in kinds), flush=True)
+
+
 def measure(subject):
     subject.start()
     try:
         if not subject.browse(mpd):
             print(f"app/memory: {subject.name} never showed; left out of this round", flush=True)
             return None
-        return settled(subject.process.pid, 90)
+        parts = settled(subject.process.pid, 90)
+        if isinstance(subject, subjects.App):
+            app_parts(subject.name, parts)
+        return parts
     finally:
         subject.stop()
 

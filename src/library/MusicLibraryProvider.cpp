@@ -1,6 +1,7 @@
 #include "library/MusicLibraryProvider.hpp"
 
 #include "lib/icu/Unicode.hpp"
+#include "lib/posix/HeapMemory.hpp"
 #include "library/LibraryLists.hpp"
 #include "library/LibrarySearch.hpp"
 #include "platform/Clock.hpp"
@@ -45,6 +46,9 @@ void MusicLibraryProvider::reload()
         library_.reset();
         loadError_ = error.what();
     }
+    // The read's contents and the build's temporaries are freed by now, but glibc keeps their
+    // pages with this thread's arena; lists now answer in windows, so no large answer trims them.
+    posix::releaseFreeHeapPages();
     lastRefresh_ = clock_.uptime();
 }
 
