@@ -1,4 +1,5 @@
 #include "linux/ArtworkDownload.hpp"
+#include "linux/TlsUnderLeakSanitizer.hpp"
 
 #include "lib/glib/GLibPointers.hpp"
 
@@ -25,17 +26,20 @@ class TestCertificates {
     {
         std::string pattern = (fs::temp_directory_path() / "wheelbox-tls.XXXXXX").string();
         folder_ = ::mkdtemp(pattern.data());
-        const std::string in = "cd '" + folder_.string() + "' && ";
+        // Appended piece by piece: GCC 12 at -O3 takes "text" + std::string&& for overlapping copies.
         const std::string key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
-        made_ = std::system(
-                    (in + "openssl req -x509" + key +
-                     "-keyout ca.key -out ca.pem -days 2 -subj '/CN=Wheelbox Test CA' >/dev/null 2>&1 && " +
-                     "openssl req" + key +
-                     "-keyout server.key -out server.csr -subj '/CN=127.0.0.1' >/dev/null 2>&1 && " +
-                     "printf 'subjectAltName=IP:127.0.0.1\\n' > san && " +
-                     "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 "
-                     "-extfile san -out server.pem >/dev/null 2>&1")
-                        .c_str()) == 0;
+        std::string command = "cd '";
+        command += folder_.string();
+        command += "' && openssl req -x509";
+        command += key;
+        command +=
+            "-keyout ca.key -out ca.pem -days 2 -subj '/CN=Wheelbox Test CA' >/dev/null 2>&1 && openssl req";
+        command += key;
+        command += "-keyout server.key -out server.csr -subj '/CN=127.0.0.1' >/dev/null 2>&1 && "
+                   "printf 'subjectAltName=IP:127.0.0.1\\n' > san && "
+                   "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 "
+                   "-extfile san -out server.pem >/dev/null 2>&1";
+        made_ = std::system(command.c_str()) == 0;
     }
     ~TestCertificates() { fs::remove_all(folder_); }
 
@@ -103,18 +107,21 @@ class ArtServer {
         thread_.join();
     }
 
-    std::string secure(const std::string &path) const
-    {
-        return "https://127.0.0.1:" + std::to_string(securePort_) + path;
-    }
-    std::string plain(const std::string &path) const
-    {
-        return "http://127.0.0.1:" + std::to_string(plainPort_) + path;
-    }
+    std::string secure(const std::string &path) const { return address("https", securePort_, path); }
+    std::string plain(const std::string &path) const { return address("http", plainPort_, path); }
     int plainRequests() const { return plainRequests_; }
     static std::string picture() { return "\x89PNG\r\n\x1a\n picture"; }
 
   private:
+    static std::string address(std::string_view scheme, unsigned port, const std::string &path)
+    {
+        std::string address(scheme);
+        address += "://127.0.0.1:";
+        address += std::to_string(port);
+        address += path;
+        return address;
+    }
+
     static unsigned portOf(SoupServer *server)
     {
         GSList *uris = soup_server_get_uris(server);

@@ -2,21 +2,13 @@
 // and one served over HTTP on this machine.
 #include "linux/Appcast.hpp"
 #include "linux/LinuxUpdater.hpp"
+#include "linux/TlsUnderLeakSanitizer.hpp"
 
 #include <gtest/gtest.h>
 #include <libsoup/soup.h>
 
 #include <cstring>
 #include <fstream>
-
-#if defined(__SANITIZE_ADDRESS__)
-// GIO's TLS module loads GnuTLS, whose thread-local storage LeakSanitizer's walk at exit cannot read
-// (it stops with a fault of its own); the other sanitizer checks still run.
-extern "C" const char *__lsan_default_options()
-{
-    return "detect_leaks=0";
-}
-#endif
 
 namespace wheelbox {
 namespace {

@@ -486,8 +486,11 @@ TEST(MediaWorker, AWindowHoldsAtMostFiveHundredRows)
 {
     std::string songs;
     for (int i = 0; i < 600; ++i) {
-        songs += (i ? "," : "") + std::string(R"({"id": ")") + std::to_string(1000 + i) +
-                 R"(", "title": "Song", "album": {"id": "B1", "title": "Record"}})";
+        if (i)
+            songs += ',';
+        songs += R"({"id": ")";
+        songs += std::to_string(1000 + i);
+        songs += R"(", "title": "Song", "album": {"id": "B1", "title": "Record"}})";
     }
     WorkerRig rig;
     rig.handle("getList");
