@@ -3,6 +3,7 @@
 // selection gets there, even while the wheel spins at its fastest. Rows are fetched and kept in
 // aligned chunks; a list of any length costs a screenful to open.
 
+import { listHasArtwork } from './artwork.js';
 import { accelerationFactor } from './wheel.js';
 
 export const CHUNK_ROWS = 50;
@@ -36,6 +37,7 @@ export class ListRows {
     this.revision = null;
     this.chunks = new Map(); // chunk number -> its rows
     this.pending = new Set(); // chunk numbers asked for and not yet answered
+    this.hasArtwork = false; // whether any row at hand of this read carries a cover
   }
 
   /** The list's length: ListRows reads like the array of a whole list (`length`, `at`). */
@@ -83,6 +85,7 @@ export class ListRows {
     if (revision !== this.revision && (this.revision !== null || this.chunks.size > 0)) {
       this.chunks.clear();
       this.pending.clear();
+      this.hasArtwork = false;
       outcome = 'reset';
     }
     this.revision = revision;
@@ -90,6 +93,8 @@ export class ListRows {
     this.count = windowed ? answer.count : items.length;
     const offset = windowed && Number.isInteger(answer.offset) && answer.offset >= 0 ? answer.offset : 0;
     this.sections = readSections(answer?.sections, this.count);
+    // An album list's rows have covers wherever they are: the first rows that carry one say so.
+    if (!this.hasArtwork) this.hasArtwork = listHasArtwork(items);
     for (let i = 0; i < items.length && offset + i < this.count; i++) {
       const index = offset + i;
       const number = Math.floor(index / CHUNK_ROWS);

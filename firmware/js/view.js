@@ -428,6 +428,8 @@ export class DeviceView {
   // --- covers -----------------------------------------------------------------------------------
 
   #listShowsArt(items) {
+    // A list that arrives in windows knows as its rows come; a whole list is looked at once.
+    if (!Array.isArray(items)) return Boolean(items?.hasArtwork);
     let shows = this.artLists.get(items);
     if (shows === undefined) this.artLists.set(items, (shows = listHasArtwork(items)));
     return shows;

@@ -204,6 +204,7 @@ TEST(ArtworkDownload, OnlyAnHttpsAnswerThatChecksOutAndFitsIsKept)
     ArtServer server(certificates);
     const ArtworkDownloadSettings trusting{
         .largest = ArtServer::largest, .timeout = 3s, .trustedCertificates = certificates.authority()};
+    const ArtworkDownloadSettings untrusting{.largest = ArtServer::largest, .timeout = 3s};
     struct Case {
         const char *what;
         std::string address;
@@ -212,10 +213,7 @@ TEST(ArtworkDownload, OnlyAnHttpsAnswerThatChecksOutAndFitsIsKept)
     } cases[] = {
         {"a picture", server.secure("/cover.png"), trusting, ArtServer::picture()},
         {"a redirect within https", server.secure("/moved"), trusting, ArtServer::picture()},
-        {"a certificate nobody vouches for",
-         server.secure("/cover.png"),
-         {.largest = ArtServer::largest, .timeout = 3s},
-         "(none)"},
+        {"a certificate nobody vouches for", server.secure("/cover.png"), untrusting, "(none)"},
         {"plain http", server.plain("/cover.png"), trusting, "(none)"},
         {"a redirect down to http", server.secure("/downgrade"), trusting, "(none)"},
         {"endless redirects", server.secure("/loop"), trusting, "(none)"},
