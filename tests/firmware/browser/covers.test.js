@@ -3,8 +3,12 @@
 
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
+import fs from 'node:fs';
 import { startBrowser } from '../support/browser.js';
 import { choose, waitForScreen } from '../support/device.js';
+
+// A picture of the album rows with their covers, for a person to look at.
+const SHOTS = new URL('../out/screenshots/', import.meta.url);
 
 const hex = (n) => n.toString(16).toUpperCase().padStart(16, '0');
 
@@ -120,6 +124,8 @@ describe('covers', () => {
     // Six rows: four albums with covers, one whose key ends in 0 (none), one more with a cover.
     await page.waitForFunction(() => document.querySelectorAll('#pages .page:last-child .row-art.loaded').length === 5);
     const shown = await rowCovers(page);
+    fs.mkdirSync(SHOTS, { recursive: true });
+    await page.screenshot({ path: new URL('covers-albums.png', SHOTS).pathname, omitBackground: true });
     assert.deepEqual(shown, [...[0xa1, 0xa2, 0xa3, 0xa4].map((n) => `artwork/${hex(n)}-64`), 'placeholder', `artwork/${hex(0x200001)}-64`]);
     assert.equal(covers.requests.length - before, shown.length, 'only the rows on screen are read');
 
