@@ -3,6 +3,7 @@
 #include "lib/icu/InitialLetters.hpp"
 
 #include <algorithm>
+#include <numeric>
 #include <tuple>
 #include <unordered_set>
 
@@ -163,9 +164,9 @@ const LibraryIndex::Order &LibraryIndex::albumsByTitle()
 const LibraryIndex::Order &LibraryIndex::albumsByArtist()
 {
     if (!albumsByArtist_) {
-        const auto &songs = snapshot_.tracks();
+        // The same albums as by title; each key is an album's own, so their order there is no matter.
         albumsByArtist_ =
-            Order{sortedPositions(songs, albumLeaders(songs),
+            Order{sortedPositions(snapshot_.tracks(), albumsByTitle().positions,
                                   [](const SnapshotSong &song) {
                                       return std::tuple(song.artistRank, song.albumTitleRank, song.albumID);
                                   }),
@@ -198,14 +199,17 @@ const LibraryIndex::Order &LibraryIndex::genres()
     return *genres_;
 }
 
-const std::vector<ListSection> &LibraryIndex::playlistSections()
+const LibraryIndex::Order &LibraryIndex::playlists()
 {
-    if (!playlistSections_) {
+    if (!playlists_) {
         const auto &playlists = snapshot_.playlists();
-        playlistSections_ =
-            sectionsOf(playlists.size(), [&](std::size_t i) { return std::string_view(playlists[i].name); });
+        std::vector<std::uint32_t> positions(playlists.size());
+        std::iota(positions.begin(), positions.end(), 0U);
+        playlists_ = Order{std::move(positions), sectionsOf(playlists.size(), [&](std::size_t i) {
+                               return std::string_view(playlists[i].name);
+                           })};
     }
-    return *playlistSections_;
+    return *playlists_;
 }
 
 } // namespace wheelbox

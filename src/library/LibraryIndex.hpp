@@ -48,8 +48,8 @@ class LibraryIndex {
     const Order &artists();
     // The first song of each non-blank genre, by genre, with sections by the genre.
     const Order &genres();
-    // Sections of the playlists, by name.
-    const std::vector<ListSection> &playlistSections();
+    // Every playlist, as positions in the snapshot's playlists (already by name), with sections.
+    const Order &playlists();
 
     // Where the initials change in a run of `count` titles.
     std::vector<ListSection> sectionsOf(std::size_t count,
@@ -60,7 +60,7 @@ class LibraryIndex {
     icu::InitialLetters &initials_;
     std::optional<Order> songsByTitle_, songsByArtist_, songsByAlbum_, songsByGenre_;
     std::optional<Order> albumsByTitle_, albumsByArtist_, artists_, genres_;
-    std::optional<std::vector<ListSection>> playlistSections_;
+    std::optional<Order> playlists_;
 };
 
 } // namespace wheelbox

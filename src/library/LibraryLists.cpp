@@ -58,6 +58,23 @@ MediaItem albumRow(const LibrarySnapshot &snapshot, std::string id, const Snapsh
     return row;
 }
 
+MediaItem artistRow(const LibrarySnapshot &snapshot, const SnapshotSong &song)
+{
+    auto name = snapshot.text(song.artistName);
+    return containerRow("music/artists/" + encodePathToken(name), std::string(name));
+}
+
+MediaItem genreRow(const LibrarySnapshot &snapshot, const SnapshotSong &song)
+{
+    auto name = snapshot.text(song.genre);
+    return containerRow("music/genres/" + encodePathToken(name), std::string(name));
+}
+
+MediaItem playlistRow(const SnapshotPlaylist &playlist)
+{
+    return containerRow("music/playlist/" + formatPersistentID(playlist.persistentID), playlist.name);
+}
+
 namespace {
 
 using Positions = std::span<const std::uint32_t>;
@@ -117,18 +134,12 @@ MediaItem rowAt(const LibrarySnapshot &snapshot, const ListRows &rows, std::size
         const auto &song = snapshot.tracks()[position];
         return albumRow(snapshot, rows.albumPrefix + formatPersistentID(song.albumID), song);
     }
-    case RowKind::artist: {
-        auto name = snapshot.text(snapshot.tracks()[position].artistName);
-        return containerRow("music/artists/" + encodePathToken(name), std::string(name));
-    }
-    case RowKind::genre: {
-        auto name = snapshot.text(snapshot.tracks()[position].genre);
-        return containerRow("music/genres/" + encodePathToken(name), std::string(name));
-    }
-    case RowKind::playlist: {
-        const auto &playlist = snapshot.playlists()[position];
-        return containerRow("music/playlist/" + formatPersistentID(playlist.persistentID), playlist.name);
-    }
+    case RowKind::artist:
+        return artistRow(snapshot, snapshot.tracks()[position]);
+    case RowKind::genre:
+        return genreRow(snapshot, snapshot.tracks()[position]);
+    case RowKind::playlist:
+        return playlistRow(snapshot.playlists()[position]);
     }
     return {};
 }
@@ -290,17 +301,8 @@ ListRows resolve(LibraryIndex &index, std::string_view path)
     }
     if (path == "music/genres"sv)
         return orderRows("Genres", RowKind::genre, index.genres(), true);
-    if (path == "music/playlists"sv) {
-        ListRows rows;
-        rows.title = "Playlists";
-        rows.kind = RowKind::playlist;
-        std::vector<std::uint32_t> all(snapshot.playlists().size());
-        for (std::uint32_t i = 0; i < all.size(); ++i)
-            all[i] = i;
-        rows.keep(std::move(all));
-        rows.setSections(index.playlistSections());
-        return rows;
-    }
+    if (path == "music/playlists"sv)
+        return orderRows("Playlists", RowKind::playlist, index.playlists(), true);
     if (path == "music/artists/all"sv) {
         auto rows = orderRows("Albums", RowKind::album, index.albumsByArtist(), false);
         rows.leading.push_back(containerRow("music/artists/all/all", "All"));

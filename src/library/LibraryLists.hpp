@@ -13,10 +13,13 @@ namespace wheelbox {
 
 // The rows the lists are made of: a row that opens the list at `id`; a song's row (its
 // "music-track:" id, title and artist); an album's row, under its first song's album title, naming
-// its artist when it has one to name.
+// its artist when it has one to name; the rows that open a song's artist, its genre, a playlist.
 MediaItem containerRow(std::string id, std::string title);
 MediaItem songRow(const LibrarySnapshot &snapshot, const SnapshotSong &song);
 MediaItem albumRow(const LibrarySnapshot &snapshot, std::string id, const SnapshotSong &leader);
+MediaItem artistRow(const LibrarySnapshot &snapshot, const SnapshotSong &song);
+MediaItem genreRow(const LibrarySnapshot &snapshot, const SnapshotSong &song);
+MediaItem playlistRow(const SnapshotPlaylist &playlist);
 
 // The list behind a library path, cut from the snapshot's orders. Paths:
 //   music, music/songs, music/artists, music/albums, music/genres, music/playlists,

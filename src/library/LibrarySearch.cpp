@@ -2,7 +2,6 @@
 
 #include "lib/icu/SearchText.hpp"
 #include "library/LibraryLists.hpp"
-#include "library/PathToken.hpp"
 #include "model/PersistentID.hpp"
 
 namespace wheelbox {
@@ -19,24 +18,17 @@ MediaList searchList(const LibrarySnapshot &snapshot, const SearchIndex &index, 
     list.items.reserve(matches.artists.size() + matches.albums.size() + matches.songs.size() +
                        matches.playlists.size() + matches.genres.size());
     const auto &tracks = snapshot.tracks();
-    auto named = [&](std::string_view prefix, TextID name) {
-        auto text = snapshot.text(name);
-        return containerRow(std::string(prefix) + encodePathToken(text), std::string(text));
-    };
     for (auto song : matches.artists)
-        list.items.push_back(named("music/artists/", tracks[song].artistName));
+        list.items.push_back(artistRow(snapshot, tracks[song]));
     for (auto song : matches.albums)
         list.items.push_back(
             albumRow(snapshot, "music/albums/" + formatPersistentID(tracks[song].albumID), tracks[song]));
     for (auto song : matches.songs)
         list.items.push_back(songRow(snapshot, tracks[song]));
-    for (auto playlist : matches.playlists) {
-        const auto &kept = snapshot.playlists()[playlist];
-        list.items.push_back(
-            containerRow("music/playlist/" + formatPersistentID(kept.persistentID), kept.name));
-    }
+    for (auto playlist : matches.playlists)
+        list.items.push_back(playlistRow(snapshot.playlists()[playlist]));
     for (auto song : matches.genres)
-        list.items.push_back(named("music/genres/", tracks[song].genre));
+        list.items.push_back(genreRow(snapshot, tracks[song]));
     return list;
 }
 

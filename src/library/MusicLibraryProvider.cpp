@@ -33,9 +33,9 @@ void MusicLibraryProvider::reload()
     try {
         library_.emplace(source_.open(), collator_);
         index_.emplace(*library_, initials_);
-        // The Songs list is the one every library has and the longest: its order is ready before
-        // anyone asks, so that opening it costs the same at any size.
-        index_->songsByTitle();
+        // The search index reads the lists' orders, the Songs order first: the one every library
+        // has and the longest is thus ready before anyone asks, and opening it costs the same at
+        // any size.
         searchIndex_.emplace(*index_);
         loadError_.reset();
         if (library_->tracks().empty())

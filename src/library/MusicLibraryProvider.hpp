@@ -46,7 +46,8 @@ class MusicLibraryProvider final : public LibraryProvider {
 
     // The artists, albums, songs, playlists and genres whose names match the query, as the list
     // "search" (LibrarySearch.hpp). A blank query finds nothing and reads nothing; otherwise the
-    // staleness rule and the unavailable list are those of list().
+    // staleness rule and the unavailable list of a failed load are those of list(); a library
+    // without songs simply finds nothing.
     MediaList search(std::string_view query);
 
     // The songs a path plays, in list order, as hex persistent IDs. Throws LibraryError.

@@ -34,6 +34,17 @@ void appendVarint(std::vector<std::uint8_t> &out, std::uint32_t value)
     out.push_back(static_cast<std::uint8_t>(value));
 }
 
+std::uint32_t readVarint(const std::uint8_t *&next) noexcept
+{
+    std::uint32_t value = 0;
+    for (unsigned shift = 0;; shift += 7) {
+        auto byte = *next++;
+        value |= static_cast<std::uint32_t>(byte & 0x7F) << shift;
+        if (!(byte & 0x80))
+            return value;
+    }
+}
+
 // A place in a long list of positions to jump to: the position before it and the byte where the
 // next one starts.
 struct Skip {
@@ -58,14 +69,7 @@ struct Cursor {
     {
         if (next == end)
             return false;
-        std::uint32_t gap = 0;
-        for (unsigned shift = 0;; shift += 7) {
-            auto byte = *next++;
-            gap |= static_cast<std::uint32_t>(byte & 0x7F) << shift;
-            if (!(byte & 0x80))
-                break;
-        }
-        value += gap;
+        value += readVarint(next);
         return true;
     }
 
@@ -181,28 +185,11 @@ class SearchIndex::Words {
         }
     }
 
-    std::size_t memoryBytes() const noexcept
-    {
-        return dictionary_.capacity() + postings_.capacity() + blocks_.capacity() * sizeof(Block) +
-               skips_.capacity() * sizeof(Skip);
-    }
-
   private:
     struct Block {
         std::uint32_t dictionary; // offset of its first word
         std::uint32_t postings;   // offset of its first word's positions
     };
-
-    static std::uint32_t readVarint(const std::uint8_t *&next) noexcept
-    {
-        std::uint32_t value = 0;
-        for (unsigned shift = 0;; shift += 7) {
-            auto byte = *next++;
-            value |= static_cast<std::uint32_t>(byte & 0x7F) << shift;
-            if (!(byte & 0x80))
-                return value;
-        }
-    }
 
     // The first word of a block: it shares nothing with the word before.
     std::string_view firstWord(const Block &block) const noexcept
@@ -416,9 +403,7 @@ SearchIndex::SearchIndex(LibraryIndex &orders) : snapshot_(orders.snapshot())
     };
 
     // Playlists: each its own, in the snapshot's order (by name).
-    playlistEntries_.resize(snapshot.playlists().size());
-    std::iota(playlistEntries_.begin(), playlistEntries_.end(), 0U);
-    playlists_.entries = &playlistEntries_;
+    playlists_.entries = &orders.playlists().positions;
     playlists_.rank = [](std::uint32_t i) {
         return i;
     };
@@ -489,15 +474,6 @@ SearchMatches SearchIndex::find(std::string_view query, std::size_t limit) const
     collect(playlists_, kept, limit, matches.playlists);
     collect(genres_, kept, limit, matches.genres);
     return matches;
-}
-
-std::size_t SearchIndex::memoryBytes() const noexcept
-{
-    // The orders are the lists' and counted with them.
-    std::size_t bytes = sizeof(*this) + playlistEntries_.capacity() * sizeof(std::uint32_t);
-    for (const auto *kind : {&artists_, &albums_, &songs_, &playlists_, &genres_})
-        bytes += kind->words->memoryBytes();
-    return bytes;
 }
 
 } // namespace wheelbox

@@ -42,9 +42,6 @@ class SearchIndex {
     // name, in any order; a query without words finds nothing.
     SearchMatches find(std::string_view query, std::size_t limit) const;
 
-    // Heap bytes the index holds, for the benchmarks.
-    std::size_t memoryBytes() const noexcept;
-
     class Words;
 
   private:
@@ -64,8 +61,6 @@ class SearchIndex {
     Kind songs_;
     Kind playlists_;
     Kind genres_;
-    // The playlists are in the snapshot's order already: 0…count-1.
-    std::vector<std::uint32_t> playlistEntries_;
 };
 
 } // namespace wheelbox
