@@ -19,7 +19,6 @@
 #include <poll.h>
 #include <sstream>
 #include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -190,9 +189,8 @@ std::unique_ptr<PrivateMpd> PrivateMpd::start(const PrivateMpdConfiguration &con
     }
     mpd->spawn();
     while (true) {
-        int status = 0;
         if (mpd->waitForEnd(Clock::now())) {
-            mpd->reap(status);
+            mpd->reap();
             throw PrivateMpdError::failedToStart(lastLine(configuration));
         }
         if (mpd::answers(mpd->address_, 500ms))
@@ -290,10 +288,10 @@ std::optional<pid_t> PrivateMpd::pid() const noexcept
     return pid_;
 }
 
-void PrivateMpd::reap(int &status) noexcept
+void PrivateMpd::reap() noexcept
 {
-    pid_t reaped;
-    while ((reaped = ::waitpid(pid_, &status, 0)) < 0 && errno == EINTR) {
+    int status = 0;
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
     }
     ended_.reset();
     pid_ = -1;
@@ -337,8 +335,7 @@ void PrivateMpd::stop() noexcept
             ::kill(pid_, SIGKILL);
             waitForEnd(Clock::time_point::max());
         }
-        int status = 0;
-        reap(status);
+        reap();
     }
     lock_.reset();
 }
@@ -361,23 +358,20 @@ void PrivateMpd::watchChild()
 {
     unwatchChild();
     if (ended_.isOpen()) {
-        childWatch_ = g_unix_fd_source_new(ended_.get(), G_IO_IN);
-        g_source_set_callback(childWatch_, G_SOURCE_FUNC(&PrivateMpd::onProcessDescriptor), this, nullptr);
+        childWatch_.reset(g_unix_fd_source_new(ended_.get(), G_IO_IN));
+        g_source_set_callback(childWatch_.get(), G_SOURCE_FUNC(&PrivateMpd::onProcessDescriptor), this,
+                              nullptr);
     } else {
         // No pidfd: a look every quarter of a second.
-        childWatch_ = g_timeout_source_new(250);
-        g_source_set_callback(childWatch_, &PrivateMpd::onChildEvent, this, nullptr);
+        childWatch_.reset(g_timeout_source_new(250));
+        g_source_set_callback(childWatch_.get(), &PrivateMpd::onChildEvent, this, nullptr);
     }
-    g_source_attach(childWatch_, loop_->context());
+    g_source_attach(childWatch_.get(), loop_->context());
 }
 
 void PrivateMpd::unwatchChild() noexcept
 {
-    if (!childWatch_)
-        return;
-    g_source_destroy(childWatch_);
-    g_source_unref(childWatch_);
-    childWatch_ = nullptr;
+    childWatch_.reset();
 }
 
 gboolean PrivateMpd::onProcessDescriptor(gint, GIOCondition, gpointer data)
@@ -393,7 +387,7 @@ gboolean PrivateMpd::onChildEvent(gpointer data)
     if (reaped == 0 || (reaped < 0 && errno == EINTR))
         return G_SOURCE_CONTINUE;
     // The source goes with the descriptor it watches.
-    g_source_unref(std::exchange(self->childWatch_, nullptr));
+    self->childWatch_.reset();
     self->ended_.reset();
     self->pid_ = -1;
     self->childEnded(status);

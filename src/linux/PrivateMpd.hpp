@@ -1,5 +1,6 @@
 #pragma once
 
+#include "lib/glib/GLibPointers.hpp"
 #include "lib/mpd/MpdConnection.hpp"
 #include "lib/posix/FileDescriptor.hpp"
 #include "lib/posix/LockFile.hpp"
@@ -111,7 +112,7 @@ class PrivateMpd {
     // Starts MPD (the lock held) without waiting for it. Throws PrivateMpdError.
     void spawn();
     bool waitForEnd(std::chrono::steady_clock::time_point deadline) noexcept;
-    void reap(int &status) noexcept;
+    void reap() noexcept;
 
     void watchChild();
     void unwatchChild() noexcept;
@@ -141,7 +142,7 @@ class PrivateMpd {
     std::shared_ptr<MpdServerStatus> status_;
     Restarts restarts_;
     std::chrono::milliseconds nextDelay_{0};
-    GSource *childWatch_ = nullptr;
+    glib::SourcePtr childWatch_;
     std::unique_ptr<MainLoop::Timer> timer_;
     // Whether a restarted MPD answers: found out by `probe_`, looked at by `probeTimer_`.
     enum class ProbeOutcome { pending, ready, silent };

@@ -114,10 +114,6 @@ bool SingleInstance::presentRunningCopy(const std::filesystem::path &stateFolder
 
 SingleInstance::~SingleInstance()
 {
-    if (source_) {
-        g_source_destroy(source_);
-        g_source_unref(source_);
-    }
     if (listener_.isOpen())
         ::unlink(socket_.c_str());
 }
@@ -127,9 +123,9 @@ void SingleInstance::listen(GLibMainLoop &loop, std::function<void()> present)
     present_ = std::move(present);
     if (!listener_.isOpen() || source_)
         return;
-    source_ = g_unix_fd_source_new(listener_.get(), G_IO_IN);
-    g_source_set_callback(source_, G_SOURCE_FUNC(&SingleInstance::onConnection), this, nullptr);
-    g_source_attach(source_, loop.context());
+    source_.reset(g_unix_fd_source_new(listener_.get(), G_IO_IN));
+    g_source_set_callback(source_.get(), G_SOURCE_FUNC(&SingleInstance::onConnection), this, nullptr);
+    g_source_attach(source_.get(), loop.context());
 }
 
 gboolean SingleInstance::onConnection(gint, GIOCondition, gpointer data)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "lib/glib/GLibPointers.hpp"
 #include "lib/posix/FileDescriptor.hpp"
 #include "lib/posix/LockFile.hpp"
 
@@ -56,7 +57,7 @@ class SingleInstance {
     std::filesystem::path socket_;
     posix::FileDescriptor listener_;
     std::function<void()> present_;
-    GSource *source_ = nullptr;
+    glib::SourcePtr source_;
 };
 
 } // namespace wheelbox

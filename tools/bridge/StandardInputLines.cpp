@@ -27,18 +27,15 @@ void StandardInputLines::watch()
 {
     if (source_ || inputEnded_ || stopped_)
         return;
-    source_ = g_unix_fd_source_new(descriptor_, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR));
-    g_source_set_callback(source_, G_SOURCE_FUNC(&StandardInputLines::readable), this, nullptr);
-    g_source_attach(source_, context_);
+    source_.reset(
+        g_unix_fd_source_new(descriptor_, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR)));
+    g_source_set_callback(source_.get(), G_SOURCE_FUNC(&StandardInputLines::readable), this, nullptr);
+    g_source_attach(source_.get(), context_);
 }
 
 void StandardInputLines::unwatch()
 {
-    if (!source_)
-        return;
-    g_source_destroy(source_);
-    g_source_unref(source_);
-    source_ = nullptr;
+    source_.reset();
 }
 
 gboolean StandardInputLines::readable(gint, GIOCondition, gpointer self)

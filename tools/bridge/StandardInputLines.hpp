@@ -1,5 +1,7 @@
 #pragma once
 
+#include "lib/glib/GLibPointers.hpp"
+
 #include <glib.h>
 
 #include <cstddef>
@@ -50,7 +52,7 @@ class StandardInputLines {
     GMainContext *context_;
     int descriptor_;
     Handlers handlers_;
-    GSource *source_ = nullptr;
+    glib::SourcePtr source_;
     std::string buffer_;
     std::size_t lineNumber_ = 0;
     bool skippingOverlong_ = false;

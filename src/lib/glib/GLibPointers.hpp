@@ -28,6 +28,14 @@ struct MainContextDeleter {
 struct MainLoopDeleter {
     void operator()(GMainLoop *loop) const noexcept { g_main_loop_unref(loop); }
 };
+// A source of ours: when we let go it stops firing as well, wherever it was attached.
+struct SourceDeleter {
+    void operator()(GSource *source) const noexcept
+    {
+        g_source_destroy(source);
+        g_source_unref(source);
+    }
+};
 
 template <typename T> using ObjectPtr = std::unique_ptr<T, ObjectDeleter>;
 using ErrorPtr = std::unique_ptr<GError, ErrorDeleter>;
@@ -35,6 +43,7 @@ using VariantPtr = std::unique_ptr<GVariant, VariantDeleter>;
 using CharPtr = std::unique_ptr<gchar, FreeDeleter>;
 using MainContextPtr = std::unique_ptr<GMainContext, MainContextDeleter>;
 using MainLoopPtr = std::unique_ptr<GMainLoop, MainLoopDeleter>;
+using SourcePtr = std::unique_ptr<GSource, SourceDeleter>;
 
 // A GError turned into an exception, keeping its domain and code.
 class GLibError : public std::runtime_error {
