@@ -313,8 +313,13 @@ std::vector<pid_t> mpdsOf(const PrivateMpdConfiguration &configuration)
         std::string name = entry.path().filename();
         if (name.find_first_not_of("0123456789") != std::string::npos)
             continue;
-        std::ifstream file(entry.path() / "cmdline", std::ios::binary);
-        std::string command((std::istreambuf_iterator<char>(file)), {});
+        std::string command;
+        try {
+            std::ifstream file(entry.path() / "cmdline", std::ios::binary);
+            command.assign(std::istreambuf_iterator<char>(file), {});
+        } catch (const std::ios_base::failure &) {
+            continue; // it ended while being read
+        }
         pid_t pid = std::stoi(name);
         if (command.find(configuration.configurationFile().string()) != std::string::npos && isRunning(pid))
             found.push_back(pid);
