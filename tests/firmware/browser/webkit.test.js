@@ -23,7 +23,7 @@ function missing() {
 /** Starts Xvfb on a free display; resolves with the display name and a stop function. */
 function startXvfb() {
   return new Promise((resolve, reject) => {
-    const xvfb = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', '1024x900x24', '-nolisten', 'tcp'], {
+    const xvfb = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', '1024x900x24', '-nolisten', 'tcp', '-noreset'], {
       stdio: ['ignore', 'ignore', 'ignore', 'pipe'],
     });
     let text = '';
