@@ -39,6 +39,7 @@ inline std::string valueFor(std::string_view tagName, long overLimit, std::strin
 struct FixtureSong {
     std::string directory, name;
     std::vector<std::pair<std::string, std::string>> tags;
+    unsigned seconds = 3;
 };
 
 // The tags the database declares: every one MPD enables by default, or it discards the file.
@@ -62,7 +63,7 @@ inline std::string databaseText(const std::vector<FixtureSong> &songs)
     for (auto &[folder, inFolder] : folders) {
         text += "directory: " + folder + "\nmtime: 0\nbegin: " + folder + "\n";
         for (auto *song : inFolder) {
-            text += "song_begin: " + song->name + "\nTime: 3.000000\n";
+            text += "song_begin: " + song->name + "\nTime: " + std::to_string(song->seconds) + ".000000\n";
             for (auto &[name, value] : song->tags)
                 text += name + ": " + value + "\n";
             text += "mtime: 0\nsong_end\n";
@@ -74,7 +75,7 @@ inline std::string databaseText(const std::vector<FixtureSong> &songs)
 
 // An MPD that serves a database file written from `songs` as it is, in a folder of its own, with stored
 // playlists of the given entries: no update runs unless asked for, so songs without files stay. A ".wav"
-// song has a file, three seconds of silence that carries its Title, Artist, Album, Genre and Track, so an
+// song has a file, its seconds of silence that carries its Title, Artist, Album, Genre and Track, so an
 // update reads it back as it was written. Stopped and reaped when destroyed.
 class FixtureMpd {
   public:
@@ -127,7 +128,7 @@ class FixtureMpd {
     void writeSong(const FixtureSong &song)
     {
         auto path = musicFolder() / song.directory / song.name;
-        writeSilence(path, song.tags);
+        writeSilence(path, song.tags, song.seconds);
         static int written = 0;
         std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() -
                                                    std::chrono::hours(24) + std::chrono::seconds(++written));
@@ -200,12 +201,13 @@ class FixtureMpd {
         pid_ = -1;
     }
 
-    // Three seconds of 8 kHz 8-bit mono silence, so that a ".wav" song plays, with the tags MPD reads
-    // from a RIFF INFO list.
+    // 8 kHz 8-bit mono silence, so that a ".wav" song plays, with the tags MPD reads from a RIFF INFO
+    // list.
     static void writeSilence(const std::filesystem::path &path,
-                             const std::vector<std::pair<std::string, std::string>> &tags)
+                             const std::vector<std::pair<std::string, std::string>> &tags, unsigned seconds)
     {
-        constexpr std::uint32_t rate = 8000, bytes = rate * 3;
+        constexpr std::uint32_t rate = 8000;
+        const std::uint32_t bytes = rate * seconds;
         auto word = [](std::ostream &out, std::uint32_t value, int size) {
             for (int i = 0; i < size; ++i)
                 out.put(static_cast<char>((value >> (8 * i)) & 0xff));
