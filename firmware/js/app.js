@@ -44,6 +44,9 @@ const forward = 'forward';
 const back = 'back';
 
 export class App {
+  // Starts of music asked for so far; the latest is the one the user waits on.
+  #starts = 0;
+
   /**
    * `bridge`: a BridgeClient. `view`: told about every change (DeviceView's methods). `sound`:
    * tick(), press() and knock(). `timers`: setTimeout/clearTimeout. `now`: milliseconds.
@@ -654,12 +657,20 @@ export class App {
   }
 
   // The shuffle sent is the order of this collection only: the Shuffle setting stays the user's.
+  // A start the user has since replaced with another may fail as the player drops it; only the
+  // latest start's failure is theirs to read.
   #play(params, method = 'playCollection') {
-    return this.#call(method, params).then((result) => {
-      this.queueShuffled = params.shuffle === 'On';
-      this.#applyStatus(result);
-      this.#showNowPlaying();
-    }, () => {});
+    const start = ++this.#starts;
+    return this.#call(method, params, { quiet: true }).then(
+      (result) => {
+        this.queueShuffled = params.shuffle === 'On';
+        this.#applyStatus(result);
+        this.#showNowPlaying();
+      },
+      (error) => {
+        if (start === this.#starts) this.#fail(error);
+      },
+    );
   }
 
   // The songs list's length first, then the one row drawn from it: two small answers, whatever

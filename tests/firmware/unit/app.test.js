@@ -286,6 +286,22 @@ test('superseded and cancelled answers show nothing; a player error is shown as 
   assert.deepEqual(messages(), ['Spotify is not running.']);
 });
 
+test('a start replaced by a later one fails silently; the latest start’s failure is shown', async () => {
+  const { app, sent, answer, messages } = rig();
+  app.input('select'); // Music
+  await answer('getList', { result: { id: 'music/songs', title: 'Songs', items: [song(1), song(2)] } });
+  app.input('select');
+  app.input('rotate', 1);
+  app.input('select');
+  const [first, second] = sent.filter((m) => m.method === 'playCollection');
+  assert.equal(second.params.id, song(2).id);
+  app.bridge.resolve(first.id, { error: 'Couldn’t send macOS automation.' });
+  await settle();
+  assert.deepEqual(messages(), []);
+  await answer('playCollection', { error: 'Music can’t play this song right now.' });
+  assert.deepEqual(messages(), ['Music can’t play this song right now.']);
+});
+
 test('the body colour is the firmware’s own: kept in storage, and storage that fails loses only it', async () => {
   const stored = new Map();
   const storage = { getItem: (k) => stored.get(k) ?? null, setItem: (k, v) => stored.set(k, v) };
