@@ -40,41 +40,29 @@ namespace {
 
 class GLibTimer final : public MainLoop::Timer {
   public:
-    struct State {
-        std::function<void()> task;
-        bool repeating = false;
-        guint source = 0; // 0 once removed
-    };
-
     GLibTimer(GMainContext *context, std::chrono::nanoseconds delay, bool repeating,
               std::function<void()> task)
-        : state_(new State{std::move(task), repeating, 0})
+        : state_(std::make_unique<State>(State{std::move(task), repeating}))
     {
         // Rounded up: a timer may fire late, never early.
         auto milliseconds = std::chrono::ceil<std::chrono::milliseconds>(delay).count();
-        GSource *source =
-            g_timeout_source_new(static_cast<guint>(std::clamp<long long>(milliseconds, 0, G_MAXUINT)));
-        g_source_set_callback(source, &GLibTimer::fire, state_, nullptr);
-        state_->source = g_source_attach(source, context);
-        source_ = source; // the context holds a reference; ours is dropped in cancel()
+        source_.reset(
+            g_timeout_source_new(static_cast<guint>(std::clamp<long long>(milliseconds, 0, G_MAXUINT))));
+        g_source_set_callback(source_.get(), &GLibTimer::fire, state_.get(), nullptr);
+        g_source_attach(source_.get(), context);
     }
 
-    ~GLibTimer() override
-    {
-        cancel();
-        delete state_;
-    }
+    // The source goes first, so it never fires with the state gone.
+    ~GLibTimer() override { cancel(); }
 
-    void cancel() noexcept override
-    {
-        if (!source_)
-            return;
-        g_source_destroy(source_);
-        g_source_unref(source_);
-        source_ = nullptr;
-    }
+    void cancel() noexcept override { source_.reset(); }
 
   private:
+    struct State {
+        std::function<void()> task;
+        bool repeating = false;
+    };
+
     static gboolean fire(gpointer data)
     {
         auto *state = static_cast<State *>(data);
@@ -85,8 +73,8 @@ class GLibTimer final : public MainLoop::Timer {
         return repeating ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
     }
 
-    State *state_;
-    GSource *source_ = nullptr;
+    std::unique_ptr<State> state_;
+    glib::SourcePtr source_;
 };
 
 } // namespace

@@ -22,30 +22,20 @@ void AsyncWait::ready(GObject *, GAsyncResult *result, gpointer self) noexcept
 
 GAsyncResult *AsyncWait::wait()
 {
-    struct Timer {
-        ~Timer()
-        {
-            if (source) {
-                g_source_destroy(source);
-                g_source_unref(source);
-            }
-        }
-        GSource *source = nullptr;
-    } timer;
     bool expired = false;
     auto left =
         std::max(deadline_ - std::chrono::steady_clock::now(), std::chrono::steady_clock::duration::zero());
     auto milliseconds = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-    timer.source =
-        g_timeout_source_new(static_cast<guint>(std::min<decltype(milliseconds)>(milliseconds, G_MAXUINT)));
+    SourcePtr timer(
+        g_timeout_source_new(static_cast<guint>(std::min<decltype(milliseconds)>(milliseconds, G_MAXUINT))));
     g_source_set_callback(
-        timer.source,
+        timer.get(),
         [](gpointer flag) {
             *static_cast<bool *>(flag) = true;
             return G_SOURCE_REMOVE;
         },
         &expired, nullptr);
-    g_source_attach(timer.source, context_.get());
+    g_source_attach(timer.get(), context_.get());
     while (!result_ && !expired)
         g_main_context_iteration(context_.get(), TRUE);
     if (!result_) {
