@@ -29,14 +29,14 @@ const std::string hugeArtist = valueFor("Artist", 6000);
 
 // Long enough that no stall of a loaded machine between a start and its first look outlasts the
 // song: a start is confirmed only while its song plays.
-constexpr unsigned songSeconds = 120;
+constexpr unsigned duration = 120;
 
 const std::vector<FixtureSong> songs = {
-    {"Long", "1 Huge title.wav", {{"Title", hugeTitle}, {"Artist", "Band"}, {"Album", "Album"}}, songSeconds},
-    {"Long", "2 Huge artist.wav", {{"Title", "Fine"}, {"Artist", hugeArtist}, {"Album", "Album"}}, songSeconds},
-    {"Long", "3 Short.wav", {{"Title", "Short"}, {"Artist", "Band"}, {"Album", "Album"}}, songSeconds},
+    {"Long", "1 Huge title.wav", {{"Title", hugeTitle}, {"Artist", "Band"}, {"Album", "Album"}}, duration},
+    {"Long", "2 Huge artist.wav", {{"Title", "Fine"}, {"Artist", hugeArtist}, {"Album", "Album"}}, duration},
+    {"Long", "3 Short.wav", {{"Title", "Short"}, {"Artist", "Band"}, {"Album", "Album"}}, duration},
     // A name that must be quoted on its way back to MPD.
-    {"Long", "4 \"Quoted\" \\ ¬.wav", {{"Title", hugeTitle}, {"Album", "Album"}}, songSeconds},
+    {"Long", "4 \"Quoted\" \\ ¬.wav", {{"Title", hugeTitle}, {"Album", "Album"}}, duration},
 };
 
 // What a track shows: every tag that fits, the file name without its extension for a title that
@@ -150,7 +150,7 @@ TEST_F(osascriptLongTagTest, ASongPlaysAloneAndFromACollectionAndNowPlayingShows
         EXPECT_EQ(fields[1], song.title);
         EXPECT_EQ(fields[2], song.artist);
         EXPECT_EQ(fields[3], song.album);
-        EXPECT_EQ(fields[5], std::to_string(songSeconds) + ".0");
+        EXPECT_EQ(fields[5], std::to_string(duration) + ".0");
         EXPECT_EQ(fields[6], "paused");
 
         // Appended: GCC 12 at -O3 misreads "text" + std::string&& (-Wrestrict, a false positive).
