@@ -64,12 +64,30 @@ std::uint64_t coverOfTrack(const MprisTrackArtwork &track)
 
 // What the thread reads with. The connections are the thread's; the destructor may only end
 // their waits: shut the MPD socket and cancel the GIO calls.
+//
+// A watchdog shuts the MPD socket when a use of it outlives its deadline: libmpdclient's timeout
+// starts again with every byte that arrives, so a server that trickles its answer, or sends lines
+// without end, would otherwise hold the thread, and every cover after it, for good.
 struct LinuxArtwork::Reader {
     std::optional<mpd::MpdConnection> mpd;
     glib::ObjectPtr<GDBusConnection> bus;
     glib::ObjectPtr<GCancellable> cancel{g_cancellable_new()};
-    std::mutex socketLock;
+    std::mutex socketLock; // guards the socket and the watch
     int socket = -1;
+    std::optional<SteadyClock::time_point> watchedUntil;
+    bool ended = false;
+    std::condition_variable watchChanged;
+    std::thread watchdog{[this] { watch(); }};
+
+    ~Reader()
+    {
+        {
+            std::lock_guard guard(socketLock);
+            ended = true;
+        }
+        watchChanged.notify_all();
+        watchdog.join();
+    }
 
     void dropMpd()
     {
@@ -84,6 +102,38 @@ struct LinuxArtwork::Reader {
         std::lock_guard guard(socketLock);
         if (socket >= 0)
             ::shutdown(socket, SHUT_RDWR);
+    }
+
+    // Until the returned object goes, the socket is shut at `deadline`.
+    auto watchUntil(SteadyClock::time_point deadline)
+    {
+        {
+            std::lock_guard guard(socketLock);
+            watchedUntil = deadline;
+        }
+        watchChanged.notify_all();
+        auto unwatch = [this](Reader *) {
+            std::lock_guard guard(socketLock);
+            watchedUntil.reset();
+        };
+        return std::unique_ptr<Reader, decltype(unwatch)>(this, unwatch);
+    }
+
+  private:
+    void watch()
+    {
+        std::unique_lock guard(socketLock);
+        while (!ended) {
+            if (!watchedUntil) {
+                watchChanged.wait(guard);
+            } else if (SteadyClock::now() < *watchedUntil) {
+                watchChanged.wait_until(guard, *watchedUntil);
+            } else {
+                if (socket >= 0)
+                    ::shutdown(socket, SHUT_RDWR);
+                watchedUntil.reset();
+            }
+        }
     }
 };
 
@@ -283,6 +333,7 @@ void LinuxArtwork::withMpd(Deadline deadline, const std::function<void(mpd::MpdC
         }
         reader.mpd->setTimeout(left(deadline, settings_.answerTimeout));
         try {
+            auto watched = reader.watchUntil(deadline);
             return use(*reader.mpd);
         } catch (const mpd::MpdError &error) {
             if (error.serverError() || error.error() == MPD_ERROR_ARGUMENT)

@@ -374,6 +374,56 @@ TEST(LinuxArtwork, AnMpdThatHangsIsLeftAtTheDeadlineAndEndsWithTheObject)
     EXPECT_LT(std::chrono::steady_clock::now() - started, 10s) << "destroying it ends the read under way";
 }
 
+// An MPD that begins a picture's answer and then trickles it, each byte soon enough for any one
+// wait: the read is left at its deadline, as no absent cover, and the thread goes on.
+TEST(LinuxArtwork, AnMpdThatTricklesItsAnswerIsLeftAtTheDeadline)
+{
+    std::string endlessLines = "size: 1000\n";
+    for (int line = 0; line < 10'000; ++line)
+        endlessLines += "comment: more\n";
+    const struct {
+        const char *name;
+        std::string albumart;
+    } cases[] = {
+        {"a chunk", "size: 1000\nbinary: 1000\n" + std::string(1000, 'x') + "\nOK\n"},
+        {"lines without end", endlessLines + "binary: 0\n\nOK\n"},
+    };
+    const std::string uri = "Band/Album/01 Song.flac";
+    const auto key = mpd::albumPersistentID("Album", "", "Band", uri);
+    for (const auto &trickle : cases) {
+        SCOPED_TRACE(trickle.name);
+        std::mutex lock;
+        int songsAsked = 0;
+        FakeMpdServer server([&](const std::string &line) -> FakeMpdServer::Reply {
+            const auto command = line.substr(0, line.find(' '));
+            if (command == "currentsong") {
+                std::lock_guard guard(lock);
+                ++songsAsked;
+                return {"file: " + uri + "\nAlbum: Album\nAlbumArtist: Band\nTitle: Song\nOK\n"};
+            }
+            if (command == "albumart")
+                return {trickle.albumart, false, 50ms};
+            return FakeMpdServer::ok();
+        });
+        TemporaryFolder cache;
+        LinuxArtwork artwork({.cacheFolder = cache.path,
+                              .mpdAddress = mpd::MpdAddress{server.socketPath(), 0, std::nullopt},
+                              .answerTimeout = 1s,
+                              .readDeadline = 1s,
+                              .retryAfter = 0ms});
+        const auto reading = readingOf(songID(uri));
+        // The song is read again once the first read has been left: the thread is free.
+        EXPECT_TRUE(askUntil(
+            [&] {
+                artwork.nowPlayingArtwork(reading, ArtworkPlayer::music);
+                std::lock_guard guard(lock);
+                return songsAsked >= 2;
+            },
+            15s));
+        EXPECT_NE(artwork.cache().state(key), ArtworkCache::State::absent);
+    }
+}
+
 TEST(LinuxArtwork, SpotifysArtworkAddressIsReadFromDisk)
 {
     std::string busAddress, busName;

@@ -27,6 +27,8 @@ class FakeMpdServer {
     struct Reply {
         std::string text;
         bool thenClose = false;
+        // When set, the text goes a byte at a time, this long apart: a server that trickles.
+        std::chrono::milliseconds pace{};
     };
     using Answer = std::function<Reply(const std::string &command)>;
 
@@ -111,16 +113,19 @@ class FakeMpdServer {
             auto command = buffer.substr(0, newline);
             buffer.erase(0, newline + 1);
             auto reply = answer_(command);
-            if (!send(reply.text, client) || reply.thenClose)
+            if (!send(reply.text, client, reply.pace) || reply.thenClose)
                 return;
         }
     }
 
-    static bool send(const std::string &text, int client)
+    static bool send(const std::string &text, int client, std::chrono::milliseconds pace = {})
     {
         std::size_t sent = 0;
         while (sent < text.size()) {
-            auto wrote = ::send(client, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+            if (pace.count() > 0 && sent > 0)
+                std::this_thread::sleep_for(pace);
+            auto most = pace.count() > 0 ? std::size_t{1} : text.size() - sent;
+            auto wrote = ::send(client, text.data() + sent, most, MSG_NOSIGNAL);
             if (wrote <= 0)
                 return false;
             sent += static_cast<std::size_t>(wrote);

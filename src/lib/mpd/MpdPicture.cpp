@@ -31,11 +31,21 @@ std::optional<std::uint64_t> number(const char *text)
     throw MpdError(what, MPD_ERROR_MALFORMED, std::nullopt);
 }
 
-// Reads the pairs up to "binary"; none at all means the command answered OK with nothing.
-ChunkHeader readHeader(MpdConnection &connection)
+[[noreturn]] void tookTooLong()
+{
+    throw MpdError("Reading a picture from MPD took too long.", MPD_ERROR_TIMEOUT, std::nullopt);
+}
+
+// Reads the pairs up to "binary"; none at all means the command answered OK with nothing. A
+// server that sends lines without end is left at the deadline.
+ChunkHeader readHeader(MpdConnection &connection, std::chrono::steady_clock::time_point deadline)
 {
     ChunkHeader header;
     while (mpd_pair *pair = mpd_recv_pair(connection.get())) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            mpd_return_pair(connection.get(), pair);
+            tookTooLong();
+        }
         // The pair's text is libmpdclient's until it is returned.
         const std::string name = pair->name;
         std::optional<std::uint64_t> value;
@@ -91,13 +101,13 @@ std::optional<std::vector<std::byte>> readPicture(MpdConnection &connection, Pic
     bool tooLarge = false;
     do {
         if (std::chrono::steady_clock::now() > limits.deadline)
-            throw MpdError("Reading a picture from MPD took too long.", MPD_ERROR_TIMEOUT, std::nullopt);
+            tookTooLong();
         const auto offset = std::to_string(picture.size());
         if (!mpd_send_command(connection.get(), name, song, offset.c_str(), nullptr))
             connection.check();
         ChunkHeader header;
         try {
-            header = readHeader(connection);
+            header = readHeader(connection, limits.deadline);
             connection.check();
         } catch (const MpdError &error) {
             if (isAbsent(error))
