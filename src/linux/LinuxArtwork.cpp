@@ -77,7 +77,9 @@ struct LinuxArtwork::Reader {
     std::optional<SteadyClock::time_point> watchedUntil;
     bool ended = false;
     std::condition_variable watchChanged;
-    std::thread watchdog{[this] { watch(); }};
+    std::thread watchdog;
+
+    Reader() : watchdog([this] { watch(); }) {}
 
     ~Reader()
     {
