@@ -5,6 +5,7 @@
 #include <libsoup/soup.h>
 
 #include <algorithm>
+#include <string>
 #include <string_view>
 
 namespace wheelbox {
@@ -30,6 +31,19 @@ bool isHttps(const std::string &address)
 bool isRedirect(guint status)
 {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// A failure of this attempt, not an answer about the picture: asked again later.
+bool isPassing(guint status)
+{
+    return status >= 500 || status == 408 || status == 429;
+}
+
+[[noreturn]] void couldNotAsk(GError *error, const char *what)
+{
+    std::string message = error ? error->message : what;
+    g_clear_error(&error);
+    throw ArtworkDownloadError(message);
 }
 
 // Ends the download's own cancellable when the caller's is cancelled.
@@ -96,6 +110,10 @@ downloadArtwork(const std::string &address, const ArtworkDownloadSettings &setti
         glib::ObjectPtr<GInputStream> stream(soup_session_send_finish(session.get(), call.wait(), &error));
         call.next();
         if (!stream) {
+            // A certificate that does not check out is the server's answer; anything else (no
+            // route, no answer in time, a cancellation) is this attempt's failure.
+            if (!error || error->domain != G_TLS_ERROR)
+                couldNotAsk(error, "The picture's server could not be reached.");
             g_clear_error(&error);
             return std::nullopt;
         }
@@ -112,6 +130,8 @@ downloadArtwork(const std::string &address, const ArtworkDownloadSettings &setti
             current = next.get();
             continue;
         }
+        if (isPassing(status))
+            couldNotAsk(nullptr, "The picture's server failed.");
         if (status != SOUP_STATUS_OK)
             return std::nullopt;
         const goffset announced =
@@ -125,10 +145,8 @@ downloadArtwork(const std::string &address, const ArtworkDownloadSettings &setti
                                             glib::AsyncWait::ready, &call);
             GBytes *chunk = g_input_stream_read_bytes_finish(stream.get(), call.wait(), &error);
             call.next();
-            if (!chunk) {
-                g_clear_error(&error);
-                return std::nullopt;
-            }
+            if (!chunk)
+                couldNotAsk(error, "The picture's download broke off.");
             gsize size = 0;
             const auto *bytes = static_cast<const std::byte *>(g_bytes_get_data(chunk, &size));
             if (size == 0 || data.size() + size > settings.largest) {

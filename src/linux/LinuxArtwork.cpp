@@ -353,7 +353,8 @@ namespace {
 using PictureSource = std::function<std::optional<std::vector<std::byte>>()>;
 
 // Keeps the first picture of the sources that decodes. False when none has one. Throws when a
-// source could not be asked (MPD gone, the deadline passed): then nothing is known.
+// source could not be asked (MPD gone, a download failed, the deadline passed): then nothing is
+// known.
 bool keepFirst(ArtworkCache &cache, std::uint64_t cover, std::initializer_list<PictureSource> sources)
 {
     for (const auto &source : sources) {
@@ -435,9 +436,13 @@ void LinuxArtwork::runSong(const SongJob &job, Deadline deadline)
         if (!track || track->url != job.persistentID)
             return finishSong(job.key, std::nullopt);
         const auto cover = coverOfTrack(*track);
-        if (track->artUrl.empty())
-            cache_.markAbsent(cover);
-        else if (cache_.state(cover) == ArtworkCache::State::unknown)
+        // A player may name the picture a moment after the track: none yet says nothing of the
+        // album's cover, which stands where it is known.
+        if (track->artUrl.empty()) {
+            const bool known = cache_.state(cover) == ArtworkCache::State::present;
+            return finishSong(job.key, known ? std::optional(cover) : std::nullopt);
+        }
+        if (cache_.state(cover) == ArtworkCache::State::unknown)
             readPlayerCover(cover, track->artUrl, deadline);
         return finishSong(job.key, cover);
     }

@@ -439,13 +439,14 @@ TEST(LinuxArtwork, SpotifysArtworkAddressIsReadFromDisk)
                    static_cast<std::streamsize>(picture.size()));
     }
     auto bus = glib::connectBus(busAddress, 5s);
-    auto configure = [&](const std::string &url, const std::string &artUrl) {
+    auto configure = [&](const std::string &url, const std::string &artUrl,
+                         const std::string &album = "Cover Album") {
         GVariantBuilder metadata;
         g_variant_builder_init(&metadata, G_VARIANT_TYPE_VARDICT);
         g_variant_builder_add(&metadata, "{sv}", "mpris:trackid",
                               g_variant_new_object_path("/com/spotify/track/1"));
         g_variant_builder_add(&metadata, "{sv}", "xesam:url", g_variant_new_string(url.c_str()));
-        g_variant_builder_add(&metadata, "{sv}", "xesam:album", g_variant_new_string("Cover Album"));
+        g_variant_builder_add(&metadata, "{sv}", "xesam:album", g_variant_new_string(album.c_str()));
         const char *artists[] = {"Cover Artist", nullptr};
         g_variant_builder_add(&metadata, "{sv}", "xesam:artist", g_variant_new_strv(artists, -1));
         if (!artUrl.empty())
@@ -462,7 +463,10 @@ TEST(LinuxArtwork, SpotifysArtworkAddressIsReadFromDisk)
         ASSERT_TRUE(reply) << (error ? error->message : "");
     };
 
-    LinuxArtwork artwork({.cacheFolder = folder.path, .busAddress = busAddress, .spotifyBusName = busName});
+    LinuxArtwork artwork({.cacheFolder = folder.path,
+                          .busAddress = busAddress,
+                          .spotifyBusName = busName,
+                          .retryAfter = 100ms});
     Arrivals arrivals;
     artwork.setArrivalHandler(arrivals.handler());
     configure("spotify:track:1", "file://" + picturePath.string());
@@ -491,6 +495,30 @@ TEST(LinuxArtwork, SpotifysArtworkAddressIsReadFromDisk)
     std::this_thread::sleep_for(500ms);
     EXPECT_EQ(artwork.nowPlayingArtwork(bare, ArtworkPlayer::spotify), address)
         << "no artwork address: the album's cover, already known, stands";
+
+    // No address yet, or one that cannot be fetched this time, tells nothing of an album's cover:
+    // it is asked for again, and comes once the player names it.
+    const struct {
+        const char *what;
+        std::string artUrl;
+    } notYet[] = {
+        {"no address yet", ""},
+        {"a server that cannot be reached now", "https://127.0.0.1:1/cover.png"},
+    };
+    int track = 10;
+    for (const auto &first : notYet) {
+        SCOPED_TRACE(first.what);
+        const std::string url = "spotify:track:" + std::to_string(++track);
+        const std::string album = "Album " + std::to_string(track);
+        const auto later = readingOf(url, "system");
+        configure(url, first.artUrl, album);
+        EXPECT_EQ(artwork.nowPlayingArtwork(later, ArtworkPlayer::spotify), std::nullopt);
+        std::this_thread::sleep_for(300ms);
+        configure(url, "file://" + picturePath.string(), album);
+        auto cover = askUntil([&] { return artwork.nowPlayingArtwork(later, ArtworkPlayer::spotify); });
+        ASSERT_TRUE(cover);
+        EXPECT_NE(cover, address) << "a cover of its own album";
+    }
     fs::remove(picturePath);
 }
 
