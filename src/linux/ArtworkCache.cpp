@@ -238,19 +238,31 @@ void ArtworkCache::markAbsent(std::uint64_t key)
 
 std::optional<ArtworkEntry> ArtworkCache::read(const ArtworkName &name)
 {
+    Cover seen;
     {
         std::lock_guard guard(lock_);
-        if (!covers_.contains(name.key))
+        auto found = covers_.find(name.key);
+        if (found == covers_.end())
             return std::nullopt;
+        seen = found->second;
     }
     const auto path = pathOf(name);
     auto read = posix::readRegularFile(path, largestEntry, posix::FollowLinks::no);
     auto *data = std::get_if<std::vector<std::byte>>(&read);
-    if (!data)
+    auto format = data ? pictureFormat(*data) : std::nullopt;
+    if (!format) {
+        // Gone (the user cleared the cache) or spoilt: the cover is read again, not taken for
+        // present while it can never be shown. Unless a store has replaced it meanwhile.
+        std::lock_guard guard(lock_);
+        auto found = covers_.find(name.key);
+        if (found != covers_.end() && found->second.bytes == seen.bytes &&
+            found->second.lastUse == seen.lastUse) {
+            removeFiles(name.key);
+            bytes_ -= found->second.bytes;
+            covers_.erase(found);
+        }
         return std::nullopt;
-    auto format = pictureFormat(*data);
-    if (!format)
-        return std::nullopt;
+    }
     const auto now = fs::file_time_type::clock::now();
     std::error_code error;
     fs::last_write_time(path, now, error);

@@ -47,7 +47,8 @@ class ArtworkCache {
     bool store(std::uint64_t key, const std::vector<ScaledArtwork> &pictures);
     // Remembers that a cover was looked for and not found.
     void markAbsent(std::uint64_t key);
-    // The entry, counted as a use; nothing when it is not there (or not readable).
+    // The entry, counted as a use; nothing when it is not there. A cover whose entry is gone from
+    // the folder or is not a picture is forgotten, files and all, so that it is read again.
     std::optional<ArtworkEntry> read(const ArtworkName &name);
 
   private:

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <thread>
 
 namespace wheelbox {
@@ -82,6 +83,40 @@ TEST_F(ArtworkCacheTest, KeepsCoversAcrossRunsAndServesOnlyTheirEntries)
     EXPECT_FALSE(fs::exists(folder_ / formatArtworkName({3, ArtworkSize::cover})));
     EXPECT_TRUE(fs::exists(folder_ / "notes.txt"));
     EXPECT_EQ(cache.size(), 400u);
+}
+
+// An entry that went from under the cache (the user cleared it) or was spoilt: its cover is
+// forgotten, so it is read again, and the bytes it took are free.
+TEST_F(ArtworkCacheTest, ACoverWhoseEntryCannotBeReadIsForgotten)
+{
+    // What the entry then holds; nothing: it is gone.
+    const struct {
+        const char *what;
+        std::optional<std::string> left;
+    } cases[] = {
+        {"removed", std::nullopt},
+        {"not a picture", "not a picture"},
+        {"empty", ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(folder_);
+        auto cache = make();
+        ASSERT_TRUE(cache.store(1, coverOf(400)));
+        ASSERT_TRUE(cache.store(2, coverOf(400)));
+        const auto entry = folder_ / formatArtworkName({1, ArtworkSize::row});
+        if (c.left)
+            std::ofstream(entry) << *c.left;
+        else
+            fs::remove(entry);
+        EXPECT_FALSE(cache.read({1, ArtworkSize::row}));
+        EXPECT_EQ(cache.state(1), State::unknown);
+        EXPECT_FALSE(fs::exists(folder_ / formatArtworkName({1, ArtworkSize::cover})));
+        EXPECT_EQ(cache.size(), 400u);
+        EXPECT_TRUE(cache.read({2, ArtworkSize::row})) << "the others stay";
+        ASSERT_TRUE(cache.store(1, coverOf(400))) << "and it is kept again once read again";
+        EXPECT_EQ(cache.read({1, ArtworkSize::row})->data.size(), 100u);
+    }
 }
 
 TEST_F(ArtworkCacheTest, StaysWithinItsBoundByDroppingTheCoversUsedLongestAgo)
