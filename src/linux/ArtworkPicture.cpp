@@ -5,6 +5,7 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <string>
 
@@ -66,6 +67,54 @@ void sizePrepared(GdkPixbufLoader *loader, int width, int height, gpointer data)
     auto [scaledWidth, scaledHeight] = fitted(width, height, static_cast<int>(sizes[0]));
     if (scaledWidth != width || scaledHeight != height)
         gdk_pixbuf_loader_set_size(loader, scaledWidth, scaledHeight);
+}
+
+// A GIF's loader checks only the canvas's size, yet allocates each frame at the frame's own: a
+// small file whose frame claims far more than its canvas would take hundreds of megabytes. The
+// frames together must fit the largest area (a frame past the canvas's edge is clipped, as
+// browsers show it). What cannot be walked is left to the loader, which stops where the file does.
+void checkGifFrames(std::span<const std::byte> data, const ArtworkPictureLimits &limits)
+{
+    std::size_t at = 6; // past "GIF89a"
+    auto byte = [&](std::size_t offset) {
+        return std::to_integer<unsigned>(data[offset]);
+    };
+    auto word = [&](std::size_t offset) {
+        return byte(offset) | byte(offset + 1) << 8;
+    };
+    auto has = [&](std::size_t bytes) {
+        return at + bytes <= data.size();
+    };
+    auto colourTable = [](unsigned packed) {
+        return packed & 0x80 ? 3u << ((packed & 7) + 1) : 0u;
+    };
+    // Data sub-blocks, each led by its length, up to an empty one.
+    auto skipBlocks = [&] {
+        while (has(1) && byte(at) != 0)
+            at += 1 + byte(at);
+        at += 1;
+    };
+    if (!has(7))
+        return;
+    at += 7 + colourTable(byte(at + 4));
+    std::uint64_t area = 0;
+    while (has(1)) {
+        const unsigned block = byte(at);
+        if (block == 0x21) { // an extension: its label, then its blocks
+            at += 2;
+            skipBlocks();
+        } else if (block == 0x2c) { // a frame
+            if (!has(10))
+                return;
+            area += static_cast<std::uint64_t>(word(at + 5)) * word(at + 7);
+            if (area > limits.largestArea)
+                throw ArtworkPictureError("The picture is larger than a cover may be.");
+            at += 10 + colourTable(byte(at + 9)) + 1; // and the LZW code size
+            skipBlocks();
+        } else {
+            return; // the trailer, or what the loader will refuse
+        }
+    }
 }
 
 glib::ObjectPtr<GdkPixbuf> decode(std::span<const std::byte> data, const PictureFormat &format,
@@ -177,6 +226,8 @@ std::vector<ScaledArtwork> scaleArtwork(std::span<const std::byte> data, const A
     auto format = pictureFormat(data);
     if (!format)
         throw ArtworkPictureError("Not a picture in a format covers are read in.");
+    if (format->loader == "gif")
+        checkGifFrames(data, limits);
     auto decoded = decode(data, *format, limits);
     const bool opaque = isOpaque(decoded.get());
     if (opaque && gdk_pixbuf_get_has_alpha(decoded.get()))

@@ -42,6 +42,23 @@ std::vector<std::byte> pngClaiming(std::uint32_t width, std::uint32_t height)
                    chunk("IEND", ""));
 }
 
+// A GIF of the given canvas and frames (left, top, width, height), each frame's pixels one code
+// long: enough for the loader to begin each frame.
+std::vector<std::byte> gifOf(unsigned width, unsigned height,
+                             const std::vector<std::array<unsigned, 4>> &frames)
+{
+    auto word = [](unsigned value) {
+        return std::string{static_cast<char>(value & 0xff), static_cast<char>(value >> 8)};
+    };
+    // A colour table of two entries, white and black.
+    std::string gif =
+        "GIF89a" + word(width) + word(height) + std::string("\x80\x00\x00\xff\xff\xff\x00\x00\x00", 9);
+    for (const auto &[left, top, frameWidth, frameHeight] : frames)
+        gif += "," + word(left) + word(top) + word(frameWidth) + word(frameHeight) +
+               std::string("\x00\x02\x02\x44\x01\x00", 6);
+    return bytesOf(gif + ";");
+}
+
 TEST(ArtworkPicture, EachSizeFillsItsSquareFromTheShorterSideAndIsNeverEnlarged)
 {
     struct Case {
@@ -55,6 +72,7 @@ TEST(ArtworkPicture, EachSizeFillsItsSquareFromTheShorterSideAndIsNeverEnlarged)
         {"a small one stays small", makePicture(40, 40, "png"), {40, 40}, {40, 40}, "image/jpeg"},
         {"between the sizes", makePicture(100, 100, "bmp"), {100, 100}, {64, 64}, "image/jpeg"},
         {"see-through parts stay PNG", makePicture(400, 400, "png", true), {168, 168}, {64, 64}, "image/png"},
+        {"a GIF", gifOf(1, 1, {{0, 0, 1, 1}}), {1, 1}, {1, 1}, "image/jpeg"},
     };
     for (auto &c : cases) {
         auto scaled = scaleArtwork(c.data);
@@ -87,12 +105,19 @@ TEST(ArtworkPicture, AnythingButAPictureOfAKnownFormatWithinTheLimitsIsRefused)
         {"a PNG claiming 40000 x 40000 pixels", pngClaiming(40000, 40000)},
         {"a PNG claiming 16385 x 1 pixels", pngClaiming(16385, 1)},
         {"a PNG claiming 0 x 0 pixels", pngClaiming(0, 0)},
+        {"a GIF whose frame claims far more than its canvas", gifOf(1, 1, {{0, 0, 20000, 20000}})},
     };
     for (auto &c : cases)
         EXPECT_THROW(scaleArtwork(c.data), ArtworkPictureError) << c.name;
 
     ArtworkPictureLimits small{.largestFile = png.size() - 1};
     EXPECT_THROW(scaleArtwork(png, small), ArtworkPictureError) << "a file over the limit";
+
+    // Every frame of a GIF is decoded: together they must fit.
+    const ArtworkPictureLimits hundredPixels{.largestArea = 100};
+    EXPECT_NO_THROW(scaleArtwork(gifOf(10, 10, {{0, 0, 10, 10}}), hundredPixels));
+    EXPECT_THROW(scaleArtwork(gifOf(10, 10, {{0, 0, 10, 10}, {0, 0, 10, 10}}), hundredPixels),
+                 ArtworkPictureError);
 }
 
 TEST(ArtworkPicture, FormatsAreToldByTheirFirstBytes)
