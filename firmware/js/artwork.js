@@ -11,6 +11,10 @@ export const ROW_ART_REST_MS = 150;
 export const COVER_LATE_MS = 120;
 // The covers remembered as loaded, and as missing, at most.
 export const REMEMBERED_COVERS = 400;
+// A cover found missing is asked for again after this long, on a row that shows it: the native
+// side also answers "missing" when MPD did not answer in time, and one it knows has none answers
+// at once from its cache.
+export const MISSING_RETRY_MS = 60_000;
 
 /** Where the page loads a cover from, or null for anything that is not a cover's address. */
 export function artworkPath(address) {
@@ -24,34 +28,44 @@ export function listHasArtwork(items) {
   return Array.isArray(items) && items.some((item) => artworkPath(item?.artwork) !== null);
 }
 
-/** A set that forgets its oldest entries past `limit`. */
-class RecentSet {
+/** A map that forgets its oldest entries past `limit`. */
+class RecentMap {
   constructor(limit) {
     this.limit = limit;
-    this.entries = new Set();
+    this.entries = new Map();
   }
 
   has(key) {
     return this.entries.has(key);
   }
 
-  add(key) {
+  get(key) {
+    return this.entries.get(key);
+  }
+
+  set(key, value = true) {
     this.entries.delete(key);
-    this.entries.add(key);
-    if (this.entries.size > this.limit) this.entries.delete(this.entries.values().next().value);
+    this.entries.set(key, value);
+    if (this.entries.size > this.limit) this.entries.delete(this.entries.keys().next().value);
+  }
+
+  delete(key) {
+    this.entries.delete(key);
   }
 }
 
 /**
  * Row covers: which have loaded (a row shows those at once, even while the wheel spins), which
- * are missing (never asked again this session), and loading the rest once the list rests.
- * `makeImage()` gives an object with onload, onerror and src, as `new Image()` does.
+ * are missing (asked again only after MISSING_RETRY_MS), and loading the rest once the list rests.
+ * `makeImage()` gives an object with onload, onerror and src, as `new Image()` does; `now()` is in
+ * milliseconds.
  */
 export class RowArtwork {
-  constructor({ makeImage = () => new Image(), limit = REMEMBERED_COVERS } = {}) {
+  constructor({ makeImage = () => new Image(), limit = REMEMBERED_COVERS, now = () => performance.now() } = {}) {
     this.makeImage = makeImage;
-    this.loaded = new RecentSet(limit);
-    this.missing = new RecentSet(limit);
+    this.now = now;
+    this.loaded = new RecentMap(limit);
+    this.missing = new RecentMap(limit); // path -> when it was found missing
     this.loading = new Map(); // path -> image
   }
 
@@ -62,17 +76,19 @@ export class RowArtwork {
   /** Loads each of `paths` not yet known; `arrived(path)` runs once one has loaded. */
   load(paths, arrived) {
     for (const path of paths) {
-      if (!path || this.loaded.has(path) || this.missing.has(path) || this.loading.has(path)) continue;
+      if (!path || this.loaded.has(path) || this.loading.has(path)) continue;
+      if (this.missing.has(path) && this.now() - this.missing.get(path) < MISSING_RETRY_MS) continue;
+      this.missing.delete(path);
       const image = this.makeImage();
       this.loading.set(path, image);
       image.onload = () => {
         this.loading.delete(path);
-        this.loaded.add(path);
+        this.loaded.set(path);
         arrived(path);
       };
       image.onerror = () => {
         this.loading.delete(path);
-        this.missing.add(path);
+        this.missing.set(path, this.now());
       };
       image.src = path;
     }

@@ -1,6 +1,6 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { RowArtwork, artworkPath, listHasArtwork } from '../../../firmware/js/artwork.js';
+import { MISSING_RETRY_MS, RowArtwork, artworkPath, listHasArtwork } from '../../../firmware/js/artwork.js';
 
 test('only a cover entry’s address is a cover, and it loads relative to the page', () => {
   assert.equal(artworkPath('velto://app/artwork/00FF12AB34CD56EF-168'), 'artwork/00FF12AB34CD56EF-168');
@@ -43,9 +43,10 @@ function images() {
   };
 }
 
-test('a row cover is asked for once: loaded ones show at once, missing ones are never asked again', () => {
+test('a row cover is asked for once: loaded ones show at once, missing ones only after a while', () => {
   const fake = images();
-  const covers = new RowArtwork({ makeImage: fake.makeImage, limit: 3 });
+  let now = 0;
+  const covers = new RowArtwork({ makeImage: fake.makeImage, limit: 3, now: () => now });
   const arrived = [];
   covers.load(['artwork/A-64', 'artwork/B-64', null, 'artwork/A-64'], (path) => arrived.push(path));
   assert.deepEqual(fake.made.map((image) => image.src), ['artwork/A-64', 'artwork/B-64']);
@@ -59,6 +60,18 @@ test('a row cover is asked for once: loaded ones show at once, missing ones are 
   assert.equal(covers.isLoaded('artwork/B-64'), false);
   covers.load(['artwork/A-64', 'artwork/B-64'], () => {});
   assert.equal(fake.made.length, 2, 'neither the loaded nor the missing one is asked again');
+
+  // A cover missing because MPD was slow comes once asked again, a while later.
+  now += MISSING_RETRY_MS - 1;
+  covers.load(['artwork/B-64'], () => {});
+  assert.equal(fake.made.length, 2);
+  now += 1;
+  covers.load(['artwork/B-64'], (path) => arrived.push(path));
+  assert.equal(fake.made.length, 3);
+  fake.made[2].onload();
+  assert.deepEqual(arrived, ['artwork/A-64', 'artwork/B-64']);
+  covers.load(['artwork/B-64'], () => {});
+  assert.equal(fake.made.length, 3, 'and then shows like any loaded one');
 
   // It remembers only so many: the oldest loaded one is asked again when it comes back.
   for (const path of ['artwork/C-64', 'artwork/D-64', 'artwork/E-64']) {
