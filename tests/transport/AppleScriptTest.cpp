@@ -562,7 +562,11 @@ TEST_F(ScriptRunnerTest, ConcurrentRunsAndCancellations)
                 try {
                     EXPECT_EQ(run("sleep 0.002\nout ok", 5), "ok");
                 } catch (const ScriptError &error) {
-                    EXPECT_EQ(error.kind(), Kind::cancelled) << error.details();
+                    // Killed while it ran, or while its script was still being written to it (as
+                    // AScriptCutOffWhileItIsSentCouldNotBeSent shows on purpose).
+                    if (error.kind() != Kind::cancelled) {
+                        EXPECT_EQ(error.details(), "Couldn’t send macOS automation.");
+                    }
                 }
             }
         }));
