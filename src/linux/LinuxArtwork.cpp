@@ -102,8 +102,7 @@ struct LinuxArtwork::Reader {
     {
         g_cancellable_cancel(cancel.get());
         std::lock_guard guard(socketLock);
-        if (socket >= 0)
-            ::shutdown(socket, SHUT_RDWR);
+        shutSocket();
     }
 
     // Until the returned object goes, the socket is shut at `deadline`.
@@ -122,6 +121,13 @@ struct LinuxArtwork::Reader {
     }
 
   private:
+    // Lock held. Ends the MPD read under way; the connection then fails and is dropped.
+    void shutSocket()
+    {
+        if (socket >= 0)
+            ::shutdown(socket, SHUT_RDWR);
+    }
+
     void watch()
     {
         std::unique_lock guard(socketLock);
@@ -131,8 +137,7 @@ struct LinuxArtwork::Reader {
             } else if (SteadyClock::now() < *watchedUntil) {
                 watchChanged.wait_until(guard, *watchedUntil);
             } else {
-                if (socket >= 0)
-                    ::shutdown(socket, SHUT_RDWR);
+                shutSocket();
                 watchedUntil.reset();
             }
         }

@@ -226,10 +226,8 @@ TEST(ArtworkDownload, OnlyAnHttpsAnswerThatChecksOutAndFitsIsKept)
         {"not an address", "https://", trusting, "(none)"},
         {"a NUL", std::string("https://127.0.0.1/\0x", 20), trusting, "(none)"},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto &c : cases)
         EXPECT_EQ(textOf(downloadArtwork(c.address, c.settings)), c.kept) << c.what;
-    }
     EXPECT_EQ(server.plainRequests(), 0) << "nothing ever went out without TLS";
 
     // What says nothing about the picture, only that this attempt failed, is told apart: the
