@@ -11,6 +11,7 @@
 #include "linux/UserFolders.hpp"
 #include "platform/AutomationTool.hpp"
 #include "support/FakeMpdServer.hpp"
+#include "support/Processes.hpp"
 #include "support/ServiceEnvironment.hpp"
 
 #include <gtest/gtest.h>
@@ -22,7 +23,6 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -178,9 +178,8 @@ TEST(PrivateMpd, FindsItsExecutableOnAbsolutePathsOnly)
 bool isRunning(pid_t pid)
 {
     // Gone or a zombie: not running.
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string pidText, name, state;
-    return stat >> pidText >> name >> state && state != "Z";
+    auto stat = test::processStat(pid);
+    return stat && stat->state != 'Z';
 }
 
 TEST(PrivateMpd, StartsScansTheMusicFolderAndStops)
@@ -313,14 +312,8 @@ std::vector<pid_t> mpdsOf(const PrivateMpdConfiguration &configuration)
         std::string name = entry.path().filename();
         if (name.find_first_not_of("0123456789") != std::string::npos)
             continue;
-        std::string command;
-        try {
-            std::ifstream file(entry.path() / "cmdline", std::ios::binary);
-            command.assign(std::istreambuf_iterator<char>(file), {});
-        } catch (const std::ios_base::failure &) {
-            continue; // it ended while being read
-        }
         pid_t pid = std::stoi(name);
+        const std::string command = test::procText(pid, "cmdline");
         if (command.find(configuration.configurationFile().string()) != std::string::npos && isRunning(pid))
             found.push_back(pid);
     }
@@ -329,11 +322,8 @@ std::vector<pid_t> mpdsOf(const PrivateMpdConfiguration &configuration)
 
 pid_t parentOf(pid_t pid)
 {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), {});
-    int parent = 0;
-    std::sscanf(text.c_str() + text.rfind(')') + 1, " %*c %d", &parent);
-    return parent;
+    auto stat = test::processStat(pid);
+    return stat ? stat->parent : 0;
 }
 
 TEST(PrivateMpd, IsStartedAgainWhenItDiesAndKeepsItsFilesToTheUser)

@@ -1,18 +1,17 @@
 #include "transport/AppleScript.hpp"
 
 #include "platform/AutomationTool.hpp"
+#include "support/Processes.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cctype>
 #include <csignal>
-#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <future>
-#include <iterator>
 #include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
@@ -33,27 +32,7 @@ using Kind = ScriptError::Kind;
 
 constexpr const char *genericFailure = "The music player couldn’t complete the request.";
 
-// The processes whose parent is this one, zombies included.
-std::vector<pid_t> childProcesses()
-{
-    std::vector<pid_t> children;
-    DIR *proc = ::opendir("/proc");
-    while (dirent *entry = ::readdir(proc)) {
-        if (!std::isdigit(static_cast<unsigned char>(entry->d_name[0])))
-            continue;
-        std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-        auto close = text.rfind(')');
-        if (close == std::string::npos)
-            continue;
-        char state = 0;
-        int parent = 0;
-        if (std::sscanf(text.c_str() + close + 1, " %c %d", &state, &parent) == 2 && parent == ::getpid())
-            children.push_back(std::stoi(entry->d_name));
-    }
-    ::closedir(proc);
-    return children;
-}
+using test::childProcesses;
 
 // Runs `body` on its own thread, so that the test thread can cancel it while it blocks.
 template <typename Body> auto onAnotherThread(Body body)
@@ -525,10 +504,9 @@ TEST_F(ScriptRunnerTest, ProcessLeftInTheToolsGroupEndsWithTheTool)
     ASSERT_THAT(*output, testing::MatchesRegex("child [0-9]+\ndone"));
     pid_t child = std::stoi(output->substr(6));
     auto ended = [child] {
-        std::ifstream stat("/proc/" + std::to_string(child) + "/stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
         // Gone, or a zombie waiting for whoever inherited it.
-        return text.empty() || text.substr(text.rfind(')') + 2, 1) == "Z";
+        auto stat = test::processStat(child);
+        return !stat || stat->state == 'Z';
     };
     auto deadline = std::chrono::steady_clock::now() + 5s;
     while (!ended() && std::chrono::steady_clock::now() < deadline)

@@ -11,6 +11,7 @@
 #include "linux/GtkDeviceWindow.hpp"
 #include "linux/WebKitDeviceWebView.hpp"
 #include "platform/UserDefaults.hpp"
+#include "support/Processes.hpp"
 #include "support/ServiceEnvironment.hpp"
 #include "window/PlayerWindowController.hpp"
 #include "window/SavedFrame.hpp"
@@ -25,7 +26,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <unistd.h>
 
 // GTK, fontconfig and WebKit keep allocations for the life of the process, which LeakSanitizer
@@ -427,21 +427,10 @@ TEST_F(DeviceWindowDisplayTest, ADragOnTheBodyMovesTheWindowAndAClickIsOneChassi
 std::vector<pid_t> webProcesses()
 {
     std::vector<pid_t> children;
-    if (DIR *proc = ::opendir("/proc")) {
-        while (dirent *entry = ::readdir(proc)) {
-            std::string stat = "/proc/" + std::string(entry->d_name) + "/stat";
-            if (FILE *file = std::fopen(stat.c_str(), "r")) {
-                char name[64] = {};
-                int pid = 0;
-                char state = 0;
-                int parent = 0;
-                if (std::fscanf(file, "%d (%63[^)]) %c %d", &pid, name, &state, &parent) == 4 &&
-                    parent == ::getpid() && state != 'Z' && std::strncmp(name, "WebKitWebProces", 15) == 0)
-                    children.push_back(pid);
-                std::fclose(file);
-            }
-        }
-        ::closedir(proc);
+    for (const auto &process : test::processes()) {
+        if (process.parent == ::getpid() && process.state != 'Z' &&
+            process.name.starts_with("WebKitWebProces"))
+            children.push_back(process.pid);
     }
     return children;
 }

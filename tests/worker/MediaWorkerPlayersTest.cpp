@@ -14,6 +14,7 @@
 #include "platform/UserDefaults.hpp"
 #include "support/FakeHostFacts.hpp"
 #include "support/ManualClock.hpp"
+#include "support/Processes.hpp"
 #include "support/ServiceEnvironment.hpp"
 #include "transport/AppleScript.hpp"
 #include "transport/ScriptRunner.hpp"
@@ -27,8 +28,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 namespace wheelbox::test {
@@ -53,29 +52,6 @@ bool eventually(const std::function<bool()> &done, std::chrono::milliseconds lim
         std::this_thread::sleep_for(20ms);
     }
     return true;
-}
-
-// Processes whose parent is this test: the script tool's children, and nothing else.
-std::vector<pid_t> childProcesses()
-{
-    std::vector<pid_t> children;
-    for (const auto &entry : std::filesystem::directory_iterator("/proc")) {
-        std::ifstream stat(entry.path() / "stat");
-        std::string text;
-        if (!stat || !std::getline(stat, text))
-            continue;
-        // "pid (comm) state ppid …"; the command name may hold spaces and parentheses.
-        auto close = text.rfind(')');
-        if (close == std::string::npos)
-            continue;
-        std::istringstream rest(text.substr(close + 1));
-        std::string state;
-        pid_t parent = 0;
-        rest >> state >> parent;
-        if (parent == getpid())
-            children.push_back(std::stoi(entry.path().filename()));
-    }
-    return children;
 }
 
 // Spotify's "running" check that the test can turn off while the stub keeps its bus name.
